@@ -1,0 +1,46 @@
+# SPDX-License-Identifier: MIT
+# make run    - install missing Debian packages, build, start Quorlin
+# make test   - the same set-up, then build and run every test through CTest
+# make fuzz   - build the libFuzzer targets with clang and run each FUZZ_SECONDS
+# make bench  - build and run the benchmarks, printing their figures
+BUILD        ?= build
+FUZZ_BUILD   ?= build-fuzz
+JOBS         ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+BUILD_TYPE   ?= RelWithDebInfo
+
+.PHONY: all deps configure build run test fuzz bench sanitize clean
+
+all: build
+
+deps:
+	@tools/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	cd $(BUILD) && ./quorlin
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+sanitize: deps
+	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORLIN_SANITIZE=ON >/dev/null
+	@cmake --build build-asan -j$(JOBS)
+	cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+fuzz: deps
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLIN_FUZZ=ON \
+	    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_all
+	tools/fuzz $(FUZZ_BUILD)/fuzz $(FUZZ_SECONDS)
+
+bench: build
+	tools/bench $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(FUZZ_BUILD) build-asan

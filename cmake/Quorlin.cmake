@@ -1,0 +1,50 @@
+# SPDX-License-Identifier: MIT
+# Helpers shared by every layer's CMakeLists.
+
+# quorlin_add_test(<name> SOURCES <files...> LIBS <libs...> [GUI] [ENV <k=v>...])
+# One GoogleTest executable per layer, registered with CTest. GUI tests get a
+# QApplication main; every test runs headless.
+function(quorlin_add_test name)
+    cmake_parse_arguments(T "GUI" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    if(T_GUI)
+        target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/testmain_gui.cpp)
+        target_link_libraries(${name} PRIVATE Qt6::Widgets Qt6::Test)
+    else()
+        target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/testmain_core.cpp)
+        target_link_libraries(${name} PRIVATE Qt6::Core)
+    endif()
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock)
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QUORLIN_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUORLIN_BUILD_DIR=${CMAKE_BINARY_DIR};${T_ENV}")
+endfunction()
+
+# quorlin_add_fuzzer(<name> SOURCES <files...> LIBS <libs...>)
+# <files> define LLVMFuzzerTestOneInput. With QUORLIN_FUZZ it becomes a
+# libFuzzer binary in <build>/fuzz/; in the normal build it becomes a CTest
+# test that replays the saved corpus fuzz/corpus/<name>/ so that every input
+# the fuzzer ever kept is checked on every run.
+function(quorlin_add_fuzzer name)
+    cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+    if(QUORLIN_FUZZ)
+        add_executable(${name} ${F_SOURCES})
+        target_link_libraries(${name} PRIVATE ${F_LIBS})
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+        set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+        if(NOT TARGET fuzz_all)
+            add_custom_target(fuzz_all)
+        endif()
+        add_dependencies(fuzz_all ${name})
+    else()
+        add_executable(${name}_replay ${F_SOURCES} ${PROJECT_SOURCE_DIR}/tests/fuzzreplay_main.cpp)
+        target_link_libraries(${name}_replay PRIVATE ${F_LIBS})
+        add_test(NAME ${name}_replay
+            COMMAND ${name}_replay ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})
+        set_tests_properties(${name}_replay PROPERTIES TIMEOUT 300
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    endif()
+endfunction()

@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+// Modbus RTU slave: turns the received byte stream into requests, answers the
+// ones addressed to MBid with a correct CRC, and stays silent otherwise.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "engine/registerimage.h"
+#include "engine/serialline.h"
+
+namespace quorlin {
+
+class TModbusSlave {
+public:
+    TModbusSlave(TRegisterImage &Image, ISerialLine &Line, ITimeOutTimer &Timer);
+
+    // The receive step: OnRxChar of the serial device, Count bytes waiting (> 0).
+    void Comm1RxChar(int Count);
+    // TimeOutTimer fired: drop the partial request.
+    void TimeOutTimerTimer();
+
+    bool FrameComplete();
+    void ProcessFrame();
+    int DispatchFunction();
+    int ExceptionReply(uint8_t Code);
+
+    std::array<uint8_t, 256> RxBuf{};
+    int RxCount = 0;
+    // Total request length once known, 0 before; computed without wrap-around,
+    // so a request that cannot fit RxBuf never completes.
+    int ExpectedLen = 0;
+    std::array<uint8_t, 255> TxBuf{};
+
+private:
+    TRegisterImage &m_image;
+    ISerialLine &m_line;
+    ITimeOutTimer &m_timer;
+};
+
+} // namespace quorlin

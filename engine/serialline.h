@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: MIT
+// The only two things the engine knows of the outside world: the serial line
+// it answers on and the one-shot timer that drops incomplete requests. The
+// serial device and a QTimer fill these in the program; fakes fill them in
+// tests and the fuzzer.
+#pragma once
+
+namespace quorlin {
+
+class ISerialLine {
+public:
+    virtual ~ISerialLine() = default;
+    // Places up to Count already-queued bytes in Buffer: the number placed, or -1.
+    virtual int Read(void *Buffer, int Count) = 0;
+    // Sends Count bytes: the number sent, or -1 after the write time-out.
+    virtual int Write(const void *Buffer, int Count) = 0;
+    // Discard the driver's input / output queue; nothing while the port is closed.
+    virtual void PurgeIn() = 0;
+    virtual void PurgeOut() = 0;
+};
+
+class ITimeOutTimer {
+public:
+    virtual ~ITimeOutTimer() = default;
+    virtual void Start() = 0; // one-shot, 100 ms
+    virtual void Stop() = 0;
+    virtual bool IsRunning() const = 0;
+};
+
+} // namespace quorlin
