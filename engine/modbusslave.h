@@ -33,6 +33,36 @@ public:
     std::array<uint8_t, 255> TxBuf{};
 
 private:
+    using Handler = int (TModbusSlave::*)();
+    struct FunctionRule;
+    static const FunctionRule &ruleFor(uint8_t Function);
+
+    bool addressedToUs() const;
+    int beginReply();
+    int echoReply();
+    int fixedReply(const uint8_t *Data, int Length);
+    int writeDataBytes() const;
+
+    template <typename Table> int readBits(const Table &Bits);
+    template <typename Table> int readWords(const Table &Words);
+
+    // One handler per function code; each fills TxBuf and returns the reply
+    // length, CRC included.
+    int readCoils();
+    int readDiscreteInputs();
+    int readHoldingRegisters();
+    int readInputRegisters();
+    int writeSingleCoil();
+    int writeSingleRegister();
+    int writeMultipleCoils();
+    int writeMultipleRegisters();
+    int readExceptionStatus();
+    int diagnostics();
+    int getCommEventCounter();
+    int getCommEventLog();
+    int reportSlaveId();
+    int illegalFunction();
+
     TRegisterImage &m_image;
     ISerialLine &m_line;
     ITimeOutTimer &m_timer;

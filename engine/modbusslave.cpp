@@ -1,0 +1,309 @@
+// SPDX-License-Identifier: MIT
+#include "engine/modbusslave.h"
+
+#include <algorithm>
+
+#include "engine/bytes.h"
+#include "engine/crc16.h"
+#include "engine/modbusdefs.h"
+
+namespace quorlin {
+
+using namespace modbus;
+
+// How long a request with this function code is, and who answers it. A code
+// with neither a fixed length nor a byte count never completes and is never
+// answered; one with a length but no handler gets exception 1.
+struct TModbusSlave::FunctionRule {
+    int FixedLen = 0;    // whole request, CRC included; 0 when counted
+    int CountOffset = 0; // position of the byte count
+    int CountExtra = 0;  // bytes around the counted ones
+    int MinCount = 0;    // bytes needed before the byte count is trusted
+    Handler Fn = nullptr;
+};
+
+const TModbusSlave::FunctionRule &TModbusSlave::ruleFor(uint8_t Function)
+{
+    static constexpr std::array<FunctionRule, 256> rules = [] {
+        std::array<FunctionRule, 256> r{};
+        auto fixed = [&r](uint8_t fn, int len, Handler h) { r[fn] = {len, 0, 0, 0, h}; };
+        auto counted = [&r](uint8_t fn, int offset, int extra, int min, Handler h) {
+            r[fn] = {0, offset, extra, min, h};
+        };
+        fixed(FnReadCoils, 8, &TModbusSlave::readCoils);
+        fixed(FnReadDiscreteInputs, 8, &TModbusSlave::readDiscreteInputs);
+        fixed(FnReadHoldingRegisters, 8, &TModbusSlave::readHoldingRegisters);
+        fixed(FnReadInputRegisters, 8, &TModbusSlave::readInputRegisters);
+        fixed(FnWriteSingleCoil, 8, &TModbusSlave::writeSingleCoil);
+        fixed(FnWriteSingleRegister, 8, &TModbusSlave::writeSingleRegister);
+        fixed(FnReadExceptionStatus, 4, &TModbusSlave::readExceptionStatus);
+        fixed(FnDiagnostics, 8, &TModbusSlave::diagnostics);
+        fixed(FnGetCommEventCounter, 4, &TModbusSlave::getCommEventCounter);
+        fixed(FnGetCommEventLog, 4, &TModbusSlave::getCommEventLog);
+        counted(FnWriteMultipleCoils, OffByteCount, 9, 7, &TModbusSlave::writeMultipleCoils);
+        counted(FnWriteMultipleRegisters, OffByteCount, 9, 7,
+                &TModbusSlave::writeMultipleRegisters);
+        fixed(FnReportSlaveId, 4, &TModbusSlave::reportSlaveId);
+        counted(FnReadFileRecord, 2, 5, 5, &TModbusSlave::illegalFunction);
+        counted(FnWriteFileRecord, 2, 5, 5, &TModbusSlave::illegalFunction);
+        fixed(FnMaskWriteRegister, 10, &TModbusSlave::illegalFunction);
+        counted(FnReadWriteRegisters, 10, 13, 11, &TModbusSlave::illegalFunction);
+        fixed(FnReadFifoQueue, 10, &TModbusSlave::illegalFunction);
+        return r;
+    }();
+    return rules[Function];
+}
+
+TModbusSlave::TModbusSlave(TRegisterImage &Image, ISerialLine &Line, ITimeOutTimer &Timer)
+    : m_image(Image), m_line(Line), m_timer(Timer)
+{
+}
+
+void TModbusSlave::Comm1RxChar(int Count)
+{
+    if (Count <= 0)
+        return; // nothing arrived
+    if (Count > RxBufferSize - RxCount) {
+        // No request is that long: start again from nothing.
+        m_line.PurgeIn();
+        RxCount = 0;
+    } else {
+        // Only what Read placed counts; a failed or short read must not turn
+        // stale buffer bytes into received ones.
+        const int placed = m_line.Read(RxBuf.data() + RxCount, Count);
+        if (placed > 0)
+            RxCount += std::min(placed, Count);
+    }
+    if (!m_timer.IsRunning())
+        m_timer.Start();
+    if (FrameComplete()) {
+        m_timer.Stop();
+        if (addressedToUs())
+            ProcessFrame();
+        else
+            RxCount = 0;
+    }
+}
+
+void TModbusSlave::TimeOutTimerTimer()
+{
+    m_timer.Stop();
+    RxCount = 0;
+}
+
+bool TModbusSlave::FrameComplete()
+{
+    if (RxCount < MinRequestLength)
+        return false;
+    const FunctionRule &rule = ruleFor(RxBuf[OffFunction]);
+    ExpectedLen = 0;
+    if (rule.FixedLen != 0)
+        ExpectedLen = rule.FixedLen;
+    else if (rule.CountExtra != 0 && RxCount >= rule.MinCount)
+        ExpectedLen = RxBuf[rule.CountOffset] + rule.CountExtra; // int: no wrap-around
+    return ExpectedLen != 0 && RxCount >= ExpectedLen;
+}
+
+void TModbusSlave::ProcessFrame()
+{
+    m_line.PurgeIn();
+    m_line.PurgeOut();
+    const int len = ExpectedLen;
+    // The CRC is read from received bytes only.
+    if (len >= MinRequestLength && len <= RxCount) {
+        const uint16_t crc = Crc16(RxBuf.data(), size_t(len - CrcLength));
+        if (RxBuf[len - 2] == uint8_t(crc) && RxBuf[len - 1] == uint8_t(crc >> 8)) {
+            const int n = DispatchFunction();
+            if (n >= MinRequestLength && n <= MaxFrameLength) {
+                putCrcLE(TxBuf.data(), size_t(n - CrcLength),
+                         Crc16(TxBuf.data(), size_t(n - CrcLength)));
+                m_line.Write(TxBuf.data(), n);
+            }
+        }
+    }
+    RxCount = 0;
+}
+
+int TModbusSlave::DispatchFunction()
+{
+    const Handler fn = ruleFor(RxBuf[OffFunction]).Fn;
+    return fn != nullptr ? (this->*fn)() : illegalFunction();
+}
+
+int TModbusSlave::ExceptionReply(uint8_t Code)
+{
+    TxBuf[0] = uint8_t(m_image.MBid);
+    TxBuf[1] = uint8_t(RxBuf[OffFunction] | ExceptionFlag);
+    TxBuf[2] = Code;
+    return ExceptionReplyLength;
+}
+
+bool TModbusSlave::addressedToUs() const
+{
+    // An id outside 1..255 (0 is broadcast) must never make the slave answer.
+    return m_image.MBid >= 1 && m_image.MBid <= 255 && RxBuf[OffSlaveId] == m_image.MBid;
+}
+
+int TModbusSlave::beginReply()
+{
+    TxBuf[0] = uint8_t(m_image.MBid);
+    TxBuf[1] = RxBuf[OffFunction];
+    return 2;
+}
+
+int TModbusSlave::echoReply()
+{
+    beginReply();
+    std::copy_n(RxBuf.begin() + OffAddress, 4, TxBuf.begin() + OffAddress);
+    return EchoReplyLength;
+}
+
+int TModbusSlave::fixedReply(const uint8_t *Data, int Length)
+{
+    const int head = beginReply();
+    std::copy_n(Data, Length, TxBuf.begin() + head);
+    return head + Length + CrcLength;
+}
+
+int TModbusSlave::writeDataBytes() const
+{
+    // Data bytes of functions 15 and 16, as far as they were received: the
+    // byte count never leads a handler past RxCount.
+    const int received = std::max(0, RxCount - OffWriteData - CrcLength);
+    return std::min<int>(RxBuf[OffByteCount], received);
+}
+
+template <typename Table> int TModbusSlave::readBits(const Table &Bits)
+{
+    const int a = readU16BE(RxBuf.data(), OffAddress);
+    const int q = readU16BE(RxBuf.data(), OffQuantity);
+    if (a + q > BitRegisterCount)
+        return ExceptionReply(ExIllegalDataAddress);
+    if (q > MaxReadBits)
+        return ExceptionReply(ExIllegalDataValue);
+    const int byteCount = (q + 7) / 8;
+    beginReply();
+    TxBuf[OffReplyByteCount] = uint8_t(byteCount);
+    for (int k = 0; k < byteCount; ++k) {
+        uint8_t packed = 0;
+        for (int j = 0; j < 8; ++j) {
+            const int r = a + 1 + 8 * k + j;
+            if (r <= a + q && Bits[r] != 0)
+                packed = SetBit(packed, j);
+        }
+        TxBuf[OffReplyData + k] = packed;
+    }
+    return byteCount + 5;
+}
+
+template <typename Table> int TModbusSlave::readWords(const Table &Words)
+{
+    const int a = readU16BE(RxBuf.data(), OffAddress);
+    const int q = readU16BE(RxBuf.data(), OffQuantity);
+    if (a + q > WordRegisterCount)
+        return ExceptionReply(ExIllegalDataAddress);
+    if (q > MaxReadRegisters)
+        return ExceptionReply(ExIllegalDataValue);
+    beginReply();
+    TxBuf[OffReplyByteCount] = uint8_t(2 * q);
+    for (int i = 0; i < q; ++i)
+        putU16BE(TxBuf.data(), size_t(OffReplyData + 2 * i), Words[a + 1 + i]);
+    return 2 * q + 5;
+}
+
+int TModbusSlave::readCoils() { return readBits(m_image.Coils); }
+int TModbusSlave::readDiscreteInputs() { return readBits(m_image.DiscreteInputs); }
+int TModbusSlave::readHoldingRegisters() { return readWords(m_image.HoldingRegs); }
+int TModbusSlave::readInputRegisters() { return readWords(m_image.InputRegs); }
+
+int TModbusSlave::writeSingleCoil()
+{
+    const int a = readU16BE(RxBuf.data(), OffAddress);
+    if (a >= BitRegisterCount)
+        return ExceptionReply(ExIllegalDataAddress);
+    const uint16_t v = readU16BE(RxBuf.data(), OffQuantity);
+    if (v == CoilOn)
+        m_image.Coils[a + 1] = 1;
+    else if (v == CoilOff)
+        m_image.Coils[a + 1] = 0;
+    // Any other value leaves the coil alone but is echoed all the same.
+    return echoReply();
+}
+
+int TModbusSlave::writeSingleRegister()
+{
+    const int a = readU16BE(RxBuf.data(), OffAddress);
+    if (a >= WordRegisterCount)
+        return ExceptionReply(ExIllegalDataAddress);
+    m_image.HoldingRegs[a + 1] = readU16BE(RxBuf.data(), OffQuantity);
+    return echoReply();
+}
+
+int TModbusSlave::writeMultipleCoils()
+{
+    const int a = readU16BE(RxBuf.data(), OffAddress);
+    const int q = readU16BE(RxBuf.data(), OffQuantity);
+    if (a + q > BitRegisterCount)
+        return ExceptionReply(ExIllegalDataAddress);
+    // Coils beyond the bits carried keep their values; bits beyond Q are ignored.
+    const int bytes = std::min(writeDataBytes(), (q + 7) / 8);
+    for (int k = 0; k < bytes; ++k) {
+        const uint8_t packed = RxBuf[OffWriteData + k];
+        for (int j = 0; j < 8; ++j) {
+            const int r = a + 1 + 8 * k + j;
+            if (r <= a + q)
+                m_image.Coils[r] = BitIsSet(packed, j) ? 1 : 0;
+        }
+    }
+    return echoReply();
+}
+
+int TModbusSlave::writeMultipleRegisters()
+{
+    const int a = readU16BE(RxBuf.data(), OffAddress);
+    const int q = readU16BE(RxBuf.data(), OffQuantity);
+    if (a + q > WordRegisterCount)
+        return ExceptionReply(ExIllegalDataAddress);
+    // A short byte count writes only the registers whose two bytes arrived.
+    const int count = std::min(q, writeDataBytes() / 2);
+    for (int i = 0; i < count; ++i)
+        m_image.HoldingRegs[a + 1 + i] = readU16BE(RxBuf.data(), size_t(OffWriteData + 2 * i));
+    return echoReply();
+}
+
+int TModbusSlave::readExceptionStatus()
+{
+    static constexpr uint8_t status[] = {0x00}; // no status bit set
+    return fixedReply(status, sizeof status);
+}
+
+int TModbusSlave::diagnostics()
+{
+    // Every sub-function is echoed; the slave has no counters and no listen-only mode.
+    return echoReply();
+}
+
+int TModbusSlave::getCommEventCounter()
+{
+    static constexpr uint8_t counter[] = {0x00, 0x00, 0xFF, 0xFF}; // status 0, count 0xFFFF
+    return fixedReply(counter, sizeof counter);
+}
+
+int TModbusSlave::getCommEventLog()
+{
+    // Byte count 8, status 0, event count 0x0108, message count 0x0121, two event bytes.
+    static constexpr uint8_t log[] = {0x08, 0x00, 0x00, 0x01, 0x08, 0x01, 0x21, 0x20, 0x00};
+    return fixedReply(log, sizeof log);
+}
+
+int TModbusSlave::reportSlaveId()
+{
+    // Byte count 9 covers everything up to the CRC: slave-id byte, run indicator
+    // on, seven device bytes. Nothing follows them but the CRC.
+    static constexpr uint8_t id[] = {0x09, 0x09, 0xFF, 0x09, 0xFF, 0x01, 0x02, 0x0A, 0x00, 0xD0};
+    return fixedReply(id, sizeof id);
+}
+
+int TModbusSlave::illegalFunction() { return ExceptionReply(ExIllegalFunction); }
+
+} // namespace quorlin
