@@ -10,9 +10,12 @@
 #include <QObject>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "engine/serialline.h"
+#include "platform/posixserial.h"
 
 namespace quorlin {
 
@@ -47,5 +50,158 @@ class TCustomComm;
 using TNotifyEvent = std::function<void(TCustomComm *Sender)>;
 using TCommRxCharEvent = std::function<void(TCustomComm *Sender, int Count)>;
 using TCommErrorEvent = std::function<void(TCustomComm *Sender, int Errors)>;
+
+inline constexpr TCommOptions commOptions(std::initializer_list<TCommOption> l)
+{
+    TCommOptions s = 0;
+    for (auto o : l)
+        s = TCommOptions(s | (1u << o));
+    return s;
+}
+
+class TCommEventThread;
+
+// The five special characters of the line. Every write is stored, even an
+// unchanged one, and then the owning device's line state is updated.
+class TCommEventChars {
+public:
+    explicit TCommEventChars(TCustomComm *Owner = nullptr) : m_owner(Owner) {}
+    // Copies the five characters; the owner is kept and not updated.
+    TCommEventChars &operator=(const TCommEventChars &Other);
+    TCommEventChars(const TCommEventChars &) = delete;
+
+    uint8_t XonChar() const { return m_xonChar; }
+    uint8_t XoffChar() const { return m_xoffChar; }
+    uint8_t ErrorChar() const { return m_errorChar; }
+    uint8_t EofChar() const { return m_eofChar; }
+    uint8_t EvtChar() const { return m_evtChar; }
+    void SetXonChar(uint8_t Value);
+    void SetXoffChar(uint8_t Value);
+    void SetErrorChar(uint8_t Value);
+    void SetEofChar(uint8_t Value);
+    void SetEvtChar(uint8_t Value);
+
+private:
+    void changed();
+
+    TCustomComm *m_owner;
+    uint8_t m_xonChar = 17;
+    uint8_t m_xoffChar = 19;
+    uint8_t m_errorChar = 0;
+    uint8_t m_eofChar = 0;
+    uint8_t m_evtChar = 0;
+};
+
+class TCustomComm : public QObject, public ISerialLine {
+    Q_OBJECT
+public:
+    explicit TCustomComm(QObject *Owner = nullptr);
+    ~TCustomComm() override;
+
+    // ---- properties (getter named like the property, SetX to write) ----
+    std::string DeviceName() const { return m_deviceName; }
+    void SetDeviceName(const std::string &Value);
+    int ReadTimeout() const { return m_readTimeout; }
+    void SetReadTimeout(int Value);
+    int WriteTimeout() const { return m_writeTimeout; }
+    void SetWriteTimeout(int Value);
+    int ReadBufSize() const { return m_readBufSize; }
+    void SetReadBufSize(int Value);
+    int WriteBufSize() const { return m_writeBufSize; }
+    void SetWriteBufSize(int Value);
+    TCommEventTypes MonitorEvents() const { return m_monitorEvents; }
+    void SetMonitorEvents(TCommEventTypes Value);
+    TBaudrate BaudRate() const { return m_baudRate; }
+    void SetBaudRate(TBaudrate Value);
+    TParity Parity() const { return m_parity; }
+    void SetParity(TParity Value);
+    TStopbits Stopbits() const { return m_stopbits; }
+    void SetStopbits(TStopbits Value);
+    TDatabits Databits() const { return m_databits; }
+    void SetDatabits(TDatabits Value);
+    TCommEventChars &EventChars() { return m_eventChars; }
+    const TCommEventChars &EventChars() const { return m_eventChars; }
+    TCommOptions Options() const { return m_options; }
+    void SetOptions(TCommOptions Value);
+    TFlowControl FlowControl() const { return m_flowControl; }
+    void SetFlowControl(TFlowControl Value);
+
+    // Handler slots; Sender is always this device.
+    TNotifyEvent OnBreak;
+    TNotifyEvent OnCts;
+    TNotifyEvent OnDsr;
+    TNotifyEvent OnRing;
+    TNotifyEvent OnRlsd;
+    TCommErrorEvent OnError;
+    TCommRxCharEvent OnRxChar;
+    TNotifyEvent OnRxFlag;
+    TNotifyEvent OnTxEmpty;
+
+    // Where "COMn" names are looked up (section "Ports"); by default
+    // quorlin.ini in the program's directory.
+    void SetIniPath(std::string Path) { m_iniPath = std::move(Path); }
+    const std::string &IniPath() const { return m_iniPath; }
+
+    // ---- operations ----
+    void Open();
+    void Close();
+    bool IsOpen() const { return m_port->IsOpen(); }
+
+    int Read(void *Buffer, int Count) override;
+    int Write(const void *Buffer, int Count) override;
+    void PurgeIn() override;
+    void PurgeOut() override;
+
+    // One completed wait of the watcher, on the user-interface thread.
+    void HandleSignal(TCommEventThread *Sender, uint32_t EventMask);
+    void UpdateDataControlBlock();
+    void UpdateCommTimeouts();
+
+    // The line state last read from and written to the port.
+    const TDcb &Dcb() const { return m_dcb; }
+    // The system call seam of this device's port (tests count calls through
+    // it); set only while the port is closed.
+    void SetSysApi(TSysApi &Api);
+    // The outcome of the last Open, for callers that want the reason.
+    const TSysError &LastOpenError() const { return m_lastOpenError; }
+
+protected:
+    // Opens the port named by DeviceName; the port stays closed on failure.
+    virtual void CreateHandle();
+    void DestroyHandle();
+
+private:
+    std::unique_ptr<TPosixSerialPort> m_port; // never null
+    TDcb m_dcb;
+    std::string m_deviceName = "Com2";
+    std::mutex m_lock; // held for the whole of each Read and Write
+    int m_readTimeout = 1000;
+    int m_writeTimeout = 1000;
+    int m_readBufSize = 4096;
+    int m_writeBufSize = 2048;
+    TCommEventTypes m_monitorEvents = AllCommEvents;
+    TBaudrate m_baudRate = br9600;
+    TParity m_parity = paNone;
+    TStopbits m_stopbits = sb10;
+    TDatabits m_databits = da8;
+    std::shared_ptr<TCommEventThread> m_eventThread;
+    TCommEventChars m_eventChars{this};
+    TCommOptions m_options = 0;
+    TFlowControl m_flowControl = fcDefault;
+    std::string m_iniPath;
+    TSysError m_lastOpenError;
+};
+
+class TComm : public TCustomComm {
+    Q_OBJECT
+public:
+    explicit TComm(QObject *Owner = nullptr) : TCustomComm(Owner) {}
+};
+
+// The value each enumeration puts into the device control block.
+uint32_t BaudRateValue(TBaudrate Value);
+uint8_t ParityValue(TParity Value);
+uint8_t StopbitsValue(TStopbits Value);
+uint8_t DatabitsValue(TDatabits Value);
 
 } // namespace quorlin

@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: MIT
+// The watcher of an open port: waits for line events on its own duplicate of
+// the port descriptor and hands each completed wait to the user-interface
+// thread, blocking until it has been handled there. The device starts one per
+// Open and stops it in Close; nobody joins or deletes it, it ends by itself.
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/posixserial.h"
+#include "serial/commint.h"
+
+namespace quorlin {
+
+class TCommEventThread : public std::enable_shared_from_this<TCommEventThread> {
+public:
+    using TSignalEvent = std::function<void(TCommEventThread *Sender, uint32_t EventMask)>;
+
+    // Sets the port's event mask and starts the thread at once. Deliveries run
+    // in the event loop of the calling (user-interface) thread, modal loops
+    // included. Null when the port descriptor cannot be watched.
+    static std::shared_ptr<TCommEventThread> Create(int PortFd, TCommEventTypes MonitorEvents,
+                                                    TSysApi &Api = TSysApi::Default());
+    ~TCommEventThread();
+
+    // Set once by the device, on the user-interface thread, before it next
+    // serves its event loop; called there with the completed event mask.
+    TSignalEvent OnSignal;
+
+    // Sets the terminate flag and wakes the wait; returns at once. Nothing is
+    // delivered after it.
+    void Stop();
+    bool Terminated() const { return m_terminated.load(); }
+    uint32_t Mask() const { return m_waiter.Mask(); }
+
+    // The OR of the event flags of MonitorEvents: {evRxChar} gives 1, all nine 511.
+    static uint32_t EventMaskOf(TCommEventTypes MonitorEvents);
+    // Watcher threads whose body has not returned yet (all devices).
+    static int Running();
+
+private:
+    TCommEventThread(TSysApi &Api);
+    void Execute();
+    void HandOver(uint32_t EventMask);
+    void Deliver(uint32_t EventMask);
+
+    TSerialEventWaiter m_waiter;
+    std::atomic<bool> m_terminated{false};
+    QObject *m_receiver = nullptr; // lives in the user-interface thread; deleteLater at the end
+};
+
+} // namespace quorlin
