@@ -6,9 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/dynlib.h"
 #include "scriptlib/quorlinscript.h"
 
 namespace quorlin {
+
+inline constexpr const char *ScriptLibraryName = "scripts.dll";
 
 struct TScriptItem {
     std::string Name; // exported symbol name; shown in lists and profiles
@@ -20,5 +23,31 @@ struct TScriptItem {
 };
 
 using TScriptList = std::vector<TScriptItem>;
+
+// The loaded library, its two exports and the scripts it offers. Owned by the
+// main window for the whole run; the Entry addresses in ScriptList (and in
+// every binding made from them) stay valid only while this object lives.
+class TScriptLibrary {
+public:
+    // Opens FileName from ProgramDir, else by bare name through the linker's
+    // search, and lists its scripts. A missing or unloadable library, or one
+    // without GetScriptCount or GetScriptInfo, leaves ScriptList empty; no
+    // message. Returns whether any script is offered.
+    bool LoadScriptLibrary(const std::string &ProgramDir,
+                           const std::string &FileName = ScriptLibraryName);
+
+    TScriptList ScriptList;
+    TGetScriptCount GetScriptCount = nullptr;
+    TGetScriptInfo GetScriptInfo = nullptr;
+
+    bool IsLoaded() const { return ScriptLib.isLoaded(); }
+    const DynamicLibrary &Library() const { return ScriptLib; }
+
+private:
+    DynamicLibrary ScriptLib;
+};
+
+// The five strings of a TScriptInfo as the library left them.
+TScriptItem ScriptItemFromInfo(const TScriptInfo &Info);
 
 } // namespace quorlin

@@ -1,0 +1,158 @@
+// SPDX-License-Identifier: MIT
+#include "platform/dynlib.h"
+
+#include <dlfcn.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+namespace quorlin {
+
+namespace {
+
+bool isFile(const std::string &path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::string joinPath(const std::string &dir, const std::string &name)
+{
+    if (dir.empty())
+        return name;
+    return dir.back() == '/' ? dir + name : dir + '/' + name;
+}
+
+std::string lastDlError()
+{
+    const char *text = ::dlerror();
+    return text ? std::string(text) : std::string("unknown error");
+}
+
+} // namespace
+
+DynamicLibrary::~DynamicLibrary() { close(); }
+
+DynamicLibrary::DynamicLibrary(DynamicLibrary &&other) noexcept
+    : m_handle(std::exchange(other.m_handle, nullptr)), m_path(std::move(other.m_path)),
+      m_error(std::move(other.m_error))
+{
+}
+
+DynamicLibrary &DynamicLibrary::operator=(DynamicLibrary &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        m_handle = std::exchange(other.m_handle, nullptr);
+        m_path = std::move(other.m_path);
+        m_error = std::move(other.m_error);
+    }
+    return *this;
+}
+
+bool DynamicLibrary::load(const std::string &fileName, const std::string &programDir)
+{
+    close();
+    m_error.clear();
+    if (fileName.empty()) {
+        m_error = "cannot open library: empty file name";
+        return false;
+    }
+    // A bare name without '/' makes dlopen search; a path makes it take that file.
+    std::string local = fileName.find('/') == std::string::npos && !programDir.empty()
+                            ? joinPath(programDir, fileName)
+                            : fileName;
+    m_path = isFile(local) ? local : fileName;
+    ::dlerror();
+    m_handle = ::dlopen(m_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_handle) {
+        m_error = "cannot open " + m_path + ": " + lastDlError();
+        return false;
+    }
+    return true;
+}
+
+void DynamicLibrary::close()
+{
+    if (m_handle) {
+        ::dlclose(m_handle);
+        m_handle = nullptr;
+    }
+    m_path.clear();
+}
+
+void *DynamicLibrary::symbol(const std::string &name) const
+{
+    if (!m_handle || name.empty())
+        return nullptr;
+    return ::dlsym(m_handle, name.c_str());
+}
+
+std::string findLibraryFile(const std::string &fileName, const std::string &programDir)
+{
+    if (fileName.empty())
+        return {};
+    if (fileName.find('/') != std::string::npos)
+        return fileName;
+    if (!programDir.empty() && isFile(joinPath(programDir, fileName)))
+        return joinPath(programDir, fileName);
+
+    // The copy the linker's search already chose, if the process holds one.
+    if (void *handle = ::dlopen(fileName.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD)) {
+        std::string found;
+        struct link_map *map = nullptr;
+        if (::dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name)
+            found = map->l_name;
+        ::dlclose(handle);
+        if (!found.empty())
+            return found;
+    }
+
+    std::vector<std::string> dirs;
+    if (const char *env = std::getenv("LD_LIBRARY_PATH")) {
+        std::string list(env);
+        size_t start = 0;
+        while (start <= list.size()) {
+            size_t end = list.find(':', start);
+            if (end == std::string::npos)
+                end = list.size();
+            if (end > start)
+                dirs.push_back(list.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    for (const char *dir : {"/lib", "/usr/lib", "/lib64", "/usr/lib64", "/usr/local/lib"})
+        dirs.emplace_back(dir);
+    for (const std::string &dir : dirs) {
+        std::string candidate = joinPath(dir, fileName);
+        if (isFile(candidate))
+            return candidate;
+    }
+    return {};
+}
+
+std::string programDirectory()
+{
+    std::vector<char> buffer(4096);
+    for (;;) {
+        ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0)
+            return {};
+        if (size_t(n) < buffer.size()) {
+            std::string path(buffer.data(), size_t(n));
+            size_t slash = path.rfind('/');
+            if (slash == std::string::npos)
+                return {};
+            return slash == 0 ? std::string("/") : path.substr(0, slash);
+        }
+        if (buffer.size() >= (1u << 20))
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+} // namespace quorlin
