@@ -1,0 +1,344 @@
+// SPDX-License-Identifier: MIT
+#include "scripts/ui/addscript.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <limits>
+
+namespace quorlin {
+
+namespace {
+
+// Register type digit of each ComboBox1 item, in item order.
+constexpr uint8_t TypeOfItem[] = {0, 1, 3, 4};
+constexpr int BitTableSize = 2048; // coils and discrete inputs
+constexpr int WordTableSize = 256; // input and holding registers
+
+const char *const EmptyDescription = "This is EMPTY script, it always returns \"0\".";
+const char *const NotUsed = "<not used>";
+
+QString scriptText(const std::string &text)
+{
+    // Script libraries write 8-bit text; UTF-8 is the Linux convention, and
+    // anything that is not valid UTF-8 is shown byte for byte.
+    QString decoded = QString::fromUtf8(text.data(), qsizetype(text.size()));
+    if (decoded.contains(QChar::ReplacementCharacter))
+        return QString::fromLatin1(text.data(), qsizetype(text.size()));
+    return decoded;
+}
+
+// A signed 32-bit decimal number: optional sign, then digits only.
+bool parseInt32(const QString &text, int32_t &value)
+{
+    const QByteArray bytes = text.toLatin1();
+    if (bytes.isEmpty() || text.size() != bytes.size())
+        return false;
+    qsizetype i = 0;
+    bool negative = false;
+    if (bytes[0] == '+' || bytes[0] == '-') {
+        negative = bytes[0] == '-';
+        ++i;
+    }
+    if (i == bytes.size())
+        return false;
+    int64_t magnitude = 0;
+    for (; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c < '0' || c > '9')
+            return false;
+        magnitude = magnitude * 10 + (c - '0');
+        if (magnitude > int64_t(std::numeric_limits<int32_t>::max()) + 1)
+            return false;
+    }
+    const int64_t signedValue = negative ? -magnitude : magnitude;
+    if (signedValue > std::numeric_limits<int32_t>::max())
+        return false;
+    value = int32_t(signedValue);
+    return true;
+}
+
+QLabel *caption(QWidget *parent, const char *text, int left)
+{
+    auto *label = new QLabel(QString::fromLatin1(text), parent);
+    label->setGeometry(left, 10, 100, 16);
+    return label;
+}
+
+} // namespace
+
+TAddSForm::TAddSForm(const TScriptList &ScriptList, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      m_scriptList(ScriptList)
+{
+    setObjectName(QStringLiteral("AddSForm"));
+    setWindowTitle(QStringLiteral("Add Script..."));
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    setFixedSize(489, 224);
+
+    caption(this, "Reg Type", 30)->setObjectName(QStringLiteral("Label1"));
+    caption(this, "Reg Address", 190)->setObjectName(QStringLiteral("Label2"));
+    caption(this, "Script", 370)->setObjectName(QStringLiteral("Label3"));
+
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setEditable(false);
+    ComboBox1->addItems({QStringLiteral("0x (DI)"), QStringLiteral("1x (DO)"),
+                         QStringLiteral("3x (AI)"), QStringLiteral("4x (AO)")});
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setGeometry(30, 30, 111, 22);
+
+    SpinEdit1 = new QSpinBox(this);
+    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
+    SpinEdit1->setRange(1, BitTableSize);
+    SpinEdit1->setValue(1);
+    SpinEdit1->setGeometry(190, 30, 81, 22);
+    if (auto *line = SpinEdit1->findChild<QLineEdit *>())
+        line->setMaxLength(4);
+
+    ComboBox2 = new QComboBox(this);
+    ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
+    ComboBox2->setEditable(false);
+    ComboBox2->setGeometry(310, 30, 145, 22);
+
+    QLineEdit **edits[] = {&Edit1, &Edit2, &Edit3};
+    QLabel **notes[] = {&D1L, &D2L, &D3L};
+    for (int i = 0; i < 3; ++i) {
+        auto *edit = new QLineEdit(QStringLiteral("0"), this);
+        edit->setObjectName(QStringLiteral("Edit%1").arg(i + 1));
+        edit->setGeometry(30, 70 + 30 * i, 71, 22);
+        edit->installEventFilter(this);
+        *edits[i] = edit;
+        auto *note = new QLabel(QString::fromLatin1(NotUsed), this);
+        note->setObjectName(QStringLiteral("D%1L").arg(i + 1));
+        note->setGeometry(110, 75 + 30 * i, 371, 16);
+        *notes[i] = note;
+    }
+
+    DL = new QLabel(QString::fromLatin1(EmptyDescription), this);
+    DL->setObjectName(QStringLiteral("DL"));
+    DL->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    DL->setGeometry(10, 160, 461, 16);
+
+    Button1 = new QPushButton(QStringLiteral("OK"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(77, 190, 75, 25);
+    Button1->setDefault(true);
+    Button1->setAutoDefault(true);
+
+    Button2 = new QPushButton(QStringLiteral("Cancel"), this);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setGeometry(337, 190, 75, 25);
+    Button2->setAutoDefault(false);
+
+    setTabOrder(ComboBox1, SpinEdit1);
+    setTabOrder(SpinEdit1, ComboBox2);
+    setTabOrder(ComboBox2, Edit1);
+    setTabOrder(Edit1, Edit2);
+    setTabOrder(Edit2, Edit3);
+    setTabOrder(Edit3, Button1);
+    setTabOrder(Button1, Button2);
+
+    connect(ComboBox1, &QComboBox::activated, this, [this] { ComboBox1Change(); });
+    connect(ComboBox2, &QComboBox::activated, this, [this] { ComboBox2Change(); });
+    connect(Button1, &QPushButton::clicked, this, &TAddSForm::accept);
+    connect(Button2, &QPushButton::clicked, this, &TAddSForm::reject);
+
+    FormCreate();
+}
+
+void TAddSForm::FormCreate()
+{
+    ComboBox2->clear();
+    ComboBox2->addItem(QString::fromLatin1(EmptyScriptName));
+    for (const TScriptItem &item : m_scriptList)
+        ComboBox2->addItem(scriptText(item.Name));
+    ComboBox2->setCurrentIndex(0);
+    ComboBox2Change();
+    updateOkButton();
+}
+
+int TAddSForm::typeIndex(uint8_t RegType)
+{
+    for (int i = 0; i < int(std::size(TypeOfItem)); ++i)
+        if (TypeOfItem[i] == RegType)
+            return i;
+    return -1;
+}
+
+int TAddSForm::maxAddress(int index)
+{
+    return (index == 2 || index == 3) ? WordTableSize : BitTableSize;
+}
+
+void TAddSForm::ComboBox1Change()
+{
+    // QSpinBox::setRange lowers a value above the new maximum to it, and a
+    // wider range leaves the value where it is.
+    SpinEdit1->setRange(1, maxAddress(ComboBox1->currentIndex()));
+    updateOkButton();
+}
+
+void TAddSForm::ComboBox2Change()
+{
+    const int k = ComboBox2->currentIndex();
+    if (k <= 0 || k > int(m_scriptList.size())) {
+        D1L->setText(QString::fromLatin1(NotUsed));
+        D2L->setText(QString::fromLatin1(NotUsed));
+        D3L->setText(QString::fromLatin1(NotUsed));
+        DL->setText(QString::fromLatin1(EmptyDescription));
+        return;
+    }
+    const TScriptItem &item = m_scriptList[std::size_t(k - 1)];
+    D1L->setText(scriptText(item.Param1Text));
+    D2L->setText(scriptText(item.Param2Text));
+    D3L->setText(scriptText(item.Param3Text));
+    DL->setText(scriptText(item.Description));
+}
+
+void TAddSForm::prepareForAdd()
+{
+    setWindowTitle(QStringLiteral("Add Script..."));
+    if (ComboBox1->currentIndex() < 0) {
+        ComboBox1->setCurrentIndex(0);
+        ComboBox1Change();
+    }
+    // The spin box never holds 0; its minimum is 1.
+    updateOkButton();
+}
+
+void TAddSForm::loadBinding(const TScriptBinding &Binding)
+{
+    const int index = typeIndex(Binding.RegType);
+    ComboBox1->setCurrentIndex(index);
+    // A type without a table keeps the widest range so that whatever address
+    // the binding holds stays visible until the user picks a type.
+    ComboBox1Change();
+    const uint32_t shown = std::min<uint32_t>(Binding.RegAdr, uint32_t(SpinEdit1->maximum()));
+    SpinEdit1->setValue(int(std::max<uint32_t>(shown, 1)));
+    Edit1->setText(QString::number(Binding.Param1));
+    Edit2->setText(QString::number(Binding.Param2));
+    Edit3->setText(QString::number(Binding.Param3));
+
+    ComboBox2->setCurrentIndex(0);
+    if (Binding.Name != EmptyScriptName) {
+        for (std::size_t i = 0; i < m_scriptList.size(); ++i) {
+            if (m_scriptList[i].Name == Binding.Name) {
+                ComboBox2->setCurrentIndex(int(i) + 1);
+                break;
+            }
+        }
+    }
+    ComboBox2Change();
+    updateOkButton();
+}
+
+int TAddSForm::selectedRegType() const
+{
+    const int index = ComboBox1->currentIndex();
+    return index < 0 ? -1 : TypeOfItem[index];
+}
+
+int TAddSForm::selectedAddress() const
+{
+    const int maximum = maxAddress(ComboBox1->currentIndex());
+    bool ok = false;
+    const qlonglong typed = SpinEdit1->cleanText().trimmed().toLongLong(&ok);
+    if (!ok)
+        return 1;
+    return int(std::clamp<qlonglong>(typed, 1, maximum));
+}
+
+bool TAddSForm::readBinding(TScriptBinding &Binding, QString &error)
+{
+    QLineEdit *const edits[] = {Edit1, Edit2, Edit3};
+    uint16_t params[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        if (edits[i]->text().isEmpty())
+            edits[i]->setText(QStringLiteral("0"));
+        int32_t value = 0;
+        if (!parseInt32(edits[i]->text(), value)) {
+            error = QStringLiteral("'%1' is not a valid integer value").arg(edits[i]->text());
+            return false;
+        }
+        params[i] = uint16_t(uint32_t(value)); // modulo 65536
+    }
+
+    TScriptBinding result;
+    const int k = ComboBox2->currentIndex();
+    if (k <= 0 || k > int(m_scriptList.size())) {
+        result.Name = EmptyScriptName;
+        result.Entry = nullptr;
+    } else {
+        result.Name = m_scriptList[std::size_t(k - 1)].Name;
+        result.Entry = m_scriptList[std::size_t(k - 1)].Entry;
+    }
+    result.Param1 = params[0];
+    result.Param2 = params[1];
+    result.Param3 = params[2];
+    std::memset(&result.Context, 0, sizeof result.Context);
+    result.RegType = uint8_t(std::max(selectedRegType(), 0));
+    result.RegAdr = uint32_t(selectedAddress());
+    Binding = result;
+    return true;
+}
+
+void TAddSForm::accept()
+{
+    // OK takes effect only once a register type is chosen.
+    if (ComboBox1->currentIndex() < 0)
+        return;
+    QDialog::accept();
+}
+
+void TAddSForm::updateOkButton()
+{
+    Button1->setEnabled(ComboBox1->currentIndex() >= 0);
+}
+
+bool TAddSForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress &&
+        (watched == Edit1 || watched == Edit2 || watched == Edit3)) {
+        // Edit1KeyPress: digits and backspace are typed; other characters are
+        // dropped. Keys that type nothing (arrows, Tab, Enter) pass.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QString text = key->text();
+        if (key->key() == Qt::Key_Backspace || text.isEmpty())
+            return false;
+        if (text.size() == 1 && text[0] >= QLatin1Char('0') && text[0] <= QLatin1Char('9'))
+            return false;
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+            key->key() == Qt::Key_Escape || key->key() == Qt::Key_Tab ||
+            key->key() == Qt::Key_Backtab)
+            return false;
+        // Shortcuts such as Ctrl+V carry control text; they are not characters.
+        if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+            return false;
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TAddSForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+} // namespace quorlin
