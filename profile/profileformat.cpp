@@ -1,0 +1,118 @@
+// SPDX-License-Identifier: MIT
+#include "profile/profileformat.h"
+
+#include <algorithm>
+
+namespace quorlin {
+
+namespace {
+
+// The N of a section named exactly "Script" + N (any letter case, no leading
+// zero), or 0 for any other name.
+std::size_t scriptSectionNumber(const std::string &Name)
+{
+    static const std::string prefix = "script";
+    if (Name.size() <= prefix.size() || Name.size() > prefix.size() + 18)
+        return 0;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char c = Name[i];
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+        if (c != prefix[i])
+            return 0;
+    }
+    if (Name[prefix.size()] == '0')
+        return 0;
+    std::size_t n = 0;
+    for (std::size_t i = prefix.size(); i < Name.size(); ++i) {
+        if (Name[i] < '0' || Name[i] > '9')
+            return 0;
+        n = n * 10 + std::size_t(Name[i] - '0');
+    }
+    return n;
+}
+
+} // namespace
+
+std::string ScriptSectionName(std::size_t N) { return "Script" + std::to_string(N); }
+
+TProfileContent ReadProfile(const TIniDocument &Document)
+{
+    TProfileContent content;
+    TProfileSerialValues &s = content.Serial;
+    const TProfileSerialValues defaults;
+    s.MBid = Document.ReadInteger(SerialSettingsSection, "MBid", defaults.MBid);
+    s.SerialPort = Document.ReadInteger(SerialSettingsSection, "SerialPort", defaults.SerialPort);
+    s.BaudRate = Document.ReadInteger(SerialSettingsSection, "BaudRate", defaults.BaudRate);
+    s.DataBits = Document.ReadInteger(SerialSettingsSection, "DataBits", defaults.DataBits);
+    s.Parity = Document.ReadInteger(SerialSettingsSection, "StopBits", defaults.Parity);
+    s.StopBits = Document.ReadInteger(SerialSettingsSection, "Parity", defaults.StopBits);
+    s.Handshaking = Document.ReadInteger(SerialSettingsSection, "Handshaking", defaults.Handshaking);
+
+    int count = Document.ReadInteger(ScriptsSection, "Count", 0);
+    if (count <= 0)
+        return content;
+    const std::vector<std::string> sections = Document.Sections();
+    std::size_t highest = 0;
+    for (const auto &name : sections) {
+        std::size_t n = scriptSectionNumber(name);
+        if (n <= std::size_t(count))
+            highest = std::max(highest, n);
+    }
+    const std::size_t last = std::min(std::size_t(count), std::max(highest, sections.size()));
+    content.Bindings.reserve(last);
+    for (std::size_t i = 1; i <= last; ++i) {
+        const std::string section = ScriptSectionName(i);
+        TProfileBindingRecord r;
+        r.Name = Document.ReadString(section, "Name", "");
+        r.RegType = Document.ReadInteger(section, "RegType", 0);
+        r.RegAdr = Document.ReadInteger(section, "RegAdr", 0);
+        r.Param1 = Document.ReadInteger(section, "Param1", 0);
+        r.Param2 = Document.ReadInteger(section, "Param2", 0);
+        r.Param3 = Document.ReadInteger(section, "Param3", 0);
+        content.Bindings.push_back(std::move(r));
+    }
+    return content;
+}
+
+TBindingList MakeBindings(const TScriptList &ScriptList,
+                          const std::vector<TProfileBindingRecord> &Records)
+{
+    TBindingList list;
+    list.reserve(Records.size());
+    for (const auto &r : Records)
+        list.push_back(MakeBinding(ScriptList, r.Name, r.RegType, r.RegAdr, r.Param1, r.Param2,
+                                   r.Param3));
+    return list;
+}
+
+std::vector<TIniEntry> ProfileEntries(const TProfileSerialValues &Serial,
+                                      const TBindingList &Bindings)
+{
+    std::vector<TIniEntry> e;
+    e.reserve(8 + 6 * Bindings.size());
+    auto put = [&e](const std::string &section, const char *key, std::string value) {
+        e.push_back({section, key, std::move(value)});
+    };
+    put(SerialSettingsSection, "MBid", std::to_string(Serial.MBid));
+    put(SerialSettingsSection, "SerialPort", std::to_string(Serial.SerialPort));
+    put(SerialSettingsSection, "BaudRate", std::to_string(Serial.BaudRate));
+    put(SerialSettingsSection, "DataBits", std::to_string(Serial.DataBits));
+    put(SerialSettingsSection, "StopBits", std::to_string(Serial.Parity));
+    put(SerialSettingsSection, "Parity", std::to_string(Serial.StopBits));
+    put(SerialSettingsSection, "Handshaking", std::to_string(Serial.Handshaking));
+    put(ScriptsSection, "Count", std::to_string(Bindings.size()));
+    for (std::size_t i = 0; i < Bindings.size(); ++i) {
+        const TScriptBinding &b = Bindings[i];
+        const std::string section = ScriptSectionName(i + 1);
+        put(section, "Name", b.Name);
+        put(section, "RegType", std::to_string(unsigned(b.RegType)));
+        put(section, "RegAdr", std::to_string(b.RegAdr));
+        put(section, "Param1", std::to_string(unsigned(b.Param1)));
+        put(section, "Param2", std::to_string(unsigned(b.Param2)));
+        put(section, "Param3", std::to_string(unsigned(b.Param3)));
+    }
+    return e;
+}
+
+} // namespace quorlin

@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: MIT
+// The ".QRL" profile file: serial values, slave id and script bindings as INI
+// sections "SerialSettings", "Scripts" and "Script1".."ScriptN". Reading and
+// the list of keys to write work on text alone (no Qt, no file system), so the
+// fuzzer and the tests drive them directly.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/inifile.h"
+#include "scripts/scriptbinding.h"
+#include "scripts/scriptint.h"
+
+namespace quorlin {
+
+inline constexpr const char *SerialSettingsSection = "SerialSettings";
+inline constexpr const char *ScriptsSection = "Scripts";
+
+// The seven serial values of a profile, named by what they mean. Two of them
+// are stored under each other's key: the parity position under "StopBits" and
+// the stop-bits position under "Parity". Every profile file has that layout.
+struct TProfileSerialValues {
+    int MBid = 1;        // "MBid": slave id 1..255
+    int SerialPort = 2;  // "SerialPort": 1 = COM1 .. 4 = COM4 (0 = no port chosen)
+    int BaudRate = 5;    // "BaudRate": position in 300 .. 38400 bps (5 = 9600)
+    int DataBits = 4;    // "DataBits": position in 4 .. 8 data bits (4 = 8)
+    int Parity = 0;      // stored as "StopBits": Even, Odd, None, Mark, Space
+    int StopBits = 0;    // stored as "Parity": 1, 1.5, 2 stop bits
+    int Handshaking = 1; // "Handshaking": CTS, Default, DTR, None, Software
+
+    bool operator==(const TProfileSerialValues &) const = default;
+};
+
+// One "ScriptN" section as read, before it becomes a TScriptBinding.
+struct TProfileBindingRecord {
+    std::string Name;
+    int RegType = 0;
+    int RegAdr = 0;
+    int Param1 = 0;
+    int Param2 = 0;
+    int Param3 = 0;
+
+    bool operator==(const TProfileBindingRecord &) const = default;
+};
+
+struct TProfileContent {
+    TProfileSerialValues Serial;
+    std::vector<TProfileBindingRecord> Bindings;
+};
+
+// "Script" + N, N in decimal without leading zeros.
+std::string ScriptSectionName(std::size_t N);
+
+// Missing sections, keys and values that are no number give the defaults.
+// "Count" is honoured up to the larger of the number of sections in the file
+// and the highest "ScriptN" present (N <= Count): below that, a missing
+// section gives a binding of default values as usual; above it there is
+// nothing left to read, so a damaged "Count=2000000000" cannot make the
+// loader build two thousand million empty bindings.
+TProfileContent ReadProfile(const TIniDocument &Document);
+
+// The bindings the records describe, with their script entries looked up.
+TBindingList MakeBindings(const TScriptList &ScriptList,
+                          const std::vector<TProfileBindingRecord> &Records);
+
+// Every key of a save, in the order in which a save writes them.
+std::vector<TIniEntry> ProfileEntries(const TProfileSerialValues &Serial,
+                                      const TBindingList &Bindings);
+
+} // namespace quorlin

@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: MIT
+// What the profile commands and the start-up and shutdown sequences need from
+// the main window, which owns the register image, the lists, the
+// Configuration dialog, the port and the timer. TMainForm implements it; tests
+// use a fake.
+#pragma once
+
+#include "engine/registerimage.h"
+#include "profile/profileformat.h"
+#include "scripts/scriptbinding.h"
+#include "scripts/scriptint.h"
+
+class QWidget;
+
+namespace quorlin {
+
+class IProfileHost {
+public:
+    virtual ~IProfileHost() = default;
+
+    // Parent of the questions, error boxes and file dialogs (may be null).
+    virtual QWidget *DialogParent() = 0;
+
+    // Start-up step 2: the image lock, then the pending writes, the bindings
+    // and the available scripts, all empty.
+    virtual void CreateLists() = 0;
+    virtual TRegisterImage &RegisterImage() = 0;
+    virtual TBindingList &BindingList() = 0;
+    virtual const TScriptList &ScriptList() = 0;
+    // Start-up step 4: load the script library and fill ScriptList.
+    virtual void LoadScriptLibrary() = 0;
+    // Start-up step 5: the RTU engine's receive buffer emptied (RxCount = 0).
+    virtual void ClearReceiveBuffer() = 0;
+
+    // The check mark of "Stay On Top" and the topmost state of the window,
+    // set together.
+    virtual bool StayOnTop() const = 0;
+    virtual void SetStayOnTop(bool On) = 0;
+
+    // Start-up step 8: TConfForm created, owned by the main window.
+    virtual void CreateConfigDialog() = 0;
+    // The profile's values into the dialog's controls (LoadSerialDialog).
+    virtual void LoadSerialDialog(const TProfileSerialValues &Values) = 0;
+    // The dialog's controls as a save stores them: SerialPort = index of
+    // ComboBox1 + 1 (0 without a selection), the other lists' indexes (-1
+    // without a selection; ComboBox4 into Parity, ComboBox5 into StopBits),
+    // MBid = value of SpinEdit1.
+    virtual TProfileSerialValues ReadSerialDialog() = 0;
+    // Slave id, tab caption, port, caption from the manager's TitleText.
+    virtual void ApplySerialSettings() = 0;
+
+    virtual void StartTimer() = 0; // Timer1 enabled (start-up step 10)
+    virtual void StopTimer() = 0;  // Timer1 disabled (shutdown step 1)
+    virtual void ClosePort() = 0;  // Comm1 closed, watcher stopped (shutdown step 2)
+    // Shutdown step 4: image lock destroyed, pending writes discarded.
+    virtual void ReleaseImage() = 0;
+
+    // Close the main window as its close box does; the window's close
+    // handling then calls FormCloseQuery and FormClose of the manager.
+    virtual void CloseMainWindow() = 0;
+};
+
+} // namespace quorlin

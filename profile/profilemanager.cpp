@@ -1,0 +1,246 @@
+// SPDX-License-Identifier: MIT
+#include "profile/profilemanager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cstdio>
+
+#include "platform/inifile.h"
+
+namespace quorlin {
+
+namespace {
+
+const QString NotSavedBeforeOpening =
+    QStringLiteral("Profile data not saved. Save current profile before opening?");
+const QString NotSavedBeforeExit = QStringLiteral("Profile data not saved. Do you still want to exit?");
+
+// File names go to the platform layer in the file system's own encoding.
+std::string toNative(const QString &Path) { return QFile::encodeName(Path).toStdString(); }
+QString fromNative(const std::string &Path)
+{
+    return QFile::decodeName(QByteArray(Path.data(), qsizetype(Path.size())));
+}
+
+} // namespace
+
+TProfileManager::TProfileManager(IProfileHost &Host, IProfileDialogs &Dialogs, QString ProgramDir)
+    : m_host(Host), m_dialogs(Dialogs), m_programDir(std::move(ProgramDir))
+{
+    ProfilePath = UntitledPath();
+}
+
+QString TProfileManager::UntitledPath() const
+{
+    return QDir(m_programDir).filePath(QString::fromLatin1(UntitledProfileName));
+}
+
+QString TProfileManager::SettingsPath() const
+{
+    return QDir(m_programDir).filePath(QString::fromLatin1(SettingsFileName));
+}
+
+QString TProfileManager::titleFor(const QString &Path)
+{
+    return QString::fromLatin1(ApplicationTitle) + QStringLiteral(" - <") +
+           QFileInfo(Path).fileName() + QStringLiteral(">");
+}
+
+TFileDialogRequest TProfileManager::fileRequest(const QString &Title) const
+{
+    TFileDialogRequest r;
+    r.Title = Title;
+    // "Any files" is "*" here: on this platform many files have no extension.
+    r.Filters = {QStringLiteral("Quorlin Profiles (*.QRL)"), QStringLiteral("Any files (*)")};
+    r.DefaultSuffix = QStringLiteral("QRL");
+    r.Directory = m_programDir;
+    return r;
+}
+
+void TProfileManager::reportWriteFailure(const QString &Path, const std::string &Detail)
+{
+    const QString text = QStringLiteral("Unable to write to %1").arg(Path);
+    if (m_unattended) {
+        std::fprintf(stderr, "quorlin: %s: %s\n", text.toLocal8Bit().constData(), Detail.c_str());
+        return;
+    }
+    m_dialogs.ShowError(m_host.DialogParent(), text);
+}
+
+bool TProfileManager::writeProfile(const QString &Path)
+{
+    SerialValues = m_host.ReadSerialDialog();
+    TIniFile file(toNative(Path));
+    if (!file.Write(ProfileEntries(SerialValues, m_host.BindingList()))) {
+        reportWriteFailure(Path, file.LastError());
+        return false;
+    }
+    return true;
+}
+
+TProfileManager::SaveResult TProfileManager::save()
+{
+    if (!ProfileNamed)
+        return saveAs();
+    if (!writeProfile(ProfilePath))
+        return SaveResult::Failed;
+    ProfileSaved = true;
+    return SaveResult::Saved;
+}
+
+TProfileManager::SaveResult TProfileManager::saveAs()
+{
+    TFileDialogRequest request = fileRequest(QStringLiteral("Save profile..."));
+    request.FileName = QFileInfo(ProfilePath).fileName();
+    const std::optional<QString> chosen = m_dialogs.SaveFileName(m_host.DialogParent(), request);
+    if (!chosen)
+        return SaveResult::Cancelled;
+    // A save that fails keeps the profile where it was, so the next Save does
+    // not go silently to a file that could not be written.
+    if (!writeProfile(*chosen))
+        return SaveResult::Failed;
+    ProfilePath = *chosen;
+    ProfileNamed = true;
+    ProfileSaved = true;
+    TitleText = titleFor(ProfilePath);
+    m_host.ApplySerialSettings();
+    return SaveResult::Saved;
+}
+
+void TProfileManager::SaveProfile1Click() { save(); }
+
+void TProfileManager::SaveAsProfile1Click() { saveAs(); }
+
+bool TProfileManager::LoadProfile(const QString &Path)
+{
+    if (!ProfileSaved) {
+        switch (m_dialogs.Confirm(m_host.DialogParent(), NotSavedBeforeOpening, true)) {
+        case TConfirmAnswer::Cancel:
+            return false;
+        case TConfirmAnswer::No:
+            break;
+        case TConfirmAnswer::Yes:
+            // The user asked to keep the changes: when they were not saved
+            // (dialog cancelled, write failed) they are not thrown away either.
+            if (save() != SaveResult::Saved)
+                return false;
+            break;
+        }
+    }
+
+    TBindingList &bindings = m_host.BindingList();
+    bindings.clear();
+    const QFileInfo info(Path);
+    if (!Path.isEmpty() && info.exists() && !info.isDir()) {
+        // Register values are not part of a profile: the image stays as it is.
+        const TProfileContent content = ReadProfile(TIniFile(toNative(Path)).Load());
+        SerialValues = content.Serial;
+        bindings = MakeBindings(m_host.ScriptList(), content.Bindings);
+    } else {
+        TRegisterImage &image = m_host.RegisterImage();
+        image.ClearPendingWrites();
+        SerialValues = TProfileSerialValues{};
+        image.ClearImage();
+    }
+    ProfileSaved = true;
+    if (!Path.isEmpty()) {
+        ProfilePath = Path;
+        ProfileNamed = true;
+    } else {
+        ProfilePath = UntitledPath();
+        ProfileNamed = false;
+    }
+    TitleText = titleFor(ProfilePath);
+    return true;
+}
+
+void TProfileManager::NewProfile1Click()
+{
+    if (LoadProfile(QString()))
+        m_host.LoadSerialDialog(SerialValues);
+    m_host.ApplySerialSettings();
+}
+
+void TProfileManager::OpenProfile1Click()
+{
+    TFileDialogRequest request = fileRequest(QStringLiteral("Open Profile..."));
+    request.FileName = m_openDialogFile;
+    request.FileMustExist = true;
+    const std::optional<QString> chosen = m_dialogs.OpenFileName(m_host.DialogParent(), request);
+    if (!chosen)
+        return;
+    m_openDialogFile = *chosen;
+    if (LoadProfile(*chosen))
+        m_host.LoadSerialDialog(SerialValues);
+    m_host.ApplySerialSettings();
+}
+
+void TProfileManager::FormCreate()
+{
+    // 1. The profile state of a program that has loaded nothing yet.
+    TitleText = QString::fromLatin1(ApplicationTitle);
+    ProfileSaved = true;
+    ProfilePath = UntitledPath();
+    ProfileNamed = false;
+    // 2. Image lock, pending writes, bindings, available scripts.
+    m_host.CreateLists();
+    // 3.
+    m_host.RegisterImage().ClearImage();
+    // 4. Before the profile, so its bindings find their scripts.
+    m_host.LoadScriptLibrary();
+    // 5.
+    m_host.ClearReceiveBuffer();
+    // 6. A missing or unreadable settings file reads as an empty one.
+    const TIniDocument settings = TIniFile(toNative(SettingsPath())).Load();
+    m_host.SetStayOnTop(settings.ReadBool(SettingsSection, "StayOnTop", false));
+    const QString current = fromNative(settings.ReadString(SettingsSection, "CurrentProfile", ""));
+    // 7. ProfileSaved is true, so no question can come up here.
+    LoadProfile(current);
+    // 8.
+    m_host.CreateConfigDialog();
+    m_host.LoadSerialDialog(SerialValues);
+    // 9.
+    m_host.ApplySerialSettings();
+    // 10.
+    m_host.StartTimer();
+}
+
+bool TProfileManager::FormCloseQuery()
+{
+    if (m_closed || m_unattended || ProfileSaved)
+        return true;
+    return m_dialogs.Confirm(m_host.DialogParent(), NotSavedBeforeExit, false) ==
+           TConfirmAnswer::Yes;
+}
+
+void TProfileManager::FormClose()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    // Tick and port stop before anything they use goes away.
+    m_host.StopTimer();
+    m_host.ClosePort();
+    TIniFile settings(toNative(SettingsPath()));
+    const bool written = settings.Write({
+        {SettingsSection, "StayOnTop", m_host.StayOnTop() ? "1" : "0"},
+        {SettingsSection, "CurrentProfile", toNative(ProfilePath)},
+    });
+    // The program closes all the same, and the last step still runs.
+    if (!written)
+        reportWriteFailure(SettingsPath(), settings.LastError());
+    m_host.ReleaseImage();
+}
+
+void TProfileManager::Exit1Click() { m_host.CloseMainWindow(); }
+
+void TProfileManager::CloseUnattended()
+{
+    m_unattended = true;
+    m_host.CloseMainWindow();
+}
+
+void TProfileManager::StayOnTop1Click() { m_host.SetStayOnTop(!m_host.StayOnTop()); }
+
+} // namespace quorlin

@@ -1,0 +1,84 @@
+// SPDX-License-Identifier: MIT
+// The current profile with its saved state, the four profile commands of the
+// "&File" menu, the settings file "quorlin.ini", and the main window's
+// start-up and shutdown sequences. TMainForm owns one TProfileManager and
+// forwards its menu and window handlers to it.
+#pragma once
+
+#include <QString>
+
+#include "profile/profiledialogs.h"
+#include "profile/profileformat.h"
+#include "profile/profilehost.h"
+
+namespace quorlin {
+
+inline constexpr const char *ApplicationTitle = "Quorlin 1.0";
+inline constexpr const char *UntitledProfileName = "UNTITLED.QRL";
+inline constexpr const char *SettingsFileName = "quorlin.ini";
+inline constexpr const char *SettingsSection = "General";
+
+class TProfileManager {
+public:
+    // ProgramDir: where "quorlin.ini" and "UNTITLED.QRL" live (the directory
+    // of the executable in the program, a temporary directory in tests).
+    TProfileManager(IProfileHost &Host, IProfileDialogs &Dialogs, QString ProgramDir);
+
+    // The profile state. Other commands set ProfileSaved to false after a
+    // confirmed change of what a profile stores.
+    QString ProfilePath;
+    bool ProfileNamed = false;
+    bool ProfileSaved = true;
+    QString TitleText = QString::fromLatin1(ApplicationTitle);
+    // The serial values last read from or written to a profile file.
+    TProfileSerialValues SerialValues;
+
+    const QString &ProgramDir() const { return m_programDir; }
+    QString UntitledPath() const;
+    QString SettingsPath() const;
+
+    // Makes the file at Path the current profile (a new untitled one for an
+    // empty path, a new one bearing Path when no such file exists). False
+    // when the user kept the current profile at the unsaved-changes question,
+    // or asked to save it and the save did not happen; nothing changes then.
+    bool LoadProfile(const QString &Path);
+
+    void NewProfile1Click();
+    void OpenProfile1Click();
+    void SaveProfile1Click();
+    void SaveAsProfile1Click();
+
+    // The main window's creation: the ten start-up steps in order.
+    void FormCreate();
+    // May the main window close? Asks about unsaved changes unless closing unattended.
+    bool FormCloseQuery();
+    // The shutdown steps; runs once, however often the window reports its close.
+    void FormClose();
+    void Exit1Click();
+    void StayOnTop1Click();
+
+    // Closing when nobody can answer a question (SIGTERM, SIGINT, the end of
+    // the desktop session): no unsaved-changes question, and errors of the
+    // shutdown go to standard error instead of a message box.
+    void CloseUnattended();
+    bool Unattended() const { return m_unattended; }
+    bool Closed() const { return m_closed; }
+
+private:
+    enum class SaveResult { Saved, Cancelled, Failed };
+    SaveResult save();
+    SaveResult saveAs();
+    bool writeProfile(const QString &Path);
+    void reportWriteFailure(const QString &Path, const std::string &Detail);
+    static QString titleFor(const QString &Path);
+    TFileDialogRequest fileRequest(const QString &Title) const;
+
+    IProfileHost &m_host;
+    IProfileDialogs &m_dialogs;
+    QString m_programDir;
+    QString m_openDialogFile; // OpenDialog1's file name field: the file chosen last
+    bool m_unattended = false;
+    bool m_closed = false;
+};
+
+} // namespace quorlin
