@@ -7,13 +7,29 @@
  *   void     GetScriptInfo(uint32_t Index, TScriptInfo *Info);
  *   uint32_t <Name>(uint32_t P1, uint32_t P2, uint32_t P3, TScriptContext *Ctx);
  * one function per script, exported under the script's Name. Quorlin passes
- * each parameter as a 16-bit value and keeps the low 16 bits of the result.
+ * each parameter as a 16-bit value and keeps the low 16 bits of the result;
+ * a script should look only at the low 16 bits of each parameter, since the
+ * upper half of the 32-bit slot is not meaningful.
+ *
+ * File version: the about box shows the library's version when one source file
+ * stamps it with QUORLIN_FILE_VERSION (platform/fileversion.h, included below
+ * when it is found next to this header or under platform/), for example:
+ *   QUORLIN_FILE_VERSION(1, 0, 0, 0, 0x0409, 1252,
+ *                        QUORLIN_VERSION_STRING("FileVersion", "1.0"));
  */
 #ifndef QUORLIN_SCRIPT_H
 #define QUORLIN_SCRIPT_H
 
 #include <stddef.h>
 #include <stdint.h>
+
+#if defined(__has_include)
+#if __has_include("platform/fileversion.h")
+#include "platform/fileversion.h"
+#elif __has_include("fileversion.h")
+#include "fileversion.h"
+#endif
+#endif
 
 #ifdef __cplusplus
 extern "C" {
