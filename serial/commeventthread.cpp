@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: MIT
+#include "serial/commeventthread.h"
+
+#include <QMetaObject>
+#include <QThread>
+#include <thread>
+
+namespace quorlin {
+
+namespace {
+std::atomic<int> runningWatchers{0};
+// After a failed or hung-up wait: long enough to cost no CPU, short enough
+// that a line coming back is noticed at once by a person.
+constexpr int backOffMs = 40;
+} // namespace
+
+uint32_t TCommEventThread::EventMaskOf(TCommEventTypes MonitorEvents)
+{
+    // Event flag of each TCommEventType, in declaration order.
+    static constexpr uint32_t flags[] = {EV_BREAK, EV_CTS,    EV_DSR,    EV_ERR,   EV_RING,
+                                         EV_RLSD,  EV_RXCHAR, EV_RXFLAG, EV_TXEMPTY};
+    uint32_t mask = 0;
+    for (unsigned e = 0; e < std::size(flags); ++e)
+        if (MonitorEvents & (1u << e))
+            mask |= flags[e];
+    return mask;
+}
+
+int TCommEventThread::Running() { return runningWatchers.load(); }
+
+TCommEventThread::TCommEventThread(TSysApi &Api) : m_waiter(Api) {}
+
+TCommEventThread::~TCommEventThread()
+{
+    if (m_receiver)
+        m_receiver->deleteLater(); // it lives in the user-interface thread
+}
+
+std::shared_ptr<TCommEventThread> TCommEventThread::Create(int PortFd, TCommEventTypes MonitorEvents,
+                                                           TSysApi &Api)
+{
+    std::shared_ptr<TCommEventThread> t(new TCommEventThread(Api));
+    if (t->m_waiter.Attach(PortFd, EventMaskOf(MonitorEvents)))
+        return nullptr;
+    t->m_receiver = new QObject; // belongs to the calling, user-interface thread
+    ++runningWatchers;
+    try {
+        // The thread holds its own reference: it releases itself when its
+        // loop ends, whoever else still holds one.
+        std::thread([t] { t->Execute(); }).detach();
+    } catch (const std::system_error &) {
+        --runningWatchers;
+        return nullptr;
+    }
+    return t;
+}
+
+void TCommEventThread::Stop()
+{
+    m_terminated.store(true);
+    m_waiter.Signal();
+}
+
+void TCommEventThread::Execute()
+{
+    TSerialEventWaiter::RaiseThreadPriority();
+    while (!m_terminated.load()) {
+        uint32_t mask = 0;
+        const auto result = m_waiter.Wait(mask);
+        if (m_terminated.load() || result == TSerialEventWaiter::TWait::Stopped)
+            break;
+        if (result == TSerialEventWaiter::TWait::Events)
+            HandOver(mask);
+        else if (m_waiter.BackOff(backOffMs))
+            break; // a hung-up line or a failing descriptor: never spin on it
+    }
+    --runningWatchers;
+}
+
+// The only place where the watcher calls into the user-interface thread; it
+// blocks until the delivery has run there. Every event loop of that thread
+// serves it, modal ones included.
+void TCommEventThread::HandOver(uint32_t EventMask)
+{
+    Q_ASSERT(QThread::currentThread() != m_receiver->thread());
+    auto self = shared_from_this();
+    QMetaObject::invokeMethod(
+        m_receiver, [self, EventMask] { self->Deliver(EventMask); }, Qt::BlockingQueuedConnection);
+}
+
+void TCommEventThread::Deliver(uint32_t EventMask)
+{
+    if (m_terminated.load())
+        return; // stopped while this delivery was queued: nothing after Stop
+    const bool rx = EventMask & EV_RXCHAR;
+    const int before = rx ? m_waiter.QueueLength() : 0;
+    if (OnSignal)
+        OnSignal(this, EventMask);
+    if (rx)
+        m_waiter.Delivered(before, m_waiter.QueueLength());
+}
+
+} // namespace quorlin

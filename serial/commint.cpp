@@ -1,0 +1,268 @@
+// SPDX-License-Identifier: MIT
+#include "serial/commint.h"
+
+#include <QCoreApplication>
+#include <chrono>
+#include <thread>
+
+#include "serial/commeventthread.h"
+
+namespace quorlin {
+
+// ---- enumeration values -----------------------------------------------------
+
+uint32_t BaudRateValue(TBaudrate Value)
+{
+    static constexpr uint32_t rates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
+                                         19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    return Value < std::size(rates) ? rates[Value] : 9600;
+}
+
+uint8_t ParityValue(TParity Value)
+{
+    return uint8_t(Value); // paNone..paSpace are NOPARITY..SPACEPARITY
+}
+
+uint8_t StopbitsValue(TStopbits Value)
+{
+    return uint8_t(Value); // sb10, sb15, sb20 are ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS
+}
+
+uint8_t DatabitsValue(TDatabits Value) { return uint8_t(Value + 4); }
+
+namespace {
+
+// Flag bit of each TCommOption, in declaration order.
+constexpr uint32_t optionFlags[] = {DcbFlags::fParity, DcbFlags::fDsrSensitivity,
+                                    DcbFlags::fTXContinueOnXoff, DcbFlags::fErrorChar,
+                                    DcbFlags::fNull};
+
+std::string defaultIniPath()
+{
+    if (!QCoreApplication::instance())
+        return "quorlin.ini";
+    return (QCoreApplication::applicationDirPath() + "/quorlin.ini").toStdString();
+}
+
+// A transfer the port refused at once still takes its whole time-out, as
+// callers expect of a failed Read or Write.
+void waitOut(std::chrono::steady_clock::time_point Start, int TimeoutMs)
+{
+    if (TimeoutMs > 0)
+        std::this_thread::sleep_until(Start + std::chrono::milliseconds(TimeoutMs));
+}
+
+} // namespace
+
+// ---- TCommEventChars --------------------------------------------------------
+
+TCommEventChars &TCommEventChars::operator=(const TCommEventChars &Other)
+{
+    m_xonChar = Other.m_xonChar;
+    m_xoffChar = Other.m_xoffChar;
+    m_errorChar = Other.m_errorChar;
+    m_eofChar = Other.m_eofChar;
+    m_evtChar = Other.m_evtChar;
+    return *this;
+}
+
+void TCommEventChars::changed()
+{
+    if (m_owner)
+        m_owner->UpdateDataControlBlock();
+}
+
+void TCommEventChars::SetXonChar(uint8_t Value) { m_xonChar = Value; changed(); }
+void TCommEventChars::SetXoffChar(uint8_t Value) { m_xoffChar = Value; changed(); }
+void TCommEventChars::SetErrorChar(uint8_t Value) { m_errorChar = Value; changed(); }
+void TCommEventChars::SetEofChar(uint8_t Value) { m_eofChar = Value; changed(); }
+void TCommEventChars::SetEvtChar(uint8_t Value) { m_evtChar = Value; changed(); }
+
+// ---- TCustomComm ------------------------------------------------------------
+
+TCustomComm::TCustomComm(QObject *Owner)
+    : QObject(Owner), m_port(std::make_unique<TPosixSerialPort>()), m_iniPath(defaultIniPath())
+{
+}
+
+TCustomComm::~TCustomComm() { Close(); }
+
+void TCustomComm::SetSysApi(TSysApi &Api)
+{
+    if (!IsOpen())
+        m_port = std::make_unique<TPosixSerialPort>(Api);
+}
+
+// Stored for the next Open.
+void TCustomComm::SetDeviceName(const std::string &Value) { m_deviceName = Value; }
+void TCustomComm::SetMonitorEvents(TCommEventTypes Value) { m_monitorEvents = Value; }
+void TCustomComm::SetReadBufSize(int Value) { m_readBufSize = Value; }
+void TCustomComm::SetWriteBufSize(int Value) { m_writeBufSize = Value; }
+// Used by the next Read or Write.
+void TCustomComm::SetReadTimeout(int Value) { m_readTimeout = Value; }
+void TCustomComm::SetWriteTimeout(int Value) { m_writeTimeout = Value; }
+
+// Line settings reach an open port at once; an unchanged value touches nothing.
+#define QUORLIN_LINE_SETTER(Name, Type, Member)                                                    \
+    void TCustomComm::Set##Name(Type Value)                                                        \
+    {                                                                                              \
+        if (Value == Member)                                                                       \
+            return;                                                                                \
+        Member = Value;                                                                            \
+        UpdateDataControlBlock();                                                                  \
+    }
+QUORLIN_LINE_SETTER(BaudRate, TBaudrate, m_baudRate)
+QUORLIN_LINE_SETTER(Parity, TParity, m_parity)
+QUORLIN_LINE_SETTER(Stopbits, TStopbits, m_stopbits)
+QUORLIN_LINE_SETTER(Databits, TDatabits, m_databits)
+QUORLIN_LINE_SETTER(Options, TCommOptions, m_options)
+QUORLIN_LINE_SETTER(FlowControl, TFlowControl, m_flowControl)
+#undef QUORLIN_LINE_SETTER
+
+void TCustomComm::CreateHandle()
+{
+    m_lastOpenError = m_port->Open(ResolvePortName(m_deviceName, m_iniPath));
+}
+
+void TCustomComm::DestroyHandle() { m_port->Close(); }
+
+void TCustomComm::Open()
+{
+    if (IsOpen())
+        return; // the open handle and its watcher stay as they are
+    CreateHandle();
+    if (!IsOpen())
+        return;
+    m_eventThread = TCommEventThread::Create(m_port->Fd(), m_monitorEvents, m_port->Api());
+    if (!m_eventThread) {
+        // A port nobody watches would look connected and never answer.
+        m_lastOpenError = {EAGAIN, "cannot watch " + m_deviceName};
+        DestroyHandle();
+        return;
+    }
+    m_eventThread->OnSignal = [this](TCommEventThread *Sender, uint32_t EventMask) {
+        HandleSignal(Sender, EventMask);
+    };
+    UpdateCommTimeouts();
+    UpdateDataControlBlock();
+    // Queue sizes are the driver's own on this platform; ReadBufSize still
+    // sets XonLim and XoffLim.
+}
+
+void TCustomComm::Close()
+{
+    if (!IsOpen())
+        return;
+    // The purge that ends the watcher's life is done here, on a descriptor
+    // that is certainly still this port's; the watcher, which may still be
+    // ending after Stop, never touches the port again.
+    m_port->Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    if (m_eventThread)
+        m_eventThread->Stop();
+    m_eventThread.reset(); // it releases itself when its loop ends
+    DestroyHandle();
+}
+
+void TCustomComm::UpdateCommTimeouts()
+{
+    // Nothing to set: the descriptor is non-blocking, so a read returns at
+    // once with what is queued, and Write bounds its own wait.
+}
+
+void TCustomComm::UpdateDataControlBlock()
+{
+    if (!IsOpen())
+        return;
+    TDcb d = m_dcb;
+    m_port->GetCommState(d); // on failure the last contents stand
+    d.BaudRate = BaudRateValue(m_baudRate);
+    d.Parity = ParityValue(m_parity);
+    d.StopBits = StopbitsValue(m_stopbits);
+    d.ByteSize = DatabitsValue(m_databits);
+    d.XonChar = m_eventChars.XonChar();
+    d.XoffChar = m_eventChars.XoffChar();
+    d.ErrorChar = m_eventChars.ErrorChar();
+    d.EofChar = m_eventChars.EofChar();
+    d.EvtChar = m_eventChars.EvtChar();
+    const int lim = m_readBufSize / 4;
+    d.XonLim = d.XoffLim = uint16_t(lim < 0 ? 0 : lim > 0xFFFF ? 0xFFFF : lim);
+    switch (m_flowControl) {
+    case fcNone: d.Flags = DcbFlags::fBinary; break;
+    case fcCTS: d.Flags |= DcbFlags::fOutxCtsFlow | DcbFlags::RtsControlHandshake; break;
+    case fcDTR: d.Flags |= DcbFlags::fOutxDsrFlow | DcbFlags::DtrControlHandshake; break;
+    case fcSoftware: d.Flags |= DcbFlags::fOutX | DcbFlags::fInX; break;
+    case fcDefault: break;
+    }
+    for (unsigned o = 0; o < std::size(optionFlags); ++o) {
+        if (m_options & (1u << o))
+            d.Flags |= optionFlags[o];
+        else
+            d.Flags &= ~optionFlags[o];
+    }
+    m_dcb = d;
+    m_port->SetCommState(d); // a refused mode leaves the port as it was
+}
+
+int TCustomComm::Read(void *Buffer, int Count)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    const auto start = std::chrono::steady_clock::now();
+    int n = m_port->Read(Buffer, Count);
+    if (n >= 0)
+        return n;
+    waitOut(start, m_readTimeout);
+    return -1;
+}
+
+int TCustomComm::Write(const void *Buffer, int Count)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    const auto start = std::chrono::steady_clock::now();
+    bool timedOut = false;
+    int n = m_port->Write(Buffer, Count, m_writeTimeout, &timedOut);
+    if (n >= 0)
+        return n;
+    if (!timedOut)
+        waitOut(start, m_writeTimeout);
+    return -1;
+}
+
+void TCustomComm::PurgeIn()
+{
+    if (IsOpen())
+        m_port->Purge(PURGE_RXABORT | PURGE_RXCLEAR);
+}
+
+void TCustomComm::PurgeOut()
+{
+    if (IsOpen())
+        m_port->Purge(PURGE_TXABORT | PURGE_TXCLEAR);
+}
+
+void TCustomComm::HandleSignal(TCommEventThread *, uint32_t EventMask)
+{
+    uint32_t errors = 0;
+    int inQueue = 0;
+    if (m_port->ClearCommError(errors, inQueue))
+        return; // the port was closed in the meantime
+    if ((EventMask & EV_BREAK) && OnBreak)
+        OnBreak(this);
+    if ((EventMask & EV_CTS) && OnCts)
+        OnCts(this);
+    if ((EventMask & EV_DSR) && OnDsr)
+        OnDsr(this);
+    if ((EventMask & EV_ERR) && OnError)
+        OnError(this, int(errors));
+    if ((EventMask & EV_RING) && OnRing)
+        OnRing(this);
+    if ((EventMask & EV_RLSD) && OnRlsd)
+        OnRlsd(this);
+    if ((EventMask & EV_RXCHAR) && OnRxChar && inQueue > 0)
+        OnRxChar(this, inQueue);
+    if ((EventMask & EV_RXFLAG) && OnRxFlag)
+        OnRxFlag(this);
+    if ((EventMask & EV_TXEMPTY) && OnTxEmpty)
+        OnTxEmpty(this);
+}
+
+} // namespace quorlin

@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: MIT
+// quorlin-slave: the emulator's engine and serial device without a window.
+// Answers Modbus RTU requests on one port until SIGTERM or SIGINT; used by the
+// end-to-end tests and the latency benchmark, and by anyone scripting tests
+// against a master.
+//
+//   quorlin-slave [options] DEVICE
+//     DEVICE             a path (/dev/ttyUSB0, a pty) or COMn (mapped by [Ports])
+//     --id N             slave id 1..255 (default 1)
+//     --baud N           110 .. 256000 from the device's list (default 9600)
+//     --parity P         none|odd|even|mark|space (default none)
+//     --stopbits N       1|2 (default 1)
+//     --flow F           none|cts|dtr|software|default (default none)
+//     --ini PATH         INI file whose [Ports] section maps COMn names
+//     --pattern          fill discrete inputs and input registers with a
+//                        known pattern: input n is on when n % 3 == 0, input
+//                        register n holds n * 257 (mod 65536)
+//
+// Prints "quorlin-slave ready on DEVICE id N" on stdout once it listens.
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "engine/modbusslave.h"
+#include "engine/registerimage.h"
+#include "serial/commint.h"
+#include "serial/timeouttimer.h"
+
+using namespace quorlin;
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] auto r = ::write(signalPipe[1], &c, 1);
+}
+
+int usage(const char *msg)
+{
+    std::fprintf(stderr,
+                 "quorlin-slave: %s\n"
+                 "usage: quorlin-slave [--id N] [--baud N] [--parity none|odd|even|mark|space]\n"
+                 "                     [--stopbits 1|2] [--flow none|cts|dtr|software|default]\n"
+                 "                     [--ini PATH] [--pattern] DEVICE\n",
+                 msg);
+    return 2;
+}
+
+bool parseInt(const char *s, long lo, long hi, long &out)
+{
+    char *end = nullptr;
+    errno = 0;
+    long v = std::strtol(s, &end, 10);
+    if (errno || end == s || *end || v < lo || v > hi)
+        return false;
+    out = v;
+    return true;
+}
+
+template <class E, size_t N>
+bool pick(const char *s, const char *const (&names)[N], const E (&values)[N], E &out)
+{
+    for (size_t i = 0; i < N; ++i)
+        if (std::strcmp(s, names[i]) == 0) {
+            out = values[i];
+            return true;
+        }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+
+    long id = 1;
+    TBaudrate baud = br9600;
+    TParity parity = paNone;
+    TStopbits stopbits = sb10;
+    TFlowControl flow = fcNone;
+    std::string device, ini;
+    bool pattern = false;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (a == "--id") {
+            const char *v = value();
+            if (!v || !parseInt(v, 1, 255, id))
+                return usage("--id takes a number 1..255");
+        } else if (a == "--baud") {
+            const char *v = value();
+            long rate = 0;
+            bool found = false;
+            if (v && parseInt(v, 1, 10000000, rate))
+                for (int b = br110; b <= br256000; ++b)
+                    if (BaudRateValue(TBaudrate(b)) == uint32_t(rate)) {
+                        baud = TBaudrate(b);
+                        found = true;
+                    }
+            if (!found)
+                return usage("--baud takes one of 110 300 600 1200 2400 4800 9600 14400 19200 "
+                             "38400 56000 57600 115200 128000 256000");
+        } else if (a == "--parity") {
+            const char *v = value();
+            static const char *const names[] = {"none", "odd", "even", "mark", "space"};
+            static const TParity values[] = {paNone, paOdd, paEven, paMark, paSpace};
+            if (!v || !pick(v, names, values, parity))
+                return usage("--parity takes none, odd, even, mark or space");
+        } else if (a == "--stopbits") {
+            const char *v = value();
+            static const char *const names[] = {"1", "2"};
+            static const TStopbits values[] = {sb10, sb20};
+            if (!v || !pick(v, names, values, stopbits))
+                return usage("--stopbits takes 1 or 2");
+        } else if (a == "--flow") {
+            const char *v = value();
+            static const char *const names[] = {"none", "cts", "dtr", "software", "default"};
+            static const TFlowControl values[] = {fcNone, fcCTS, fcDTR, fcSoftware, fcDefault};
+            if (!v || !pick(v, names, values, flow))
+                return usage("--flow takes none, cts, dtr, software or default");
+        } else if (a == "--ini") {
+            const char *v = value();
+            if (!v)
+                return usage("--ini takes a path");
+            ini = v;
+        } else if (a == "--pattern") {
+            pattern = true;
+        } else if (a == "-h" || a == "--help") {
+            usage("Modbus RTU slave on one serial port");
+            return 0;
+        } else if (!a.empty() && a[0] == '-' && a != "-") {
+            return usage(("unknown option " + a).c_str());
+        } else if (device.empty()) {
+            device = a;
+        } else {
+            return usage("one device only");
+        }
+    }
+    if (device.empty())
+        return usage("no device given");
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+        std::perror("quorlin-slave: socketpair");
+        return 1;
+    }
+    QSocketNotifier stopNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&app] { app.quit(); });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+
+    TRegisterImage image;
+    image.ClearImage();
+    image.MBid = int(id);
+    if (pattern) {
+        for (int n = 1; n <= BitRegisterCount; ++n)
+            image.DiscreteInputs[n] = n % 3 == 0 ? 1 : 0;
+        for (int n = 1; n <= WordRegisterCount; ++n)
+            image.InputRegs[n] = uint16_t(n * 257);
+    }
+
+    TComm comm;
+    TQtTimeOutTimer timer;
+    TModbusSlave slave(image, comm, timer);
+    timer.OnTimer = [&slave] { slave.TimeOutTimerTimer(); };
+    comm.OnRxChar = [&slave](TCustomComm *, int Count) { slave.Comm1RxChar(Count); };
+    comm.SetMonitorEvents(commEvents({evRxChar}));
+    comm.SetOptions(0);
+    if (!ini.empty())
+        comm.SetIniPath(ini);
+    comm.SetDeviceName(device);
+    comm.SetBaudRate(baud);
+    comm.SetParity(parity);
+    comm.SetStopbits(stopbits);
+    comm.SetFlowControl(flow);
+    comm.Open();
+    if (!comm.IsOpen()) {
+        std::fprintf(stderr, "quorlin-slave: %s\n", comm.LastOpenError().Message.c_str());
+        return 1;
+    }
+    std::printf("quorlin-slave ready on %s id %ld\n", device.c_str(), id);
+    std::fflush(stdout);
+
+    const int rc = app.exec();
+    comm.Close();
+    return rc;
+}
