@@ -1,0 +1,206 @@
+// SPDX-License-Identifier: MIT
+#include "serial/ui/configunit.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+
+#include "engine/registerimage.h"
+#include "serial/commint.h"
+#include "serial/ui/spinedit.h"
+
+#include <iterator>
+
+namespace quorlin {
+
+TBaudrate BaudRateFromIndex(int Index)
+{
+    static constexpr TBaudrate table[] = {br300, br600, br1200, br2400, br4800, br9600, br19200};
+    return Index >= 0 && Index < int(std::size(table)) ? table[Index] : br38400;
+}
+
+TParity ParityFromIndex(int Index)
+{
+    static constexpr TParity table[] = {paEven, paOdd, paNone, paMark};
+    return Index >= 0 && Index < int(std::size(table)) ? table[Index] : paSpace;
+}
+
+TStopbits StopbitsFromIndex(int Index)
+{
+    static constexpr TStopbits table[] = {sb10, sb15};
+    return Index >= 0 && Index < int(std::size(table)) ? table[Index] : sb20;
+}
+
+TFlowControl FlowControlFromIndex(int Index)
+{
+    static constexpr TFlowControl table[] = {fcCTS, fcDefault, fcDTR, fcNone};
+    return Index >= 0 && Index < int(std::size(table)) ? table[Index] : fcSoftware;
+}
+
+namespace {
+
+QComboBox *makeList(QWidget *Parent, const char *Name, int Top, const QStringList &Items)
+{
+    auto *box = new QComboBox(Parent);
+    box->setObjectName(QLatin1String(Name));
+    box->setEditable(false);
+    box->addItems(Items);
+    box->setCurrentIndex(-1);
+    box->setGeometry(35, Top, 100, 21);
+    return box;
+}
+
+void selectIndex(QComboBox *Box, int Index)
+{
+    Box->setCurrentIndex(Index >= 0 && Index < Box->count() ? Index : -1);
+}
+
+} // namespace
+
+TConfForm::TConfForm(QWidget *Parent)
+    : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("ConfForm"));
+    setWindowTitle(QStringLiteral("Configuration"));
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    setFixedSize(169, 259);
+
+    ComboBox1 = makeList(this, "ComboBox1", 40,
+                         {QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"),
+                          QStringLiteral("COM4")});
+    ComboBox2 = makeList(this, "ComboBox2", 70,
+                         {QStringLiteral("300 bps"), QStringLiteral("600 bps"),
+                          QStringLiteral("1200 bps"), QStringLiteral("2400 bps"),
+                          QStringLiteral("4800 bps"), QStringLiteral("9600 bps"),
+                          QStringLiteral("19200 bps"), QStringLiteral("38400 bps")});
+    ComboBox3 = makeList(this, "ComboBox3", 100,
+                         {QStringLiteral("4 Databits"), QStringLiteral("5 Databits"),
+                          QStringLiteral("6 Databits"), QStringLiteral("7 Databits"),
+                          QStringLiteral("8 Databits")});
+    ComboBox4 = makeList(this, "ComboBox4", 130,
+                         {QStringLiteral("Even"), QStringLiteral("Odd"), QStringLiteral("None"),
+                          QStringLiteral("Mark"), QStringLiteral("Space")});
+    ComboBox5 = makeList(this, "ComboBox5", 160,
+                         {QStringLiteral("1 Stopbits"), QStringLiteral("1.5 Stopbits"),
+                          QStringLiteral("2 Stopbits")});
+    ComboBox6 = makeList(this, "ComboBox6", 190,
+                         {QStringLiteral("CTS"), QStringLiteral("Default"), QStringLiteral("DTR"),
+                          QStringLiteral("None"), QStringLiteral("Software")});
+
+    Button1 = new QPushButton(QStringLiteral("OK"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(7, 230, 75, 25);
+    Button1->setDefault(true);
+    Button2 = new QPushButton(QStringLiteral("Cancel"), this);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setGeometry(87, 230, 75, 25);
+    Button2->setAutoDefault(false);
+
+    SpinEdit1 = new TSpinEdit(this);
+    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
+    SpinEdit1->setRange(1, 255);
+    SpinEdit1->SetValue(1);
+    SpinEdit1->setGeometry(80, 10, 55, 21);
+
+    Label1 = new QLabel(QStringLiteral("MB id :"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->move(35, 15);
+    Label1->adjustSize();
+    Label1->setBuddy(SpinEdit1);
+
+    setTabOrder(ComboBox1, ComboBox2);
+    setTabOrder(ComboBox2, ComboBox3);
+    setTabOrder(ComboBox3, ComboBox4);
+    setTabOrder(ComboBox4, ComboBox5);
+    setTabOrder(ComboBox5, ComboBox6);
+    setTabOrder(ComboBox6, Button1);
+    setTabOrder(Button1, Button2);
+    setTabOrder(Button2, SpinEdit1);
+
+    // Escape and the close box reject() through QDialog already.
+    connect(Button1, &QPushButton::clicked, this, [this] {
+        Button1Click();
+        accept();
+    });
+    connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TConfForm::LoadSerialDialog(int SerialPort, int BaudRate, int DataBits, int ParityIndex,
+                                 int StopbitsIndex, int Handshaking, int MBid)
+{
+    // Guard the minus one against the smallest int.
+    selectIndex(ComboBox1, SerialPort > 0 ? SerialPort - 1 : -1);
+    selectIndex(ComboBox2, BaudRate);
+    selectIndex(ComboBox3, DataBits);
+    selectIndex(ComboBox4, ParityIndex);
+    selectIndex(ComboBox5, StopbitsIndex);
+    selectIndex(ComboBox6, Handshaking);
+    SpinEdit1->SetValue(MBid);
+}
+
+void TConfForm::LoadSerialDialog(const TSerialValues &V)
+{
+    LoadSerialDialog(V.SerialPort, V.BaudRate, V.DataBits, V.Parity, V.StopBits, V.Handshaking,
+                     V.MBid);
+}
+
+TSerialValues TConfForm::SerialValues() const
+{
+    TSerialValues v;
+    v.SerialPort = ComboBox1->currentIndex() + 1;
+    v.BaudRate = ComboBox2->currentIndex();
+    v.DataBits = ComboBox3->currentIndex();
+    v.Parity = ComboBox4->currentIndex();
+    v.StopBits = ComboBox5->currentIndex();
+    v.Handshaking = ComboBox6->currentIndex();
+    v.MBid = SpinEdit1->Value();
+    return v;
+}
+
+void TConfForm::Button1Click()
+{
+    if (SpinEdit1->Text().isEmpty())
+        SpinEdit1->SetValue(1);
+}
+
+void TConfForm::ApplySerialSettings(TRegisterImage &Image, TCustomComm &Comm, QTabBar &Tabs,
+                                    QWidget &Window, const QString &TitleText) const
+{
+    Image.MBid = SpinEdit1->Value();
+    if (Tabs.count() > 0)
+        Tabs.setTabText(0, QStringLiteral("MB id ") + QString::number(Image.MBid));
+
+    bool portChosen = ComboBox1->currentIndex() >= 0;
+    if (portChosen) {
+        const std::string name = ComboBox1->currentText().toStdString();
+        if (name != Comm.DeviceName()) {
+            Comm.Close();
+            Comm.SetDeviceName(name);
+        }
+    } else {
+        // The profile names no port we offer: use none rather than keep
+        // talking on whichever port was open before.
+        Comm.Close();
+        Comm.SetDeviceName(std::string());
+    }
+
+    Comm.SetBaudRate(BaudRateFromIndex(ComboBox2->currentIndex()));
+    Comm.SetParity(ParityFromIndex(ComboBox4->currentIndex()));
+    Comm.SetStopbits(StopbitsFromIndex(ComboBox5->currentIndex()));
+    Comm.SetFlowControl(FlowControlFromIndex(ComboBox6->currentIndex()));
+
+    if (portChosen && !Comm.IsOpen())
+        Comm.Open();
+
+    const QString name = QString::fromStdString(Comm.DeviceName());
+    if (Comm.IsOpen())
+        Window.setWindowTitle(TitleText + QStringLiteral(" - Connected to ") + name);
+    else
+        Window.setWindowTitle(TitleText + QStringLiteral(" - Disconnected (") + name +
+                              QStringLiteral(")"));
+}
+
+} // namespace quorlin

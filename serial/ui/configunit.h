@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: MIT
+// The "Configuration" dialog: slave id and serial line settings. Its controls
+// are the only live copy of these settings; profiles are loaded into them and
+// saved from them, and ApplySerialSettings carries them over to the slave id,
+// the tab caption, the serial device and the window caption.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include "serial/commint.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTabBar;
+
+namespace quorlin {
+
+class TCustomComm;
+class TRegisterImage;
+class TSpinEdit;
+
+// The seven values a profile keeps for the dialog, named by what they mean
+// (a profile file stores Parity under "StopBits" and StopBits under "Parity").
+// The defaults are a new profile's: COM2, 9600 bps, 8 data bits, even, 1 stop
+// bit, default handshaking, slave id 1.
+struct TSerialValues {
+    int MBid = 1;        // SpinEdit1 value
+    int SerialPort = 2;  // ComboBox1 index + 1 (0: no port chosen)
+    int BaudRate = 5;    // ComboBox2 index
+    int DataBits = 4;    // ComboBox3 index
+    int Parity = 0;      // ComboBox4 index
+    int StopBits = 0;    // ComboBox5 index
+    int Handshaking = 1; // ComboBox6 index
+    bool operator==(const TSerialValues &) const = default;
+};
+
+// The list indices as the device understands them; an index outside the
+// list, or none (-1), falls to the last entry.
+TBaudrate BaudRateFromIndex(int Index);
+TParity ParityFromIndex(int Index);
+TStopbits StopbitsFromIndex(int Index);
+TFlowControl FlowControlFromIndex(int Index);
+
+class TConfForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TConfForm(QWidget *Parent = nullptr);
+
+    QLabel *Label1;
+    QComboBox *ComboBox1; // port
+    QComboBox *ComboBox2; // speed
+    QComboBox *ComboBox3; // data bits
+    QComboBox *ComboBox4; // parity
+    QComboBox *ComboBox5; // stop bits
+    QComboBox *ComboBox6; // handshaking
+    QPushButton *Button1; // OK
+    QPushButton *Button2; // Cancel
+    TSpinEdit *SpinEdit1; // slave id
+
+    // A profile's values into the controls, in the order a profile file
+    // holds them (ParityIndex is the value under "StopBits", StopbitsIndex
+    // the one under "Parity"); an index outside a list leaves that list
+    // without a selection.
+    void LoadSerialDialog(int SerialPort, int BaudRate, int DataBits, int ParityIndex,
+                          int StopbitsIndex, int Handshaking, int MBid);
+    void LoadSerialDialog(const TSerialValues &Values);
+    // The controls read back as a profile stores them (no selection gives
+    // index -1, so SerialPort 0).
+    TSerialValues SerialValues() const;
+
+    // OK: an emptied slave id becomes 1.
+    void Button1Click();
+
+    // Carries the controls over: slave id, tab caption, port name and line
+    // settings of Comm, opening it when closed, and the window caption,
+    // TitleText followed by the connection state.
+    void ApplySerialSettings(TRegisterImage &Image, TCustomComm &Comm, QTabBar &Tabs,
+                             QWidget &Window, const QString &TitleText) const;
+};
+
+} // namespace quorlin

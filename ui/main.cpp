@@ -1,0 +1,61 @@
+// SPDX-License-Identifier: MIT
+// The main sequence: the windows, each created once, then the message loop
+// until the main window closes. A terminate or interrupt signal closes the
+// main window the same way, so the port is closed and the tick stopped.
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "ui/askunit.h"
+#include "ui/mainunit.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+extern "C" void onTerminate(int)
+{
+    const char byte = 1;
+    // Nothing to do about a full pipe: one byte already waiting is enough.
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+bool installSignalPipe()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quorlin 1.0"));
+    app.setProperty("HelpFile", QStringLiteral("Quorlin.hlp"));
+
+    quorlin::TMainForm mainForm;
+    mainForm.AskForm = new quorlin::TAskForm(&mainForm);
+
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    if (installSignalPipe()) {
+        signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &mainForm, [&mainForm] {
+            char buffer[16];
+            while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+            }
+            mainForm.CloseWithoutQuestion();
+        });
+    }
+
+    mainForm.show();
+    return app.exec();
+}

@@ -1,0 +1,503 @@
+// SPDX-License-Identifier: MIT
+#include "ui/mainunit.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "engine/modbusslave.h"
+#include "serial/commint.h"
+#include "serial/timeouttimer.h"
+#include "ui/askunit.h"
+#include "ui/panelcontrols.h"
+
+namespace quorlin {
+
+namespace {
+
+QString hex4(uint16_t Value)
+{
+    return QStringLiteral("%1").arg(Value, 4, 16, QLatin1Char('0')).toUpper();
+}
+
+QLabel *makeLabel(QWidget *Parent, int Number, const QString &Text, const QRect &Geometry)
+{
+    auto *label = new QLabel(Text, Parent);
+    label->setObjectName(QStringLiteral("Label%1").arg(Number));
+    label->setGeometry(Geometry);
+    return label;
+}
+
+QString registerCaption(int Family, int n)
+{
+    return QStringLiteral("%1x%2").arg(Family).arg(n, 4, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir)
+    : QMainWindow(Parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint),
+      m_programDir(ProgramDir.isEmpty() ? QCoreApplication::applicationDirPath() : ProgramDir)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Quorlin 1.0"));
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+
+    buildMenu();
+    buildPanels();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(100);
+    connect(Timer1, &QTimer::timeout, this, &TMainForm::Tick);
+    TimeOutTimer = new TQtTimeOutTimer(this, 100);
+    TimeOutTimer->setObjectName(QStringLiteral("TimeOutTimer"));
+
+    Comm1 = new TComm(this);
+    Comm1->setObjectName(QStringLiteral("Comm1"));
+    Comm1->SetIniPath(QDir(m_programDir).filePath(QStringLiteral("quorlin.ini")).toStdString());
+    Comm1->SetMonitorEvents(commEvents({evRxChar}));
+    Comm1->SetOptions(0);
+    m_engine = std::make_unique<TModbusSlave>(m_image, *Comm1, *TimeOutTimer);
+    TimeOutTimer->OnTimer = [this] { m_engine->TimeOutTimerTimer(); };
+    Comm1->OnRxChar = [this](TCustomComm *, int Count) { m_engine->Comm1RxChar(Count); };
+
+    // Start-up: the untitled profile's state, empty lists, a cleared image.
+    ProfilePath = QDir(m_programDir).filePath(QStringLiteral("UNTITLED.QRL"));
+    ProfileNamed = false;
+    ProfileSaved = true;
+    TitleText = QStringLiteral("Quorlin 1.0");
+    m_image.ClearPendingWrites();
+    m_bindingList.clear();
+    m_image.ClearImage();
+    LoadScriptLibrary();
+    ClearReceiveBuffer();
+
+    // A new profile's values until profiles are loaded at start-up.
+    m_image.MBid = 1;
+    TitleText = QStringLiteral("Quorlin 1.0 - <UNTITLED.QRL>");
+
+    ConfForm = new TConfForm(this);
+    LoadSerialDialog(TSerialValues{});
+    ApplySerialSettings();
+    StartTimer();
+
+    adjustSize();
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+TMainForm::~TMainForm()
+{
+    FormClose();
+}
+
+void TMainForm::buildMenu()
+{
+    auto addItem = [this](QMenu *Menu, const char *Name, const QString &Caption) {
+        QAction *a = Menu->addAction(Caption);
+        a->setObjectName(QLatin1String(Name));
+        return a;
+    };
+    auto addSeparator = [](QMenu *Menu, const char *Name) {
+        Menu->addSeparator()->setObjectName(QLatin1String(Name));
+    };
+    QMenuBar *bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    File1 = bar->addMenu(QStringLiteral("&File"));
+    File1->setObjectName(QStringLiteral("File1"));
+    NewProfile1 = addItem(File1, "NewProfile1", QStringLiteral("New Profile"));
+    NewProfile1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    addSeparator(File1, "N4");
+    OpenProfile1 = addItem(File1, "OpenProfile1", QStringLiteral("&Open Profile"));
+    OpenProfile1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    addSeparator(File1, "N5");
+    SaveProfile1 = addItem(File1, "SaveProfile1", QStringLiteral("&Save Profile"));
+    SaveProfile1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    SaveAsProfile1 = addItem(File1, "SaveAsProfile1", QStringLiteral("Save As Profile"));
+    addSeparator(File1, "N1");
+    Exit1 = addItem(File1, "Exit1", QStringLiteral("E&xit"));
+
+    AddPLC1 = bar->addMenu(QStringLiteral("&Scripts"));
+    AddPLC1->setObjectName(QStringLiteral("AddPLC1"));
+    AddPLC2 = addItem(AddPLC1, "AddPLC2", QStringLiteral("&Add Script"));
+    DeletePLC1 = addItem(AddPLC1, "DeletePLC1", QStringLiteral("&Remove Script"));
+    addSeparator(AddPLC1, "N2");
+    AddScript1 = addItem(AddPLC1, "AddScript1", QStringLiteral("Edit S&cript"));
+
+    Settings1 = bar->addMenu(QStringLiteral("Se&ttings"));
+    Settings1->setObjectName(QStringLiteral("Settings1"));
+    SerialOptions1 = addItem(Settings1, "SerialOptions1", QStringLiteral("Serial O&ptions"));
+    StayOnTop1 = addItem(Settings1, "StayOnTop1", QStringLiteral("Stay On Top"));
+    StayOnTop1->setCheckable(true);
+    StayOnTop1->setChecked(false);
+
+    About1 = bar->addMenu(QStringLiteral("&Help"));
+    About1->setObjectName(QStringLiteral("About1"));
+    HelpTopics1 = addItem(About1, "HelpTopics1", QStringLiteral("Help &Topics"));
+    addSeparator(About1, "N3");
+    About2 = addItem(About1, "About2", QStringLiteral("A&bout"));
+
+    // The shortcuts work without opening the menu.
+    for (QAction *a : {NewProfile1, OpenProfile1, SaveProfile1})
+        addAction(a);
+
+    connect(SerialOptions1, &QAction::triggered, this, &TMainForm::SerialOptions1Click);
+    connect(StayOnTop1, &QAction::triggered, this, &TMainForm::StayOnTop1Click);
+    connect(Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
+}
+
+void TMainForm::buildPanels()
+{
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    client->setFixedSize(460, 380);
+    setCentralWidget(client);
+    // The frame is fixed: client area plus menu bar, nothing to resize.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    TabControl1 = new TTabControl(client);
+    TabControl1->setObjectName(QStringLiteral("TabControl1"));
+    TabControl1->setGeometry(0, 0, 460, 380);
+    TabControl1->Tabs()->addTab(QStringLiteral("MB id 1"));
+
+    auto makeGroup = [this](const char *Name, const QString &Caption, int Top, int Height) {
+        auto *box = new QGroupBox(Caption, TabControl1);
+        box->setObjectName(QLatin1String(Name));
+        box->setGeometry(10, Top, 441, Height);
+        return box;
+    };
+    GroupBox1 = makeGroup("GroupBox1", QStringLiteral(" DO (0x regs) "), 30, 61);
+    GroupBox2 = makeGroup("GroupBox2", QStringLiteral(" DI (1x regs) "), 95, 61);
+    GroupBox3 = makeGroup("GroupBox3", QStringLiteral(" AI (3x regs) "), 160, 101);
+    GroupBox4 = makeGroup("GroupBox4", QStringLiteral(" AO (4x regs) "), 265, 106);
+
+    // Lamps: two rows of 16, register n of the family at tag n (+100 for 1x).
+    auto makeLamps = [this](QGroupBox *Group, int FirstShape, int TagBase, int Family,
+                            int FirstLabel) {
+        for (int n = 1; n <= 32; ++n) {
+            auto *lamp = new TShape(Group);
+            const int number = FirstShape + n - 1;
+            lamp->setObjectName(QStringLiteral("Shape%1").arg(number));
+            lamp->setGeometry(70 + 20 * ((n - 1) % 16), n <= 16 ? 20 : 40, 10, 10);
+            lamp->setCursor(Qt::PointingHandCursor);
+            SetTag(lamp, TagBase + n);
+            connect(lamp, &TShape::MouseDown, this,
+                    [this](TShape *Sender, Qt::MouseButton) { Shape1MouseDown(Sender); });
+            Shapes[number - 1] = lamp;
+        }
+        const int rows[] = {20, 40};
+        for (int r = 0; r < 2; ++r) {
+            const int first = r * 16 + 1;
+            Labels[FirstLabel + 2 * r - 1] =
+                makeLabel(Group, FirstLabel + 2 * r, registerCaption(Family, first),
+                          QRect(18, rows[r] - 2, 48, 14));
+            Labels[FirstLabel + 2 * r] =
+                makeLabel(Group, FirstLabel + 2 * r + 1, registerCaption(Family, first + 15),
+                          QRect(392, rows[r] - 2, 48, 14));
+        }
+    };
+    makeLamps(GroupBox1, 1, 0, 0, 1);
+    makeLamps(GroupBox2, 33, 100, 1, 5);
+
+    // Number boxes, scroll bars and hex labels of a word family.
+    auto makeWords = [this](QGroupBox *Group, int FirstEdit, int TagBase, int Family,
+                            int FirstCaption, int FirstBar, int HexLabel1, int HexLabel2) {
+        const int columns[] = {60, 210, 360};
+        const int rows[] = {15, 35};
+        for (int n = 1; n <= 6; ++n) {
+            const int col = (n - 1) % 3;
+            const int row = (n - 1) / 3;
+            const int number = FirstEdit + 2 * col + row;
+            auto *box = new TNumberBox(Group);
+            box->setObjectName(QStringLiteral("Edit%1").arg(number));
+            box->setGeometry(columns[col], rows[row], 71, 21);
+            box->setFocusPolicy(Qt::NoFocus);
+            box->setCursor(Qt::PointingHandCursor);
+            SetTag(box, TagBase + n);
+            connect(box, &TNumberBox::Click, this, &TMainForm::Edit1Click);
+            Edits[number - 1] = box;
+            const int label = FirstCaption + n - 1;
+            Labels[label - 1] = makeLabel(Group, label, registerCaption(Family, n),
+                                          QRect(columns[col] - 48, rows[row] + 4, 44, 14));
+        }
+        const int hexLabels[] = {HexLabel1, HexLabel2};
+        for (int n = 1; n <= 2; ++n) {
+            const int top = n == 1 ? 60 : 80;
+            auto *bar = new QScrollBar(Qt::Horizontal, Group);
+            bar->setObjectName(QStringLiteral("ScrollBar%1").arg(FirstBar + n - 1));
+            bar->setGeometry(60, top, 331, 16);
+            bar->setRange(0, 65535);
+            bar->setSingleStep(1);
+            bar->setPageStep(1);
+            SetTag(bar, TagBase + 10 + n);
+            // valueChanged carries the user's moves only: the refresh sets
+            // the position with the bar's signals blocked.
+            connect(bar, &QScrollBar::valueChanged, this,
+                    [this, bar](int Position) { ScrollBar1Change(bar, Position); });
+            ScrollBars[FirstBar + n - 2] = bar;
+            const int caption = FirstCaption + 6 + n - 1;
+            Labels[caption - 1] = makeLabel(Group, caption, registerCaption(Family, n),
+                                            QRect(12, top + 1, 44, 14));
+            const int hex = hexLabels[n - 1];
+            Labels[hex - 1] =
+                makeLabel(Group, hex, QStringLiteral("0000"), QRect(398, top + 1, 40, 14));
+            SetTag(Labels[hex - 1], TagBase + 20 + n);
+        }
+    };
+    makeWords(GroupBox3, 1, 0, 3, 9, 1, 25, 26);
+    makeWords(GroupBox4, 7, 100, 4, 17, 3, 28, 27);
+}
+
+QWidget *TMainForm::FindPanelControl(int RegType, int n) const
+{
+    QGroupBox *group = nullptr;
+    int tag = n;
+    switch (RegType) {
+    case RegTypeCoil:
+        group = GroupBox1;
+        break;
+    case RegTypeDiscreteInput:
+        group = GroupBox2;
+        tag = n + 100;
+        break;
+    case RegTypeInputReg:
+        group = GroupBox3;
+        break;
+    case RegTypeHoldingReg:
+        group = GroupBox4;
+        tag = n + 100;
+        break;
+    default:
+        return nullptr;
+    }
+    for (QObject *child : group->children())
+        if (child->isWidgetType() && Tag(child) == tag)
+            return static_cast<QWidget *>(child);
+    return nullptr;
+}
+
+void TMainForm::Tick()
+{
+    RunScripts(m_bindingList, m_image);
+    std::lock_guard<std::mutex> lock(m_image.ImageLock);
+    m_image.ApplyPendingWrites();
+    RefreshPanels();
+}
+
+void TMainForm::RefreshPanels()
+{
+    auto refreshLamp = [](TShape *Lamp, uint8_t Bit) {
+        const bool shows = Lamp->BrushColor() == LampOnColor;
+        if (shows != (Bit != 0))
+            Lamp->SetBrushColor(Bit ? LampOnColor : LampOffColor);
+    };
+    for (int n = 1; n <= 32; ++n) {
+        refreshLamp(Shapes[n - 1], m_image.Coils[n]);
+        refreshLamp(Shapes[32 + n - 1], m_image.DiscreteInputs[n]);
+    }
+
+    auto refreshBox = [](QLineEdit *Box, uint16_t Value) {
+        bool ok = false;
+        const uint v = Box->text().toUInt(&ok, 10);
+        if (!ok || v != Value)
+            Box->setText(QString::number(Value));
+    };
+    // Register n of each word family sits in Edits at the box's number - 1.
+    static constexpr int boxOfRegister[6] = {1, 3, 5, 2, 4, 6};
+    for (int n = 1; n <= 6; ++n) {
+        refreshBox(Edits[boxOfRegister[n - 1] - 1], m_image.InputRegs[n]);
+        refreshBox(Edits[boxOfRegister[n - 1] + 6 - 1], m_image.HoldingRegs[n]);
+    }
+
+    auto refreshBar = [](QScrollBar *Bar, uint16_t Value) {
+        if (Bar->value() != Value) {
+            const QSignalBlocker quiet(Bar);
+            Bar->setValue(Value);
+        }
+    };
+    auto refreshHex = [](QLabel *Label, uint16_t Value) {
+        const QString text = hex4(Value);
+        if (Label->text() != text)
+            Label->setText(text);
+    };
+    static constexpr int inputHex[2] = {25, 26};
+    static constexpr int holdingHex[2] = {28, 27};
+    for (int n = 1; n <= 2; ++n) {
+        refreshBar(ScrollBars[n - 1], m_image.InputRegs[n]);
+        refreshBar(ScrollBars[2 + n - 1], m_image.HoldingRegs[n]);
+        refreshHex(Labels[inputHex[n - 1] - 1], m_image.InputRegs[n]);
+        refreshHex(Labels[holdingHex[n - 1] - 1], m_image.HoldingRegs[n]);
+    }
+}
+
+void TMainForm::Shape1MouseDown(TShape *Sender)
+{
+    const int t = Tag(Sender);
+    if (t < 100)
+        m_image.QueueWrite(RegTypeCoil, t, 1 - m_image.Coils[t]);
+    else
+        m_image.QueueWrite(RegTypeDiscreteInput, t - 100, 1 - m_image.DiscreteInputs[t - 100]);
+}
+
+void TMainForm::Edit1Click(TNumberBox *Sender)
+{
+    if (!AskForm)
+        return;
+    AskForm->Edit1->setText(Sender->text());
+    AskForm->Edit1->selectAll();
+    AskForm->Edit1->setFocus();
+    if (AskForm->exec() != QDialog::Accepted)
+        return;
+    const QString text = AskForm->Edit1->text();
+    bool ok = false;
+    const qlonglong v = text.toLongLong(&ok, 10);
+    if (!ok) {
+        QMessageBox::critical(this, QStringLiteral("Quorlin 1.0"),
+                              QStringLiteral("'%1' is not a valid integer value").arg(text));
+        return;
+    }
+    const int t = Tag(Sender);
+    if (t < 100)
+        m_image.QueueWrite(RegTypeInputReg, t, uint32_t(v));
+    else
+        m_image.QueueWrite(RegTypeHoldingReg, t - 100, uint32_t(v));
+}
+
+void TMainForm::ScrollBar1Change(QScrollBar *Sender, int Position)
+{
+    const int t = Tag(Sender);
+    if (t < 100)
+        m_image.QueueWrite(RegTypeInputReg, t - 10, uint32_t(Position));
+    else
+        m_image.QueueWrite(RegTypeHoldingReg, t - 110, uint32_t(Position));
+}
+
+void TMainForm::LoadSerialDialog(const TSerialValues &Values)
+{
+    ConfForm->LoadSerialDialog(Values);
+}
+
+TSerialValues TMainForm::ReadSerialDialog() const
+{
+    return ConfForm->SerialValues();
+}
+
+void TMainForm::LoadScriptLibrary()
+{
+    m_scripts.LoadScriptLibrary(m_programDir.toStdString());
+}
+
+void TMainForm::ClearReceiveBuffer()
+{
+    m_engine->RxCount = 0;
+}
+
+void TMainForm::StartTimer()
+{
+    Timer1->start();
+}
+
+void TMainForm::StopTimer()
+{
+    Timer1->stop();
+}
+
+void TMainForm::ClosePort()
+{
+    Comm1->Close();
+}
+
+bool TMainForm::StayOnTop() const
+{
+    return StayOnTop1->isChecked();
+}
+
+void TMainForm::SetStayOnTop(bool On)
+{
+    StayOnTop1->setChecked(On);
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, On);
+    // Changing the flags hides a shown window.
+    if (visible)
+        show();
+}
+
+void TMainForm::StayOnTop1Click()
+{
+    // The action has already flipped its check mark.
+    SetStayOnTop(StayOnTop1->isChecked());
+}
+
+void TMainForm::ApplySerialSettings()
+{
+    ConfForm->ApplySerialSettings(m_image, *Comm1, *TabControl1->Tabs(), *this, TitleText);
+}
+
+void TMainForm::SerialOptions1Click()
+{
+    if (ConfForm->exec() != QDialog::Accepted)
+        return;
+    ApplySerialSettings();
+    ProfileSaved = false;
+}
+
+void TMainForm::Exit1Click()
+{
+    close();
+}
+
+void TMainForm::CloseWithoutQuestion()
+{
+    m_forceClose = true;
+    close();
+}
+
+bool TMainForm::FormCloseQuery()
+{
+    if (ProfileSaved || m_forceClose)
+        return true;
+    return QMessageBox::question(this, QStringLiteral("Confirm"),
+                                 QStringLiteral("Profile data not saved. Do you still want to exit?"),
+                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+void TMainForm::FormClose()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    StopTimer();
+    ClosePort();
+    Comm1->OnRxChar = nullptr;
+    TimeOutTimer->Stop();
+    m_image.ClearPendingWrites();
+}
+
+void TMainForm::closeEvent(QCloseEvent *Event)
+{
+    if (!m_closed && !FormCloseQuery()) {
+        Event->ignore();
+        return;
+    }
+    FormClose();
+    Event->accept();
+}
+
+} // namespace quorlin
