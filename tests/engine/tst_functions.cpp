@@ -85,6 +85,14 @@ std::vector<Row> rows()
     r.push_back({"Fn1RangeEndsPastLastCoil", none, "01 01 07 F8 00 09 crc", "01 81 02 C1 91",
                  noCheck});
     // Discrete inputs 1..3 = 1 1 0, 9 = 1: bytes 0x03, 0x01.
+    // Any non-zero entry reads as on, whichever of its bits is set.
+    r.push_back({"Fn1EightEntriesAnyNonZeroIsOn",
+                 [](TRegisterImage &im) {
+                     const uint8_t v[] = {0x80, 0, 0x02, 0x10, 0, 0xFF, 0x01, 0x40};
+                     for (int n = 1; n <= 8; ++n)
+                         im.Coils[n] = v[n - 1];
+                 },
+                 "01 01 00 00 00 08 crc", "01 01 01 ED crc", noCheck});
     r.push_back({"Fn2NineInputs",
                  [](TRegisterImage &im) {
                      im.DiscreteInputs[1] = im.DiscreteInputs[2] = im.DiscreteInputs[9] = 1;
