@@ -6,7 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace quorlin {
+namespace quorlin
+{
 
 inline uint16_t readU16BE(const uint8_t *Buf, size_t Offset)
 {

@@ -4,58 +4,59 @@
 
 #include <cstdint>
 
-namespace quorlin::modbus {
+namespace quorlin::modbus
+{
 
 // Function codes.
-inline constexpr uint8_t FnReadCoils = 0x01;             // read coils, bit-packed reply
-inline constexpr uint8_t FnReadDiscreteInputs = 0x02;    // read discrete inputs, bit-packed reply
-inline constexpr uint8_t FnReadHoldingRegisters = 0x03;  // read holding registers, big-endian words
-inline constexpr uint8_t FnReadInputRegisters = 0x04;    // read input registers, big-endian words
-inline constexpr uint8_t FnWriteSingleCoil = 0x05;       // write one coil, value FF00 or 0000
-inline constexpr uint8_t FnWriteSingleRegister = 0x06;   // write one holding register
-inline constexpr uint8_t FnReadExceptionStatus = 0x07;   // one status byte
-inline constexpr uint8_t FnDiagnostics = 0x08;           // sub-function and data, echoed
-inline constexpr uint8_t FnGetCommEventCounter = 0x0B;   // status word and event count
-inline constexpr uint8_t FnGetCommEventLog = 0x0C;       // status, counters and event bytes
-inline constexpr uint8_t FnWriteMultipleCoils = 0x0F;    // bit-packed coil values with byte count
+inline constexpr uint8_t FnReadCoils = 0x01;            // read coils, bit-packed reply
+inline constexpr uint8_t FnReadDiscreteInputs = 0x02;   // read discrete inputs, bit-packed reply
+inline constexpr uint8_t FnReadHoldingRegisters = 0x03; // read holding registers, big-endian words
+inline constexpr uint8_t FnReadInputRegisters = 0x04;   // read input registers, big-endian words
+inline constexpr uint8_t FnWriteSingleCoil = 0x05;      // write one coil, value FF00 or 0000
+inline constexpr uint8_t FnWriteSingleRegister = 0x06;  // write one holding register
+inline constexpr uint8_t FnReadExceptionStatus = 0x07;  // one status byte
+inline constexpr uint8_t FnDiagnostics = 0x08;          // sub-function and data, echoed
+inline constexpr uint8_t FnGetCommEventCounter = 0x0B;  // status word and event count
+inline constexpr uint8_t FnGetCommEventLog = 0x0C;      // status, counters and event bytes
+inline constexpr uint8_t FnWriteMultipleCoils = 0x0F;   // bit-packed coil values with byte count
 inline constexpr uint8_t FnWriteMultipleRegisters = 0x10; // words with byte count
-inline constexpr uint8_t FnReportSlaveId = 0x11;         // slave id, run indicator, device bytes
-inline constexpr uint8_t FnReadFileRecord = 0x14;        // byte count at offset 2; refused
-inline constexpr uint8_t FnWriteFileRecord = 0x15;       // byte count at offset 2; refused
-inline constexpr uint8_t FnMaskWriteRegister = 0x16;     // fixed 10-byte request; refused
-inline constexpr uint8_t FnReadWriteRegisters = 0x17;    // byte count at offset 10; refused
-inline constexpr uint8_t FnReadFifoQueue = 0x18;         // fixed 10-byte request (as framed here); refused
+inline constexpr uint8_t FnReportSlaveId = 0x11;          // slave id, run indicator, device bytes
+inline constexpr uint8_t FnReadFileRecord = 0x14;         // byte count at offset 2; refused
+inline constexpr uint8_t FnWriteFileRecord = 0x15;        // byte count at offset 2; refused
+inline constexpr uint8_t FnMaskWriteRegister = 0x16;      // fixed 10-byte request; refused
+inline constexpr uint8_t FnReadWriteRegisters = 0x17;     // byte count at offset 10; refused
+inline constexpr uint8_t FnReadFifoQueue = 0x18; // fixed 10-byte request (as framed here); refused
 
 // Exception replies.
-inline constexpr uint8_t ExceptionFlag = 0x80;           // OR-ed into the function code
-inline constexpr uint8_t ExIllegalFunction = 0x01;       // function code not handled
-inline constexpr uint8_t ExIllegalDataAddress = 0x02;    // address range outside the table
-inline constexpr uint8_t ExIllegalDataValue = 0x03;      // quantity whose reply cannot fit a frame
+inline constexpr uint8_t ExceptionFlag = 0x80;        // OR-ed into the function code
+inline constexpr uint8_t ExIllegalFunction = 0x01;    // function code not handled
+inline constexpr uint8_t ExIllegalDataAddress = 0x02; // address range outside the table
+inline constexpr uint8_t ExIllegalDataValue = 0x03;   // quantity whose reply cannot fit a frame
 
 // Frame geometry.
-inline constexpr int RxBufferSize = 256;                 // longest request the slave collects
-inline constexpr int MaxFrameLength = 255;               // longest reply: its length is one byte
-inline constexpr int CrcLength = 2;                      // CRC trailer, low-order byte first
-inline constexpr int MinRequestLength = 4;               // id, function, CRC
-inline constexpr int ExceptionReplyLength = 5;           // id, function | 0x80, code, CRC
-inline constexpr int EchoReplyLength = 8;                // id, function, 4 echoed bytes, CRC
+inline constexpr int RxBufferSize = 256;       // longest request the slave collects
+inline constexpr int MaxFrameLength = 255;     // longest reply: its length is one byte
+inline constexpr int CrcLength = 2;            // CRC trailer, low-order byte first
+inline constexpr int MinRequestLength = 4;     // id, function, CRC
+inline constexpr int ExceptionReplyLength = 5; // id, function | 0x80, code, CRC
+inline constexpr int EchoReplyLength = 8;      // id, function, 4 echoed bytes, CRC
 
 // Request field offsets.
-inline constexpr int OffSlaveId = 0;                     // slave id; 0 is broadcast
-inline constexpr int OffFunction = 1;                    // function code
-inline constexpr int OffAddress = 2;                     // 0-based start address, big-endian
-inline constexpr int OffQuantity = 4;                    // quantity or single value, big-endian
-inline constexpr int OffByteCount = 6;                   // byte count of functions 15 and 16
-inline constexpr int OffWriteData = 7;                   // first data byte of functions 15 and 16
-inline constexpr int OffReplyByteCount = 2;              // byte count of a read reply
-inline constexpr int OffReplyData = 3;                   // first data byte of a read reply
+inline constexpr int OffSlaveId = 0;        // slave id; 0 is broadcast
+inline constexpr int OffFunction = 1;       // function code
+inline constexpr int OffAddress = 2;        // 0-based start address, big-endian
+inline constexpr int OffQuantity = 4;       // quantity or single value, big-endian
+inline constexpr int OffByteCount = 6;      // byte count of functions 15 and 16
+inline constexpr int OffWriteData = 7;      // first data byte of functions 15 and 16
+inline constexpr int OffReplyByteCount = 2; // byte count of a read reply
+inline constexpr int OffReplyData = 3;      // first data byte of a read reply
 
 // Largest quantities whose reply fits one frame.
-inline constexpr int MaxReadBits = 2000;                 // 250 data bytes + 5 = 255
-inline constexpr int MaxReadRegisters = 125;             // 250 data bytes + 5 = 255
+inline constexpr int MaxReadBits = 2000;     // 250 data bytes + 5 = 255
+inline constexpr int MaxReadRegisters = 125; // 250 data bytes + 5 = 255
 
 // Single-coil values.
-inline constexpr uint16_t CoilOn = 0xFF00;               // sets the coil
-inline constexpr uint16_t CoilOff = 0x0000;              // clears the coil
+inline constexpr uint16_t CoilOn = 0xFF00;  // sets the coil
+inline constexpr uint16_t CoilOff = 0x0000; // clears the coil
 
 } // namespace quorlin::modbus

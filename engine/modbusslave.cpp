@@ -9,7 +9,8 @@
 #include "engine/crc16.h"
 #include "engine/modbusdefs.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
 using namespace modbus;
 
@@ -175,7 +176,8 @@ int TModbusSlave::writeDataBytes() const
     return std::min<int>(RxBuf[OffByteCount], received);
 }
 
-namespace {
+namespace
+{
 
 // Up to eight table entries into one byte, the first in bit 0.
 inline uint8_t packBits(const uint8_t *Entries, int Count)
@@ -243,10 +245,22 @@ template <typename Table> int TModbusSlave::readWords(const Table &Words)
     return 2 * q + 5;
 }
 
-int TModbusSlave::readCoils() { return readBits(m_image.Coils); }
-int TModbusSlave::readDiscreteInputs() { return readBits(m_image.DiscreteInputs); }
-int TModbusSlave::readHoldingRegisters() { return readWords(m_image.HoldingRegs); }
-int TModbusSlave::readInputRegisters() { return readWords(m_image.InputRegs); }
+int TModbusSlave::readCoils()
+{
+    return readBits(m_image.Coils);
+}
+int TModbusSlave::readDiscreteInputs()
+{
+    return readBits(m_image.DiscreteInputs);
+}
+int TModbusSlave::readHoldingRegisters()
+{
+    return readWords(m_image.HoldingRegs);
+}
+int TModbusSlave::readInputRegisters()
+{
+    return readWords(m_image.InputRegs);
+}
 
 int TModbusSlave::writeSingleCoil()
 {
@@ -336,6 +350,9 @@ int TModbusSlave::reportSlaveId()
     return fixedReply(id, sizeof id);
 }
 
-int TModbusSlave::illegalFunction() { return ExceptionReply(ExIllegalFunction); }
+int TModbusSlave::illegalFunction()
+{
+    return ExceptionReply(ExIllegalFunction);
+}
 
 } // namespace quorlin

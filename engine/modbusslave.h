@@ -9,10 +9,12 @@
 #include "engine/registerimage.h"
 #include "engine/serialline.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
-class TModbusSlave {
-public:
+class TModbusSlave
+{
+  public:
     TModbusSlave(TRegisterImage &Image, ISerialLine &Line, ITimeOutTimer &Timer);
 
     // The receive step: OnRxChar of the serial device, Count bytes waiting (> 0).
@@ -32,7 +34,7 @@ public:
     int ExpectedLen = 0;
     std::array<uint8_t, 255> TxBuf{};
 
-private:
+  private:
     using Handler = int (TModbusSlave::*)();
     struct FunctionRule;
     static const FunctionRule &ruleFor(uint8_t Function);

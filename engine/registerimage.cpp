@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "engine/registerimage.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
-namespace {
+namespace
+{
 
 template <typename Table> bool inTable(const Table &T, int32_t RegAdr)
 {

@@ -8,7 +8,8 @@
 #include <deque>
 #include <mutex>
 
-namespace quorlin {
+namespace quorlin
+{
 
 // Register type codes: the leading digit of the family's name.
 enum : int32_t {
@@ -18,14 +19,20 @@ enum : int32_t {
     RegTypeHoldingReg = 4,    // "4x"
 };
 
-inline constexpr int BitRegisterCount = 2048;  // coils and discrete inputs: 1..2048
-inline constexpr int WordRegisterCount = 256;  // input and holding registers: 1..256
+inline constexpr int BitRegisterCount = 2048; // coils and discrete inputs: 1..2048
+inline constexpr int WordRegisterCount = 256; // input and holding registers: 1..256
 
 // Bit j of a packed coil byte carries the j-th lowest register of that byte.
 inline constexpr std::array<uint8_t, 8> BitMask = {1, 2, 4, 8, 16, 32, 64, 128};
 
-inline bool BitIsSet(uint8_t Byte, int j) { return (Byte & BitMask[j & 7]) != 0; }
-inline uint8_t SetBit(uint8_t Byte, int j) { return uint8_t(Byte | BitMask[j & 7]); }
+inline bool BitIsSet(uint8_t Byte, int j)
+{
+    return (Byte & BitMask[j & 7]) != 0;
+}
+inline uint8_t SetBit(uint8_t Byte, int j)
+{
+    return uint8_t(Byte | BitMask[j & 7]);
+}
 
 struct TPendingWrite {
     int32_t RegType;
@@ -33,8 +40,9 @@ struct TPendingWrite {
     uint16_t Value;
 };
 
-class TRegisterImage {
-public:
+class TRegisterImage
+{
+  public:
     // Register number n lives at index n; index 0 exists and is never addressed.
     std::array<uint8_t, BitRegisterCount + 1> Coils{};
     std::array<uint8_t, BitRegisterCount + 1> DiscreteInputs{};

@@ -5,10 +5,12 @@
 // tests and the fuzzer.
 #pragma once
 
-namespace quorlin {
+namespace quorlin
+{
 
-class ISerialLine {
-public:
+class ISerialLine
+{
+  public:
     virtual ~ISerialLine() = default;
     // Places up to Count already-queued bytes in Buffer: the number placed, or -1.
     virtual int Read(void *Buffer, int Count) = 0;
@@ -19,8 +21,9 @@ public:
     virtual void PurgeOut() = 0;
 };
 
-class ITimeOutTimer {
-public:
+class ITimeOutTimer
+{
+  public:
     virtual ~ITimeOutTimer() = default;
     virtual void Start() = 0; // one-shot, 100 ms
     virtual void Stop() = 0;

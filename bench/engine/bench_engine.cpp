@@ -10,12 +10,14 @@
 #include "engine/crc16.h"
 #include "engine/modbusslave.h"
 
-namespace {
+namespace
+{
 
 using namespace quorlin;
 
-class ReplayLine : public ISerialLine {
-public:
+class ReplayLine : public ISerialLine
+{
+  public:
     std::vector<uint8_t> Request;
     size_t Written = 0;
     int Read(void *Buffer, int Count) override
@@ -32,8 +34,9 @@ public:
     void PurgeOut() override {}
 };
 
-class IdleTimer : public ITimeOutTimer {
-public:
+class IdleTimer : public ITimeOutTimer
+{
+  public:
     bool Running = false;
     void Start() override { Running = true; }
     void Stop() override { Running = false; }
@@ -69,8 +72,14 @@ void runRequest(benchmark::State &State, std::vector<uint8_t> Request, size_t Re
     State.SetItemsProcessed(State.iterations());
 }
 
-void BM_Fn3Read10(benchmark::State &S) { runRequest(S, {1, 3, 0, 0, 0, 10}, 25); }
-void BM_Fn3Read125(benchmark::State &S) { runRequest(S, {1, 3, 0, 0, 0, 125}, 255); }
+void BM_Fn3Read10(benchmark::State &S)
+{
+    runRequest(S, {1, 3, 0, 0, 0, 10}, 25);
+}
+void BM_Fn3Read125(benchmark::State &S)
+{
+    runRequest(S, {1, 3, 0, 0, 0, 125}, 255);
+}
 void BM_Fn1Read2000Coils(benchmark::State &S)
 {
     runRequest(S, {1, 1, 0, 0, 0x07, 0xD0}, 255);

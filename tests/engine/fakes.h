@@ -18,17 +18,19 @@
 #include "engine/registerimage.h"
 #include "engine/serialline.h"
 
-namespace quorlin::test {
+namespace quorlin::test
+{
 
 using Bytes = std::vector<uint8_t>;
 
-class FakeLine : public ISerialLine {
-public:
-    std::deque<uint8_t> Input;  // the driver's input queue
-    std::vector<Bytes> Writes;  // every Write, in order
-    std::string Log;            // "R" read, "I" purge in, "O" purge out, "W" write
-    int FailingReads = 0;       // the next reads return -1
-    int ReadLimit = 0;          // > 0: a read places at most this many bytes
+class FakeLine : public ISerialLine
+{
+  public:
+    std::deque<uint8_t> Input; // the driver's input queue
+    std::vector<Bytes> Writes; // every Write, in order
+    std::string Log;           // "R" read, "I" purge in, "O" purge out, "W" write
+    int FailingReads = 0;      // the next reads return -1
+    int ReadLimit = 0;         // > 0: a read places at most this many bytes
 
     int Read(void *Buffer, int Count) override
     {
@@ -60,8 +62,9 @@ public:
     void PurgeOut() override { Log += 'O'; }
 };
 
-class FakeTimer : public ITimeOutTimer {
-public:
+class FakeTimer : public ITimeOutTimer
+{
+  public:
     bool Running = false;
     int Starts = 0;
     void Start() override

@@ -20,7 +20,8 @@
 using namespace quorlin;
 using namespace quorlin::test;
 
-namespace {
+namespace
+{
 
 void require(bool Condition)
 {
@@ -30,8 +31,9 @@ void require(bool Condition)
 
 // A FakeLine that also refuses a Read aimed outside RxBuf: the buffer sits
 // inside the slave object, where AddressSanitizer could not see an overrun.
-class CheckedLine : public FakeLine {
-public:
+class CheckedLine : public FakeLine
+{
+  public:
     const TModbusSlave *Slave = nullptr;
     int Read(void *Buffer, int Count) override
     {

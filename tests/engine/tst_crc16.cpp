@@ -3,8 +3,10 @@
 
 #include "tests/engine/fakes.h"
 
-namespace quorlin::test {
-namespace {
+namespace quorlin::test
+{
+namespace
+{
 
 struct CrcVector {
     const char *Name;
@@ -27,7 +29,9 @@ const CrcVector Vectors[] = {
     {"FileRecordException", "01 94 01 8F 00"},
 };
 
-class Crc : public ::testing::TestWithParam<CrcVector> {};
+class Crc : public ::testing::TestWithParam<CrcVector>
+{
+};
 
 TEST_P(Crc, MatchesTheBytesOnTheWire)
 {
@@ -44,7 +48,10 @@ TEST_P(Crc, MatchesTheBytesOnTheWire)
 INSTANTIATE_TEST_SUITE_P(Engine, Crc, ::testing::ValuesIn(Vectors),
                          [](const auto &info) { return std::string(info.param.Name); });
 
-TEST(Crc16, EmptyMessageIsTheInitialValue) { EXPECT_EQ(Crc16(nullptr, 0), 0xFFFF); }
+TEST(Crc16, EmptyMessageIsTheInitialValue)
+{
+    EXPECT_EQ(Crc16(nullptr, 0), 0xFFFF);
+}
 
 TEST(Crc16, AppendingTheCrcGivesZero)
 {

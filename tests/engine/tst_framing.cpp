@@ -5,8 +5,10 @@
 
 #include "tests/engine/fakes.h"
 
-namespace quorlin::test {
-namespace {
+namespace quorlin::test
+{
+namespace
+{
 
 const Bytes ReadTen = hex("01 03 00 00 00 0A C5 CD"); // fn 3, A = 0, Q = 10
 
@@ -139,8 +141,8 @@ TEST(RtuFraming, WrongByteAnywhereInARequestGetsNoReply)
 TEST(RtuFraming, CodesWithoutLengthRuleAreNeverAnswered)
 {
     for (int fn = 0; fn < 256; ++fn) {
-        const bool known = (fn >= 1 && fn <= 8) || fn == 11 || fn == 12 ||
-                           (fn >= 15 && fn <= 17) || (fn >= 20 && fn <= 24);
+        const bool known = (fn >= 1 && fn <= 8) || fn == 11 || fn == 12 || (fn >= 15 && fn <= 17) ||
+                           (fn >= 20 && fn <= 24);
         if (known)
             continue;
         Rig rig;

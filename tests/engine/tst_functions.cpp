@@ -8,8 +8,10 @@
 
 #include "tests/engine/fakes.h"
 
-namespace quorlin::test {
-namespace {
+namespace quorlin::test
+{
+namespace
+{
 
 struct Row {
     std::string Name;
@@ -19,7 +21,10 @@ struct Row {
     std::function<void(const TRegisterImage &)> Check;
 };
 
-void PrintTo(const Row &R, std::ostream *Os) { *Os << R.Name; }
+void PrintTo(const Row &R, std::ostream *Os)
+{
+    *Os << R.Name;
+}
 
 void none(TRegisterImage &) {}
 void noCheck(const TRegisterImage &) {}
@@ -50,10 +55,10 @@ std::vector<Row> rows()
                  "01 03 00 00 00 0A C5 CD",
                  "01 03 14 " + hexRun(20, [](int i) { return i / 2 + 1; }) + "crc", noCheck});
     // Function 22 has a fixed 10-byte length but no handler: exception 1.
-    r.push_back({"Fn22IllegalFunction", none, "01 16 00 00 00 00 00 00 crc", "01 96 01 crc",
-                 noCheck});
-    r.push_back({"Fn24IllegalFunction", none, "01 18 00 00 00 00 00 00 crc", "01 98 01 crc",
-                 noCheck});
+    r.push_back(
+        {"Fn22IllegalFunction", none, "01 16 00 00 00 00 00 00 crc", "01 96 01 crc", noCheck});
+    r.push_back(
+        {"Fn24IllegalFunction", none, "01 18 00 00 00 00 00 00 crc", "01 98 01 crc", noCheck});
     // Function 23: byte count at offset 10 (2), 15 bytes in all.
     r.push_back({"Fn23IllegalFunction", none, "01 17 00 00 00 01 00 00 00 01 02 00 00 crc",
                  "01 97 01 crc", noCheck});
@@ -82,8 +87,8 @@ std::vector<Row> rows()
     r.push_back({"Fn1LastCoil", [](TRegisterImage &im) { im.Coils[2048] = 1; },
                  "01 01 07 FF 00 01 crc", "01 01 01 01 crc", noCheck});
     r.push_back({"Fn1PastLastCoil", none, "01 01 08 00 00 01 FF AA", "01 81 02 C1 91", noCheck});
-    r.push_back({"Fn1RangeEndsPastLastCoil", none, "01 01 07 F8 00 09 crc", "01 81 02 C1 91",
-                 noCheck});
+    r.push_back(
+        {"Fn1RangeEndsPastLastCoil", none, "01 01 07 F8 00 09 crc", "01 81 02 C1 91", noCheck});
     // Discrete inputs 1..3 = 1 1 0, 9 = 1: bytes 0x03, 0x01.
     // Any non-zero entry reads as on, whichever of its bits is set.
     r.push_back({"Fn1EightEntriesAnyNonZeroIsOn",
@@ -114,16 +119,16 @@ std::vector<Row> rows()
                  },
                  "01 01 00 00 07 D0 crc",
                  "01 01 FA " + hexRun(250, [](int) { return 0x55; }) + "crc", noCheck});
-    r.push_back({"Fn3HundredTwentyFiveRegisters",
-                 [](TRegisterImage &im) {
-                     for (int n = 1; n <= 256; ++n)
-                         im.HoldingRegs[n] = uint16_t(0xA500 | (n & 0xFF));
-                 },
-                 // A = 131: registers 132..256, high byte A5 first.
-                 "01 03 00 83 00 7D crc",
-                 "01 03 FA " + hexRun(250, [](int i) { return i % 2 ? 0x84 + i / 2 : 0xA5; }) +
-                     "crc",
-                 noCheck});
+    r.push_back(
+        {"Fn3HundredTwentyFiveRegisters",
+         [](TRegisterImage &im) {
+             for (int n = 1; n <= 256; ++n)
+                 im.HoldingRegs[n] = uint16_t(0xA500 | (n & 0xFF));
+         },
+         // A = 131: registers 132..256, high byte A5 first.
+         "01 03 00 83 00 7D crc",
+         "01 03 FA " + hexRun(250, [](int i) { return i % 2 ? 0x84 + i / 2 : 0xA5; }) + "crc",
+         noCheck});
 
     // --- single writes -------------------------------------------------
     r.push_back({"Fn5On", none, "01 05 00 02 FF 00 crc", "01 05 00 02 FF 00 crc",
@@ -142,8 +147,7 @@ std::vector<Row> rows()
     r.push_back({"Fn5PastLastCoil", none, "01 05 08 00 FF 00 crc", "01 85 02 crc", noCheck});
     r.push_back({"Fn6LastRegister", none, "01 06 00 FF AB CD crc", "01 06 00 FF AB CD crc",
                  [](const TRegisterImage &im) { EXPECT_EQ(im.HoldingRegs[256], 0xABCD); }});
-    r.push_back({"Fn6PastLastRegister", none, "01 06 01 00 00 01 crc", "01 86 02 crc",
-                 noCheck});
+    r.push_back({"Fn6PastLastRegister", none, "01 06 01 00 00 01 crc", "01 86 02 crc", noCheck});
 
     // --- multiple writes -------------------------------------------------
     auto coils11to16 = [](TRegisterImage &im) {
@@ -157,9 +161,9 @@ std::vector<Row> rows()
                      for (int n = 11; n <= 16; ++n)
                          EXPECT_EQ(im.Coils[n], rest[n - 11]) << n;
                  }});
-    r.push_back({"Fn15TenCoilsOneByteWritesEight",
-                 [](TRegisterImage &im) { im.Coils[10] = 1; }, "01 0F 00 00 00 0A 01 FF crc",
-                 "01 0F 00 00 00 0A crc", [](const TRegisterImage &im) {
+    r.push_back({"Fn15TenCoilsOneByteWritesEight", [](TRegisterImage &im) { im.Coils[10] = 1; },
+                 "01 0F 00 00 00 0A 01 FF crc", "01 0F 00 00 00 0A crc",
+                 [](const TRegisterImage &im) {
                      for (int n = 1; n <= 8; ++n)
                          EXPECT_EQ(im.Coils[n], 1) << n;
                      EXPECT_EQ(im.Coils[9], 0);
@@ -179,28 +183,26 @@ std::vector<Row> rows()
                  }});
     r.push_back({"Fn15PastLastCoil", none, "01 0F 07 F8 00 09 02 FF 01 crc", "01 8F 02 crc",
                  [](const TRegisterImage &im) { EXPECT_EQ(im.Coils[2041], 0); }});
-    r.push_back({"Fn16OneRegister", none, "01 10 00 00 00 01 02 00 2A crc",
-                 "01 10 00 00 00 01 crc",
+    r.push_back({"Fn16OneRegister", none, "01 10 00 00 00 01 02 00 2A crc", "01 10 00 00 00 01 crc",
                  [](const TRegisterImage &im) { EXPECT_EQ(im.HoldingRegs[1], 42); }});
-    r.push_back({"Fn16PastLastRegister", none, "01 10 00 FA 00 07 0E " +
-                     hexRun(14, [](int) { return 0x11; }) + "crc",
+    r.push_back({"Fn16PastLastRegister", none,
+                 "01 10 00 FA 00 07 0E " + hexRun(14, [](int) { return 0x11; }) + "crc",
                  "01 90 02 crc",
                  [](const TRegisterImage &im) { EXPECT_EQ(im.HoldingRegs[251], 0); }});
 
     // --- diagnostics and others ------------------------------------------
     r.push_back({"Fn7", none, "01 07 41 E2", "01 07 00 22 30", noCheck});
-    r.push_back({"Fn8ReturnQuery", none, "01 08 00 01 FF 00 crc", "01 08 00 01 FF 00 crc",
-                 noCheck});
-    r.push_back({"Fn8ListenOnlyIsEchoed", none, "01 08 00 04 00 00 crc",
-                 "01 08 00 04 00 00 crc", noCheck});
+    r.push_back(
+        {"Fn8ReturnQuery", none, "01 08 00 01 FF 00 crc", "01 08 00 01 FF 00 crc", noCheck});
+    r.push_back(
+        {"Fn8ListenOnlyIsEchoed", none, "01 08 00 04 00 00 crc", "01 08 00 04 00 00 crc", noCheck});
     r.push_back({"Fn11", none, "01 0B 41 E7", "01 0B 00 00 FF FF A5 BB", noCheck});
-    r.push_back({"Fn12", none, "01 0C 00 25", "01 0C 08 00 00 01 08 01 21 20 00 0D C1",
-                 noCheck});
+    r.push_back({"Fn12", none, "01 0C 00 25", "01 0C 08 00 00 01 08 01 21 20 00 0D C1", noCheck});
     // The 14-byte frame: byte count 9 covers all data, the CRC follows at once.
     r.push_back({"Fn17FourteenByteFrame", none, "01 11 crc",
                  "01 11 09 09 FF 09 FF 01 02 0A 00 D0 AC 6F", noCheck});
-    r.push_back({"Fn20ByteCountSeven", none, "01 14 07 06 00 01 00 00 00 01 crc",
-                 "01 94 01 8F 00", noCheck});
+    r.push_back({"Fn20ByteCountSeven", none, "01 14 07 06 00 01 00 00 00 01 crc", "01 94 01 8F 00",
+                 noCheck});
     r.push_back({"Fn21", none, "01 15 02 00 00 crc", "01 95 01 crc", noCheck});
 
     // --- oversized reads: exception 3, but only after the range check ---------
@@ -208,12 +210,11 @@ std::vector<Row> rows()
     r.push_back({"Fn2Quantity2001", none, "01 02 00 00 07 D1 crc", "01 82 03 crc", noCheck});
     r.push_back({"Fn3Quantity126", none, "01 03 00 00 00 7E crc", "01 83 03 crc", noCheck});
     r.push_back({"Fn4Quantity126", none, "01 04 00 00 00 7E crc", "01 84 03 crc", noCheck});
-    r.push_back({"Fn1Quantity2001PastEndIsRange", none, "01 01 00 64 07 D1 crc",
-                 "01 81 02 crc", noCheck});
-    r.push_back({"Fn3Quantity126PastEndIsRange", none, "01 03 00 C8 00 7E crc", "01 83 02 crc",
-                 noCheck});
-    r.push_back({"Fn3QuantityFFFFIsRange", none, "01 03 00 00 FF FF crc", "01 83 02 crc",
-                 noCheck});
+    r.push_back(
+        {"Fn1Quantity2001PastEndIsRange", none, "01 01 00 64 07 D1 crc", "01 81 02 crc", noCheck});
+    r.push_back(
+        {"Fn3Quantity126PastEndIsRange", none, "01 03 00 C8 00 7E crc", "01 83 02 crc", noCheck});
+    r.push_back({"Fn3QuantityFFFFIsRange", none, "01 03 00 00 FF FF crc", "01 83 02 crc", noCheck});
 
     // --- function 16 with a short byte count -----------------------------------
     auto presetRegs = [](TRegisterImage &im) {
@@ -227,9 +228,8 @@ std::vector<Row> rows()
                      EXPECT_EQ(im.HoldingRegs[2], 2);
                      EXPECT_EQ(im.HoldingRegs[3], 0x7777);
                  }});
-    r.push_back({"Fn16OddCountDropsHalfRegister", presetRegs,
-                 "01 10 00 00 00 02 03 00 01 00 crc", "01 10 00 00 00 02 crc",
-                 [](const TRegisterImage &im) {
+    r.push_back({"Fn16OddCountDropsHalfRegister", presetRegs, "01 10 00 00 00 02 03 00 01 00 crc",
+                 "01 10 00 00 00 02 crc", [](const TRegisterImage &im) {
                      EXPECT_EQ(im.HoldingRegs[1], 1);
                      EXPECT_EQ(im.HoldingRegs[2], 0x7777);
                  }});
@@ -238,9 +238,8 @@ std::vector<Row> rows()
                      for (int n = 1; n <= 5; ++n)
                          EXPECT_EQ(im.HoldingRegs[n], 0x7777) << n;
                  }});
-    r.push_back({"Fn16LongCountWritesQuantity", presetRegs,
-                 "01 10 00 00 00 01 04 00 01 00 02 crc", "01 10 00 00 00 01 crc",
-                 [](const TRegisterImage &im) {
+    r.push_back({"Fn16LongCountWritesQuantity", presetRegs, "01 10 00 00 00 01 04 00 01 00 02 crc",
+                 "01 10 00 00 00 01 crc", [](const TRegisterImage &im) {
                      EXPECT_EQ(im.HoldingRegs[1], 1);
                      EXPECT_EQ(im.HoldingRegs[2], 0x7777);
                  }});
@@ -255,7 +254,9 @@ std::vector<Row> rows()
     return r;
 }
 
-class Functions : public ::testing::TestWithParam<Row> {};
+class Functions : public ::testing::TestWithParam<Row>
+{
+};
 
 TEST_P(Functions, AnswersOnceWhateverThePieces)
 {

@@ -20,12 +20,15 @@
 
 #include "tests/engine/fakes.h"
 
-namespace quorlin::test {
-namespace {
+namespace quorlin::test
+{
+namespace
+{
 
 // The engine's side of a pty: Read and Write on the controlling end.
-class PtyLine : public ISerialLine {
-public:
+class PtyLine : public ISerialLine
+{
+  public:
     explicit PtyLine(int Fd) : m_fd(Fd) {}
     int Read(void *Buffer, int Count) override { return int(::read(m_fd, Buffer, size_t(Count))); }
     int Write(const void *Buffer, int Count) override
@@ -35,12 +38,13 @@ public:
     void PurgeIn() override { ::tcflush(m_fd, TCIFLUSH); }
     void PurgeOut() override {}
 
-private:
+  private:
     int m_fd;
 };
 
-class LibModbusMaster : public ::testing::Test {
-protected:
+class LibModbusMaster : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         char name[128] = {};
@@ -117,8 +121,7 @@ TEST_F(LibModbusMaster, CrcOfRandomFramesMatches)
         Bytes raw(2 + rng() % 200);
         for (auto &b : raw)
             b = uint8_t(rng());
-        ASSERT_EQ(modbus_send_raw_request(m_ctx, raw.data(), int(raw.size())),
-                  int(raw.size()) + 2);
+        ASSERT_EQ(modbus_send_raw_request(m_ctx, raw.data(), int(raw.size())), int(raw.size()) + 2);
         const Bytes sent = take(raw.size() + 2);
         ASSERT_EQ(sent.size(), raw.size() + 2);
         const uint16_t crc = Crc16(raw.data(), raw.size());

@@ -5,13 +5,15 @@
 
 #include "tests/engine/fakes.h"
 
-namespace quorlin::test {
-namespace {
+namespace quorlin::test
+{
+namespace
+{
 
 TEST(PendingWrites, WholeSixteenBitValueDecidesABit)
 {
     TRegisterImage im;
-    im.QueueWrite(RegTypeCoil, 5, 256);          // low byte 0, still "on"
+    im.QueueWrite(RegTypeCoil, 5, 256); // low byte 0, still "on"
     im.QueueWrite(RegTypeDiscreteInput, 7, 0x8000);
     im.ApplyPendingWrites();
     EXPECT_EQ(im.Coils[5], 1);
@@ -56,9 +58,9 @@ TEST(PendingWrites, AppliedOldestFirstSoTheLastOneStays)
 TEST(PendingWrites, QueuedWriteOverwritesAMastersWriteAtTheNextTick)
 {
     Rig rig;
-    rig.Image.QueueWrite(RegTypeHoldingReg, 1, 7);        // scroll bar
-    rig.arrive(hex("01 06 00 00 00 2A crc"));             // master writes 42
-    EXPECT_EQ(rig.Image.HoldingRegs[1], 42);              // lands at once
+    rig.Image.QueueWrite(RegTypeHoldingReg, 1, 7); // scroll bar
+    rig.arrive(hex("01 06 00 00 00 2A crc"));      // master writes 42
+    EXPECT_EQ(rig.Image.HoldingRegs[1], 42);       // lands at once
     rig.Image.ApplyPendingWrites();
     EXPECT_EQ(rig.Image.HoldingRegs[1], 7);
 }
@@ -66,8 +68,7 @@ TEST(PendingWrites, QueuedWriteOverwritesAMastersWriteAtTheNextTick)
 TEST(PendingWrites, RecordsOutsideTheirTableAreDropped)
 {
     TRegisterImage im;
-    const int32_t types[] = {RegTypeCoil, RegTypeDiscreteInput, RegTypeInputReg,
-                             RegTypeHoldingReg};
+    const int32_t types[] = {RegTypeCoil, RegTypeDiscreteInput, RegTypeInputReg, RegTypeHoldingReg};
     for (int32_t t : types) {
         const int32_t past = (t <= RegTypeDiscreteInput) ? 2049 : 257;
         for (int32_t adr : {0, -1, past, past + 1000, INT32_MIN, INT32_MAX})
