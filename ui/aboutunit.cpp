@@ -17,7 +17,19 @@
 
 #include <cmath>
 
+#include "platform/fileversion.h"
 #include "scripts/verinfo.h"
+
+// The program's own version record, which the about box reads back from the
+// program file. It lives here, with the box that shows it, so that every
+// program linking the about box carries one. Test programs that stamp their
+// own record define QUORLIN_NO_PROGRAM_VERSION.
+#ifndef QUORLIN_NO_PROGRAM_VERSION
+QUORLIN_FILE_VERSION(1, 0, 0, 0, 0x0409, 1252,
+                     QUORLIN_VERSION_STRING("FileVersion", "1.0.0.0")
+                     QUORLIN_VERSION_STRING("ProductName", "Quorlin")
+                     QUORLIN_VERSION_STRING("FileDescription", "Modbus RTU slave emulator"));
+#endif
 
 namespace quorlin {
 
