@@ -28,6 +28,7 @@ uint32_t TCommEventThread::EventMaskOf(TCommEventTypes MonitorEvents)
 
 int TCommEventThread::Running() { return runningWatchers.load(); }
 
+
 TCommEventThread::TCommEventThread(TSysApi &Api) : m_waiter(Api) {}
 
 TCommEventThread::~TCommEventThread()
@@ -47,7 +48,11 @@ std::shared_ptr<TCommEventThread> TCommEventThread::Create(int PortFd, TCommEven
     try {
         // The thread holds its own reference: it releases itself when its
         // loop ends, whoever else still holds one.
-        std::thread([t] { t->Execute(); }).detach();
+        std::thread([t]() mutable {
+            t->Execute();
+            t.reset(); // usually the last reference: descriptors closed here
+            --runningWatchers;
+        }).detach();
     } catch (const std::system_error &) {
         --runningWatchers;
         return nullptr;
@@ -74,7 +79,6 @@ void TCommEventThread::Execute()
         else if (m_waiter.BackOff(backOffMs))
             break; // a hung-up line or a failing descriptor: never spin on it
     }
-    --runningWatchers;
 }
 
 // The only place where the watcher calls into the user-interface thread; it

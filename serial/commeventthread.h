@@ -39,7 +39,8 @@ public:
 
     // The OR of the event flags of MonitorEvents: {evRxChar} gives 1, all nine 511.
     static uint32_t EventMaskOf(TCommEventTypes MonitorEvents);
-    // Watcher threads whose body has not returned yet (all devices).
+    // Watcher threads that have not ended yet, all devices together; a
+    // watcher counts until it has released its descriptors.
     static int Running();
 
 private:
