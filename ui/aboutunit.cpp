@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -15,6 +17,7 @@
 #include <QScreen>
 #include <QStyle>
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/fileversion.h"
@@ -84,6 +87,28 @@ QLabel *addLabel(QWidget *parent, const char *name, const QString &text, const Q
     font.setBold(bold);
     label->setFont(font);
     return label;
+}
+
+// The description's lines were laid out for a narrow bitmap font; the font
+// that stands in for it is often wider. Shrink it until every line fits the
+// label's fixed box, rather than wrapping lines or cutting off the last ones.
+void fitLines(QLabel *label)
+{
+    const QStringList lines = label->text().split(QLatin1Char('\n'));
+    QFont font = label->font();
+    int pixels = QFontInfo(font).pixelSize();
+    for (; pixels > 6; --pixels) {
+        font.setPixelSize(pixels);
+        const QFontMetrics metrics(font);
+        int widest = 0;
+        for (const QString &line : lines)
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        if (widest <= label->width() && metrics.lineSpacing() * lines.size() <= label->height())
+            break;
+    }
+    font.setPixelSize(pixels);
+    label->setFont(font);
+    label->setWordWrap(false);
 }
 
 void makeLink(QLabel *label)
@@ -194,7 +219,7 @@ TAboutBox::TAboutBox(QWidget *parent)
 
     Label1 = addLabel(Panel1, "Label1", AboutDescription(), {15, 168, 251, 141}, false);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label1->setWordWrap(true);
+    fitLines(Label1);
 
     Version = addLabel(Panel1, "Version", QStringLiteral("(Simple Version 1.0)"),
                        {left, 312, width, 15}, true);
