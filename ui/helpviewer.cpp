@@ -14,7 +14,14 @@ namespace quorlin {
 
 QString HelpFilePath()
 {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Quorlin.hlp"));
+    // The main sequence names the application's help file; a bare name is
+    // looked for in the program's directory.
+    QString name;
+    if (QCoreApplication::instance())
+        name = QCoreApplication::instance()->property("HelpFile").toString();
+    if (name.isEmpty())
+        name = QStringLiteral("Quorlin.hlp");
+    return QDir(QCoreApplication::applicationDirPath()).filePath(name);
 }
 
 THelpViewer::THelpViewer(QWidget *parent) : QWidget(parent, Qt::Window)

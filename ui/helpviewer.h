@@ -11,7 +11,8 @@ class QTextBrowser;
 
 namespace quorlin {
 
-// "Quorlin.hlp" in the program's directory.
+// The application's help file (its "HelpFile" property, "Quorlin.hlp" when
+// unset) in the program's directory.
 QString HelpFilePath();
 
 class THelpViewer : public QWidget {

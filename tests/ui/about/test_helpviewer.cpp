@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The help viewer and the manual it shows.
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QPushButton>
@@ -38,6 +39,9 @@ QString readAll(const QString &path)
 TEST(HelpViewer, HelpFileLivesInTheProgramsDirectory)
 {
     EXPECT_EQ(HelpFilePath(), QCoreApplication::applicationDirPath() + "/Quorlin.hlp");
+    qApp->setProperty("HelpFile", QStringLiteral("Other.hlp"));
+    EXPECT_EQ(HelpFilePath(), QCoreApplication::applicationDirPath() + "/Other.hlp");
+    qApp->setProperty("HelpFile", QVariant());
 }
 
 TEST(HelpViewer, OpensTheManualAtItsContentsPage)
