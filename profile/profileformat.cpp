@@ -52,16 +52,22 @@ TProfileContent ReadProfile(const TIniDocument &Document)
     int count = Document.ReadInteger(ScriptsSection, "Count", 0);
     if (count <= 0)
         return content;
+    // Up to the number of sections in the file, binding i comes from section
+    // "Script" + i or, when that is missing, takes the defaults. Above it only
+    // sections that exist give bindings, in the order of their numbers, so
+    // that what a damaged "Count" or a "Script99999999" costs is bounded by
+    // the size of the file.
     const std::vector<std::string> sections = Document.Sections();
-    std::size_t highest = 0;
+    const std::size_t dense = std::min(std::size_t(count), sections.size());
+    std::vector<std::size_t> sparse;
     for (const auto &name : sections) {
         std::size_t n = scriptSectionNumber(name);
-        if (n <= std::size_t(count))
-            highest = std::max(highest, n);
+        if (n > dense && n <= std::size_t(count))
+            sparse.push_back(n);
     }
-    const std::size_t last = std::min(std::size_t(count), std::max(highest, sections.size()));
-    content.Bindings.reserve(last);
-    for (std::size_t i = 1; i <= last; ++i) {
+    std::sort(sparse.begin(), sparse.end());
+    sparse.erase(std::unique(sparse.begin(), sparse.end()), sparse.end());
+    auto read = [&](std::size_t i) {
         const std::string section = ScriptSectionName(i);
         TProfileBindingRecord r;
         r.Name = Document.ReadString(section, "Name", "");
@@ -71,7 +77,12 @@ TProfileContent ReadProfile(const TIniDocument &Document)
         r.Param2 = Document.ReadInteger(section, "Param2", 0);
         r.Param3 = Document.ReadInteger(section, "Param3", 0);
         content.Bindings.push_back(std::move(r));
-    }
+    };
+    content.Bindings.reserve(dense + sparse.size());
+    for (std::size_t i = 1; i <= dense; ++i)
+        read(i);
+    for (std::size_t i : sparse)
+        read(i);
     return content;
 }
 

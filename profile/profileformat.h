@@ -53,11 +53,12 @@ struct TProfileContent {
 std::string ScriptSectionName(std::size_t N);
 
 // Missing sections, keys and values that are no number give the defaults.
-// "Count" is honoured up to the larger of the number of sections in the file
-// and the highest "ScriptN" present (N <= Count): below that, a missing
-// section gives a binding of default values as usual; above it there is
-// nothing left to read, so a damaged "Count=2000000000" cannot make the
-// loader build two thousand million empty bindings.
+// "Count" = N asks for the sections "Script1" .. "ScriptN". Up to the number
+// of sections in the file, a missing one gives a binding of default values;
+// above that only the "ScriptN" sections present are read (in the order of
+// their numbers), so a damaged "Count=2000000000" or a lone "[Script99999999]"
+// cannot make the loader build millions of empty bindings. Files that the
+// program saved always hold all N sections and load exactly.
 TProfileContent ReadProfile(const TIniDocument &Document);
 
 // The bindings the records describe, with their script entries looked up.

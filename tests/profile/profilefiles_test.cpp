@@ -211,9 +211,11 @@ TEST_F(ProfileFiles, DamagedCountAndOutOfRangeValuesLoadSafely)
     EXPECT_EQ(m_host.Bindings[0].RegType, 300 & 0xFF);
     EXPECT_EQ(m_host.Bindings[2].Name, "");
 
-    load("[Scripts]\nCount=1000000\n[Script7]\nName=Late\n");
-    ASSERT_EQ(m_host.Bindings.size(), 7u); // up to the highest section present
-    EXPECT_EQ(m_host.Bindings[6].Name, "Late");
+    // Two sections: two bindings by position, then only sections that exist.
+    load("[Scripts]\nCount=1000000\n[Script99999]\nName=Late\n[Script2000000]\nName=Beyond\n");
+    ASSERT_EQ(m_host.Bindings.size(), 4u);
+    EXPECT_EQ(m_host.Bindings[0].Name, "");
+    EXPECT_EQ(m_host.Bindings[3].Name, "Late");
 
     load("[Scripts]\nCount=-3\n[Script1]\nName=Ramp\n");
     EXPECT_TRUE(m_host.Bindings.empty());

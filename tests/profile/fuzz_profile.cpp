@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: MIT
+// Any bytes as a profile: loading yields bounded values and bindings, and a
+// save of what was loaded, into a new file or over the damaged one, loads
+// back as the same profile.
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "profile/profileformat.h"
+
+using namespace quorlin;
+
+namespace {
+
+uint32_t rampScript(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 1; }
+
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+TIniDocument saved(TIniDocument doc, const TProfileSerialValues &serial, const TBindingList &bindings)
+{
+    for (const TIniEntry &e : ProfileEntries(serial, bindings))
+        check(doc.Update(e.Section, e.Key, e.Value)); // loaded values always fit on a line
+    return TIniDocument::Parse(doc.Text());
+}
+
+void checkReloaded(const TIniDocument &doc, const TScriptList &scripts,
+                   const TProfileSerialValues &serial, const TBindingList &bindings)
+{
+    const TProfileContent back = ReadProfile(doc);
+    check(back.Serial == serial);
+    const TBindingList again = MakeBindings(scripts, back.Bindings);
+    check(again.size() == bindings.size());
+    for (std::size_t i = 0; i < again.size(); ++i) {
+        const TScriptBinding &a = bindings[i], &b = again[i];
+        // A name cut to 255 characters may end in a blank, which reading trims.
+        std::string_view name = a.Name;
+        while (!name.empty() && (name.back() == ' ' || name.back() == '\t'))
+            name.remove_suffix(1);
+        check(name == b.Name && a.Entry == b.Entry && a.RegType == b.RegType);
+        check(a.Param1 == b.Param1 && a.Param2 == b.Param2 && a.Param3 == b.Param3);
+        // An address above INT_MAX (a negative one read back) is no number when read again.
+        check(b.RegAdr == (a.RegAdr <= uint32_t(INT_MAX) ? a.RegAdr : 0u));
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const TScriptList scripts = {{"Ramp", "", "", "", "", rampScript}};
+    const TIniDocument doc =
+        TIniDocument::Parse(std::string_view(reinterpret_cast<const char *>(data), size));
+    const TProfileContent content = ReadProfile(doc);
+    // Never more bindings than the file could describe.
+    check(content.Bindings.size() <= 2 * doc.Sections().size());
+    const TBindingList bindings = MakeBindings(scripts, content.Bindings);
+    for (const auto &b : bindings)
+        check(b.Name.size() <= 255 && (b.Entry == nullptr || b.Name == "Ramp"));
+
+    checkReloaded(saved(TIniDocument(), content.Serial, bindings), scripts, content.Serial, bindings);
+    checkReloaded(saved(doc, content.Serial, bindings), scripts, content.Serial, bindings);
+    return 0;
+}
