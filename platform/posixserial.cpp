@@ -579,14 +579,14 @@ int TSerialEventWaiter::QueueLength() const
     return q;
 }
 
-void TSerialEventWaiter::Delivered(int QueueBefore, int QueueAfter)
+void TSerialEventWaiter::Delivered(bool Consumed)
 {
-    // A handler that took bytes may have left some that came during its run:
-    // those are new. One that took nothing leaves old bytes behind.
-    if (QueueAfter <= 0 || QueueAfter < QueueBefore)
+    if (Consumed) {
         m_oldBytes.store(0);
-    else
-        m_oldBytes.store(QueueAfter);
+        return;
+    }
+    const int q = QueueLength();
+    m_oldBytes.store(q > 0 ? q : 0);
 }
 
 void TSerialEventWaiter::RaiseThreadPriority()

@@ -202,11 +202,12 @@ public:
     // Thread-safe; the signal stays set.
     void Signal();
 
-    // Queue bookkeeping around a delivery of EV_RXCHAR, on the delivering
-    // thread: a handler that consumed nothing makes the unread bytes old, so
-    // only further bytes raise the next event.
+    // After a delivery of EV_RXCHAR, on the delivering thread: Consumed tells
+    // whether its handler took input (read or purged). One that took nothing
+    // makes the bytes now queued old, so only further bytes raise the next
+    // event; after one that took some, whatever is queued counts as new.
+    void Delivered(bool Consumed);
     int QueueLength() const;
-    void Delivered(int QueueBefore, int QueueAfter);
 
     // Raise the calling thread's priority one step, where permitted.
     static void RaiseThreadPriority();

@@ -96,12 +96,11 @@ void TCommEventThread::Deliver(uint32_t EventMask)
 {
     if (m_terminated.load())
         return; // stopped while this delivery was queued: nothing after Stop
-    const bool rx = EventMask & EV_RXCHAR;
-    const int before = rx ? m_waiter.QueueLength() : 0;
+    m_inputTaken = false;
     if (OnSignal)
         OnSignal(this, EventMask);
-    if (rx)
-        m_waiter.Delivered(before, m_waiter.QueueLength());
+    if (EventMask & EV_RXCHAR)
+        m_waiter.Delivered(m_inputTaken);
 }
 
 } // namespace quorlin

@@ -35,6 +35,9 @@ public:
     // delivered after it.
     void Stop();
     bool Terminated() const { return m_terminated.load(); }
+    // Told by the handler, during a delivery, that it took input (read or
+    // purged); a delivery without it leaves the queued bytes old.
+    void InputTaken() { m_inputTaken = true; }
     uint32_t Mask() const { return m_waiter.Mask(); }
 
     // The OR of the event flags of MonitorEvents: {evRxChar} gives 1, all nine 511.
@@ -51,6 +54,7 @@ private:
 
     TSerialEventWaiter m_waiter;
     std::atomic<bool> m_terminated{false};
+    bool m_inputTaken = false; // user-interface thread only
     QObject *m_receiver = nullptr; // lives in the user-interface thread; deleteLater at the end
 };
 

@@ -141,7 +141,10 @@ void TCustomComm::Open()
         return;
     }
     m_eventThread->OnSignal = [this](TCommEventThread *Sender, uint32_t EventMask) {
+        const uint64_t taken = m_inputTaken.load();
         HandleSignal(Sender, EventMask);
+        if (m_inputTaken != taken)
+            Sender->InputTaken();
     };
     UpdateCommTimeouts();
     UpdateDataControlBlock();
@@ -208,6 +211,8 @@ int TCustomComm::Read(void *Buffer, int Count)
     std::lock_guard<std::mutex> guard(m_lock);
     const auto start = std::chrono::steady_clock::now();
     int n = m_port->Read(Buffer, Count);
+    if (n > 0)
+        ++m_inputTaken;
     if (n >= 0)
         return n;
     waitOut(start, m_readTimeout);
@@ -229,8 +234,10 @@ int TCustomComm::Write(const void *Buffer, int Count)
 
 void TCustomComm::PurgeIn()
 {
-    if (IsOpen())
+    if (IsOpen()) {
         m_port->Purge(PURGE_RXABORT | PURGE_RXCLEAR);
+        ++m_inputTaken;
+    }
 }
 
 void TCustomComm::PurgeOut()

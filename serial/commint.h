@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QObject>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -190,6 +191,7 @@ private:
     TFlowControl m_flowControl = fcDefault;
     std::string m_iniPath;
     TSysError m_lastOpenError;
+    std::atomic<uint64_t> m_inputTaken{0}; // reads that placed bytes, and input purges
 };
 
 class TComm : public TCustomComm {

@@ -18,7 +18,7 @@ class CountingSysApi : public TSysApi {
 public:
     struct Call {
         std::string Name; // "open", "ioctl", "read", ...
-        unsigned long Request = 0;
+        unsigned long Request = 0; // ioctl request; for poll, the number of descriptors
         int Fd = -1;
         std::thread::id Thread;
         void *Arg = nullptr; // the ioctl argument, valid inside Hook only
@@ -102,7 +102,7 @@ public:
     }
     int Poll(struct pollfd *Fds, unsigned long Count, int TimeoutMs) override
     {
-        return int(pass({"poll", 0, -1, {}}, [&] { return long(TSysApi::Poll(Fds, Count, TimeoutMs)); }));
+        return int(pass({"poll", Count, -1, {}}, [&] { return long(TSysApi::Poll(Fds, Count, TimeoutMs)); }));
     }
     int EventFd() override
     {

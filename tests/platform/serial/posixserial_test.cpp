@@ -551,19 +551,22 @@ TEST(SerialEventWaiter, ArrivalIsAnEventUnreadBytesAreNotAndStopEndsTheWait)
     ASSERT_TRUE(waitQueued(port.Fd(), 3));
 
     // The handler read nothing: the same bytes are no new event.
-    waiter.Delivered(3, 3);
+    waiter.Delivered(false);
     EXPECT_EQ(waiter.Wait(mask), TSerialEventWaiter::TWait::Failed);
     ASSERT_TRUE(pty.send({4}));
     ASSERT_TRUE(waitQueued(port.Fd(), 4));
     EXPECT_EQ(waiter.Wait(mask), TSerialEventWaiter::TWait::Events);
 
-    // A handler that took some bytes leaves the rest as new.
+    // A handler that took some bytes leaves the rest (and bytes that came
+    // during its run) as new, even when the queue is as long as before.
     uint8_t buf[2];
     ASSERT_EQ(port.Read(buf, 2), 2);
-    waiter.Delivered(4, 2);
+    ASSERT_TRUE(pty.send({5, 6}));
+    ASSERT_TRUE(waitQueued(port.Fd(), 4));
+    waiter.Delivered(true);
     EXPECT_EQ(waiter.Wait(mask), TSerialEventWaiter::TWait::Events);
     port.Purge(PURGE_RXCLEAR);
-    waiter.Delivered(2, 0);
+    waiter.Delivered(true);
 
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
