@@ -5,7 +5,6 @@
 
 #include <QTemporaryDir>
 
-#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -116,24 +115,6 @@ TEST(ScriptLibrary, ProgramDirectoryCopyIsPreferred)
     ASSERT_TRUE(b.LoadScriptLibrary(libDir("high_count")));
     EXPECT_EQ(a.ScriptList.size(), 7u);
     EXPECT_EQ(b.ScriptList.size(), 2u);
-}
-
-TEST(ScriptItem, LengthByteDecidesTheText)
-{
-    TScriptInfo info{};
-    std::memset(&info, 'x', sizeof info);
-    info.Name.Text[0] = 3;
-    info.Description.Text[0] = 0;
-    info.Param1Text.Text[0] = 255;
-    info.Param2Text.Text[0] = 1;
-    info.Param3Text.Text[0] = 2;
-    TScriptItem item = ScriptItemFromInfo(info);
-    EXPECT_EQ(item.Name, "xxx");
-    EXPECT_EQ(item.Description, "");
-    EXPECT_EQ(item.Param1Text, std::string(255, 'x'));
-    EXPECT_EQ(item.Param2Text.size(), 1u);
-    EXPECT_EQ(item.Param3Text.size(), 2u);
-    EXPECT_EQ(item.Entry, nullptr);
 }
 
 // The version text as the about box asks for it: bare name, program directory first.
