@@ -9,6 +9,7 @@
 #include "profile/profileformat.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
+#include "serial/ui/configunit.h"
 
 class QWidget;
 
@@ -26,7 +27,7 @@ public:
     virtual void CreateLists() = 0;
     virtual TRegisterImage &RegisterImage() = 0;
     virtual TBindingList &BindingList() = 0;
-    virtual const TScriptList &ScriptList() = 0;
+    virtual const TScriptList &ScriptList() const = 0;
     // Start-up step 4: load the script library and fill ScriptList.
     virtual void LoadScriptLibrary() = 0;
     // Start-up step 5: the RTU engine's receive buffer emptied (RxCount = 0).
@@ -40,12 +41,12 @@ public:
     // Start-up step 8: TConfForm created, owned by the main window.
     virtual void CreateConfigDialog() = 0;
     // The profile's values into the dialog's controls (LoadSerialDialog).
-    virtual void LoadSerialDialog(const TProfileSerialValues &Values) = 0;
+    virtual void LoadSerialDialog(const TSerialValues &Values) = 0;
     // The dialog's controls as a save stores them: SerialPort = index of
     // ComboBox1 + 1 (0 without a selection), the other lists' indexes (-1
     // without a selection; ComboBox4 into Parity, ComboBox5 into StopBits),
     // MBid = value of SpinEdit1.
-    virtual TProfileSerialValues ReadSerialDialog() = 0;
+    virtual TSerialValues ReadSerialDialog() const = 0;
     // Slave id, tab caption, port, caption from the manager's TitleText.
     virtual void ApplySerialSettings() = 0;
 

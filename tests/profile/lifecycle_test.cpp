@@ -22,7 +22,7 @@ TEST_F(Lifecycle, FirstStartWithoutSettingsFile)
         "CreateConfigDialog", "LoadSerialDialog",   "ApplySerialSettings", "StartTimer"};
     EXPECT_EQ(m_host.Events, expected);
     EXPECT_EQ(m_host.Image.InputRegs[256], 0);
-    EXPECT_EQ(m_host.Dialog, TProfileSerialValues{}); // COM2, 9600, 8, Even, 1, Default, id 1
+    EXPECT_EQ(m_host.Dialog, TSerialValues{}); // COM2, 9600, 8, Even, 1, Default, id 1
     EXPECT_EQ(m_manager->TitleText, "Quorlin 1.0 - <UNTITLED.QRL>");
     EXPECT_EQ(m_manager->ProfilePath, path("UNTITLED.QRL"));
     EXPECT_FALSE(m_manager->ProfileNamed);
@@ -83,7 +83,7 @@ TEST_F(Lifecycle, CurrentProfileNamingAMissingFileStartsANewNamedProfile)
     EXPECT_EQ(m_manager->ProfilePath, gone);
     EXPECT_TRUE(m_manager->ProfileNamed);
     EXPECT_EQ(m_manager->TitleText, "Quorlin 1.0 - <gone.QRL>");
-    EXPECT_EQ(m_host.Dialog, TProfileSerialValues{});
+    EXPECT_EQ(m_host.Dialog, TSerialValues{});
     EXPECT_EQ(m_host.Image.HoldingRegs[1], 0);
     // Save then writes there without a dialog.
     m_manager->SaveProfile1Click();

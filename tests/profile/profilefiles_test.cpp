@@ -40,7 +40,7 @@ TEST_F(ProfileFiles, NewFileHoldsTheExampleLayoutByteForByte)
 
 TEST_F(ProfileFiles, ParityAndStopBitsAreStoredUnderEachOthersKey)
 {
-    m_host.Dialog = TProfileSerialValues{};
+    m_host.Dialog = TSerialValues{};
     m_host.Dialog.Parity = 1;   // "Odd"
     m_host.Dialog.StopBits = 2; // "2 Stopbits"
     m_dialogs.Files = {path("swap.QRL")};
@@ -49,7 +49,7 @@ TEST_F(ProfileFiles, ParityAndStopBitsAreStoredUnderEachOthersKey)
     EXPECT_EQ(doc.ReadString("SerialSettings", "StopBits", ""), "1");
     EXPECT_EQ(doc.ReadString("SerialSettings", "Parity", ""), "2");
 
-    m_host.Dialog = TProfileSerialValues{};
+    m_host.Dialog = TSerialValues{};
     m_dialogs.Files = {path("swap.QRL")};
     m_manager->OpenProfile1Click();
     EXPECT_EQ(m_host.Dialog.Parity, 1);
@@ -160,7 +160,7 @@ TEST_F(ProfileFiles, UnknownKeysSectionsAndCommentsSurviveASave)
          "[Scripts]\n"
          "; no bindings yet\n"
          "Count=0\n");
-    m_host.Dialog = m_manager->SerialValues;
+    m_host.Dialog = TSerialValues{9, 2, 5, 4, 0, 0, 1}; // as loaded
     m_host.Bindings = {binding("Ramp", 4, 5)};
     m_manager->SaveProfile1Click();
     EXPECT_EQ(contents(path("p.QRL")), "; written by hand\n"
@@ -259,7 +259,7 @@ TEST_F(ProfileFiles, OpenKeepsRegistersAndNewClearsThemAndThePendingWrites)
     EXPECT_EQ(m_host.Image.HoldingRegs[3], 0);
     EXPECT_EQ(m_host.Image.Coils[2048], 0);
     EXPECT_TRUE(m_host.Image.PendingWrites.empty());
-    EXPECT_EQ(m_host.Dialog, TProfileSerialValues{});
+    EXPECT_EQ(m_host.Dialog, TSerialValues{});
     EXPECT_EQ(m_manager->ProfilePath, path("UNTITLED.QRL"));
     EXPECT_FALSE(m_manager->ProfileNamed);
     EXPECT_EQ(m_manager->TitleText, "Quorlin 1.0 - <UNTITLED.QRL>");
@@ -276,7 +276,7 @@ protected:
         ProfileTest::SetUp();
         put(path("other.QRL"), "[SerialSettings]\nMBid=42\n");
         m_host.Bindings = {binding("Ramp", 4, 1)};
-        m_host.Dialog = TProfileSerialValues{};
+        m_host.Dialog = TSerialValues{};
         m_host.Dialog.MBid = 7;
         m_manager->ProfileSaved = false;
     }

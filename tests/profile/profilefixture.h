@@ -25,7 +25,7 @@ public:
     TBindingList Bindings;
     TScriptList Scripts;
     TScriptList LibraryScripts; // what LoadScriptLibrary puts into Scripts
-    TProfileSerialValues Dialog{0, 0, -1, -1, -1, -1, -1}; // lists without selection
+    TSerialValues Dialog{0, 0, -1, -1, -1, -1, -1}; // lists without selection
     bool OnTop = false;
     std::function<void()> OnClose;
 
@@ -33,7 +33,7 @@ public:
     void CreateLists() override { Events.push_back("CreateLists"); }
     TRegisterImage &RegisterImage() override { return Image; }
     TBindingList &BindingList() override { return Bindings; }
-    const TScriptList &ScriptList() override { return Scripts; }
+    const TScriptList &ScriptList() const override { return Scripts; }
     void LoadScriptLibrary() override
     {
         Events.push_back("LoadScriptLibrary");
@@ -47,12 +47,12 @@ public:
         OnTop = On;
     }
     void CreateConfigDialog() override { Events.push_back("CreateConfigDialog"); }
-    void LoadSerialDialog(const TProfileSerialValues &Values) override
+    void LoadSerialDialog(const TSerialValues &Values) override
     {
         Events.push_back("LoadSerialDialog");
         Dialog = Values;
     }
-    TProfileSerialValues ReadSerialDialog() override { return Dialog; }
+    TSerialValues ReadSerialDialog() const override { return Dialog; }
     void ApplySerialSettings() override { Events.push_back("ApplySerialSettings"); }
     void StartTimer() override { Events.push_back("StartTimer"); }
     void StopTimer() override { Events.push_back("StopTimer"); }
