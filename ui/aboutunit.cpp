@@ -30,20 +30,24 @@
 #ifndef QUORLIN_NO_PROGRAM_VERSION
 QUORLIN_FILE_VERSION(1, 0, 0, 0, 0x0409, 1252,
                      QUORLIN_VERSION_STRING("FileVersion", "1.0.0.0")
-                     QUORLIN_VERSION_STRING("ProductName", "Quorlin")
-                     QUORLIN_VERSION_STRING("FileDescription", "Modbus RTU slave emulator"));
+                         QUORLIN_VERSION_STRING("ProductName", "Quorlin")
+                             QUORLIN_VERSION_STRING("FileDescription",
+                                                    "Modbus RTU slave emulator"));
 #endif
 
-namespace quorlin {
+namespace quorlin
+{
 
-namespace {
+namespace
+{
 
 // A panel with a lowered outer and a raised inner bevel.
-class TBevelPanel : public QFrame {
-public:
+class TBevelPanel : public QFrame
+{
+  public:
     using QFrame::QFrame;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
@@ -199,22 +203,22 @@ TAboutBox::TAboutBox(QWidget *parent)
     ProgramIcon->setPixmap(QuorlinLogo());
     ProgramIcon->setCursor(Qt::PointingHandCursor);
 
-    Label4 = addLabel(Panel1, "Label4", QString::fromLatin1(MakerName), {left, 60, width, 28},
-                      true);
+    Label4 =
+        addLabel(Panel1, "Label4", QString::fromLatin1(MakerName), {left, 60, width, 28}, true);
     QFont nameFont(QStringLiteral("Arial"), 16);
     nameFont.setBold(true);
     Label4->setFont(nameFont);
     Label4->setCursor(Qt::PointingHandCursor);
 
-    Label3 = addLabel(Panel1, "Label3", QString::fromLatin1(MakerPlace), {left, 92, width, 16},
-                      true);
+    Label3 =
+        addLabel(Panel1, "Label3", QString::fromLatin1(MakerPlace), {left, 92, width, 16}, true);
     Label5 = addLabel(Panel1, "Label5", QStringLiteral("phone: %1").arg(MakerPhone),
                       {left, 110, width, 16}, true);
     Comments = addLabel(Panel1, "Comments", QStringLiteral("e-mail: %1").arg(MakerEmail),
                         {left, 128, width, 16}, true);
     makeLink(Comments);
-    Label6 = addLabel(Panel1, "Label6", QString::fromLatin1(MakerWeb), {left, 146, width, 16},
-                      true);
+    Label6 =
+        addLabel(Panel1, "Label6", QString::fromLatin1(MakerWeb), {left, 146, width, 16}, true);
     makeLink(Label6);
 
     Label1 = addLabel(Panel1, "Label1", AboutDescription(), {15, 168, 251, 141}, false);

@@ -15,7 +15,8 @@ class QFrame;
 class QLabel;
 class QPushButton;
 
-namespace quorlin {
+namespace quorlin
+{
 
 // The maker, as the box shows it.
 inline constexpr const char *MakerName = "The Quorlin developers";
@@ -24,9 +25,10 @@ inline constexpr const char *MakerPhone = "+1 503 555 0142";
 inline constexpr const char *MakerEmail = "support@quorlin.example.org";
 inline constexpr const char *MakerWeb = "https://quorlin.example.org/";
 
-class TAboutBox : public QDialog {
+class TAboutBox : public QDialog
+{
     Q_OBJECT
-public:
+  public:
     explicit TAboutBox(QWidget *parent = nullptr);
 
     // Where the version lines look. By default scripts.dll is searched as the
@@ -62,11 +64,11 @@ public:
     QLabel *Label2 = nullptr;
     QPushButton *OKButton = nullptr;
 
-protected:
+  protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
-private:
+  private:
     std::string m_programDir;
     QString m_programFile;
     std::function<bool(const QUrl &)> m_openUrl;

@@ -10,7 +10,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-namespace quorlin {
+namespace quorlin
+{
 
 QString HelpFilePath()
 {
@@ -86,9 +87,8 @@ void THelpViewer::ShowContents(const QString &helpFile)
                            "directory that holds the <tt>quorlin</tt> program. Copy it there "
                            "from the <tt>docs</tt> directory of the source tree, or rebuild "
                            "the program, which puts it there.</p>")
-                .arg(helpFile.toHtmlEscaped(),
-                     info.exists() ? QStringLiteral("could not be read")
-                                   : QStringLiteral("was not found")));
+                .arg(helpFile.toHtmlEscaped(), info.exists() ? QStringLiteral("could not be read")
+                                                             : QStringLiteral("was not found")));
     }
     show();
     raise();

@@ -9,15 +9,17 @@
 class QPushButton;
 class QTextBrowser;
 
-namespace quorlin {
+namespace quorlin
+{
 
 // The application's help file (its "HelpFile" property, "Quorlin.hlp" when
 // unset) in the program's directory.
 QString HelpFilePath();
 
-class THelpViewer : public QWidget {
+class THelpViewer : public QWidget
+{
     Q_OBJECT
-public:
+  public:
     // A window of its own; a parent only ties its lifetime to the main window.
     explicit THelpViewer(QWidget *parent = nullptr);
 
@@ -34,7 +36,7 @@ public:
     QPushButton *BackButton = nullptr;
     QPushButton *ForwardButton = nullptr;
 
-private:
+  private:
     bool m_hasDocument = false;
 };
 

@@ -16,9 +16,11 @@
 #include <iterator>
 #include <limits>
 
-namespace quorlin {
+namespace quorlin
+{
 
-namespace {
+namespace
+{
 
 // Register type digit of each ComboBox1 item, in item order.
 constexpr uint8_t TypeOfItem[] = {0, 1, 3, 4};

@@ -15,11 +15,13 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 
-namespace quorlin {
+namespace quorlin
+{
 
-class TAddSForm : public QDialog {
+class TAddSForm : public QDialog
+{
     Q_OBJECT
-public:
+  public:
     // ScriptList must outlive the dialog; it is read when the dialog is
     // created and again whenever a script is chosen or read back.
     explicit TAddSForm(const TScriptList &ScriptList, QWidget *parent = nullptr);
@@ -64,11 +66,11 @@ public:
     QPushButton *Button1 = nullptr;
     QPushButton *Button2 = nullptr;
 
-protected:
+  protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
-private:
+  private:
     void updateOkButton();
 
     const TScriptList &m_scriptList;

@@ -7,7 +7,8 @@
 #include <QPushButton>
 #include <QScreen>
 
-namespace quorlin {
+namespace quorlin
+{
 
 QString BindingLine(const TScriptBinding &Binding)
 {

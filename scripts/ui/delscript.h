@@ -11,15 +11,17 @@
 class QListWidget;
 class QPushButton;
 
-namespace quorlin {
+namespace quorlin
+{
 
 // "4x0017 = (Empty Script) (0, 0, 0)": type digit, "x", the address padded to
 // four digits, the script name and the three parameters.
 QString BindingLine(const TScriptBinding &Binding);
 
-class TDelSForm : public QDialog {
+class TDelSForm : public QDialog
+{
     Q_OBJECT
-public:
+  public:
     explicit TDelSForm(QWidget *parent = nullptr);
 
     // One line per binding in list order, the first one selected.
@@ -34,7 +36,7 @@ public:
     QPushButton *Button1 = nullptr;
     QPushButton *Button2 = nullptr;
 
-protected:
+  protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
 };

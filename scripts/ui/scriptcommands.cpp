@@ -9,7 +9,8 @@
 #include "scripts/ui/addscript.h"
 #include "scripts/ui/delscript.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
 TScriptPrompts TScriptPrompts::standard()
 {
@@ -55,8 +56,7 @@ TScriptCommands::TScriptCommands(TAddSForm &AddSForm, TDelSForm &DelSForm,
                                  TBindingList &BindingList, std::function<void()> markUnsaved,
                                  QWidget *parent)
     : m_addForm(AddSForm), m_delForm(DelSForm), m_bindings(BindingList),
-      m_markUnsaved(std::move(markUnsaved)), m_parent(parent),
-      m_prompts(TScriptPrompts::standard())
+      m_markUnsaved(std::move(markUnsaved)), m_parent(parent), m_prompts(TScriptPrompts::standard())
 {
 }
 

@@ -12,7 +12,8 @@
 class QDialog;
 class QWidget;
 
-namespace quorlin {
+namespace quorlin
+{
 
 class TAddSForm;
 class TDelSForm;
@@ -20,7 +21,7 @@ class TDelSForm;
 // Every modal step of the commands goes through here, so that tests can
 // answer them without a person. standard() shows the real dialogs and boxes.
 struct TScriptPrompts {
-    std::function<int(QDialog &dialog)> exec;         // QDialog::Accepted or Rejected
+    std::function<int(QDialog &dialog)> exec;           // QDialog::Accepted or Rejected
     std::function<void(QWidget *parent)> wrongRegister; // the clash warning
     std::function<bool(QWidget *parent)> confirmRemove; // true on "&Yes"
     std::function<void(QWidget *parent, const QString &message)> error;
@@ -39,8 +40,9 @@ inline constexpr const char *ConfirmRemoveText = "Are you sure to remove script?
 // the register RegType/RegAdr.
 bool RegisterInUse(const TBindingList &BindingList, int RegType, uint32_t RegAdr, int except);
 
-class TScriptCommands {
-public:
+class TScriptCommands
+{
+  public:
     // markUnsaved is called after each confirmed change (it clears ProfileSaved).
     // The forms and the list must outlive this object.
     TScriptCommands(TAddSForm &AddSForm, TDelSForm &DelSForm, TBindingList &BindingList,
@@ -54,7 +56,7 @@ public:
     bool DeletePLC1Click();
     bool AddScript1Click();
 
-private:
+  private:
     // Shows the script dialog until it is cancelled or its register is free
     // (the binding at position except does not count). True with the result.
     bool runScriptDialog(int except, TScriptBinding &result);

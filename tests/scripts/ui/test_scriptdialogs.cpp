@@ -23,13 +23,23 @@ using namespace quorlin;
 
 QT_BEGIN_NAMESPACE
 // Readable failure messages for QString comparisons.
-inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 QT_END_NAMESPACE
 
-namespace {
+namespace
+{
 
-uint32_t rampFunc(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 1; }
-uint32_t sineFunc(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 2; }
+uint32_t rampFunc(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 1;
+}
+uint32_t sineFunc(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 2;
+}
 
 TScriptList twoScripts()
 {
@@ -125,9 +135,8 @@ struct Harness {
 
 bool sameBinding(const TScriptBinding &a, const TScriptBinding &b)
 {
-    return a.Name == b.Name && a.Entry == b.Entry && a.Param1 == b.Param1 &&
-           a.Param2 == b.Param2 && a.Param3 == b.Param3 && a.RegType == b.RegType &&
-           a.RegAdr == b.RegAdr;
+    return a.Name == b.Name && a.Entry == b.Entry && a.Param1 == b.Param1 && a.Param2 == b.Param2 &&
+           a.Param3 == b.Param3 && a.RegType == b.RegType && a.RegAdr == b.RegAdr;
 }
 
 } // namespace
@@ -140,7 +149,9 @@ struct LineCase {
     const char *line;
 };
 
-class BindingLineTest : public testing::TestWithParam<LineCase> {};
+class BindingLineTest : public testing::TestWithParam<LineCase>
+{
+};
 
 TEST_P(BindingLineTest, ReadsAsTheListShowsIt)
 {
@@ -149,14 +160,15 @@ TEST_P(BindingLineTest, ReadsAsTheListShowsIt)
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, BindingLineTest,
-    testing::Values(
-        LineCase{"HoldingRegister17EmptyScript", binding(4, 17), "4x0017 = (Empty Script) (0, 0, 0)"},
-        LineCase{"Coil2048", binding(0, 2048, "ramp", 1, 2, 3), "0x2048 = ramp (1, 2, 3)"},
-        LineCase{"InputRegister1", binding(3, 1, "sine"), "3x0001 = sine (0, 0, 0)"},
-        LineCase{"ParametersUnsigned", binding(1, 9, "x", 65535, 32768, 4464),
-                 "1x0009 = x (65535, 32768, 4464)"},
-        LineCase{"HandEditedTypeAndWideAddress", binding(200, 12345, "gone"),
-                 "200x12345 = gone (0, 0, 0)"}),
+    testing::Values(LineCase{"HoldingRegister17EmptyScript", binding(4, 17),
+                             "4x0017 = (Empty Script) (0, 0, 0)"},
+                    LineCase{"Coil2048", binding(0, 2048, "ramp", 1, 2, 3),
+                             "0x2048 = ramp (1, 2, 3)"},
+                    LineCase{"InputRegister1", binding(3, 1, "sine"), "3x0001 = sine (0, 0, 0)"},
+                    LineCase{"ParametersUnsigned", binding(1, 9, "x", 65535, 32768, 4464),
+                             "1x0009 = x (65535, 32768, 4464)"},
+                    LineCase{"HandEditedTypeAndWideAddress", binding(200, 12345, "gone"),
+                             "200x12345 = gone (0, 0, 0)"}),
     [](const testing::TestParamInfo<LineCase> &info) { return std::string(info.param.name); });
 
 // ---- the script dialog itself ----------------------------------------------
@@ -245,7 +257,9 @@ struct ParamCase {
     uint16_t stored;
 };
 
-class ParameterReading : public testing::TestWithParam<ParamCase> {};
+class ParameterReading : public testing::TestWithParam<ParamCase>
+{
+};
 
 TEST_P(ParameterReading, KeepsTheNumberModulo65536OrRefusesIt)
 {
@@ -277,8 +291,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ParamCase{"BeyondInt32", "2147483648", false, 0},
                     ParamCase{"ElevenDigits", "99999999999", false, 0},
                     ParamCase{"PastedWord", "abc", false, 0},
-                    ParamCase{"PastedHex", "0x10", false, 0},
-                    ParamCase{"LoneSign", "-", false, 0},
+                    ParamCase{"PastedHex", "0x10", false, 0}, ParamCase{"LoneSign", "-", false, 0},
                     ParamCase{"InnerSpace", "1 2", false, 0}),
     [](const testing::TestParamInfo<ParamCase> &info) { return std::string(info.param.name); });
 
@@ -359,13 +372,15 @@ TEST(AddScript, StartsFromWhatTheDialogLastShowed)
     h.onListDialog([](TDelSForm &) {});
     h.onScriptDialog([](TAddSForm &) {}, QDialog::Rejected);
     EXPECT_FALSE(h.commands.AddScript1Click());
-    h.onScriptDialog([](TAddSForm &form) {
-        EXPECT_EQ(form.windowTitle(), "Add Script...");
-        EXPECT_EQ(form.ComboBox1->currentIndex(), 3);
-        EXPECT_EQ(form.SpinEdit1->value(), 9);
-        EXPECT_EQ(form.ComboBox2->currentIndex(), 2);
-        EXPECT_EQ(form.Edit3->text(), "3");
-    }, QDialog::Rejected);
+    h.onScriptDialog(
+        [](TAddSForm &form) {
+            EXPECT_EQ(form.windowTitle(), "Add Script...");
+            EXPECT_EQ(form.ComboBox1->currentIndex(), 3);
+            EXPECT_EQ(form.SpinEdit1->value(), 9);
+            EXPECT_EQ(form.ComboBox2->currentIndex(), 2);
+            EXPECT_EQ(form.Edit3->text(), "3");
+        },
+        QDialog::Rejected);
     EXPECT_FALSE(h.commands.AddPLC2Click());
     h.done();
 }
@@ -447,10 +462,12 @@ TEST(RemoveScript, EmptyListDisablesButtonAndOkWithoutLineChangesNothing)
     EXPECT_FALSE(h.commands.DeletePLC1Click());
     // The list is refilled and the button enabled again on the next use.
     h.bindings.push_back(binding(1, 1));
-    h.onListDialog([](TDelSForm &form) {
-        EXPECT_EQ(form.ListBox1->count(), 1);
-        EXPECT_TRUE(form.Button1->isEnabled());
-    }, QDialog::Rejected);
+    h.onListDialog(
+        [](TDelSForm &form) {
+            EXPECT_EQ(form.ListBox1->count(), 1);
+            EXPECT_TRUE(form.Button1->isEnabled());
+        },
+        QDialog::Rejected);
     EXPECT_FALSE(h.commands.DeletePLC1Click());
     h.done();
     EXPECT_EQ(h.unsavedMarks, 0);
@@ -594,7 +611,8 @@ TEST(EditScript, TypeWithoutTableCancelledStaysAsItWas)
 
 // ---- the real modal path ----------------------------------------------------
 
-namespace {
+namespace
+{
 
 // Runs act on the next modal widget that is not `previous`, once it is up.
 void whenModal(std::function<void(QWidget *)> act, QWidget *previous = nullptr)
@@ -628,18 +646,20 @@ TEST(ScriptCommandsModal, RealDialogsAndBoxesAnswerAClashThenAdd)
         ASSERT_EQ(w, &addForm);
         fill(addForm, 3, 1, 1);
         QTest::mouseClick(addForm.Button1, Qt::LeftButton);
-        whenModal([&](QWidget *box) {
-            auto *message = qobject_cast<QMessageBox *>(box);
-            ASSERT_NE(message, nullptr);
-            boxTitle = message->windowTitle();
-            boxText = message->text();
-            message->button(QMessageBox::Ok)->click();
-            whenModal([&](QWidget *again) {
-                ASSERT_EQ(again, &addForm);
-                addForm.SpinEdit1->setValue(2);
-                QTest::mouseClick(addForm.Button1, Qt::LeftButton);
-            });
-        }, &addForm);
+        whenModal(
+            [&](QWidget *box) {
+                auto *message = qobject_cast<QMessageBox *>(box);
+                ASSERT_NE(message, nullptr);
+                boxTitle = message->windowTitle();
+                boxText = message->text();
+                message->button(QMessageBox::Ok)->click();
+                whenModal([&](QWidget *again) {
+                    ASSERT_EQ(again, &addForm);
+                    addForm.SpinEdit1->setValue(2);
+                    QTest::mouseClick(addForm.Button1, Qt::LeftButton);
+                });
+            },
+            &addForm);
     });
     EXPECT_TRUE(commands.AddPLC2Click());
     EXPECT_EQ(boxTitle, "Wrong register!");
@@ -663,15 +683,17 @@ TEST(ScriptCommandsModal, RemovalQuestionHasYesAndNo)
         whenModal([&](QWidget *w) {
             ASSERT_EQ(w, &delForm);
             QTest::mouseClick(delForm.Button1, Qt::LeftButton);
-            whenModal([&](QWidget *box) {
-                auto *message = qobject_cast<QMessageBox *>(box);
-                ASSERT_NE(message, nullptr);
-                title = message->windowTitle();
-                text = message->text();
-                for (QAbstractButton *b : message->buttons())
-                    if (b->text() == answer)
-                        b->click();
-            }, &delForm);
+            whenModal(
+                [&](QWidget *box) {
+                    auto *message = qobject_cast<QMessageBox *>(box);
+                    ASSERT_NE(message, nullptr);
+                    title = message->windowTitle();
+                    text = message->text();
+                    for (QAbstractButton *b : message->buttons())
+                        if (b->text() == answer)
+                            b->click();
+                },
+                &delForm);
         });
         commands.DeletePLC1Click();
         EXPECT_EQ(title, "Confirm");

@@ -20,10 +20,14 @@ QUORLIN_FILE_VERSION(1, 0, 0, 7, 0x0409, 1252, QUORLIN_VERSION_STRING("FileVersi
 using namespace quorlin;
 
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 QT_END_NAMESPACE
 
-namespace {
+namespace
+{
 
 std::string libDir(const char *kind)
 {
@@ -99,7 +103,9 @@ struct VersionCase {
     const char *libraryLine;
 };
 
-class AboutVersionLines : public testing::TestWithParam<VersionCase> {};
+class AboutVersionLines : public testing::TestWithParam<VersionCase>
+{
+};
 
 TEST_P(AboutVersionLines, ShowTheLibraryVersionOrKeepTheDesignText)
 {
@@ -113,11 +119,10 @@ TEST_P(AboutVersionLines, ShowTheLibraryVersionOrKeepTheDesignText)
 
 INSTANTIATE_TEST_SUITE_P(
     Libraries, AboutVersionLines,
-    testing::Values(
-        VersionCase{"FileVersionText", "stamped", "scripts.dll version: 2.1"},
-        VersionCase{"FixedVersionOnly", "fixedonly", "scripts.dll version: 1.2.3.4"},
-        VersionCase{"NoVersionInformation", "plain", "scripts.dll version : <unknown>"},
-        VersionCase{"NoLibraryAtAll", "nowhere", "scripts.dll version : <unknown>"}),
+    testing::Values(VersionCase{"FileVersionText", "stamped", "scripts.dll version: 2.1"},
+                    VersionCase{"FixedVersionOnly", "fixedonly", "scripts.dll version: 1.2.3.4"},
+                    VersionCase{"NoVersionInformation", "plain", "scripts.dll version : <unknown>"},
+                    VersionCase{"NoLibraryAtAll", "nowhere", "scripts.dll version : <unknown>"}),
     [](const testing::TestParamInfo<VersionCase> &info) { return std::string(info.param.name); });
 
 TEST(AboutBox, ProgramLineNamesTheProgramFileAndItsVersion)

@@ -4,9 +4,9 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSet>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -18,7 +18,8 @@
 
 using namespace quorlin;
 
-namespace {
+namespace
+{
 
 QString manualPath()
 {
@@ -99,7 +100,8 @@ TEST(HelpManual, EveryInternalLinkHasItsAnchorAndTheTopicsAreThere)
     int links = 0;
     for (const auto &m : QRegularExpression(R"re(href="#([^"]+)")re").globalMatch(html)) {
         ++links;
-        EXPECT_TRUE(anchors.contains(m.captured(1))) << "dangling link #" << m.captured(1).toStdString();
+        EXPECT_TRUE(anchors.contains(m.captured(1)))
+            << "dangling link #" << m.captured(1).toStdString();
     }
     EXPECT_GE(links, 10);
     for (const char *topic : {"contents", "window", "configuration", "ports", "scripts",

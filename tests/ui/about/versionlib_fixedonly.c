@@ -4,4 +4,7 @@
 
 QUORLIN_FILE_VERSION(1, 2, 3, 4, 0x0409, 1252, "");
 
-int about_test_fixedonly(void) { return 2; }
+int about_test_fixedonly(void)
+{
+    return 2;
+}

@@ -4,6 +4,9 @@
 
 QUORLIN_FILE_VERSION(2, 1, 0, 9, 0x0409, 1252,
                      QUORLIN_VERSION_STRING("FileVersion", "2.1")
-                     QUORLIN_VERSION_STRING("ProductName", "About box test library"));
+                         QUORLIN_VERSION_STRING("ProductName", "About box test library"));
 
-int about_test_stamped(void) { return 1; }
+int about_test_stamped(void)
+{
+    return 1;
+}
