@@ -152,8 +152,8 @@ TAddSForm::TAddSForm(const TScriptList &ScriptList, QWidget *parent)
     setTabOrder(Edit3, Button1);
     setTabOrder(Button1, Button2);
 
-    connect(ComboBox1, &QComboBox::activated, this, [this] { ComboBox1Change(); });
-    connect(ComboBox2, &QComboBox::activated, this, [this] { ComboBox2Change(); });
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] { ComboBox1Change(); });
+    connect(ComboBox2, &QComboBox::currentIndexChanged, this, [this] { ComboBox2Change(); });
     connect(Button1, &QPushButton::clicked, this, &TAddSForm::accept);
     connect(Button2, &QPushButton::clicked, this, &TAddSForm::reject);
 
