@@ -324,12 +324,22 @@ namespace {
 bool readFile(const std::string &path, std::string &out)
 {
     out.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO named as a profile cannot hang the program
+    // before it is recognised as no regular file.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    int err = 0;
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (S_ISDIR(st.st_mode))
+        err = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        err = EINVAL; // a device or FIFO: /dev/zero would never end
+    else if (st.st_size > off_t(IniMaxFileSize))
+        err = EFBIG;
+    if (err != 0) {
         ::close(fd);
         errno = err;
         return false;
@@ -348,6 +358,11 @@ bool readFile(const std::string &path, std::string &out)
         if (n == 0)
             break;
         out.append(buf, std::size_t(n));
+        if (out.size() > IniMaxFileSize) { // grew while being read
+            ::close(fd);
+            errno = EFBIG;
+            return false;
+        }
     }
     ::close(fd);
     return true;

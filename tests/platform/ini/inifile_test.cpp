@@ -310,5 +310,29 @@ TEST_F(IniFileTest, SymbolicLinkKeepsPointingAtTheUpdatedFile)
     EXPECT_EQ(contents(target), "[S]\nK=2\n");
 }
 
+TEST_F(IniFileTest, FifoAndDeviceReadAsMissingAndAreNotWritten)
+{
+    const std::string fifo = path("fifo.QRL");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    for (const std::string &p : {fifo, std::string("/dev/zero")}) {
+        TIniFile ini(p);
+        EXPECT_EQ(ini.ReadString("S", "K", "d"), "d") << p; // returns, does not block or grow
+        EXPECT_FALSE(ini.WriteString("S", "K", "v")) << p;
+    }
+}
+
+TEST_F(IniFileTest, OversizedFileReadsAsMissingAndIsNotRewritten)
+{
+    const std::string p = path("big.QRL");
+    put(p, "[S]\nK=1\n");
+    ASSERT_EQ(::truncate(p.c_str(), off_t(IniMaxFileSize) + 1), 0);
+    TIniFile ini(p);
+    EXPECT_EQ(ini.ReadString("S", "K", "d"), "d");
+    EXPECT_FALSE(ini.WriteString("S", "K", "2"));
+    struct stat st {};
+    ASSERT_EQ(::stat(p.c_str(), &st), 0);
+    EXPECT_EQ(std::size_t(st.st_size), IniMaxFileSize + 1);
+}
+
 } // namespace
 } // namespace quorlin
