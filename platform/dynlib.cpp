@@ -10,13 +10,16 @@
 #include <utility>
 #include <vector>
 
-namespace quorlin {
+namespace quorlin
+{
 
-namespace {
+namespace
+{
 
 bool isFile(const std::string &path)
 {
-    struct stat st {};
+    struct stat st {
+    };
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
@@ -35,7 +38,10 @@ std::string lastDlError()
 
 } // namespace
 
-DynamicLibrary::~DynamicLibrary() { close(); }
+DynamicLibrary::~DynamicLibrary()
+{
+    close();
+}
 
 DynamicLibrary::DynamicLibrary(DynamicLibrary &&other) noexcept
     : m_handle(std::exchange(other.m_handle, nullptr)), m_path(std::move(other.m_path)),

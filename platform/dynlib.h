@@ -4,10 +4,12 @@
 
 #include <string>
 
-namespace quorlin {
+namespace quorlin
+{
 
-class DynamicLibrary {
-public:
+class DynamicLibrary
+{
+  public:
     DynamicLibrary() = default;
     ~DynamicLibrary();
     DynamicLibrary(const DynamicLibrary &) = delete;
@@ -33,7 +35,7 @@ public:
     // Why the last load failed ("cannot open ...: ...").
     const std::string &errorString() const { return m_error; }
 
-private:
+  private:
     void *m_handle = nullptr;
     std::string m_path;
     std::string m_error;

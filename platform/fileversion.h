@@ -56,24 +56,24 @@
 /* One key/value pair of the string table; pairs follow each other without commas. */
 #define QUORLIN_VERSION_STRING(key_, value_) key_ "\0" value_ "\0"
 
-#define QUORLIN_FILE_VERSION(major_, minor_, release_, build_, language_, codepage_, ...)       \
-    __attribute__((section(".fileversion"), used QUORLIN_FILE_VERSION_RETAIN))                 \
-    __attribute__((aligned(4))) static const struct {                                          \
-        char Magic[8];                                                                         \
-        uint16_t Format;                                                                       \
-        uint16_t HeaderSize;                                                                   \
-        uint16_t Fixed[4];                                                                     \
-        uint16_t Language;                                                                     \
-        uint16_t CodePage;                                                                     \
-        uint32_t StringsSize;                                                                  \
-        char Strings[sizeof(__VA_ARGS__ "")];                                                  \
-    } quorlin_file_version_record = {{'Q', 'F', 'I', 'L', 'E', 'V', 'E', 'R'},                 \
-                                     QUORLIN_FILE_VERSION_FORMAT,                              \
-                                     QUORLIN_FILE_VERSION_HEADER_SIZE,                         \
-                                     {(major_), (minor_), (release_), (build_)},               \
-                                     (language_),                                              \
-                                     (codepage_),                                              \
-                                     sizeof(__VA_ARGS__ ""),                                   \
+#define QUORLIN_FILE_VERSION(major_, minor_, release_, build_, language_, codepage_, ...)          \
+    __attribute__((section(".fileversion"), used QUORLIN_FILE_VERSION_RETAIN))                     \
+    __attribute__((aligned(4))) static const struct {                                              \
+        char Magic[8];                                                                             \
+        uint16_t Format;                                                                           \
+        uint16_t HeaderSize;                                                                       \
+        uint16_t Fixed[4];                                                                         \
+        uint16_t Language;                                                                         \
+        uint16_t CodePage;                                                                         \
+        uint32_t StringsSize;                                                                      \
+        char Strings[sizeof(__VA_ARGS__ "")];                                                      \
+    } quorlin_file_version_record = {{'Q', 'F', 'I', 'L', 'E', 'V', 'E', 'R'},                     \
+                                     QUORLIN_FILE_VERSION_FORMAT,                                  \
+                                     QUORLIN_FILE_VERSION_HEADER_SIZE,                             \
+                                     {(major_), (minor_), (release_), (build_)},                   \
+                                     (language_),                                                  \
+                                     (codepage_),                                                  \
+                                     sizeof(__VA_ARGS__ ""),                                       \
                                      __VA_ARGS__ ""}
 
 #endif /* QUORLIN_FILEVERSION_H */

@@ -12,9 +12,11 @@
 
 #include "platform/fileversion.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
-namespace {
+namespace
+{
 
 // The block handed to callers: the record in host byte order, its strings
 // checked, the fixed part widened to the two 32-bit halves a query gives.
@@ -32,8 +34,9 @@ constexpr uint16_t ShnXindex = 0xFFFF;
 
 // Random access to the bytes of a file or of a memory image; every read is
 // checked against the size, so the parser never needs to.
-class ByteSource {
-public:
+class ByteSource
+{
+  public:
     virtual ~ByteSource() = default;
     virtual uint64_t size() const = 0;
     virtual bool readAt(uint64_t offset, void *out, size_t length) const = 0;
@@ -44,8 +47,9 @@ public:
     }
 };
 
-class MemorySource final : public ByteSource {
-public:
+class MemorySource final : public ByteSource
+{
+  public:
     explicit MemorySource(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
     uint64_t size() const override { return m_bytes.size(); }
     bool readAt(uint64_t offset, void *out, size_t length) const override
@@ -57,19 +61,21 @@ public:
         return true;
     }
 
-private:
+  private:
     std::span<const uint8_t> m_bytes;
 };
 
-class FileSource final : public ByteSource {
-public:
+class FileSource final : public ByteSource
+{
+  public:
     explicit FileSource(const std::string &fileName)
     {
         // O_NONBLOCK: a FIFO or device under the library's name must not hang the caller.
         m_fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (m_fd < 0)
             return;
-        struct stat st {};
+        struct stat st {
+        };
         if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
             ::close(m_fd);
             m_fd = -1;
@@ -107,7 +113,7 @@ public:
         return true;
     }
 
-private:
+  private:
     int m_fd = -1;
     uint64_t m_size = 0;
 };

@@ -17,7 +17,8 @@
 #include <string_view>
 #include <vector>
 
-namespace quorlin {
+namespace quorlin
+{
 
 // The fixed part, answered for the query "\".
 struct FixedFileInfo {

@@ -16,10 +16,11 @@
 
 QUORLIN_FILE_VERSION(1, 0, 0, 0, 0x0409, 1252,
                      QUORLIN_VERSION_STRING("FileVersion", "1.0.0.0")
-                     QUORLIN_VERSION_STRING("ProductName", "Quorlin")
-                     QUORLIN_VERSION_STRING("FileDescription", "Quorlin value generators"));
+                         QUORLIN_VERSION_STRING("ProductName", "Quorlin")
+                             QUORLIN_VERSION_STRING("FileDescription", "Quorlin value generators"));
 
-namespace {
+namespace
+{
 
 struct ScriptText {
     const char *name;
@@ -32,12 +33,11 @@ struct ScriptText {
 // Names are the exported symbols below; texts fit the script dialog's lines.
 constexpr ScriptText Scripts[] = {
     {"Ramp", "Steps from From to To, then starts again at From (counts down if From > To).",
-     "From: first value (0..65535)", "To: last value (0..65535)",
-     "Step per tick (0 holds From)"},
+     "From: first value (0..65535)", "To: last value (0..65535)", "Step per tick (0 holds From)"},
     {"RampOnce", "Steps from From to To once and then holds To.", "From: first value (0..65535)",
      "To: final value (0..65535)", "Step per tick (0 holds From)"},
-    {"Triangle", "Steps from From to To and back again, over and over.",
-     "From: one end (0..65535)", "To: other end (0..65535)", "Step per tick (0 holds From)"},
+    {"Triangle", "Steps from From to To and back again, over and over.", "From: one end (0..65535)",
+     "To: other end (0..65535)", "Step per tick (0 holds From)"},
     {"Sine", "Sine wave: Offset + Amplitude * sin(2 pi * tick / Period), kept in 0..65535.",
      "Amplitude", "Offset (middle value)", "Period in ticks of 100 ms (0 gives Offset)"},
     {"Square", "Square wave: Low for Half-period ticks, then High as long, and so on.",
@@ -61,7 +61,10 @@ void putString(TScriptString &dest, const char *text)
 }
 
 // Parameters arrive in 32-bit slots whose upper half is not meaningful.
-inline uint32_t param(uint32_t p) { return p & 0xFFFF; }
+inline uint32_t param(uint32_t p)
+{
+    return p & 0xFFFF;
+}
 
 // One step of a ramp from `from` towards `to`; the last step is shortened to
 // land on `to`. Returns false when `cur` already is `to` (or outside the range).
@@ -91,7 +94,10 @@ uint64_t splitMix64(uint64_t &state)
 
 extern "C" {
 
-uint32_t GetScriptCount(void) { return ScriptCount; }
+uint32_t GetScriptCount(void)
+{
+    return ScriptCount;
+}
 
 void GetScriptInfo(uint32_t Index, TScriptInfo *Info)
 {

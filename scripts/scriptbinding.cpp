@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: MIT
 #include "scripts/scriptbinding.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
-namespace {
+namespace
+{
 
 constexpr size_t MaxBindingName = 255;
 
 } // namespace
 
-uint32_t EmptyScript(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 0; }
+uint32_t EmptyScript(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 0;
+}
 
 TScriptFunc FindScriptEntry(const TScriptList &ScriptList, const std::string &Name)
 {
@@ -22,19 +27,17 @@ TScriptFunc FindScriptEntry(const TScriptList &ScriptList, const std::string &Na
 void RunScripts(TBindingList &BindingList, TRegisterImage &Image)
 {
     for (TScriptBinding &binding : BindingList) {
-        const uint32_t result =
-            binding.Entry ? binding.Entry(binding.Param1, binding.Param2, binding.Param3,
-                                          &binding.Context)
-                          : EmptyScript(0, 0, 0, &binding.Context);
+        const uint32_t result = binding.Entry ? binding.Entry(binding.Param1, binding.Param2,
+                                                              binding.Param3, &binding.Context)
+                                              : EmptyScript(0, 0, 0, &binding.Context);
         // A register outside its table, or a type with no table, is queued like
         // any other; ApplyPendingWrites drops such records.
         Image.QueueWrite(int32_t(binding.RegType), int32_t(binding.RegAdr), result & 0xFFFF);
     }
 }
 
-TScriptBinding MakeBinding(const TScriptList &ScriptList, const std::string &Name,
-                           int64_t RegType, int64_t RegAdr, int64_t Param1, int64_t Param2,
-                           int64_t Param3)
+TScriptBinding MakeBinding(const TScriptList &ScriptList, const std::string &Name, int64_t RegType,
+                           int64_t RegAdr, int64_t Param1, int64_t Param2, int64_t Param3)
 {
     TScriptBinding binding;
     binding.Name = Name.substr(0, MaxBindingName);

@@ -3,9 +3,11 @@
 
 #include <memory>
 
-namespace quorlin {
+namespace quorlin
+{
 
-namespace {
+namespace
+{
 
 // Byte 0 is the length, and 255 characters always fit the 256-byte slot.
 std::string fromScriptString(const TScriptString &s)

@@ -9,7 +9,8 @@
 #include "platform/dynlib.h"
 #include "scriptlib/quorlinscript.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
 inline constexpr const char *ScriptLibraryName = "scripts.dll";
 
@@ -27,8 +28,9 @@ using TScriptList = std::vector<TScriptItem>;
 // The loaded library, its two exports and the scripts it offers. Owned by the
 // main window for the whole run; the Entry addresses in ScriptList (and in
 // every binding made from them) stay valid only while this object lives.
-class TScriptLibrary {
-public:
+class TScriptLibrary
+{
+  public:
     // Opens FileName from ProgramDir, else by bare name through the linker's
     // search, and lists its scripts. A missing or unloadable library, or one
     // without GetScriptCount or GetScriptInfo, leaves ScriptList empty; no
@@ -43,7 +45,7 @@ public:
     bool IsLoaded() const { return ScriptLib.isLoaded(); }
     const DynamicLibrary &Library() const { return ScriptLib; }
 
-private:
+  private:
     DynamicLibrary ScriptLib;
 };
 

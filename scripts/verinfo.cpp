@@ -6,9 +6,11 @@
 #include "platform/dynlib.h"
 #include "platform/versioninfo.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
-namespace {
+namespace
+{
 
 // Longest query path the version lookup takes; a longer one finds nothing
 // rather than a cut-off path that might name another value.
@@ -19,8 +21,8 @@ constexpr size_t MaxQueryPath = 255;
 TVersionInfo::TVersionInfo(const std::string &FileName, const std::string &ProgramDir)
     : m_fileName(FileName)
 {
-    std::string path = findLibraryFile(FileName, ProgramDir.empty() ? programDirectory()
-                                                                    : ProgramDir);
+    std::string path =
+        findLibraryFile(FileName, ProgramDir.empty() ? programDirectory() : ProgramDir);
     if (path.empty())
         return;
     uint32_t size = getFileVersionInfoSize(path);

@@ -6,10 +6,12 @@
 #include <memory>
 #include <string>
 
-namespace quorlin {
+namespace quorlin
+{
 
-class TVersionInfo {
-public:
+class TVersionInfo
+{
+  public:
     // A bare name ("scripts.dll") is looked for as the script library is
     // loaded: in ProgramDir first, then through the linker's search. A name
     // with a '/' is read as it stands. An empty ProgramDir means the running
@@ -28,7 +30,7 @@ public:
     // "FileVersion", or else the fixed version as "major.minor.release.build".
     std::string GetFileVersion() const;
 
-private:
+  private:
     std::string m_fileName;
     std::unique_ptr<uint32_t[]> m_data; // the version block, 4-byte aligned
     bool m_valid = false;

@@ -7,7 +7,8 @@
 
 using namespace quorlin;
 
-namespace {
+namespace
+{
 
 void runTick(benchmark::State &state)
 {

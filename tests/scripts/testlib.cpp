@@ -15,7 +15,8 @@
 // 255 characters: fifteen times 16, then 14 and a final 'Z'.
 #define LONG_NAME L16 L16 L16 L16 L16 L16 L16 L16 L16 L16 L16 L16 L16 L16 L16 "LLLLLLLLLLLLLLZ"
 
-namespace {
+namespace
+{
 
 void put(TScriptString &s, const char *text)
 {
@@ -42,22 +43,37 @@ QUORLIN_FILE_VERSION(9, 9, 9, 9, 0x0409, 1252, QUORLIN_VERSION_STRING("FileVersi
 
 static const char *const Names[] = {LONG_NAME, "Twin", "Twin", "Ghost", "Big", "Params", "Calls"};
 
-uint32_t GetScriptCount(void) { return sizeof Names / sizeof Names[0]; }
+uint32_t GetScriptCount(void)
+{
+    return sizeof Names / sizeof Names[0];
+}
 
 void GetScriptInfo(uint32_t Index, TScriptInfo *Info)
 {
-    static const char *const Descriptions[] = {"long", "twin one", "twin two", "not exported",
-                                               "returns 70000", "echoes", "counts calls"};
+    static const char *const Descriptions[] = {
+        "long", "twin one", "twin two", "not exported", "returns 70000", "echoes", "counts calls"};
     Index &= 0xFFFF;
     if (Index < GetScriptCount())
         describe(Info, Names[Index], Descriptions[Index]);
 }
 
 uint32_t LongScript(uint32_t, uint32_t, uint32_t, TScriptContext *) __asm__(LONG_NAME);
-uint32_t LongScript(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 255; }
-uint32_t Twin(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 22; }
-uint32_t twin(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 33; }
-uint32_t Big(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 70000; }
+uint32_t LongScript(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 255;
+}
+uint32_t Twin(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 22;
+}
+uint32_t twin(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 33;
+}
+uint32_t Big(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 70000;
+}
 
 // Keeps what it was given, so a test can see each argument arrived.
 uint32_t Params(uint32_t P1, uint32_t P2, uint32_t P3, TScriptContext *Ctx)
@@ -76,26 +92,56 @@ uint32_t Calls(uint32_t Base, uint32_t, uint32_t, TScriptContext *Ctx)
 QUORLIN_FILE_VERSION(1, 2, 3, 4, 0x0409, 1252,
                      QUORLIN_VERSION_STRING("ProductName", "no file version text"));
 
-uint32_t GetScriptCount(void) { return 0; }
-void GetScriptInfo(uint32_t, TScriptInfo *Info) { describe(Info, "Never", "never asked for"); }
-uint32_t Never(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 1; }
+uint32_t GetScriptCount(void)
+{
+    return 0;
+}
+void GetScriptInfo(uint32_t, TScriptInfo *Info)
+{
+    describe(Info, "Never", "never asked for");
+}
+uint32_t Never(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 1;
+}
 
 #elif defined(TESTLIB_HIGH_COUNT)
-uint32_t GetScriptCount(void) { return 0x10002; }
+uint32_t GetScriptCount(void)
+{
+    return 0x10002;
+}
 void GetScriptInfo(uint32_t Index, TScriptInfo *Info)
 {
     describe(Info, (Index & 0xFFFF) == 0 ? "First" : "Second", "");
 }
-uint32_t First(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 1; }
-uint32_t Second(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 2; }
+uint32_t First(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 1;
+}
+uint32_t Second(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 2;
+}
 
 #elif defined(TESTLIB_NO_INFO)
-uint32_t GetScriptCount(void) { return 3; }
-uint32_t Orphan(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 7; }
+uint32_t GetScriptCount(void)
+{
+    return 3;
+}
+uint32_t Orphan(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 7;
+}
 
 #elif defined(TESTLIB_NO_COUNT)
-void GetScriptInfo(uint32_t, TScriptInfo *Info) { describe(Info, "Orphan", ""); }
-uint32_t Orphan(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 7; }
+void GetScriptInfo(uint32_t, TScriptInfo *Info)
+{
+    describe(Info, "Orphan", "");
+}
+uint32_t Orphan(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 7;
+}
 
 #else
 #error "choose a TESTLIB_ case"

@@ -11,7 +11,8 @@
 
 using namespace quorlin;
 
-namespace {
+namespace
+{
 
 const TScriptLibrary &library()
 {
@@ -45,7 +46,9 @@ struct Sequence {
     std::vector<uint32_t> expected; // from the first tick of a fresh binding
 };
 
-class Generator : public ::testing::TestWithParam<Sequence> {};
+class Generator : public ::testing::TestWithParam<Sequence>
+{
+};
 
 } // namespace
 
@@ -91,11 +94,19 @@ INSTANTIATE_TEST_SUITE_P(
         Sequence{"RampDownWhenFromAboveTo", "Ramp", 10, 4, 3, {10, 7, 4, 10, 7}},
         Sequence{"RampStepZeroHoldsFrom", "Ramp", 5, 9, 0, {5, 5, 5}},
         Sequence{"RampFromEqualsTo", "Ramp", 7, 7, 1, {7, 7, 7}},
-        Sequence{"RampAtTopOfRangeDoesNotOverflow", "Ramp", 65530, 65535, 4,
+        Sequence{"RampAtTopOfRangeDoesNotOverflow",
+                 "Ramp",
+                 65530,
+                 65535,
+                 4,
                  {65530, 65534, 65535, 65530}},
         Sequence{"RampWholeRangeInOneStep", "Ramp", 0, 65535, 65535, {0, 65535, 0}},
         Sequence{"RampStepLargerThanRange", "Ramp", 3, 5, 100, {3, 5, 3}},
-        Sequence{"RampUpperHalfOfSlotsIgnored", "Ramp", 0xABCD0000, 0x00010002, 0xFFFF0001,
+        Sequence{"RampUpperHalfOfSlotsIgnored",
+                 "Ramp",
+                 0xABCD0000,
+                 0x00010002,
+                 0xFFFF0001,
                  {0, 1, 2, 0}},
         Sequence{"RampOnceStopsAtTo", "RampOnce", 0, 10, 4, {0, 4, 8, 10, 10, 10}},
         Sequence{"RampOnceDown", "RampOnce", 9, 1, 5, {9, 4, 1, 1}},

@@ -10,12 +10,17 @@
 
 using namespace quorlin;
 
-namespace {
+namespace
+{
 
-std::string fullLib() { return std::string(QUORLIN_TEST_LIBS) + "/full"; }
+std::string fullLib()
+{
+    return std::string(QUORLIN_TEST_LIBS) + "/full";
+}
 
-class Bindings : public ::testing::Test {
-protected:
+class Bindings : public ::testing::Test
+{
+  protected:
     void SetUp() override { ASSERT_TRUE(lib.LoadScriptLibrary(fullLib())); }
 
     TScriptBinding bind(const std::string &name, int64_t type, int64_t adr, int64_t p1 = 0,
@@ -167,8 +172,8 @@ TEST_F(Bindings, BindingsOutsideTheTablesStayListedAndWriteNothing)
 {
     const struct {
         int64_t type, adr;
-    } stray[] = {{0, 0}, {0, 2049}, {1, 2049}, {3, 0}, {3, 257}, {4, 257}, {4, 65536},
-                 {4, -1}, {4, 4294967295}, {2, 1}, {5, 1}, {255, 1}};
+    } stray[] = {{0, 0},     {0, 2049}, {1, 2049},       {3, 0}, {3, 257}, {4, 257},
+                 {4, 65536}, {4, -1},   {4, 4294967295}, {2, 1}, {5, 1},   {255, 1}};
     for (const auto &s : stray)
         list.push_back(bind("Twin", s.type, s.adr));
     TRegisterImage before;

@@ -13,9 +13,13 @@
 
 using namespace quorlin;
 
-namespace {
+namespace
+{
 
-std::string libDir(const char *testCase) { return std::string(QUORLIN_TEST_LIBS) + "/" + testCase; }
+std::string libDir(const char *testCase)
+{
+    return std::string(QUORLIN_TEST_LIBS) + "/" + testCase;
+}
 
 const std::string LongName = std::string(254, 'L') + "Z";
 

@@ -21,8 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const void *value = nullptr;
     uint32_t length = 0;
     volatile uint32_t sink = 0;
-    for (const char *path : {"\\", "\\VarFileInfo\\Translation", "\\StringFileInfo\\040904E4\\FileVersion",
-                             "\\StringFileInfo\\040904E4\\ProductName", "\\StringFileInfo\\00000000\\A"}) {
+    for (const char *path :
+         {"\\", "\\VarFileInfo\\Translation", "\\StringFileInfo\\040904E4\\FileVersion",
+          "\\StringFileInfo\\040904E4\\ProductName", "\\StringFileInfo\\00000000\\A"}) {
         if (quorlin::verQueryValue(aligned.data(), path, &value, &length))
             for (uint32_t i = 0; i < length; ++i)
                 sink = sink + static_cast<const uint8_t *>(value)[i];

@@ -4,6 +4,9 @@
 
 QUORLIN_FILE_VERSION(2, 1, 0, 7, 0x0407, 1252,
                      QUORLIN_VERSION_STRING("FileVersion", "2.1")
-                     QUORLIN_VERSION_STRING("ProductName", "Stamped test library"));
+                         QUORLIN_VERSION_STRING("ProductName", "Stamped test library"));
 
-int stamped_answer(void) { return 42; }
+int stamped_answer(void)
+{
+    return 42;
+}

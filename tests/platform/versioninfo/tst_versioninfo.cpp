@@ -18,7 +18,8 @@
 
 using namespace quorlin;
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<uint8_t>;
 
@@ -39,7 +40,11 @@ struct Writer {
 struct RecordSpec {
     uint16_t fixed[4] = {1, 2, 3, 4};
     uint16_t lang = 0x0409, codePage = 1252;
-    std::string strings = std::string("FileVersion\0" "2.1\0" "ProductName\0" "Demo\0", 33);
+    std::string strings = std::string("FileVersion\0"
+                                      "2.1\0"
+                                      "ProductName\0"
+                                      "Demo\0",
+                                      33);
     uint16_t format = 1, headerSize = 28;
     int64_t stringsSize = -1; // -1: the real size
     std::string magic = "QFILEVER";
@@ -79,11 +84,12 @@ Bytes makeElf(const ElfSpec &e)
     Writer w{e.big, out};
     const size_t ehsize = e.is64 ? 64 : 52, shentsize = e.is64 ? 64 : 40;
     out.resize(ehsize);
-    const uint8_t ident[] = {0x7f, 'E', 'L', 'F', uint8_t(e.is64 ? 2 : 1), uint8_t(e.big ? 2 : 1), 1};
+    const uint8_t ident[] = {0x7f, 'E', 'L', 'F', uint8_t(e.is64 ? 2 : 1), uint8_t(e.big ? 2 : 1),
+                             1};
     std::copy(std::begin(ident), std::end(ident), out.begin());
-    w.put(16, 3, 2);                       // ET_DYN
-    w.put(18, e.is64 ? 62 : 3, 2);         // x86-64 / i386
-    w.put(20, 1, 4);                       // EV_CURRENT
+    w.put(16, 3, 2);               // ET_DYN
+    w.put(18, e.is64 ? 62 : 3, 2); // x86-64 / i386
+    w.put(20, 1, 4);               // EV_CURRENT
 
     const std::string names = std::string("\0.shstrtab\0", 11) + e.sectionName + '\0';
     const size_t namesAt = out.size();
@@ -105,7 +111,7 @@ Bytes makeElf(const ElfSpec &e)
         w.put(at + (e.is64 ? 32 : 20), size, e.is64 ? 8 : 4);
     };
     section(0, 0, 0, 0, 0);
-    section(1, 1, 3, namesAt, names.size());                   // SHT_STRTAB
+    section(1, 1, 3, namesAt, names.size()); // SHT_STRTAB
     section(2, 11, e.versionType, recordAt, e.record.size());
 
     if (e.is64) {
@@ -163,7 +169,9 @@ struct Form {
     bool is64, big;
 };
 
-class ElfForms : public ::testing::TestWithParam<Form> {};
+class ElfForms : public ::testing::TestWithParam<Form>
+{
+};
 
 } // namespace
 
@@ -235,11 +243,27 @@ TEST(VersionRecord, StringTableEdges)
     } rows[] = {
         {"NoStrings", std::string(), -1, "<none>", "<none>"},
         {"EmptyValue", std::string("FileVersion\0\0", 13), -1, "", "<none>"},
-        {"KeyWithoutValueEndsTable", std::string("FileVersion\0" "2.1\0" "ProductName", 27), -1, "2.1", "<none>"},
-        {"ValueWithoutTerminatorEndsTable", std::string("ProductName\0Demo\0FileVersion\0" "2.1", 32), -1,
-         "<none>", "Demo"},
-        {"EmptyKeyEndsTable", std::string("\0FileVersion\0" "2.1\0", 17), -1, "<none>", "<none>"},
-        {"SizeCutsTheValue", std::string("FileVersion\0" "2.1\0", 16), 14, "<none>", "<none>"},
+        {"KeyWithoutValueEndsTable",
+         std::string("FileVersion\0"
+                     "2.1\0"
+                     "ProductName",
+                     27),
+         -1, "2.1", "<none>"},
+        {"ValueWithoutTerminatorEndsTable",
+         std::string("ProductName\0Demo\0FileVersion\0"
+                     "2.1",
+                     32),
+         -1, "<none>", "Demo"},
+        {"EmptyKeyEndsTable",
+         std::string("\0FileVersion\0"
+                     "2.1\0",
+                     17),
+         -1, "<none>", "<none>"},
+        {"SizeCutsTheValue",
+         std::string("FileVersion\0"
+                     "2.1\0",
+                     16),
+         14, "<none>", "<none>"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.label);
@@ -270,7 +294,9 @@ struct Hostile {
     std::function<void(ElfSpec &)> make;
 };
 
-class HostileImages : public ::testing::TestWithParam<Hostile> {};
+class HostileImages : public ::testing::TestWithParam<Hostile>
+{
+};
 
 TEST_P(HostileImages, GiveNoVersionInformation)
 {
@@ -283,18 +309,20 @@ TEST_P(HostileImages, GiveNoVersionInformation)
     }
 }
 
-namespace {
+namespace
+{
 
 // Helpers that bend one field of the finished image.
-std::function<void(Bytes &, Writer &, size_t, size_t)> header(size_t off64, size_t off32, uint64_t v, int w64, int w32)
+std::function<void(Bytes &, Writer &, size_t, size_t)> header(size_t off64, size_t off32,
+                                                              uint64_t v, int w64, int w32)
 {
     return [=](Bytes &out, Writer &w, size_t, size_t) {
         bool is64 = out[4] == 2;
         w.put(is64 ? off64 : off32, v, is64 ? w64 : w32);
     };
 }
-std::function<void(Bytes &, Writer &, size_t, size_t)> sectionField(size_t index, size_t off64, size_t off32,
-                                                                    uint64_t v, int w64, int w32)
+std::function<void(Bytes &, Writer &, size_t, size_t)>
+sectionField(size_t index, size_t off64, size_t off32, uint64_t v, int w64, int w32)
 {
     return [=](Bytes &out, Writer &w, size_t shoff, size_t shentsize) {
         bool is64 = out[4] == 2;
@@ -391,8 +419,8 @@ TEST(FileVersionInfo, FilesWithoutVersionInformation)
     std::ofstream(d + "/truncated.so", std::ios::binary)
         .write(reinterpret_cast<const char *>(lib.data()), std::streamsize(lib.size() / 2));
     ASSERT_EQ(::mkfifo((d + "/fifo").c_str(), 0600), 0); // must not block the reader
-    for (const std::string &name : {d + "/text.txt", d + "/empty.so", d + "/truncated.so", d + "/fifo",
-                                   d, d + "/missing.so", std::string()}) {
+    for (const std::string &name : {d + "/text.txt", d + "/empty.so", d + "/truncated.so",
+                                    d + "/fifo", d, d + "/missing.so", std::string()}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(getFileVersionInfoSize(name), 0u);
         uint32_t word = 0;
