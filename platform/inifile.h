@@ -18,7 +18,7 @@ namespace quorlin {
 inline constexpr std::size_t IniMaxValueLength = 2047;
 // A larger file is no settings file or profile: it reads as missing, and a
 // write to it fails rather than rewrite what it could not read.
-inline constexpr std::size_t IniMaxFileSize = 16u << 20;
+inline constexpr std::size_t IniMaxFileSize = 4u << 20;
 
 // An integer as the INI readers take it: leading blanks skipped, an optional
 // sign, then hexadecimal after "0x"/"0X" (with at least one more character),
