@@ -67,6 +67,7 @@ protected:
     }
     void TearDown() override
     {
+        api.setHook(nullptr); // a test's hook may refer to its body's locals
         comm.Close();
         // The watcher uses this test's system-call seam until it has ended.
         EXPECT_TRUE(QTest::qWaitFor([] { return TCommEventThread::Running() == 0; }, 5000));

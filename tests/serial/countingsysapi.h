@@ -23,9 +23,14 @@ public:
         std::thread::id Thread;
         void *Arg = nullptr; // the ioctl argument, valid inside Hook only
     };
-    // Runs before each call; a value makes the call return it (set errno
-    // yourself) instead of reaching the kernel.
-    std::function<std::optional<long>(const Call &)> Hook;
+    using THook = std::function<std::optional<long>(const Call &)>;
+    // Runs before each call, on the calling thread; a value makes the call
+    // return it (set errno yourself) instead of reaching the kernel.
+    void setHook(THook Hook)
+    {
+        std::lock_guard<std::mutex> g(m_mu);
+        m_hook = std::move(Hook);
+    }
 
     int count(const std::string &Name) const
     {
@@ -113,18 +118,21 @@ private:
     template <class F> long pass(Call c, F real)
     {
         c.Thread = std::this_thread::get_id();
+        THook hook;
         {
             std::lock_guard<std::mutex> g(m_mu);
             m_calls.push_back(c);
+            hook = m_hook;
         }
-        if (Hook)
-            if (auto r = Hook(c))
+        if (hook)
+            if (auto r = hook(c))
                 return *r;
         return real();
     }
 
     mutable std::mutex m_mu;
     std::vector<Call> m_calls;
+    THook m_hook;
 };
 
 } // namespace quorlin::testing

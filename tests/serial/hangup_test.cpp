@@ -89,13 +89,13 @@ TEST(HangUp, WaitsThatFailAtOnceCostNoCpu)
         ASSERT_TRUE(comm.IsOpen());
         // The descriptor errors: every wait on port and stop event fails at
         // once; only the back-off (stop event alone) still waits.
-        api.Hook = [](const CountingSysApi::Call &c) -> std::optional<long> {
+        api.setHook([](const CountingSysApi::Call &c) -> std::optional<long> {
             if (c.Name == "poll" && c.Request == 2) {
                 errno = EIO;
                 return -1;
             }
             return std::nullopt;
-        };
+        });
         ASSERT_TRUE(pty.send({1})); // wake the watcher into the failing waits
         api.reset();
         const double pct = cpuPercentOver(2000);

@@ -40,6 +40,7 @@ protected:
     }
     void TearDown() override
     {
+        api.setHook(nullptr); // a test's hook may refer to its body's locals
         comm.Close();
         EXPECT_TRUE(QTest::qWaitFor([] { return TCommEventThread::Running() == 0; }, 5000));
     }
@@ -148,7 +149,7 @@ TEST_F(Watching, BurstArrivingDuringOpenIsDeliveredAfterOpenReturns)
 {
     const std::vector<uint8_t> burst = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD};
     bool injected = false, openReturned = false, deliveredDuringOpen = false;
-    api.Hook = [&](const CountingSysApi::Call &c) -> std::optional<long> {
+    api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
         if (!injected && c.Name == "ioctl" && quorlin::testing::isSetTermios2(c.Request) &&
             c.Thread == std::this_thread::get_id()) {
             injected = true;
@@ -157,7 +158,7 @@ TEST_F(Watching, BurstArrivingDuringOpenIsDeliveredAfterOpenReturns)
                 std::this_thread::yield();
         }
         return std::nullopt;
-    };
+    });
     collect();
     auto reading = comm.OnRxChar;
     comm.OnRxChar = [&](TCustomComm *Sender, int Count) {
@@ -171,6 +172,7 @@ TEST_F(Watching, BurstArrivingDuringOpenIsDeliveredAfterOpenReturns)
     EXPECT_TRUE(QTest::qWaitFor([&] { return received.size() == burst.size(); }, 5000));
     EXPECT_EQ(received, burst);
     EXPECT_FALSE(deliveredDuringOpen);
+    api.setHook(nullptr); // it refers to this body's locals
 }
 
 TEST_F(Watching, StopEndsAWaitingWatcher)

@@ -271,11 +271,11 @@ TEST_P(PosixSerialFrame, CharacterFormatIsRequestedFromTheTerminal)
     ASSERT_TRUE(pty.ok());
     CountingSysApi api;
     std::vector<unsigned> requested;
-    api.Hook = [&](const CountingSysApi::Call &c) -> std::optional<long> {
+    api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
         if (c.Name == "ioctl" && quorlin::testing::isSetTermios2(c.Request))
             requested.push_back(quorlin::testing::probeRequestCflag(c.Arg));
         return std::nullopt;
-    };
+    });
     TPosixSerialPort port(api);
     ASSERT_FALSE(port.Open(pty.path()));
     requested.clear();
@@ -447,14 +447,14 @@ TEST(PosixSerialData, InterruptedCallsAreRetried)
     ASSERT_TRUE(pty.ok());
     CountingSysApi api;
     int interrupts = 0;
-    api.Hook = [&](const CountingSysApi::Call &c) -> std::optional<long> {
+    api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
         if ((c.Name == "read" || c.Name == "write") && interrupts < 3) {
             ++interrupts;
             errno = EINTR;
             return -1;
         }
         return std::nullopt;
-    };
+    });
     TPosixSerialPort port(api);
     ASSERT_FALSE(port.Open(pty.path()));
     ASSERT_TRUE(pty.send({7, 8}));
@@ -489,14 +489,14 @@ TEST(PosixSerialData, WriteFailingHalfWayIsAFailureNotATimeOut)
     ASSERT_TRUE(pty.ok());
     CountingSysApi api;
     int writes = 0;
-    api.Hook = [&](const CountingSysApi::Call &c) -> std::optional<long> {
+    api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
         if (c.Name != "write")
             return std::nullopt;
         if (++writes == 1)
             return 3; // the first three bytes leave
         errno = EIO; // then the adapter goes away
         return -1;
-    };
+    });
     TPosixSerialPort port(api);
     ASSERT_FALSE(port.Open(pty.path()));
     const uint8_t frame[8] = {1, 3, 0, 0, 0, 10, 0xC5, 0xCD};
