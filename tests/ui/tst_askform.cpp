@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: MIT
+// The value dialog on its own: what may be typed and how OK mends the field.
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "ui/askunit.h"
+
+using namespace quorlin;
+
+namespace {
+
+struct TypingRow {
+    const char *Name;
+    const char *Keys;
+    const char *Field;
+};
+
+class AskFormTyping : public ::testing::TestWithParam<TypingRow> {};
+
+TEST_P(AskFormTyping, OnlyDigitsGetThrough)
+{
+    TAskForm form;
+    form.Edit1->clear();
+    QTest::keyClicks(form.Edit1, QString::fromUtf8(GetParam().Keys));
+    EXPECT_EQ(form.Edit1->text(), QString::fromUtf8(GetParam().Field));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, AskFormTyping,
+                         ::testing::Values(TypingRow{"digits", "0123", "0123"},
+                                           TypingRow{"letters", "1a2B", "12"},
+                                           TypingRow{"signs", "-5+6", "56"},
+                                           TypingRow{"spaces", " 7 8", "78"},
+                                           TypingRow{"hex_prefix", "$FF", ""},
+                                           TypingRow{"decimal_point", "1.5", "15"},
+                                           TypingRow{"at_most_five", "1234567", "12345"}),
+                         [](const auto &Info) { return std::string(Info.param.Name); });
+
+TEST(AskForm, DigitsOfOtherScriptsAreRefused)
+{
+    // ARABIC-INDIC DIGIT THREE: a digit, but not one StrToInt-style
+    // conversion reads.
+    const QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(QChar(0x0663)));
+    EXPECT_TRUE(TAskForm::Edit1KeyPress(key));
+    const QKeyEvent seven(QEvent::KeyPress, Qt::Key_7, Qt::NoModifier, QStringLiteral("7"));
+    EXPECT_FALSE(TAskForm::Edit1KeyPress(seven));
+}
+
+TEST(AskForm, BackspaceStillDeletes)
+{
+    TAskForm form;
+    form.Edit1->setText(QStringLiteral("123"));
+    form.Edit1->end(false);
+    QTest::keyClick(form.Edit1, Qt::Key_Backspace);
+    EXPECT_EQ(form.Edit1->text(), QStringLiteral("12"));
+}
+
+struct MendRow {
+    const char *Name;
+    const char *Before;
+    const char *After;
+};
+
+class AskFormMend : public ::testing::TestWithParam<MendRow> {};
+
+TEST_P(AskFormMend, OkMendsTheField)
+{
+    TAskForm form;
+    form.Edit1->setText(QString::fromUtf8(GetParam().Before));
+    form.Button1Click();
+    EXPECT_EQ(form.Edit1->text(), QString::fromUtf8(GetParam().After));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, AskFormMend,
+                         ::testing::Values(MendRow{"empty_gives_0", "", "0"},
+                                           MendRow{"above_max", "70000", "65535"},
+                                           MendRow{"max_kept", "65535", "65535"},
+                                           MendRow{"just_above", "65536", "65535"},
+                                           MendRow{"leading_zeros_kept", "00042", "00042"},
+                                           MendRow{"negative_paste", "-5", "0"},
+                                           MendRow{"no_number_left_alone", "12a", "12a"}),
+                         [](const auto &Info) { return std::string(Info.param.Name); });
+
+TEST(AskForm, OkAcceptsAndEscapeRejects)
+{
+    TAskForm form;
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Enter new Value..."));
+    EXPECT_EQ(form.size(), QSize(185, 83));
+    EXPECT_TRUE(form.Button1->isDefault());
+    form.show();
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    form.show();
+    QTest::keyClick(&form, Qt::Key_Escape);
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+    EXPECT_FALSE(form.isVisible());
+}
+
+} // namespace
