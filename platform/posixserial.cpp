@@ -22,24 +22,55 @@
 
 #include "platform/inifile.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
 // ---- System calls ---------------------------------------------------------
 
-int TSysApi::Open(const char *Path, int Flags) { return ::open(Path, Flags); }
-int TSysApi::Close(int Fd) { return ::close(Fd); }
-int TSysApi::Dup(int Fd) { return ::fcntl(Fd, F_DUPFD_CLOEXEC, 0); }
-int TSysApi::Ioctl(int Fd, unsigned long Request, void *Arg) { return ::ioctl(Fd, Request, Arg); }
-int TSysApi::Flock(int Fd, int Operation) { return ::flock(Fd, Operation); }
-int TSysApi::Fstat(int Fd, struct stat *St) { return ::fstat(Fd, St); }
-int TSysApi::Isatty(int Fd) { return ::isatty(Fd); }
-long TSysApi::Read(int Fd, void *Buffer, size_t Count) { return ::read(Fd, Buffer, Count); }
-long TSysApi::Write(int Fd, const void *Buffer, size_t Count) { return ::write(Fd, Buffer, Count); }
+int TSysApi::Open(const char *Path, int Flags)
+{
+    return ::open(Path, Flags);
+}
+int TSysApi::Close(int Fd)
+{
+    return ::close(Fd);
+}
+int TSysApi::Dup(int Fd)
+{
+    return ::fcntl(Fd, F_DUPFD_CLOEXEC, 0);
+}
+int TSysApi::Ioctl(int Fd, unsigned long Request, void *Arg)
+{
+    return ::ioctl(Fd, Request, Arg);
+}
+int TSysApi::Flock(int Fd, int Operation)
+{
+    return ::flock(Fd, Operation);
+}
+int TSysApi::Fstat(int Fd, struct stat *St)
+{
+    return ::fstat(Fd, St);
+}
+int TSysApi::Isatty(int Fd)
+{
+    return ::isatty(Fd);
+}
+long TSysApi::Read(int Fd, void *Buffer, size_t Count)
+{
+    return ::read(Fd, Buffer, Count);
+}
+long TSysApi::Write(int Fd, const void *Buffer, size_t Count)
+{
+    return ::write(Fd, Buffer, Count);
+}
 int TSysApi::Poll(struct pollfd *Fds, unsigned long Count, int TimeoutMs)
 {
     return ::poll(Fds, Count, TimeoutMs);
 }
-int TSysApi::EventFd() { return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+int TSysApi::EventFd()
+{
+    return ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
 
 TSysApi &TSysApi::Default()
 {
@@ -47,7 +78,8 @@ TSysApi &TSysApi::Default()
     return api;
 }
 
-namespace {
+namespace
+{
 
 // Every call that may be interrupted goes through here.
 template <class F> auto retryEintr(F f)
@@ -69,7 +101,10 @@ TSysError sysError(const char *What, const std::string &Path, int Code = 0)
     return e;
 }
 
-void *ioctlValue(unsigned long Value) { return reinterpret_cast<void *>(Value); }
+void *ioctlValue(unsigned long Value)
+{
+    return reinterpret_cast<void *>(Value);
+}
 
 // ---- termios helpers, one per setting ----
 
@@ -78,9 +113,9 @@ struct SpeedEntry {
     unsigned code;
 };
 constexpr SpeedEntry standardSpeeds[] = {
-    {50, B50},       {75, B75},       {110, B110},       {134, B134},       {150, B150},
-    {200, B200},     {300, B300},     {600, B600},       {1200, B1200},     {1800, B1800},
-    {2400, B2400},   {4800, B4800},   {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
     {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
@@ -100,11 +135,20 @@ bool putByteSize(termios2 &t, uint8_t size)
 {
     unsigned cs;
     switch (size) {
-    case 5: cs = CS5; break;
-    case 6: cs = CS6; break;
-    case 7: cs = CS7; break;
-    case 8: cs = CS8; break;
-    default: return false; // 4 data bits and anything else: no such line
+    case 5:
+        cs = CS5;
+        break;
+    case 6:
+        cs = CS6;
+        break;
+    case 7:
+        cs = CS7;
+        break;
+    case 8:
+        cs = CS8;
+        break;
+    default:
+        return false; // 4 data bits and anything else: no such line
     }
     t.c_cflag = (t.c_cflag & ~CSIZE) | cs;
     return true;
@@ -113,10 +157,14 @@ bool putByteSize(termios2 &t, uint8_t size)
 uint8_t byteSizeOf(const termios2 &t)
 {
     switch (t.c_cflag & CSIZE) {
-    case CS5: return 5;
-    case CS6: return 6;
-    case CS7: return 7;
-    default: return 8;
+    case CS5:
+        return 5;
+    case CS6:
+        return 6;
+    case CS7:
+        return 7;
+    default:
+        return 8;
     }
 }
 
@@ -124,12 +172,22 @@ bool putParity(termios2 &t, uint8_t parity)
 {
     t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
     switch (parity) {
-    case NOPARITY: break;
-    case ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
-    case EVENPARITY: t.c_cflag |= PARENB; break;
-    case MARKPARITY: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case SPACEPARITY: t.c_cflag |= PARENB | CMSPAR; break;
-    default: return false;
+    case NOPARITY:
+        break;
+    case ODDPARITY:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case EVENPARITY:
+        t.c_cflag |= PARENB;
+        break;
+    case MARKPARITY:
+        t.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case SPACEPARITY:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        return false;
     }
     return true;
 }
@@ -146,9 +204,14 @@ uint8_t parityOf(const termios2 &t)
 bool putStopBits(termios2 &t, uint8_t stop)
 {
     switch (stop) {
-    case ONESTOPBIT: t.c_cflag &= ~CSTOPB; return true;
-    case TWOSTOPBITS: t.c_cflag |= CSTOPB; return true;
-    default: return false; // 1.5 stop bits do not exist on this line
+    case ONESTOPBIT:
+        t.c_cflag &= ~CSTOPB;
+        return true;
+    case TWOSTOPBITS:
+        t.c_cflag |= CSTOPB;
+        return true;
+    default:
+        return false; // 1.5 stop bits do not exist on this line
     }
 }
 
@@ -168,7 +231,10 @@ void makeRaw(termios2 &t)
     t.c_cc[VTIME] = 0;
 }
 
-uint32_t rtsField(uint32_t flags) { return flags & DcbFlags::fRtsControlMask; }
+uint32_t rtsField(uint32_t flags)
+{
+    return flags & DcbFlags::fRtsControlMask;
+}
 
 } // namespace
 
@@ -204,7 +270,10 @@ std::string ResolvePortName(const std::string &Name, const std::string &IniPath)
 
 TPosixSerialPort::TPosixSerialPort(TSysApi &Api) : m_api(Api) {}
 
-TPosixSerialPort::~TPosixSerialPort() { Close(); }
+TPosixSerialPort::~TPosixSerialPort()
+{
+    Close();
+}
 
 TSysError TPosixSerialPort::Open(const std::string &Path)
 {
@@ -213,14 +282,16 @@ TSysError TPosixSerialPort::Open(const std::string &Path)
     if (Path.empty())
         return sysError("open", "(no port)", ENOENT);
     errno = 0;
-    int fd = retryEintr([&] { return m_api.Open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+    int fd = retryEintr(
+        [&] { return m_api.Open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0)
         return sysError("open", Path);
     auto fail = [&](TSysError e) {
         m_api.Close(fd);
         return e;
     };
-    struct stat st {};
+    struct stat st {
+    };
     if (m_api.Fstat(fd, &st) < 0)
         return fail(sysError("open", Path));
     if (!S_ISCHR(st.st_mode) || m_api.Isatty(fd) != 1)
@@ -232,7 +303,7 @@ TSysError TPosixSerialPort::Open(const std::string &Path)
         m_api.Ioctl(fd, TIOCNXCL, nullptr);
         return fail(sysError("open", Path, code));
     }
-    termios2 t {};
+    termios2 t{};
     if (m_api.Ioctl(fd, TCGETS2, &t) == 0) {
         makeRaw(t);
         retryEintr([&] { return m_api.Ioctl(fd, TCSETS2, &t); });
@@ -241,7 +312,7 @@ TSysError TPosixSerialPort::Open(const std::string &Path)
     m_path = Path;
     m_shadow = TDcb{};
     m_shadow.Flags = DcbFlags::fBinary | DcbFlags::DtrControlEnable | DcbFlags::RtsControlEnable;
-    serial_icounter_struct c {};
+    serial_icounter_struct c{};
     m_haveCounts = m_api.Ioctl(fd, TIOCGICOUNT, &c) == 0;
     if (m_haveCounts)
         m_counts = {c.frame, c.overrun, c.parity, c.brk, c.buf_overrun};
@@ -264,7 +335,7 @@ TSysError TPosixSerialPort::GetCommState(TDcb &Dcb)
 {
     if (m_fd < 0)
         return sysError("read the line state of", m_path, EBADF);
-    termios2 t {};
+    termios2 t{};
     if (retryEintr([&] { return m_api.Ioctl(m_fd, TCGETS2, &t); }) < 0)
         return sysError("read the line state of", m_path);
     TDcb d = m_shadow;
@@ -274,7 +345,8 @@ TSysError TPosixSerialPort::GetCommState(TDcb &Dcb)
     d.StopBits = (t.c_cflag & CSTOPB) ? TWOSTOPBITS : ONESTOPBIT;
     d.XonChar = t.c_cc[VSTART];
     d.XoffChar = t.c_cc[VSTOP];
-    uint32_t f = d.Flags & ~(DcbFlags::fParity | DcbFlags::fOutxCtsFlow | DcbFlags::fOutX | DcbFlags::fInX);
+    uint32_t f =
+        d.Flags & ~(DcbFlags::fParity | DcbFlags::fOutxCtsFlow | DcbFlags::fOutX | DcbFlags::fInX);
     if (t.c_iflag & INPCK)
         f |= DcbFlags::fParity;
     if (t.c_iflag & IXON)
@@ -296,7 +368,7 @@ TSysError TPosixSerialPort::SetCommState(const TDcb &Dcb)
 {
     if (m_fd < 0)
         return sysError("set the line state of", m_path, EBADF);
-    termios2 t {};
+    termios2 t{};
     if (retryEintr([&] { return m_api.Ioctl(m_fd, TCGETS2, &t); }) < 0)
         return sysError("set the line state of", m_path);
     makeRaw(t);
@@ -367,7 +439,9 @@ int TPosixSerialPort::Write(const void *Buffer, int Count, int TimeoutMs, bool *
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return fail(sysError("write to", m_path));
         for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
             if (left <= 0) {
                 if (TimedOut)
                     *TimedOut = true;
@@ -410,7 +484,7 @@ TSysError TPosixSerialPort::ClearCommError(uint32_t &Errors, int &InQueue)
     if (m_api.Ioctl(m_fd, FIONREAD, &q) < 0)
         return sysError("query", m_path);
     InQueue = q;
-    serial_icounter_struct c {};
+    serial_icounter_struct c{};
     if (m_haveCounts && m_api.Ioctl(m_fd, TIOCGICOUNT, &c) == 0) {
         if (c.buf_overrun > m_counts.BufOverrun)
             Errors |= CE_RXOVER;
@@ -429,7 +503,8 @@ TSysError TPosixSerialPort::ClearCommError(uint32_t &Errors, int &InQueue)
 
 // ---- Event waits ----------------------------------------------------------
 
-namespace {
+namespace
+{
 constexpr uint32_t modemEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
 constexpr uint32_t countEvents = EV_BREAK | EV_ERR;
 constexpr int sampleMs = 50;
@@ -484,7 +559,7 @@ uint32_t TSerialEventWaiter::Sample()
         }
     }
     if (m_canCounts) {
-        serial_icounter_struct c {};
+        serial_icounter_struct c{};
         if (m_api.Ioctl(m_fd, TIOCGICOUNT, &c) < 0) {
             m_canCounts = false;
         } else {
@@ -519,8 +594,7 @@ TSerialEventWaiter::TWait TSerialEventWaiter::Wait(uint32_t &EventMask)
         const bool sampling = (m_canModem && (m_mask & modemEvents)) ||
                               (m_canCounts && (m_mask & countEvents)) ||
                               (m_canOutq && (m_mask & EV_TXEMPTY));
-        pollfd fds[2] = {{m_fd, short((m_mask & EV_RXCHAR) ? POLLIN : 0), 0},
-                         {m_stop, POLLIN, 0}};
+        pollfd fds[2] = {{m_fd, short((m_mask & EV_RXCHAR) ? POLLIN : 0), 0}, {m_stop, POLLIN, 0}};
         int n = retryEintr([&] { return m_api.Poll(fds, 2, sampling ? sampleMs : -1); });
         if (n < 0)
             return TWait::Failed;

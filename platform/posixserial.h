@@ -17,7 +17,8 @@
 struct pollfd;
 struct stat;
 
-namespace quorlin {
+namespace quorlin
+{
 
 // ---- Line state -----------------------------------------------------------
 
@@ -27,7 +28,7 @@ struct DcbFlags {
     static constexpr uint32_t fParity = 2;
     static constexpr uint32_t fOutxCtsFlow = 4;
     static constexpr uint32_t fOutxDsrFlow = 8;
-    static constexpr uint32_t fDtrControlMask = 0x30;  // two-bit field, shift 4
+    static constexpr uint32_t fDtrControlMask = 0x30; // two-bit field, shift 4
     static constexpr uint32_t fDsrSensitivity = 64;
     static constexpr uint32_t fTXContinueOnXoff = 128;
     static constexpr uint32_t fOutX = 256;
@@ -37,9 +38,9 @@ struct DcbFlags {
     static constexpr uint32_t fRtsControlMask = 0x3000; // two-bit field, shift 12
     static constexpr uint32_t fAbortOnError = 16384;
 
-    static constexpr uint32_t DtrControlEnable = 1u << 4;    // 16
-    static constexpr uint32_t DtrControlHandshake = 2u << 4; // 32
-    static constexpr uint32_t RtsControlEnable = 1u << 12;   // 4096
+    static constexpr uint32_t DtrControlEnable = 1u << 4;     // 16
+    static constexpr uint32_t DtrControlHandshake = 2u << 4;  // 32
+    static constexpr uint32_t RtsControlEnable = 1u << 12;    // 4096
     static constexpr uint32_t RtsControlHandshake = 2u << 12; // 8192
 };
 
@@ -92,8 +93,9 @@ inline constexpr uint32_t CE_BREAK = 0x0010;
 // The system calls the serial layer makes. The default forwards to the kernel;
 // tests derive from it to count calls or fail one on purpose. Each returns what
 // the system call returns and leaves errno set on failure.
-class TSysApi {
-public:
+class TSysApi
+{
+  public:
     virtual ~TSysApi() = default;
     virtual int Open(const char *Path, int Flags);
     virtual int Close(int Fd);
@@ -128,8 +130,9 @@ std::string ResolvePortName(const std::string &Name, const std::string &IniPath)
 
 // ---- The port -------------------------------------------------------------
 
-class TPosixSerialPort {
-public:
+class TPosixSerialPort
+{
+  public:
     explicit TPosixSerialPort(TSysApi &Api = TSysApi::Default());
     ~TPosixSerialPort();
     TPosixSerialPort(const TPosixSerialPort &) = delete;
@@ -164,7 +167,7 @@ public:
     // the port is closed.
     TSysError ClearCommError(uint32_t &Errors, int &InQueue);
 
-private:
+  private:
     TSysApi &m_api;
     int m_fd = -1;
     std::string m_path;
@@ -181,8 +184,9 @@ private:
 // by Signal from any thread. EV_RXCHAR means the input queue grew since the
 // last delivery; the modem lines, breaks, errors and an emptied output queue
 // are sampled every few tens of milliseconds, and only while monitored.
-class TSerialEventWaiter {
-public:
+class TSerialEventWaiter
+{
+  public:
     explicit TSerialEventWaiter(TSysApi &Api = TSysApi::Default());
     ~TSerialEventWaiter();
     TSerialEventWaiter(const TSerialEventWaiter &) = delete;
@@ -212,7 +216,7 @@ public:
     // Raise the calling thread's priority one step, where permitted.
     static void RaiseThreadPriority();
 
-private:
+  private:
     uint32_t Sample();
 
     TSysApi &m_api;

@@ -5,9 +5,11 @@
 #include <QThread>
 #include <thread>
 
-namespace quorlin {
+namespace quorlin
+{
 
-namespace {
+namespace
+{
 std::atomic<int> runningWatchers{0};
 // After a failed or hung-up wait: long enough to cost no CPU, short enough
 // that a line coming back is noticed at once by a person.
@@ -17,7 +19,7 @@ constexpr int backOffMs = 40;
 uint32_t TCommEventThread::EventMaskOf(TCommEventTypes MonitorEvents)
 {
     // Event flag of each TCommEventType, in declaration order.
-    static constexpr uint32_t flags[] = {EV_BREAK, EV_CTS,    EV_DSR,    EV_ERR,   EV_RING,
+    static constexpr uint32_t flags[] = {EV_BREAK, EV_CTS,    EV_DSR,    EV_ERR,    EV_RING,
                                          EV_RLSD,  EV_RXCHAR, EV_RXFLAG, EV_TXEMPTY};
     uint32_t mask = 0;
     for (unsigned e = 0; e < std::size(flags); ++e)
@@ -26,8 +28,10 @@ uint32_t TCommEventThread::EventMaskOf(TCommEventTypes MonitorEvents)
     return mask;
 }
 
-int TCommEventThread::Running() { return runningWatchers.load(); }
-
+int TCommEventThread::Running()
+{
+    return runningWatchers.load();
+}
 
 TCommEventThread::TCommEventThread(TSysApi &Api) : m_waiter(Api) {}
 
@@ -37,8 +41,8 @@ TCommEventThread::~TCommEventThread()
         m_receiver->deleteLater(); // it lives in the user-interface thread
 }
 
-std::shared_ptr<TCommEventThread> TCommEventThread::Create(int PortFd, TCommEventTypes MonitorEvents,
-                                                           TSysApi &Api)
+std::shared_ptr<TCommEventThread>
+TCommEventThread::Create(int PortFd, TCommEventTypes MonitorEvents, TSysApi &Api)
 {
     std::shared_ptr<TCommEventThread> t(new TCommEventThread(Api));
     if (t->m_waiter.Attach(PortFd, EventMaskOf(MonitorEvents)))

@@ -14,10 +14,12 @@
 #include "platform/posixserial.h"
 #include "serial/commint.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
-class TCommEventThread : public std::enable_shared_from_this<TCommEventThread> {
-public:
+class TCommEventThread : public std::enable_shared_from_this<TCommEventThread>
+{
+  public:
     using TSignalEvent = std::function<void(TCommEventThread *Sender, uint32_t EventMask)>;
 
     // Sets the port's event mask and starts the thread at once. Deliveries run
@@ -46,7 +48,7 @@ public:
     // watcher counts until it has released its descriptors.
     static int Running();
 
-private:
+  private:
     TCommEventThread(TSysApi &Api);
     void Execute();
     void HandOver(uint32_t EventMask);
@@ -54,7 +56,7 @@ private:
 
     TSerialEventWaiter m_waiter;
     std::atomic<bool> m_terminated{false};
-    bool m_inputTaken = false; // user-interface thread only
+    bool m_inputTaken = false;     // user-interface thread only
     QObject *m_receiver = nullptr; // lives in the user-interface thread; deleteLater at the end
 };
 

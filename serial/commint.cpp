@@ -7,7 +7,8 @@
 
 #include "serial/commeventthread.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
 // ---- enumeration values -----------------------------------------------------
 
@@ -28,9 +29,13 @@ uint8_t StopbitsValue(TStopbits Value)
     return uint8_t(Value); // sb10, sb15, sb20 are ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS
 }
 
-uint8_t DatabitsValue(TDatabits Value) { return uint8_t(Value + 4); }
+uint8_t DatabitsValue(TDatabits Value)
+{
+    return uint8_t(Value + 4);
+}
 
-namespace {
+namespace
+{
 
 // Flag bit of each TCommOption, in declaration order.
 constexpr uint32_t optionFlags[] = {DcbFlags::fParity, DcbFlags::fDsrSensitivity,
@@ -72,11 +77,31 @@ void TCommEventChars::changed()
         m_owner->UpdateDataControlBlock();
 }
 
-void TCommEventChars::SetXonChar(uint8_t Value) { m_xonChar = Value; changed(); }
-void TCommEventChars::SetXoffChar(uint8_t Value) { m_xoffChar = Value; changed(); }
-void TCommEventChars::SetErrorChar(uint8_t Value) { m_errorChar = Value; changed(); }
-void TCommEventChars::SetEofChar(uint8_t Value) { m_eofChar = Value; changed(); }
-void TCommEventChars::SetEvtChar(uint8_t Value) { m_evtChar = Value; changed(); }
+void TCommEventChars::SetXonChar(uint8_t Value)
+{
+    m_xonChar = Value;
+    changed();
+}
+void TCommEventChars::SetXoffChar(uint8_t Value)
+{
+    m_xoffChar = Value;
+    changed();
+}
+void TCommEventChars::SetErrorChar(uint8_t Value)
+{
+    m_errorChar = Value;
+    changed();
+}
+void TCommEventChars::SetEofChar(uint8_t Value)
+{
+    m_eofChar = Value;
+    changed();
+}
+void TCommEventChars::SetEvtChar(uint8_t Value)
+{
+    m_evtChar = Value;
+    changed();
+}
 
 // ---- TCustomComm ------------------------------------------------------------
 
@@ -85,7 +110,10 @@ TCustomComm::TCustomComm(QObject *Owner)
 {
 }
 
-TCustomComm::~TCustomComm() { Close(); }
+TCustomComm::~TCustomComm()
+{
+    Close();
+}
 
 void TCustomComm::SetSysApi(TSysApi &Api)
 {
@@ -94,13 +122,31 @@ void TCustomComm::SetSysApi(TSysApi &Api)
 }
 
 // Stored for the next Open.
-void TCustomComm::SetDeviceName(const std::string &Value) { m_deviceName = Value; }
-void TCustomComm::SetMonitorEvents(TCommEventTypes Value) { m_monitorEvents = Value; }
-void TCustomComm::SetReadBufSize(int Value) { m_readBufSize = Value; }
-void TCustomComm::SetWriteBufSize(int Value) { m_writeBufSize = Value; }
+void TCustomComm::SetDeviceName(const std::string &Value)
+{
+    m_deviceName = Value;
+}
+void TCustomComm::SetMonitorEvents(TCommEventTypes Value)
+{
+    m_monitorEvents = Value;
+}
+void TCustomComm::SetReadBufSize(int Value)
+{
+    m_readBufSize = Value;
+}
+void TCustomComm::SetWriteBufSize(int Value)
+{
+    m_writeBufSize = Value;
+}
 // Used by the next Read or Write.
-void TCustomComm::SetReadTimeout(int Value) { m_readTimeout = Value; }
-void TCustomComm::SetWriteTimeout(int Value) { m_writeTimeout = Value; }
+void TCustomComm::SetReadTimeout(int Value)
+{
+    m_readTimeout = Value;
+}
+void TCustomComm::SetWriteTimeout(int Value)
+{
+    m_writeTimeout = Value;
+}
 
 // Line settings reach an open port at once; an unchanged value touches nothing.
 #define QUORLIN_LINE_SETTER(Name, Type, Member)                                                    \
@@ -124,7 +170,10 @@ void TCustomComm::CreateHandle()
     m_lastOpenError = m_port->Open(ResolvePortName(m_deviceName, m_iniPath));
 }
 
-void TCustomComm::DestroyHandle() { m_port->Close(); }
+void TCustomComm::DestroyHandle()
+{
+    m_port->Close();
+}
 
 void TCustomComm::Open()
 {
@@ -190,11 +239,20 @@ void TCustomComm::UpdateDataControlBlock()
     const int lim = m_readBufSize / 4;
     d.XonLim = d.XoffLim = uint16_t(lim < 0 ? 0 : lim > 0xFFFF ? 0xFFFF : lim);
     switch (m_flowControl) {
-    case fcNone: d.Flags = DcbFlags::fBinary; break;
-    case fcCTS: d.Flags |= DcbFlags::fOutxCtsFlow | DcbFlags::RtsControlHandshake; break;
-    case fcDTR: d.Flags |= DcbFlags::fOutxDsrFlow | DcbFlags::DtrControlHandshake; break;
-    case fcSoftware: d.Flags |= DcbFlags::fOutX | DcbFlags::fInX; break;
-    case fcDefault: break;
+    case fcNone:
+        d.Flags = DcbFlags::fBinary;
+        break;
+    case fcCTS:
+        d.Flags |= DcbFlags::fOutxCtsFlow | DcbFlags::RtsControlHandshake;
+        break;
+    case fcDTR:
+        d.Flags |= DcbFlags::fOutxDsrFlow | DcbFlags::DtrControlHandshake;
+        break;
+    case fcSoftware:
+        d.Flags |= DcbFlags::fOutX | DcbFlags::fInX;
+        break;
+    case fcDefault:
+        break;
     }
     for (unsigned o = 0; o < std::size(optionFlags); ++o) {
         if (m_options & (1u << o))

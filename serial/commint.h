@@ -18,11 +18,25 @@
 #include "engine/serialline.h"
 #include "platform/posixserial.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
 enum TBaudrate : uint8_t {
-    br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200,
-    br38400, br56000, br57600, br115200, br128000, br256000
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum TParity : uint8_t { paNone, paOdd, paEven, paMark, paSpace };
 enum TStopbits : uint8_t { sb10, sb15, sb20 };
@@ -30,7 +44,15 @@ enum TDatabits : uint8_t { da4, da5, da6, da7, da8 };
 enum TFlowControl : uint8_t { fcNone, fcCTS, fcDTR, fcSoftware, fcDefault };
 
 enum TCommEventType : uint8_t {
-    evBreak, evCts, evDsr, evError, evRing, evRlsd, evRxChar, evRxFlag, evTxEmpty
+    evBreak,
+    evCts,
+    evDsr,
+    evError,
+    evRing,
+    evRlsd,
+    evRxChar,
+    evRxFlag,
+    evTxEmpty
 };
 using TCommEventTypes = uint16_t; // bit (1 << TCommEventType)
 inline constexpr TCommEventTypes commEvents(std::initializer_list<TCommEventType> l)
@@ -43,7 +65,11 @@ inline constexpr TCommEventTypes commEvents(std::initializer_list<TCommEventType
 inline constexpr TCommEventTypes AllCommEvents = 0x1FF;
 
 enum TCommOption : uint8_t {
-    coParityCheck, coDsrSensitivity, coIgnoreXOff, coErrorChar, coNullStrip
+    coParityCheck,
+    coDsrSensitivity,
+    coIgnoreXOff,
+    coErrorChar,
+    coNullStrip
 };
 using TCommOptions = uint8_t; // bit (1 << TCommOption)
 
@@ -64,8 +90,9 @@ class TCommEventThread;
 
 // The five special characters of the line. Every write is stored, even an
 // unchanged one, and then the owning device's line state is updated.
-class TCommEventChars {
-public:
+class TCommEventChars
+{
+  public:
     explicit TCommEventChars(TCustomComm *Owner = nullptr) : m_owner(Owner) {}
     // Copies the five characters; the owner is kept and not updated.
     TCommEventChars &operator=(const TCommEventChars &Other);
@@ -82,7 +109,7 @@ public:
     void SetEofChar(uint8_t Value);
     void SetEvtChar(uint8_t Value);
 
-private:
+  private:
     void changed();
 
     TCustomComm *m_owner;
@@ -93,9 +120,10 @@ private:
     uint8_t m_evtChar = 0;
 };
 
-class TCustomComm : public QObject, public ISerialLine {
+class TCustomComm : public QObject, public ISerialLine
+{
     Q_OBJECT
-public:
+  public:
     explicit TCustomComm(QObject *Owner = nullptr);
     ~TCustomComm() override;
 
@@ -166,12 +194,12 @@ public:
     // The outcome of the last Open, for callers that want the reason.
     const TSysError &LastOpenError() const { return m_lastOpenError; }
 
-protected:
+  protected:
     // Opens the port named by DeviceName; the port stays closed on failure.
     virtual void CreateHandle();
     void DestroyHandle();
 
-private:
+  private:
     std::unique_ptr<TPosixSerialPort> m_port; // never null
     TDcb m_dcb;
     std::string m_deviceName = "Com2";
@@ -194,9 +222,10 @@ private:
     std::atomic<uint64_t> m_inputTaken{0}; // reads that placed bytes, and input purges
 };
 
-class TComm : public TCustomComm {
+class TComm : public TCustomComm
+{
     Q_OBJECT
-public:
+  public:
     explicit TComm(QObject *Owner = nullptr) : TCustomComm(Owner) {}
 };
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "serial/timeouttimer.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
 TQtTimeOutTimer::TQtTimeOutTimer(QObject *Owner, int IntervalMs) : QObject(Owner), m_timer(this)
 {
@@ -14,8 +15,17 @@ TQtTimeOutTimer::TQtTimeOutTimer(QObject *Owner, int IntervalMs) : QObject(Owner
     });
 }
 
-void TQtTimeOutTimer::Start() { m_timer.start(); }
-void TQtTimeOutTimer::Stop() { m_timer.stop(); }
-bool TQtTimeOutTimer::IsRunning() const { return m_timer.isActive(); }
+void TQtTimeOutTimer::Start()
+{
+    m_timer.start();
+}
+void TQtTimeOutTimer::Stop()
+{
+    m_timer.stop();
+}
+bool TQtTimeOutTimer::IsRunning() const
+{
+    return m_timer.isActive();
+}
 
 } // namespace quorlin

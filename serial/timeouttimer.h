@@ -8,11 +8,13 @@
 
 #include "engine/serialline.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
-class TQtTimeOutTimer : public QObject, public ITimeOutTimer {
+class TQtTimeOutTimer : public QObject, public ITimeOutTimer
+{
     Q_OBJECT
-public:
+  public:
     explicit TQtTimeOutTimer(QObject *Owner = nullptr, int IntervalMs = 100);
 
     void Start() override;
@@ -24,10 +26,10 @@ public:
     // timeout() signal is emitted as well.
     std::function<void()> OnTimer;
 
-signals:
+  signals:
     void timeout();
 
-private:
+  private:
     QTimer m_timer;
 };
 

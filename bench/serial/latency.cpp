@@ -25,7 +25,8 @@
 
 extern char **environ;
 
-namespace {
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 

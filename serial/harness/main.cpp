@@ -34,7 +34,8 @@
 
 using namespace quorlin;
 
-namespace {
+namespace
+{
 
 int signalPipe[2] = {-1, -1};
 
@@ -156,7 +157,8 @@ int main(int argc, char **argv)
     }
     QSocketNotifier stopNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&app] { app.quit(); });
-    struct sigaction sa {};
+    struct sigaction sa {
+    };
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;

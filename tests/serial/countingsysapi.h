@@ -12,12 +12,14 @@
 
 #include "platform/posixserial.h"
 
-namespace quorlin::testing {
+namespace quorlin::testing
+{
 
-class CountingSysApi : public TSysApi {
-public:
+class CountingSysApi : public TSysApi
+{
+  public:
     struct Call {
-        std::string Name; // "open", "ioctl", "read", ...
+        std::string Name;          // "open", "ioctl", "read", ...
         unsigned long Request = 0; // ioctl request; for poll, the number of descriptors
         int Fd = -1;
         std::thread::id Thread;
@@ -83,7 +85,8 @@ public:
     }
     int Ioctl(int Fd, unsigned long Request, void *Arg) override
     {
-        return int(pass({"ioctl", Request, Fd, {}, Arg}, [&] { return long(TSysApi::Ioctl(Fd, Request, Arg)); }));
+        return int(pass({"ioctl", Request, Fd, {}, Arg},
+                        [&] { return long(TSysApi::Ioctl(Fd, Request, Arg)); }));
     }
     int Flock(int Fd, int Operation) override
     {
@@ -107,14 +110,15 @@ public:
     }
     int Poll(struct pollfd *Fds, unsigned long Count, int TimeoutMs) override
     {
-        return int(pass({"poll", Count, -1, {}}, [&] { return long(TSysApi::Poll(Fds, Count, TimeoutMs)); }));
+        return int(pass({"poll", Count, -1, {}},
+                        [&] { return long(TSysApi::Poll(Fds, Count, TimeoutMs)); }));
     }
     int EventFd() override
     {
         return int(pass({"eventfd", 0, -1, {}}, [&] { return long(TSysApi::EventFd()); }));
     }
 
-private:
+  private:
     template <class F> long pass(Call c, F real)
     {
         c.Thread = std::this_thread::get_id();

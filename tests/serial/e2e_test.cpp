@@ -17,7 +17,8 @@
 
 using quorlin::testing::PtyBridge;
 
-namespace {
+namespace
+{
 
 constexpr int slaveId = 17;
 
@@ -28,8 +29,9 @@ QString harnessPath()
 }
 
 // quorlin-slave on side A of a bridge; masters use side B.
-class Harness : public ::testing::Test {
-protected:
+class Harness : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(bridge.ok());
@@ -113,7 +115,8 @@ TEST_F(Harness, CoilsWrittenSinglyAndTogetherReadBack)
 TEST_F(Harness, InputsAndInputRegistersHoldThePattern)
 {
     std::vector<uint8_t> inputs(64);
-    ASSERT_EQ(modbus_read_input_bits(ctx, 0, 64, inputs.data()), 64) << modbus_strerror(errno); // fn 2
+    ASSERT_EQ(modbus_read_input_bits(ctx, 0, 64, inputs.data()), 64)
+        << modbus_strerror(errno); // fn 2
     for (int i = 0; i < 64; ++i)
         EXPECT_EQ(inputs[size_t(i)], (i + 1) % 3 == 0 ? 1 : 0) << "input " << i + 1;
 
@@ -168,20 +171,20 @@ TEST_F(Harness, MbpollReadsHoldingRegisters)
     ctx = nullptr;
 
     QProcess poll;
-    poll.start(mbpoll, {"-m", "rtu", "-a", QString::number(slaveId), "-b", "9600", "-P", "none",
-                        "-t", "4", "-r", "1", "-c", "5", "-1", "-o", "2",
-                        QString::fromStdString(bridge.pathB())});
+    poll.start(mbpoll,
+               {"-m", "rtu", "-a", QString::number(slaveId), "-b", "9600", "-P", "none", "-t", "4",
+                "-r", "1", "-c", "5", "-1", "-o", "2", QString::fromStdString(bridge.pathB())});
     ASSERT_TRUE(poll.waitForFinished(15000));
     const QString out = QString::fromUtf8(poll.readAllStandardOutput());
-    EXPECT_EQ(poll.exitCode(), 0) << out.toStdString()
-                                  << poll.readAllStandardError().toStdString();
+    EXPECT_EQ(poll.exitCode(), 0) << out.toStdString() << poll.readAllStandardError().toStdString();
     QRegularExpression line(R"(\[(\d+)\]:\s+(-?\d+))");
     std::map<int, int> got;
     for (auto it = line.globalMatch(out); it.hasNext();) {
         auto m = it.next();
         got[m.captured(1).toInt()] = m.captured(2).toInt();
     }
-    EXPECT_EQ(got, (std::map<int, int>{{1, 11}, {2, 22}, {3, 33}, {4, 44}, {5, 55}})) << out.toStdString();
+    EXPECT_EQ(got, (std::map<int, int>{{1, 11}, {2, 22}, {3, 33}, {4, 44}, {5, 55}}))
+        << out.toStdString();
 }
 
 struct ArgsRow {
@@ -190,7 +193,9 @@ struct ArgsRow {
     int ExitCode;
 };
 
-class HarnessArguments : public ::testing::TestWithParam<ArgsRow> {};
+class HarnessArguments : public ::testing::TestWithParam<ArgsRow>
+{
+};
 
 TEST_P(HarnessArguments, BadInvocationEndsWithAReason)
 {

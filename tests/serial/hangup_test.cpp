@@ -22,7 +22,8 @@ using namespace quorlin;
 using quorlin::testing::CountingSysApi;
 using quorlin::testing::PtyPair;
 
-namespace {
+namespace
+{
 
 double cpuSeconds()
 {
@@ -41,7 +42,8 @@ double cpuPercentOver(int Ms)
     QEventLoop loop;
     QTimer::singleShot(Ms, &loop, &QEventLoop::quit);
     loop.exec();
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     return 100.0 * (cpuSeconds() - c0) / wall;
 }
 

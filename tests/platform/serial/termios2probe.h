@@ -4,7 +4,8 @@
 #pragma once
 #include <cstdint>
 
-namespace quorlin::testing {
+namespace quorlin::testing
+{
 // The output speed in bit/s, or 0 when the descriptor refuses the request.
 uint32_t probeSpeed(int Fd);
 // c_cflag of the termios2 a TCSETS2 request carries (the Arg of that ioctl),

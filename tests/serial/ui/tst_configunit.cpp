@@ -25,7 +25,8 @@ using namespace quorlin;
 using quorlin::testing::CountingSysApi;
 using quorlin::testing::PtyPair;
 
-namespace {
+namespace
+{
 
 // Index-to-enumeration rows: list index, expected enumeration value.
 struct IndexRow {
@@ -34,7 +35,9 @@ struct IndexRow {
     int Expected;
 };
 
-class BaudRateTable : public ::testing::TestWithParam<IndexRow> {};
+class BaudRateTable : public ::testing::TestWithParam<IndexRow>
+{
+};
 TEST_P(BaudRateTable, IndexGivesSpeed)
 {
     EXPECT_EQ(int(BaudRateFromIndex(GetParam().Index)), GetParam().Expected);
@@ -48,31 +51,37 @@ INSTANTIATE_TEST_SUITE_P(
                       IndexRow{"none_38400", -1, br38400}, IndexRow{"i8_38400", 8, br38400}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
-class ParityTable : public ::testing::TestWithParam<IndexRow> {};
+class ParityTable : public ::testing::TestWithParam<IndexRow>
+{
+};
 TEST_P(ParityTable, IndexGivesParity)
 {
     EXPECT_EQ(int(ParityFromIndex(GetParam().Index)), GetParam().Expected);
 }
-INSTANTIATE_TEST_SUITE_P(Rows, ParityTable,
-                         ::testing::Values(IndexRow{"i0_even", 0, paEven}, IndexRow{"i1_odd", 1, paOdd},
-                                           IndexRow{"i2_none", 2, paNone},
-                                           IndexRow{"i3_mark", 3, paMark},
-                                           IndexRow{"i4_space", 4, paSpace},
-                                           IndexRow{"none_space", -1, paSpace}),
-                         [](const auto &Info) { return std::string(Info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ParityTable,
+    ::testing::Values(IndexRow{"i0_even", 0, paEven}, IndexRow{"i1_odd", 1, paOdd},
+                      IndexRow{"i2_none", 2, paNone}, IndexRow{"i3_mark", 3, paMark},
+                      IndexRow{"i4_space", 4, paSpace}, IndexRow{"none_space", -1, paSpace}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
 
-class StopbitsTable : public ::testing::TestWithParam<IndexRow> {};
+class StopbitsTable : public ::testing::TestWithParam<IndexRow>
+{
+};
 TEST_P(StopbitsTable, IndexGivesStopbits)
 {
     EXPECT_EQ(int(StopbitsFromIndex(GetParam().Index)), GetParam().Expected);
 }
 INSTANTIATE_TEST_SUITE_P(Rows, StopbitsTable,
-                         ::testing::Values(IndexRow{"i0_one", 0, sb10}, IndexRow{"i1_oneandhalf", 1, sb15},
+                         ::testing::Values(IndexRow{"i0_one", 0, sb10},
+                                           IndexRow{"i1_oneandhalf", 1, sb15},
                                            IndexRow{"i2_two", 2, sb20},
                                            IndexRow{"none_two", -1, sb20}),
                          [](const auto &Info) { return std::string(Info.param.Name); });
 
-class FlowControlTable : public ::testing::TestWithParam<IndexRow> {};
+class FlowControlTable : public ::testing::TestWithParam<IndexRow>
+{
+};
 TEST_P(FlowControlTable, IndexGivesFlowControl)
 {
     EXPECT_EQ(int(FlowControlFromIndex(GetParam().Index)), GetParam().Expected);
@@ -80,15 +89,17 @@ TEST_P(FlowControlTable, IndexGivesFlowControl)
 INSTANTIATE_TEST_SUITE_P(Rows, FlowControlTable,
                          ::testing::Values(IndexRow{"i0_cts", 0, fcCTS},
                                            IndexRow{"i1_default", 1, fcDefault},
-                                           IndexRow{"i2_dtr", 2, fcDTR}, IndexRow{"i3_none", 3, fcNone},
+                                           IndexRow{"i2_dtr", 2, fcDTR},
+                                           IndexRow{"i3_none", 3, fcNone},
                                            IndexRow{"i4_software", 4, fcSoftware},
                                            IndexRow{"none_software", -1, fcSoftware}),
                          [](const auto &Info) { return std::string(Info.param.Name); });
 
 // A program directory whose quorlin.ini maps COM2 and COM4 to pty slaves and
 // COM1 and COM3 to paths that do not exist.
-class ConfigFixture : public ::testing::Test {
-protected:
+class ConfigFixture : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
@@ -108,7 +119,10 @@ protected:
     }
     void TearDown() override { m_comm.Close(); }
 
-    void apply() { m_form.ApplySerialSettings(m_image, m_comm, m_tabs, m_window, QStringLiteral("T")); }
+    void apply()
+    {
+        m_form.ApplySerialSettings(m_image, m_comm, m_tabs, m_window, QStringLiteral("T"));
+    }
 
     // The speed the pty line runs at, as the kernel reports it.
     static speed_t lineSpeed(const PtyPair &Pty)
@@ -248,7 +262,9 @@ struct LoadRow {
     TSerialValues Back; // read back from the controls
 };
 
-class LoadSerialDialogRows : public ::testing::TestWithParam<LoadRow> {};
+class LoadSerialDialogRows : public ::testing::TestWithParam<LoadRow>
+{
+};
 
 TEST_P(LoadSerialDialogRows, ControlsHoldWhatWasLoaded)
 {

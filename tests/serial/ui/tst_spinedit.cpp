@@ -11,10 +11,12 @@
 
 using namespace quorlin;
 
-namespace {
+namespace
+{
 
-class SpinEditTest : public ::testing::Test {
-protected:
+class SpinEditTest : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         m_spin.setRange(1, 255);
