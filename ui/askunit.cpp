@@ -5,7 +5,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-namespace quorlin {
+namespace quorlin
+{
 
 TAskForm::TAskForm(QWidget *Parent)
     : QDialog(Parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

@@ -8,11 +8,13 @@ class QKeyEvent;
 class QLineEdit;
 class QPushButton;
 
-namespace quorlin {
+namespace quorlin
+{
 
-class TAskForm : public QDialog {
+class TAskForm : public QDialog
+{
     Q_OBJECT
-public:
+  public:
     explicit TAskForm(QWidget *Parent = nullptr);
 
     QLineEdit *Edit1;
@@ -24,7 +26,7 @@ public:
     // Mends the field before the dialog closes with OK.
     void Button1Click();
 
-protected:
+  protected:
     bool eventFilter(QObject *Watched, QEvent *Event) override;
 };
 

@@ -12,7 +12,8 @@
 #include "ui/askunit.h"
 #include "ui/mainunit.h"
 
-namespace {
+namespace
+{
 
 int signalPipe[2] = {-1, -1};
 
@@ -31,7 +32,8 @@ bool installSignalPipe()
     action.sa_handler = onTerminate;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 &&
+           ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
 } // namespace

@@ -21,9 +21,11 @@
 #include "ui/askunit.h"
 #include "ui/panelcontrols.h"
 
-namespace quorlin {
+namespace quorlin
+{
 
-namespace {
+namespace
+{
 
 QString hex4(uint16_t Value)
 {
@@ -253,8 +255,8 @@ void TMainForm::buildPanels()
                     [this, bar](int Position) { ScrollBar1Change(bar, Position); });
             ScrollBars[FirstBar + n - 2] = bar;
             const int caption = FirstCaption + 6 + n - 1;
-            Labels[caption - 1] = makeLabel(Group, caption, registerCaption(Family, n),
-                                            QRect(12, top + 1, 44, 14));
+            Labels[caption - 1] =
+                makeLabel(Group, caption, registerCaption(Family, n), QRect(12, top + 1, 44, 14));
             const int hex = hexLabels[n - 1];
             Labels[hex - 1] =
                 makeLabel(Group, hex, QStringLiteral("0000"), QRect(398, top + 1, 40, 14));
@@ -473,9 +475,10 @@ bool TMainForm::FormCloseQuery()
 {
     if (ProfileSaved || m_forceClose)
         return true;
-    return QMessageBox::question(this, QStringLiteral("Confirm"),
-                                 QStringLiteral("Profile data not saved. Do you still want to exit?"),
-                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    return QMessageBox::question(
+               this, QStringLiteral("Confirm"),
+               QStringLiteral("Profile data not saved. Do you still want to exit?"),
+               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
 void TMainForm::FormClose()

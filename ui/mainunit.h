@@ -22,7 +22,8 @@ class QMenu;
 class QScrollBar;
 class QTimer;
 
-namespace quorlin {
+namespace quorlin
+{
 
 class TAskForm;
 class TComm;
@@ -32,9 +33,10 @@ class TQtTimeOutTimer;
 class TShape;
 class TTabControl;
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow
+{
     Q_OBJECT
-public:
+  public:
     // Runs the start-up: image cleared, scripts loaded, Configuration dialog
     // created and filled, serial settings applied (the port opened), Timer1
     // started. ProgramDir is where quorlin.ini, UNTITLED.QRL and scripts.dll
@@ -78,10 +80,10 @@ public:
 
     // --- the panels ---
     TTabControl *TabControl1 = nullptr;
-    QGroupBox *GroupBox1 = nullptr; // coils
-    QGroupBox *GroupBox2 = nullptr; // discrete inputs
-    QGroupBox *GroupBox3 = nullptr; // input registers
-    QGroupBox *GroupBox4 = nullptr; // holding registers
+    QGroupBox *GroupBox1 = nullptr;           // coils
+    QGroupBox *GroupBox2 = nullptr;           // discrete inputs
+    QGroupBox *GroupBox3 = nullptr;           // input registers
+    QGroupBox *GroupBox4 = nullptr;           // holding registers
     std::array<TShape *, 64> Shapes{};        // Shape1..Shape64
     std::array<TNumberBox *, 12> Edits{};     // Edit1..Edit12
     std::array<QScrollBar *, 4> ScrollBars{}; // ScrollBar1..ScrollBar4
@@ -123,10 +125,10 @@ public:
     // be answered.
     void CloseWithoutQuestion();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent *Event) override;
 
-private:
+  private:
     void buildMenu();
     void buildPanels();
     bool FormCloseQuery();

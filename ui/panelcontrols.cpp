@@ -7,9 +7,11 @@
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabBar>
 
-namespace quorlin {
+namespace quorlin
+{
 
-namespace {
+namespace
+{
 constexpr const char *TagProperty = "Tag";
 }
 
@@ -93,7 +95,8 @@ void TTabControl::paintEvent(QPaintEvent *)
     QPainter p(this);
     QStyleOptionTabWidgetFrame opt;
     opt.initFrom(this);
-    const int top = m_tabs->height() - style()->pixelMetric(QStyle::PM_TabBarBaseOverlap, nullptr, this);
+    const int top =
+        m_tabs->height() - style()->pixelMetric(QStyle::PM_TabBarBaseOverlap, nullptr, this);
     opt.rect = QRect(0, top, width(), height() - top);
     opt.shape = QTabBar::RoundedNorth;
     opt.tabBarRect = m_tabs->geometry();

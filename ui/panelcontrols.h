@@ -10,20 +10,22 @@
 
 class QTabBar;
 
-namespace quorlin {
+namespace quorlin
+{
 
 // Every register control carries an integer tag naming its register; all
 // other controls have tag 0.
 int Tag(const QObject *Control);
 void SetTag(QObject *Control, int Tag);
 
-inline const QColor LampOnColor(0, 255, 0); // lime: register holds 1
+inline const QColor LampOnColor(0, 255, 0);  // lime: register holds 1
 inline const QColor LampOffColor(255, 0, 0); // red: register holds 0
 
 // A lamp: a rectangle painted with its brush.
-class TShape : public QWidget {
+class TShape : public QWidget
+{
     Q_OBJECT
-public:
+  public:
     explicit TShape(QWidget *Parent = nullptr);
 
     QColor BrushColor() const { return m_brush; }
@@ -35,46 +37,48 @@ public:
     int PaintCount() const { return m_paintCount; }
     int BrushChangeCount() const { return m_brushChanges; }
 
-signals:
+  signals:
     // Any mouse button.
     void MouseDown(quorlin::TShape *Sender, Qt::MouseButton Button);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *Event) override;
     void mousePressEvent(QMouseEvent *Event) override;
 
-private:
+  private:
     QColor m_brush = LampOffColor;
     int m_paintCount = 0;
     int m_brushChanges = 0;
 };
 
 // A read-only number box that reports clicks.
-class TNumberBox : public QLineEdit {
+class TNumberBox : public QLineEdit
+{
     Q_OBJECT
-public:
+  public:
     explicit TNumberBox(QWidget *Parent = nullptr);
 
-signals:
+  signals:
     void Click(quorlin::TNumberBox *Sender);
 
-protected:
+  protected:
     void mouseReleaseEvent(QMouseEvent *Event) override;
 };
 
 // A tab strip whose client area holds its controls at fixed positions
 // measured from the control's own top-left corner, below and beside the tabs.
-class TTabControl : public QWidget {
+class TTabControl : public QWidget
+{
     Q_OBJECT
-public:
+  public:
     explicit TTabControl(QWidget *Parent = nullptr);
     QTabBar *Tabs() const { return m_tabs; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *Event) override;
     void resizeEvent(QResizeEvent *Event) override;
 
-private:
+  private:
     QTabBar *m_tabs;
 };
 

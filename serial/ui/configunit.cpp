@@ -13,7 +13,8 @@
 
 #include <iterator>
 
-namespace quorlin {
+namespace quorlin
+{
 
 TBaudrate BaudRateFromIndex(int Index)
 {
@@ -39,7 +40,8 @@ TFlowControl FlowControlFromIndex(int Index)
     return Index >= 0 && Index < int(std::size(table)) ? table[Index] : fcSoftware;
 }
 
-namespace {
+namespace
+{
 
 QComboBox *makeList(QWidget *Parent, const char *Name, int Top, const QStringList &Items)
 {

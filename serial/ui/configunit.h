@@ -15,7 +15,8 @@ class QLabel;
 class QPushButton;
 class QTabBar;
 
-namespace quorlin {
+namespace quorlin
+{
 
 class TCustomComm;
 class TRegisterImage;
@@ -43,9 +44,10 @@ TParity ParityFromIndex(int Index);
 TStopbits StopbitsFromIndex(int Index);
 TFlowControl FlowControlFromIndex(int Index);
 
-class TConfForm : public QDialog {
+class TConfForm : public QDialog
+{
     Q_OBJECT
-public:
+  public:
     explicit TConfForm(QWidget *Parent = nullptr);
 
     QLabel *Label1;

@@ -6,7 +6,8 @@
 
 #include <algorithm>
 
-namespace quorlin {
+namespace quorlin
+{
 
 TSpinEdit::TSpinEdit(QWidget *Parent) : QSpinBox(Parent)
 {
@@ -116,7 +117,8 @@ bool TSpinEdit::eventFilter(QObject *Watched, QEvent *Event)
 {
     // The selection paste of the middle mouse button.
     if (Watched == lineEdit() &&
-        (Event->type() == QEvent::MouseButtonRelease || Event->type() == QEvent::MouseButtonPress) &&
+        (Event->type() == QEvent::MouseButtonRelease ||
+         Event->type() == QEvent::MouseButtonPress) &&
         static_cast<QMouseEvent *>(Event)->button() == Qt::MiddleButton)
         return true;
     return QSpinBox::eventFilter(Watched, Event);

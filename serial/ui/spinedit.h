@@ -6,11 +6,13 @@
 
 #include <QSpinBox>
 
-namespace quorlin {
+namespace quorlin
+{
 
-class TSpinEdit : public QSpinBox {
+class TSpinEdit : public QSpinBox
+{
     Q_OBJECT
-public:
+  public:
     explicit TSpinEdit(QWidget *Parent = nullptr);
 
     // The text read as a decimal number, the minimum when it is none, and
@@ -21,7 +23,7 @@ public:
     QString Text() const;
     void stepBy(int Steps) override;
 
-protected:
+  protected:
     StepEnabled stepEnabled() const override;
     void keyPressEvent(QKeyEvent *Event) override;
     void focusOutEvent(QFocusEvent *Event) override;

@@ -11,7 +11,8 @@
 
 using namespace quorlin;
 
-namespace {
+namespace
+{
 
 struct TypingRow {
     const char *Name;
@@ -19,7 +20,9 @@ struct TypingRow {
     const char *Field;
 };
 
-class AskFormTyping : public ::testing::TestWithParam<TypingRow> {};
+class AskFormTyping : public ::testing::TestWithParam<TypingRow>
+{
+};
 
 TEST_P(AskFormTyping, OnlyDigitsGetThrough)
 {
@@ -29,15 +32,13 @@ TEST_P(AskFormTyping, OnlyDigitsGetThrough)
     EXPECT_EQ(form.Edit1->text(), QString::fromUtf8(GetParam().Field));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, AskFormTyping,
-                         ::testing::Values(TypingRow{"digits", "0123", "0123"},
-                                           TypingRow{"letters", "1a2B", "12"},
-                                           TypingRow{"signs", "-5+6", "56"},
-                                           TypingRow{"spaces", " 7 8", "78"},
-                                           TypingRow{"hex_prefix", "$FF", ""},
-                                           TypingRow{"decimal_point", "1.5", "15"},
-                                           TypingRow{"at_most_five", "1234567", "12345"}),
-                         [](const auto &Info) { return std::string(Info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, AskFormTyping,
+    ::testing::Values(TypingRow{"digits", "0123", "0123"}, TypingRow{"letters", "1a2B", "12"},
+                      TypingRow{"signs", "-5+6", "56"}, TypingRow{"spaces", " 7 8", "78"},
+                      TypingRow{"hex_prefix", "$FF", ""}, TypingRow{"decimal_point", "1.5", "15"},
+                      TypingRow{"at_most_five", "1234567", "12345"}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
 
 TEST(AskForm, DigitsOfOtherScriptsAreRefused)
 {
@@ -64,7 +65,9 @@ struct MendRow {
     const char *After;
 };
 
-class AskFormMend : public ::testing::TestWithParam<MendRow> {};
+class AskFormMend : public ::testing::TestWithParam<MendRow>
+{
+};
 
 TEST_P(AskFormMend, OkMendsTheField)
 {

@@ -30,13 +30,15 @@
 using namespace quorlin;
 using namespace quorlin::testing;
 
-namespace {
+namespace
+{
 
 const QColor Lime(0, 255, 0);
 const QColor Red(255, 0, 0);
 
-class MainFormTest : public ::testing::Test {
-protected:
+class MainFormTest : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.ok());
@@ -75,7 +77,8 @@ protected:
 
 TEST_F(MainFormTest, StartsConnectedWithNewProfileValues)
 {
-    EXPECT_EQ(m_form->windowTitle(), QStringLiteral("Quorlin 1.0 - <UNTITLED.QRL> - Connected to COM2"));
+    EXPECT_EQ(m_form->windowTitle(),
+              QStringLiteral("Quorlin 1.0 - <UNTITLED.QRL> - Connected to COM2"));
     EXPECT_EQ(m_form->TabControl1->Tabs()->tabText(0), QStringLiteral("MB id 1"));
     EXPECT_TRUE(m_form->Comm1->IsOpen());
     EXPECT_EQ(m_form->Comm1->MonitorEvents(), commEvents({evRxChar}));
@@ -148,7 +151,8 @@ TEST_F(MainFormTest, MasterWriteOfHoldingRegister1ShowsAtNextTickWithoutEcho)
     EXPECT_EQ(image().HoldingRegs[1], 7);
     EXPECT_EQ(child<QScrollBar>("ScrollBar3")->value(), 7);
     uint16_t back = 0;
-    ASSERT_EQ(master.run([&back](modbus_t *ctx) { return modbus_read_registers(ctx, 0, 1, &back); }), 1);
+    ASSERT_EQ(
+        master.run([&back](modbus_t *ctx) { return modbus_read_registers(ctx, 0, 1, &back); }), 1);
     EXPECT_EQ(back, 7);
 }
 
@@ -247,11 +251,15 @@ TEST_F(MainFormTest, PastedNegativeNumberStoresZeroNotAWrappedValue)
     EXPECT_EQ(image().HoldingRegs[1], 0);
 }
 
-uint32_t Always42(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 42; }
+uint32_t Always42(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 42;
+}
 
 TEST_F(MainFormTest, BoundRegistersShowTheScriptValueWhateverIsClicked)
 {
-    m_form->BindingList().push_back(MakeBinding(m_form->ScriptList(), EmptyScriptName, 0, 3, 0, 0, 0));
+    m_form->BindingList().push_back(
+        MakeBinding(m_form->ScriptList(), EmptyScriptName, 0, 3, 0, 0, 0));
     TScriptBinding always42;
     always42.Name = "Always42";
     always42.Entry = Always42;
@@ -274,8 +282,9 @@ TEST_F(MainFormTest, BoundRegistersShowTheScriptValueWhateverIsClicked)
 }
 
 // Counts every paint of every control of a window.
-class PaintCounter : public QObject {
-public:
+class PaintCounter : public QObject
+{
+  public:
     explicit PaintCounter(QWidget *Root)
     {
         for (QWidget *w : Root->findChildren<QWidget *>())
@@ -283,7 +292,7 @@ public:
     }
     int paints = 0;
 
-protected:
+  protected:
     bool eventFilter(QObject *, QEvent *Event) override
     {
         paints += Event->type() == QEvent::Paint;
@@ -378,10 +387,10 @@ TEST_F(MainFormTest, FindPanelControlFollowsTheTags)
     struct Row {
         int RegType, n;
         const char *Name;
-    } rows[] = {{0, 1, "Shape1"},      {0, 32, "Shape32"},     {1, 1, "Shape33"},
-                {1, 32, "Shape64"},    {3, 1, "Edit1"},        {3, 2, "Edit3"},
-                {3, 4, "Edit2"},       {4, 1, "Edit7"},        {4, 6, "Edit12"},
-                {3, 11, "ScrollBar1"}, {4, 12, "ScrollBar4"},  {3, 22, "Label26"},
+    } rows[] = {{0, 1, "Shape1"},      {0, 32, "Shape32"},    {1, 1, "Shape33"},
+                {1, 32, "Shape64"},    {3, 1, "Edit1"},       {3, 2, "Edit3"},
+                {3, 4, "Edit2"},       {4, 1, "Edit7"},       {4, 6, "Edit12"},
+                {3, 11, "ScrollBar1"}, {4, 12, "ScrollBar4"}, {3, 22, "Label26"},
                 {4, 21, "Label28"},    {4, 22, "Label27"}};
     for (const Row &r : rows) {
         QWidget *w = m_form->FindPanelControl(r.RegType, r.n);
@@ -398,7 +407,7 @@ TEST_F(MainFormTest, PanelsSitAtTheirPositions)
     struct Row {
         const char *Name;
         QRect Geometry;
-    } rows[] = {{"GroupBox1", {10, 30, 441, 61}},  {"GroupBox2", {10, 95, 441, 61}},
+    } rows[] = {{"GroupBox1", {10, 30, 441, 61}},   {"GroupBox2", {10, 95, 441, 61}},
                 {"GroupBox3", {10, 160, 441, 101}}, {"GroupBox4", {10, 265, 441, 106}},
                 {"Shape1", {70, 20, 10, 10}},       {"Shape16", {370, 20, 10, 10}},
                 {"Shape17", {70, 40, 10, 10}},      {"Shape64", {370, 40, 10, 10}},

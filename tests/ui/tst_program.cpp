@@ -22,34 +22,40 @@
 
 using quorlin::testing::PtyPair;
 
-namespace {
+namespace
+{
 
-class Installation {
-public:
+class Installation
+{
+  public:
     Installation()
     {
         const QDir build(qEnvironmentVariable("QUORLIN_BUILD_DIR"));
         for (const char *file : {"quorlin", "scripts.dll"})
-            if (!QFile::copy(build.filePath(QLatin1String(file)), m_dir.filePath(QLatin1String(file))))
+            if (!QFile::copy(build.filePath(QLatin1String(file)),
+                             m_dir.filePath(QLatin1String(file))))
                 return;
         QFile ini(m_dir.filePath(QStringLiteral("quorlin.ini")));
         if (!m_pty.ok() || !ini.open(QIODevice::WriteOnly))
             return;
-        ini.write(QStringLiteral("[Ports]\nCOM2=%1\n").arg(QString::fromStdString(m_pty.path())).toUtf8());
+        ini.write(QStringLiteral("[Ports]\nCOM2=%1\n")
+                      .arg(QString::fromStdString(m_pty.path()))
+                      .toUtf8());
         m_ok = true;
     }
     bool ok() const { return m_ok; }
     QString program() const { return m_dir.filePath(QStringLiteral("quorlin")); }
     const PtyPair &pty() const { return m_pty; }
 
-private:
+  private:
     QTemporaryDir m_dir;
     PtyPair m_pty;
     bool m_ok = false;
 };
 
-class MasterContext {
-public:
+class MasterContext
+{
+  public:
     explicit MasterContext(int Fd) : m_ctx(modbus_new_rtu("/dev/null", 9600, 'E', 8, 1))
     {
         modbus_set_slave(m_ctx, 1);
@@ -59,7 +65,7 @@ public:
     ~MasterContext() { modbus_free(m_ctx); } // the descriptor belongs to the pty
     modbus_t *get() const { return m_ctx; }
 
-private:
+  private:
     modbus_t *m_ctx;
 };
 

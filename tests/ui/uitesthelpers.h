@@ -17,7 +17,8 @@
 
 #include "tests/serial/ptypair.h"
 
-namespace quorlin::testing {
+namespace quorlin::testing
+{
 
 // Runs Action on the next modal dialog of type T, as soon as it is shown.
 template <class T> void onNextModal(std::function<void(T *)> Action)
@@ -36,8 +37,9 @@ template <class T> void onNextModal(std::function<void(T *)> Action)
 
 // A program directory with a quorlin.ini whose section "Ports" maps COM2 to
 // a pty and COM3 to a path that does not exist.
-class ProgramDir {
-public:
+class ProgramDir
+{
+  public:
     ProgramDir()
     {
         QFile ini(m_dir.filePath(QStringLiteral("quorlin.ini")));
@@ -53,7 +55,7 @@ public:
     QString path() const { return m_dir.path(); }
     const PtyPair &com2() const { return m_com2; }
 
-private:
+  private:
     QTemporaryDir m_dir;
     PtyPair m_com2;
     bool m_ok = false;
@@ -62,8 +64,9 @@ private:
 // A libmodbus RTU master on the master side of a pty. Each request runs on a
 // thread of its own while this thread serves the event loop, because the
 // slave answers from the event loop.
-class Master {
-public:
+class Master
+{
+  public:
     explicit Master(int Fd, int SlaveId = 1)
     {
         m_ctx = modbus_new_rtu("/dev/null", 9600, 'E', 8, 1);
@@ -95,7 +98,7 @@ public:
         return result;
     }
 
-private:
+  private:
     modbus_t *m_ctx = nullptr;
 };
 
