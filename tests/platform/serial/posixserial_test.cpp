@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 
@@ -590,4 +591,105 @@ TEST(SerialEventWaiter, WatchesItsOwnDescriptorThatOutlivesThePort)
         if (c.Name == "ioctl" || c.Name == "poll") {
             EXPECT_NE(c.Fd, portFd) << "the waiter never uses the port's own descriptor";
         }
+}
+
+// Modem lines, error counters and the output queue are sampled; a pty has
+// none of them, so the driver's answers come through the seam.
+struct SampleRow {
+    const char *Label;
+    uint32_t Mask;
+    unsigned long Request;
+    std::function<void(void *Arg, bool Later)> Answer;
+    uint32_t Expected;
+};
+
+class SerialEventSampling : public ::testing::TestWithParam<SampleRow>
+{
+};
+
+TEST_P(SerialEventSampling, ChangeSinceTheLastSampleIsAnEvent)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    TPosixSerialPort port;
+    ASSERT_FALSE(port.Open(pty.path()));
+    CountingSysApi api;
+    int asked = 0;
+    api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
+        if (c.Name != "ioctl" || c.Request != GetParam().Request)
+            return std::nullopt;
+        GetParam().Answer(c.Arg, asked++ > 0); // the first answer is the baseline
+        return 0;
+    });
+    TSerialEventWaiter waiter(api);
+    ASSERT_FALSE(waiter.Attach(port.Fd(), GetParam().Mask));
+    uint32_t mask = 0;
+    EXPECT_EQ(waiter.Wait(mask), TSerialEventWaiter::TWait::Events);
+    EXPECT_EQ(mask, GetParam().Expected);
+}
+
+namespace
+{
+auto modemLines(int Later)
+{
+    return [Later](void *Arg, bool later) { *static_cast<int *>(Arg) = later ? Later : 0; };
+}
+auto counter(int serial_icounter_struct::*Field)
+{
+    return [Field](void *Arg, bool later) {
+        auto *c = static_cast<serial_icounter_struct *>(Arg);
+        *c = {};
+        c->*Field = later ? 1 : 0;
+    };
+}
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SerialEventSampling,
+    ::testing::Values(
+        SampleRow{"CtsChanged", EV_CTS | EV_RXCHAR, TIOCMGET, modemLines(TIOCM_CTS), EV_CTS},
+        SampleRow{"DsrChanged", EV_DSR, TIOCMGET, modemLines(TIOCM_DSR), EV_DSR},
+        SampleRow{"CarrierChanged", EV_RLSD, TIOCMGET, modemLines(TIOCM_CAR), EV_RLSD},
+        SampleRow{"RingRose", EV_RING, TIOCMGET, modemLines(TIOCM_RNG), EV_RING},
+        SampleRow{"OnlyMonitoredLines", EV_DSR, TIOCMGET, modemLines(TIOCM_CTS | TIOCM_DSR),
+                  EV_DSR},
+        SampleRow{"Break", EV_BREAK | EV_ERR, TIOCGICOUNT, counter(&serial_icounter_struct::brk),
+                  EV_BREAK},
+        SampleRow{"FramingError", EV_BREAK | EV_ERR, TIOCGICOUNT,
+                  counter(&serial_icounter_struct::frame), EV_ERR},
+        SampleRow{"Overrun", EV_ERR, TIOCGICOUNT, counter(&serial_icounter_struct::overrun),
+                  EV_ERR},
+        SampleRow{"OutputDrained", EV_TXEMPTY, TIOCOUTQ,
+                  [](void *Arg, bool later) { *static_cast<int *>(Arg) = later ? 0 : 10; },
+                  EV_TXEMPTY}),
+    [](const auto &info) { return std::string(info.param.Label); });
+
+TEST(PosixSerialErrors, FlagsRaiseOnceForErrorsCountedSinceTheLastQuery)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    CountingSysApi api;
+    serial_icounter_struct counts{};
+    api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
+        if (c.Name != "ioctl" || c.Request != TIOCGICOUNT)
+            return std::nullopt;
+        *static_cast<serial_icounter_struct *>(c.Arg) = counts;
+        return 0;
+    });
+    TPosixSerialPort port(api);
+    ASSERT_FALSE(port.Open(pty.path()));
+    counts.frame = 1;
+    counts.overrun = 2;
+    counts.brk = 1;
+    uint32_t errors = 0;
+    int inQueue = -1;
+    ASSERT_FALSE(port.ClearCommError(errors, inQueue));
+    EXPECT_EQ(errors, CE_FRAME | CE_OVERRUN | CE_BREAK);
+    ASSERT_FALSE(port.ClearCommError(errors, inQueue));
+    EXPECT_EQ(errors, 0u) << "cleared by the query";
+    counts.parity = 1;
+    counts.buf_overrun = 1;
+    ASSERT_FALSE(port.ClearCommError(errors, inQueue));
+    EXPECT_EQ(errors, CE_RXPARITY | CE_RXOVER);
+    port.Close();
 }
