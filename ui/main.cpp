@@ -9,7 +9,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "ui/askunit.h"
 #include "ui/mainunit.h"
 
 namespace
@@ -45,7 +44,7 @@ int main(int argc, char **argv)
     app.setProperty("HelpFile", QStringLiteral("Quorlin.hlp"));
 
     quorlin::TMainForm mainForm;
-    mainForm.AskForm = new quorlin::TAskForm(&mainForm);
+    mainForm.CreateDialogs();
 
     std::unique_ptr<QSocketNotifier> signalNotifier;
     if (installSignalPipe()) {

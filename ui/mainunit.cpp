@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -16,9 +17,16 @@
 #include <QVBoxLayout>
 
 #include "engine/modbusslave.h"
+#include "profile/profiledialogs.h"
+#include "profile/profilemanager.h"
+#include "scripts/ui/addscript.h"
+#include "scripts/ui/delscript.h"
+#include "scripts/ui/scriptcommands.h"
 #include "serial/commint.h"
 #include "serial/timeouttimer.h"
+#include "ui/aboutunit.h"
 #include "ui/askunit.h"
+#include "ui/helpviewer.h"
 #include "ui/panelcontrols.h"
 
 namespace quorlin
@@ -47,7 +55,7 @@ QString registerCaption(int Family, int n)
 
 } // namespace
 
-TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir)
+TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs *Dialogs)
     : QMainWindow(Parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
@@ -76,25 +84,14 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir)
     TimeOutTimer->OnTimer = [this] { m_engine->TimeOutTimerTimer(); };
     Comm1->OnRxChar = [this](TCustomComm *, int Count) { m_engine->Comm1RxChar(Count); };
 
-    // Start-up: the untitled profile's state, empty lists, a cleared image.
-    ProfilePath = QDir(m_programDir).filePath(QStringLiteral("UNTITLED.QRL"));
-    ProfileNamed = false;
-    ProfileSaved = true;
-    TitleText = QStringLiteral("Quorlin 1.0");
-    m_image.ClearPendingWrites();
-    m_bindingList.clear();
-    m_image.ClearImage();
-    LoadScriptLibrary();
-    ClearReceiveBuffer();
-
-    // A new profile's values until profiles are loaded at start-up.
-    m_image.MBid = 1;
-    TitleText = QStringLiteral("Quorlin 1.0 - <UNTITLED.QRL>");
-
-    ConfForm = new TConfForm(this);
-    LoadSerialDialog(TSerialValues{});
-    ApplySerialSettings();
-    StartTimer();
+    // Start-up: everything above exists before the profile manager drives it.
+    IProfileDialogs *dialogs = Dialogs;
+    if (!dialogs) {
+        m_ownDialogs = std::make_unique<TQtProfileDialogs>();
+        dialogs = m_ownDialogs.get();
+    }
+    m_profile = std::make_unique<TProfileManager>(*this, *dialogs, m_programDir);
+    m_profile->FormCreate();
 
     adjustSize();
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -106,7 +103,26 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir)
 
 TMainForm::~TMainForm()
 {
-    FormClose();
+    // Nothing may reach the engine or the image once they start to go.
+    m_profile->FormClose();
+    Comm1->OnRxChar = nullptr;
+    TimeOutTimer->Stop();
+}
+
+void TMainForm::CreateDialogs()
+{
+    AskForm = new TAskForm(this);
+    AboutBox = new TAboutBox(this);
+    AboutBox->setProgramDir(m_programDir.toStdString());
+    SetScriptDialogs(new TAddSForm(ScriptList(), this), new TDelSForm(this));
+}
+
+void TMainForm::SetScriptDialogs(TAddSForm *Add, TDelSForm *Del)
+{
+    AddSForm = Add;
+    DelSForm = Del;
+    m_scriptCommands = std::make_unique<TScriptCommands>(
+        *AddSForm, *DelSForm, m_bindingList, [this] { m_profile->ProfileSaved = false; }, this);
 }
 
 void TMainForm::buildMenu()
@@ -160,9 +176,19 @@ void TMainForm::buildMenu()
     for (QAction *a : {NewProfile1, OpenProfile1, SaveProfile1})
         addAction(a);
 
+    // One place for every menu command.
+    connect(NewProfile1, &QAction::triggered, this, &TMainForm::NewProfile1Click);
+    connect(OpenProfile1, &QAction::triggered, this, &TMainForm::OpenProfile1Click);
+    connect(SaveProfile1, &QAction::triggered, this, &TMainForm::SaveProfile1Click);
+    connect(SaveAsProfile1, &QAction::triggered, this, &TMainForm::SaveAsProfile1Click);
+    connect(Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
+    connect(AddPLC2, &QAction::triggered, this, &TMainForm::AddPLC2Click);
+    connect(DeletePLC1, &QAction::triggered, this, &TMainForm::DeletePLC1Click);
+    connect(AddScript1, &QAction::triggered, this, &TMainForm::AddScript1Click);
     connect(SerialOptions1, &QAction::triggered, this, &TMainForm::SerialOptions1Click);
     connect(StayOnTop1, &QAction::triggered, this, &TMainForm::StayOnTop1Click);
-    connect(Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
+    connect(HelpTopics1, &QAction::triggered, this, &TMainForm::HelpTopics1Click);
+    connect(About2, &QAction::triggered, this, &TMainForm::About2Click);
 }
 
 void TMainForm::buildPanels()
@@ -443,13 +469,39 @@ void TMainForm::SetStayOnTop(bool On)
 
 void TMainForm::StayOnTop1Click()
 {
-    // The action has already flipped its check mark.
-    SetStayOnTop(StayOnTop1->isChecked());
+    // The checkable action has already flipped its mark; the command flips
+    // it from the state before the click, together with the window.
+    StayOnTop1->setChecked(!StayOnTop1->isChecked());
+    m_profile->StayOnTop1Click();
+}
+
+void TMainForm::CreateLists()
+{
+    m_image.ClearPendingWrites();
+    m_bindingList.clear();
+    m_scripts.ScriptList.clear();
+}
+
+void TMainForm::CreateConfigDialog()
+{
+    if (!ConfForm)
+        ConfForm = new TConfForm(this);
+}
+
+void TMainForm::ReleaseImage()
+{
+    m_image.ClearPendingWrites();
+}
+
+void TMainForm::CloseMainWindow()
+{
+    close();
 }
 
 void TMainForm::ApplySerialSettings()
 {
-    ConfForm->ApplySerialSettings(m_image, *Comm1, *TabControl1->Tabs(), *this, TitleText);
+    ConfForm->ApplySerialSettings(m_image, *Comm1, *TabControl1->Tabs(), *this,
+                                  m_profile->TitleText);
 }
 
 void TMainForm::SerialOptions1Click()
@@ -457,49 +509,74 @@ void TMainForm::SerialOptions1Click()
     if (ConfForm->exec() != QDialog::Accepted)
         return;
     ApplySerialSettings();
-    ProfileSaved = false;
+    m_profile->ProfileSaved = false;
 }
 
+void TMainForm::NewProfile1Click()
+{
+    m_profile->NewProfile1Click();
+}
+void TMainForm::OpenProfile1Click()
+{
+    m_profile->OpenProfile1Click();
+}
+void TMainForm::SaveProfile1Click()
+{
+    m_profile->SaveProfile1Click();
+}
+void TMainForm::SaveAsProfile1Click()
+{
+    m_profile->SaveAsProfile1Click();
+}
 void TMainForm::Exit1Click()
 {
-    close();
+    m_profile->Exit1Click();
+}
+
+void TMainForm::AddPLC2Click()
+{
+    if (m_scriptCommands)
+        m_scriptCommands->AddPLC2Click();
+}
+
+void TMainForm::DeletePLC1Click()
+{
+    if (m_scriptCommands)
+        m_scriptCommands->DeletePLC1Click();
+}
+
+void TMainForm::AddScript1Click()
+{
+    if (m_scriptCommands)
+        m_scriptCommands->AddScript1Click();
+}
+
+void TMainForm::HelpTopics1Click()
+{
+    if (!m_helpViewer)
+        m_helpViewer = new THelpViewer(this);
+    // The help file travels with the program, like scripts.dll.
+    m_helpViewer->ShowContents(QDir(m_programDir).filePath(QFileInfo(HelpFilePath()).fileName()));
+}
+
+void TMainForm::About2Click()
+{
+    if (AboutBox)
+        AboutBox->About2Click();
 }
 
 void TMainForm::CloseWithoutQuestion()
 {
-    m_forceClose = true;
-    close();
-}
-
-bool TMainForm::FormCloseQuery()
-{
-    if (ProfileSaved || m_forceClose)
-        return true;
-    return QMessageBox::question(
-               this, QStringLiteral("Confirm"),
-               QStringLiteral("Profile data not saved. Do you still want to exit?"),
-               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-}
-
-void TMainForm::FormClose()
-{
-    if (m_closed)
-        return;
-    m_closed = true;
-    StopTimer();
-    ClosePort();
-    Comm1->OnRxChar = nullptr;
-    TimeOutTimer->Stop();
-    m_image.ClearPendingWrites();
+    m_profile->CloseUnattended();
 }
 
 void TMainForm::closeEvent(QCloseEvent *Event)
 {
-    if (!m_closed && !FormCloseQuery()) {
+    if (!m_profile->FormCloseQuery()) {
         Event->ignore();
         return;
     }
-    FormClose();
+    m_profile->FormClose();
     Event->accept();
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "engine/registerimage.h"
+#include "profile/profilehost.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
 #include "serial/ui/configunit.h"
@@ -25,29 +26,44 @@ class QTimer;
 namespace quorlin
 {
 
+class IProfileDialogs;
+class TAboutBox;
+class TAddSForm;
 class TAskForm;
 class TComm;
+class TDelSForm;
+class THelpViewer;
+class TProfileManager;
+class TScriptCommands;
 class TModbusSlave;
 class TNumberBox;
 class TQtTimeOutTimer;
 class TShape;
 class TTabControl;
 
-class TMainForm : public QMainWindow
+class TMainForm : public QMainWindow, public IProfileHost
 {
     Q_OBJECT
   public:
-    // Runs the start-up: image cleared, scripts loaded, Configuration dialog
-    // created and filled, serial settings applied (the port opened), Timer1
-    // started. ProgramDir is where quorlin.ini, UNTITLED.QRL and scripts.dll
-    // are looked for; empty means the executable's directory.
-    explicit TMainForm(QWidget *Parent = nullptr, const QString &ProgramDir = QString());
+    // Runs the start-up (FormCreate of the profile manager): image cleared,
+    // scripts loaded, quorlin.ini read, the last profile loaded,
+    // Configuration dialog created and filled, serial settings applied (the
+    // port opened), Timer1 started. ProgramDir is where quorlin.ini,
+    // UNTITLED.QRL and scripts.dll are looked for; empty means the
+    // executable's directory. Dialogs answers the profile commands'
+    // questions and file dialogs; null means the real message boxes.
+    explicit TMainForm(QWidget *Parent = nullptr, const QString &ProgramDir = QString(),
+                       IProfileDialogs *Dialogs = nullptr);
     ~TMainForm() override;
 
+    // The dialogs the main sequence creates after this window, in this
+    // order: the value dialog, the about box, the two script dialogs.
+    void CreateDialogs();
+
     // --- what lives as long as the window ---
-    TRegisterImage &RegisterImage() { return m_image; }
-    TBindingList &BindingList() { return m_bindingList; }
-    const TScriptList &ScriptList() const { return m_scripts.ScriptList; }
+    TRegisterImage &RegisterImage() override { return m_image; }
+    TBindingList &BindingList() override { return m_bindingList; }
+    const TScriptList &ScriptList() const override { return m_scripts.ScriptList; }
     const TScriptLibrary &ScriptLibrary() const { return m_scripts; }
     TModbusSlave &Engine() { return *m_engine; }
     const QString &ProgramDir() const { return m_programDir; }
@@ -55,28 +71,34 @@ class TMainForm : public QMainWindow
     QTimer *Timer1 = nullptr;                // 100 ms, periodic: Tick
     TQtTimeOutTimer *TimeOutTimer = nullptr; // 100 ms, one-shot: drops a partial request
     TConfForm *ConfForm = nullptr;
-    // The value dialog; the main sequence creates it after this window.
+    // Created by CreateDialogs (or by a test), after this window.
     TAskForm *AskForm = nullptr;
+    TAboutBox *AboutBox = nullptr;
+    TAddSForm *AddSForm = nullptr;
+    TDelSForm *DelSForm = nullptr;
+    // Set together with the two script dialogs.
+    void SetScriptDialogs(TAddSForm *Add, TDelSForm *Del);
+    TScriptCommands *ScriptCommands() { return m_scriptCommands.get(); }
 
-    // --- profile state ---
-    QString ProfilePath;
-    bool ProfileNamed = false;
-    bool ProfileSaved = true;
-    QString TitleText = QStringLiteral("Quorlin 1.0");
+    // --- profile state: ProfilePath, ProfileNamed, ProfileSaved, TitleText ---
+    TProfileManager &Profile() { return *m_profile; }
 
-    // --- serial settings, as the profile layer drives them ---
-    void LoadSerialDialog(const TSerialValues &Values);
-    TSerialValues ReadSerialDialog() const;
-    void ApplySerialSettings();
-
-    // --- start-up and shutdown steps, as the profile layer drives them ---
-    void LoadScriptLibrary();
-    void ClearReceiveBuffer();
-    void StartTimer();
-    void StopTimer();
-    void ClosePort();
-    bool StayOnTop() const;
-    void SetStayOnTop(bool On);
+    // --- the profile host: start-up, serial settings, shutdown ---
+    QWidget *DialogParent() override { return this; }
+    void CreateLists() override;
+    void LoadScriptLibrary() override;
+    void ClearReceiveBuffer() override;
+    bool StayOnTop() const override;
+    void SetStayOnTop(bool On) override;
+    void CreateConfigDialog() override;
+    void LoadSerialDialog(const TSerialValues &Values) override;
+    TSerialValues ReadSerialDialog() const override;
+    void ApplySerialSettings() override;
+    void StartTimer() override;
+    void StopTimer() override;
+    void ClosePort() override;
+    void ReleaseImage() override;
+    void CloseMainWindow() override;
 
     // --- the panels ---
     TTabControl *TabControl1 = nullptr;
@@ -117,9 +139,19 @@ class TMainForm : public QMainWindow
     QAction *HelpTopics1 = nullptr;
     QAction *About2 = nullptr;
 
+    void NewProfile1Click();
+    void OpenProfile1Click();
+    void SaveProfile1Click();
+    void SaveAsProfile1Click();
+    void Exit1Click();
+    void AddPLC2Click();
+    void DeletePLC1Click();
+    void AddScript1Click();
     void SerialOptions1Click();
     void StayOnTop1Click();
-    void Exit1Click();
+    void HelpTopics1Click();
+    void About2Click();
+    THelpViewer *HelpViewer() const { return m_helpViewer; }
 
     // Closes without the unsaved-profile question: a terminate signal cannot
     // be answered.
@@ -131,16 +163,16 @@ class TMainForm : public QMainWindow
   private:
     void buildMenu();
     void buildPanels();
-    bool FormCloseQuery();
-    void FormClose();
 
     QString m_programDir;
     TRegisterImage m_image;
     TScriptLibrary m_scripts;
     TBindingList m_bindingList;
     std::unique_ptr<TModbusSlave> m_engine;
-    bool m_closed = false;
-    bool m_forceClose = false;
+    std::unique_ptr<IProfileDialogs> m_ownDialogs;
+    std::unique_ptr<TProfileManager> m_profile;
+    std::unique_ptr<TScriptCommands> m_scriptCommands;
+    THelpViewer *m_helpViewer = nullptr;
 };
 
 } // namespace quorlin

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "profile/profilemanager.h"
 #include "serial/commint.h"
 #include "serial/timeouttimer.h"
 #include "serial/ui/configunit.h"
@@ -43,7 +44,7 @@ class MainFormTest : public ::testing::Test
     {
         ASSERT_TRUE(m_dir.ok());
         m_form = std::make_unique<TMainForm>(nullptr, m_dir.path());
-        m_form->AskForm = new TAskForm(m_form.get());
+        m_form->CreateDialogs();
         // The tests step the tick themselves unless they wait for the timer.
         m_form->Timer1->stop();
     }
@@ -347,7 +348,7 @@ TEST_F(MainFormTest, CancelledConfigurationAppliesNothingAndKeepsTheChanges)
     });
     m_form->SerialOptions1Click();
     EXPECT_EQ(m_form->Comm1->BaudRate(), br9600);
-    EXPECT_TRUE(m_form->ProfileSaved);
+    EXPECT_TRUE(m_form->Profile().ProfileSaved);
     EXPECT_EQ(m_form->ConfForm->ComboBox2->currentIndex(), 0);
 
     // OK then applies what the controls hold and marks the profile changed.
@@ -357,7 +358,7 @@ TEST_F(MainFormTest, CancelledConfigurationAppliesNothingAndKeepsTheChanges)
     });
     m_form->SerialOptions1Click();
     EXPECT_EQ(m_form->Comm1->BaudRate(), br300);
-    EXPECT_FALSE(m_form->ProfileSaved);
+    EXPECT_FALSE(m_form->Profile().ProfileSaved);
     EXPECT_EQ(image().MBid, 9);
     EXPECT_EQ(m_form->TabControl1->Tabs()->tabText(0), QStringLiteral("MB id 9"));
     EXPECT_TRUE(m_form->Comm1->IsOpen());
@@ -380,6 +381,47 @@ TEST_F(MainFormTest, CloseStopsTheTickAndReleasesThePort)
     m_form->CloseWithoutQuestion();
     EXPECT_FALSE(m_form->Timer1->isActive());
     EXPECT_FALSE(m_form->Comm1->IsOpen());
+}
+
+TEST_F(MainFormTest, CtrlNStartsANewProfileWithoutOpeningTheMenu)
+{
+    image().QueueWrite(RegTypeCoil, 1, 1);
+    m_form->Tick();
+    ASSERT_EQ(image().Coils[1], 1);
+    m_form->show();
+    m_form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_form.get()));
+    QTest::keyClick(m_form.get(), Qt::Key_N, Qt::ControlModifier);
+    // A new profile clears the register image.
+    EXPECT_EQ(image().Coils[1], 0);
+    EXPECT_EQ(m_form->windowTitle(),
+              QStringLiteral("Quorlin 1.0 - <UNTITLED.QRL> - Connected to COM2"));
+}
+
+TEST_F(MainFormTest, StayOnTopTwiceRestoresWindowAndCheckMark)
+{
+    m_form->StayOnTop1->trigger();
+    EXPECT_TRUE(m_form->StayOnTop1->isChecked());
+    EXPECT_TRUE(m_form->windowFlags() & Qt::WindowStaysOnTopHint);
+    m_form->StayOnTop1->trigger();
+    EXPECT_FALSE(m_form->StayOnTop1->isChecked());
+    EXPECT_FALSE(m_form->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(m_form->Profile().ProfileSaved);
+}
+
+TEST_F(MainFormTest, ExitWithUnsavedChangesAnsweredNoKeepsRunning)
+{
+    m_form->Timer1->start();
+    m_form->Profile().ProfileSaved = false;
+    QString question;
+    onNextModal<QMessageBox>([&question](QMessageBox *Box) {
+        question = Box->text();
+        Box->button(QMessageBox::No)->click();
+    });
+    m_form->Exit1->trigger();
+    EXPECT_EQ(question, QStringLiteral("Profile data not saved. Do you still want to exit?"));
+    EXPECT_TRUE(m_form->Timer1->isActive());
+    EXPECT_TRUE(m_form->Comm1->IsOpen());
 }
 
 TEST_F(MainFormTest, FindPanelControlFollowsTheTags)
