@@ -295,6 +295,9 @@ void TMainForm::buildPanels()
 
 QWidget *TMainForm::FindPanelControl(int RegType, int n) const
 {
+    // Tag 0 marks the controls that name no register.
+    if (n <= 0)
+        return nullptr;
     QGroupBox *group = nullptr;
     int tag = n;
     switch (RegType) {

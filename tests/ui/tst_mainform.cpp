@@ -441,6 +441,8 @@ TEST_F(MainFormTest, FindPanelControlFollowsTheTags)
     }
     EXPECT_EQ(m_form->FindPanelControl(0, 33), nullptr);
     EXPECT_EQ(m_form->FindPanelControl(2, 1), nullptr);
+    EXPECT_EQ(m_form->FindPanelControl(0, 0), nullptr); // not the first caption
+    EXPECT_EQ(m_form->FindPanelControl(3, -5), nullptr);
 }
 
 TEST_F(MainFormTest, PanelsSitAtTheirPositions)
