@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ui/mainunit.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -570,6 +571,11 @@ void TMainForm::About2Click()
 
 void TMainForm::CloseWithoutQuestion()
 {
+    // A dialog left open would keep its own event loop, and so the program,
+    // running after the main window has gone.
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *dialog = qobject_cast<QDialog *>(w); dialog && dialog->isVisible())
+            dialog->reject();
     m_profile->CloseUnattended();
 }
 

@@ -424,6 +424,23 @@ TEST_F(MainFormTest, ExitWithUnsavedChangesAnsweredNoKeepsRunning)
     EXPECT_TRUE(m_form->Comm1->IsOpen());
 }
 
+TEST_F(MainFormTest, CloseWithoutQuestionAlsoEndsAnOpenDialog)
+{
+    m_form->show();
+    m_form->Profile().ProfileSaved = false; // no question may come up all the same
+    onNextModal<TConfForm>([this](TConfForm *Dialog) {
+        Dialog->ComboBox2->setCurrentIndex(0);
+        m_form->CloseWithoutQuestion();
+    });
+    m_form->SerialOptions1Click();
+    EXPECT_FALSE(m_form->ConfForm->isVisible());
+    EXPECT_FALSE(m_form->isVisible());
+    EXPECT_FALSE(m_form->Comm1->IsOpen());
+    EXPECT_FALSE(m_form->Timer1->isActive());
+    // The dialog was cancelled, not applied.
+    EXPECT_EQ(m_form->Comm1->BaudRate(), br9600);
+}
+
 TEST_F(MainFormTest, FindPanelControlFollowsTheTags)
 {
     struct Row {
