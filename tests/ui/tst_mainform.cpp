@@ -18,11 +18,14 @@
 #include <gtest/gtest.h>
 
 #include "profile/profilemanager.h"
+#include "scripts/ui/addscript.h"
 #include "serial/commint.h"
 #include "serial/timeouttimer.h"
 #include "serial/ui/configunit.h"
 #include "serial/ui/spinedit.h"
+#include "ui/aboutunit.h"
 #include "ui/askunit.h"
+#include "ui/helpviewer.h"
 #include "ui/mainunit.h"
 #include "ui/panelcontrols.h"
 // Last: <termios.h> defines B0, a field name of the script context.
@@ -439,6 +442,31 @@ TEST_F(MainFormTest, CloseWithoutQuestionAlsoEndsAnOpenDialog)
     EXPECT_FALSE(m_form->Timer1->isActive());
     // The dialog was cancelled, not applied.
     EXPECT_EQ(m_form->Comm1->BaudRate(), br9600);
+}
+
+TEST_F(MainFormTest, MenuCommandsReachTheirDialogs)
+{
+    bool aboutShown = false;
+    onNextModal<TAboutBox>([&aboutShown](TAboutBox *Box) {
+        aboutShown = true;
+        Box->accept();
+    });
+    m_form->About2->trigger();
+    EXPECT_TRUE(aboutShown);
+
+    bool addShown = false;
+    onNextModal<TAddSForm>([&addShown](TAddSForm *Dialog) {
+        addShown = true;
+        Dialog->reject();
+    });
+    m_form->AddPLC2->trigger();
+    EXPECT_TRUE(addShown);
+    EXPECT_TRUE(m_form->BindingList().empty());
+    EXPECT_TRUE(m_form->Profile().ProfileSaved);
+
+    m_form->HelpTopics1->trigger();
+    ASSERT_NE(m_form->HelpViewer(), nullptr);
+    EXPECT_TRUE(m_form->HelpViewer()->isVisible());
 }
 
 TEST_F(MainFormTest, FindPanelControlFollowsTheTags)
