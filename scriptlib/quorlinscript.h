@@ -53,13 +53,13 @@ typedef struct TScriptInfo {
 /* 24 bytes of state per binding, zeroed by Quorlin whenever a binding is
  * made, edited or loaded; its meaning belongs to the script. */
 typedef struct TScriptContext {
-    uint8_t B0;
-    uint8_t B1;
-    uint16_t W2;
-    uint16_t W4;
+    uint8_t Byte0;
+    uint8_t Byte1;
+    uint16_t Word2;
+    uint16_t Word4;
     uint8_t Pad[2];
-    uint64_t Q8;
-    uint64_t Q16;
+    uint64_t Qword8;
+    uint64_t Qword16;
 } TScriptContext;
 
 typedef uint32_t (*TGetScriptCount)(void);
@@ -78,10 +78,10 @@ static_assert(offsetof(TScriptInfo, Param1Text) == 512);
 static_assert(offsetof(TScriptInfo, Param2Text) == 768);
 static_assert(offsetof(TScriptInfo, Param3Text) == 1024);
 static_assert(sizeof(TScriptContext) == 24, "TScriptContext is 24 bytes");
-static_assert(offsetof(TScriptContext, W2) == 2);
-static_assert(offsetof(TScriptContext, W4) == 4);
-static_assert(offsetof(TScriptContext, Q8) == 8);
-static_assert(offsetof(TScriptContext, Q16) == 16);
+static_assert(offsetof(TScriptContext, Word2) == 2);
+static_assert(offsetof(TScriptContext, Word4) == 4);
+static_assert(offsetof(TScriptContext, Qword8) == 8);
+static_assert(offsetof(TScriptContext, Qword16) == 16);
 #else
 _Static_assert(sizeof(TScriptInfo) == 1280, "TScriptInfo is five 256-byte strings");
 _Static_assert(sizeof(TScriptContext) == 24, "TScriptContext is 24 bytes");

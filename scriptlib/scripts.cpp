@@ -4,8 +4,8 @@
 // Every generator keeps its whole state in the binding's TScriptContext, which
 // Quorlin zeroes when the binding is made, edited or loaded, so two bindings of
 // one script run independently and a fresh binding starts from the beginning.
-// Use of the context: B0 = 1 once started, B1 = direction (Triangle), W2 = the
-// current value, Q8 = tick counter or random state.
+// Use of the context: Byte0 = 1 once started, Byte1 = direction (Triangle), Word2 = the
+// current value, Qword8 = tick counter or random state.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -115,47 +115,47 @@ void GetScriptInfo(uint32_t Index, TScriptInfo *Info)
 uint32_t Ramp(uint32_t From, uint32_t To, uint32_t Step, TScriptContext *Ctx)
 {
     const uint32_t from = param(From), to = param(To), step = param(Step);
-    uint32_t cur = Ctx->W2;
-    if (!Ctx->B0 || step == 0 || !stepTowards(cur, from, to, step))
+    uint32_t cur = Ctx->Word2;
+    if (!Ctx->Byte0 || step == 0 || !stepTowards(cur, from, to, step))
         cur = from;
-    Ctx->B0 = 1;
-    Ctx->W2 = uint16_t(cur);
+    Ctx->Byte0 = 1;
+    Ctx->Word2 = uint16_t(cur);
     return cur;
 }
 
 uint32_t RampOnce(uint32_t From, uint32_t To, uint32_t Step, TScriptContext *Ctx)
 {
     const uint32_t from = param(From), to = param(To), step = param(Step);
-    uint32_t cur = Ctx->W2;
-    if (!Ctx->B0 || step == 0)
+    uint32_t cur = Ctx->Word2;
+    if (!Ctx->Byte0 || step == 0)
         cur = from;
     else if (!stepTowards(cur, from, to, step) && cur != to)
         cur = from; // state from other parameters: start over
-    Ctx->B0 = 1;
-    Ctx->W2 = uint16_t(cur);
+    Ctx->Byte0 = 1;
+    Ctx->Word2 = uint16_t(cur);
     return cur;
 }
 
 uint32_t Triangle(uint32_t From, uint32_t To, uint32_t Step, TScriptContext *Ctx)
 {
     const uint32_t from = param(From), to = param(To), step = param(Step);
-    uint32_t cur = Ctx->W2;
-    if (!Ctx->B0 || step == 0) {
+    uint32_t cur = Ctx->Word2;
+    if (!Ctx->Byte0 || step == 0) {
         cur = from;
-        Ctx->B1 = 0;
-    } else if (Ctx->B1 == 0) { // outward, towards To
+        Ctx->Byte1 = 0;
+    } else if (Ctx->Byte1 == 0) { // outward, towards To
         if (!stepTowards(cur, from, to, step)) {
-            Ctx->B1 = 1;
+            Ctx->Byte1 = 1;
             if (!stepTowards(cur, to, from, step))
                 cur = from;
         }
     } else if (!stepTowards(cur, to, from, step)) { // back, towards From
-        Ctx->B1 = 0;
+        Ctx->Byte1 = 0;
         if (!stepTowards(cur, from, to, step))
             cur = from;
     }
-    Ctx->B0 = 1;
-    Ctx->W2 = uint16_t(cur);
+    Ctx->Byte0 = 1;
+    Ctx->Word2 = uint16_t(cur);
     return cur;
 }
 
@@ -164,8 +164,8 @@ uint32_t Sine(uint32_t Amplitude, uint32_t Offset, uint32_t Period, TScriptConte
     const uint32_t amplitude = param(Amplitude), offset = param(Offset), period = param(Period);
     if (period == 0)
         return offset;
-    const uint64_t tick = Ctx->Q8 % period;
-    Ctx->Q8 = (tick + 1) % period;
+    const uint64_t tick = Ctx->Qword8 % period;
+    Ctx->Qword8 = (tick + 1) % period;
     const double angle = 2.0 * 3.14159265358979323846 * double(tick) / double(period);
     double value = std::round(double(offset) + double(amplitude) * std::sin(angle));
     if (value < 0.0)
@@ -180,8 +180,8 @@ uint32_t Square(uint32_t Low, uint32_t High, uint32_t HalfPeriod, TScriptContext
     uint64_t half = param(HalfPeriod);
     if (half == 0)
         half = 1;
-    const uint64_t tick = Ctx->Q8 % (2 * half);
-    Ctx->Q8 = (tick + 1) % (2 * half);
+    const uint64_t tick = Ctx->Qword8 % (2 * half);
+    Ctx->Qword8 = (tick + 1) % (2 * half);
     return tick < half ? param(Low) : param(High);
 }
 
@@ -193,8 +193,8 @@ uint32_t Random(uint32_t Min, uint32_t Max, uint32_t Seed, TScriptContext *Ctx)
         lo = hi;
         hi = t;
     }
-    if (!Ctx->B0) {
-        Ctx->B0 = 1;
+    if (!Ctx->Byte0) {
+        Ctx->Byte0 = 1;
         uint64_t seed = param(Seed);
         if (seed == 0) {
             // Differs per binding (its context's address) and per run.
@@ -203,11 +203,11 @@ uint32_t Random(uint32_t Min, uint32_t Max, uint32_t Seed, TScriptContext *Ctx)
             seed = uint64_t(reinterpret_cast<uintptr_t>(Ctx)) ^
                    (uint64_t(now.tv_sec) * 1000000000ull + uint64_t(now.tv_nsec));
         }
-        Ctx->Q8 = seed;
+        Ctx->Qword8 = seed;
     }
-    uint64_t state = Ctx->Q8;
+    uint64_t state = Ctx->Qword8;
     const uint64_t r = splitMix64(state) >> 32;
-    Ctx->Q8 = state;
+    Ctx->Qword8 = state;
     const uint64_t range = uint64_t(hi) - lo + 1; // 1..65536
     return lo + uint32_t((r * range) >> 32);
 }
@@ -217,18 +217,18 @@ uint32_t Counter(uint32_t Start, uint32_t Step, uint32_t Ticks, TScriptContext *
     uint64_t every = param(Ticks);
     if (every == 0)
         every = 1;
-    if (!Ctx->B0) {
-        Ctx->B0 = 1;
-        Ctx->W2 = uint16_t(param(Start));
-        Ctx->Q8 = 1;
-        return Ctx->W2;
+    if (!Ctx->Byte0) {
+        Ctx->Byte0 = 1;
+        Ctx->Word2 = uint16_t(param(Start));
+        Ctx->Qword8 = 1;
+        return Ctx->Word2;
     }
-    if (Ctx->Q8 >= every) {
-        Ctx->W2 = uint16_t(Ctx->W2 + param(Step));
-        Ctx->Q8 = 0;
+    if (Ctx->Qword8 >= every) {
+        Ctx->Word2 = uint16_t(Ctx->Word2 + param(Step));
+        Ctx->Qword8 = 0;
     }
-    ++Ctx->Q8;
-    return Ctx->W2;
+    ++Ctx->Qword8;
+    return Ctx->Word2;
 }
 
 } // extern "C"

@@ -78,14 +78,14 @@ uint32_t Big(uint32_t, uint32_t, uint32_t, TScriptContext *)
 // Keeps what it was given, so a test can see each argument arrived.
 uint32_t Params(uint32_t P1, uint32_t P2, uint32_t P3, TScriptContext *Ctx)
 {
-    Ctx->Q8 = uint64_t(P1) | uint64_t(P2) << 16 | uint64_t(P3) << 32;
+    Ctx->Qword8 = uint64_t(P1) | uint64_t(P2) << 16 | uint64_t(P3) << 32;
     return P1;
 }
 
 uint32_t Calls(uint32_t Base, uint32_t, uint32_t, TScriptContext *Ctx)
 {
-    Ctx->W2 = uint16_t(Ctx->W2 + 1);
-    return Base + Ctx->W2;
+    Ctx->Word2 = uint16_t(Ctx->Word2 + 1);
+    return Base + Ctx->Word2;
 }
 
 #elif defined(TESTLIB_COUNT_ZERO)

@@ -113,7 +113,7 @@ TEST_F(Bindings, QueuesOneWritePerBindingInListOrder)
     EXPECT_EQ(image.PendingWrites[2].RegAdr, 31);
     EXPECT_EQ(image.PendingWrites[2].Value, 0); // not exported: the empty script
     // Each parameter arrived in its place, and the context is the binding's own.
-    EXPECT_EQ(list[0].Context.Q8, 5u | 6u << 16 | uint64_t(7) << 32);
+    EXPECT_EQ(list[0].Context.Qword8, 5u | 6u << 16 | uint64_t(7) << 32);
 }
 
 TEST_F(Bindings, ScriptReturning70000Writes4464)

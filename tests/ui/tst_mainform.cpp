@@ -28,7 +28,6 @@
 #include "ui/helpviewer.h"
 #include "ui/mainunit.h"
 #include "ui/panelcontrols.h"
-// Last: <termios.h> defines B0, a field name of the script context.
 #include "tests/ui/uitesthelpers.h"
 
 using namespace quorlin;

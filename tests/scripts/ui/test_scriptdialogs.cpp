@@ -483,7 +483,7 @@ TEST(EditScript, FillsTheDialogAndWritesBackInPlaceWithZeroedContext)
     Harness h;
     h.bindings = {binding(0, 1), binding(3, 200, "sine", 7, 8, 9), binding(1, 3)};
     h.bindings[1].Entry = &sineFunc;
-    h.bindings[1].Context.Q8 = 77;
+    h.bindings[1].Context.Qword8 = 77;
     h.onListDialog([](TDelSForm &form) {
         EXPECT_EQ(form.windowTitle(), "Select Script to edit...");
         EXPECT_EQ(form.Button1->text(), "Edit");
@@ -510,7 +510,7 @@ TEST(EditScript, FillsTheDialogAndWritesBackInPlaceWithZeroedContext)
     EXPECT_EQ(edited.RegType, 3);
     EXPECT_EQ(edited.RegAdr, 200u);
     EXPECT_EQ(edited.Param2, 4464);
-    EXPECT_EQ(edited.Context.Q8, 0u);
+    EXPECT_EQ(edited.Context.Qword8, 0u);
     EXPECT_EQ(h.bindings[2].RegType, 1);
     EXPECT_EQ(h.unsavedMarks, 1);
 }
