@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/aboutunit.h"
+#include "serial/ui/placement.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -290,11 +291,7 @@ bool TAboutBox::eventFilter(QObject *watched, QEvent *event)
 void TAboutBox::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CentreOnScreen(*this);
 }
 
 } // namespace quorlin

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/mainunit.h"
+#include "serial/ui/placement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -95,11 +96,7 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     m_profile->FormCreate();
 
     adjustSize();
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CentreOnScreen(*this);
 }
 
 TMainForm::~TMainForm()

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "scripts/ui/addscript.h"
+#include "serial/ui/placement.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -336,11 +337,7 @@ bool TAddSForm::eventFilter(QObject *watched, QEvent *event)
 void TAddSForm::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CentreOnScreen(*this);
 }
 
 } // namespace quorlin

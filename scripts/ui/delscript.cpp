@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "scripts/ui/delscript.h"
+#include "serial/ui/placement.h"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -89,11 +90,7 @@ bool TDelSForm::eventFilter(QObject *watched, QEvent *event)
 void TDelSForm::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CentreOnScreen(*this);
 }
 
 } // namespace quorlin
