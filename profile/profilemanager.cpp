@@ -229,8 +229,12 @@ bool TProfileManager::FormCloseQuery()
 {
     if (m_closed || m_unattended || ProfileSaved)
         return true;
-    return m_dialogs.Confirm(m_host.DialogParent(), NotSavedBeforeExit, false) ==
-           TConfirmAnswer::Yes;
+    const bool yes =
+        m_dialogs.Confirm(m_host.DialogParent(), NotSavedBeforeExit, false) == TConfirmAnswer::Yes;
+    // A terminate signal served while the question was open closes all the
+    // same: its own close request found this one in progress and left the
+    // decision to it.
+    return yes || m_unattended;
 }
 
 void TProfileManager::FormClose()

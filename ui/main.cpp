@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The main sequence: the windows, each created once, then the message loop
-// until the main window closes. A terminate or interrupt signal closes the
-// main window the same way, so the port is closed and the tick stopped.
+// until the main window closes. A terminate, interrupt or hang-up signal
+// closes the main window without the unsaved-profile question (nobody is
+// there to answer it), so the port is closed, the tick stopped and
+// quorlin.ini written.
 #include <QApplication>
 #include <QSocketNotifier>
 
@@ -32,7 +34,8 @@ bool installSignalPipe()
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     return ::sigaction(SIGTERM, &action, nullptr) == 0 &&
-           ::sigaction(SIGINT, &action, nullptr) == 0;
+           ::sigaction(SIGINT, &action, nullptr) == 0 &&
+           ::sigaction(SIGHUP, &action, nullptr) == 0;
 }
 
 } // namespace
@@ -43,11 +46,15 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Quorlin 1.0"));
     app.setProperty("HelpFile", QStringLiteral("Quorlin.hlp"));
 
+    // Installed before the start-up opens the port: a signal that arrives
+    // meanwhile waits in the pipe and closes the window once the loop runs.
+    const bool signalsCaught = installSignalPipe();
+
     quorlin::TMainForm mainForm;
     mainForm.CreateDialogs();
 
     std::unique_ptr<QSocketNotifier> signalNotifier;
-    if (installSignalPipe()) {
+    if (signalsCaught) {
         signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
         QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &mainForm, [&mainForm] {
             char buffer[16];

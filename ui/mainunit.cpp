@@ -95,6 +95,11 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     m_profile = std::make_unique<TProfileManager>(*this, *dialogs, m_programDir);
     m_profile->FormCreate();
 
+    // The end of the desktop session (or any other quit the platform asks
+    // for) reaches the application as a quit event, which would close the
+    // window with the unsaved-profile question that nobody is there to answer.
+    qApp->installEventFilter(this);
+
     adjustSize();
     CentreOnScreen(*this);
 }
@@ -112,7 +117,10 @@ void TMainForm::CreateDialogs()
     AskForm = new TAskForm(this);
     AboutBox = new TAboutBox(this);
     AboutBox->setProgramDir(m_programDir.toStdString());
-    SetScriptDialogs(new TAddSForm(ScriptList(), this), new TDelSForm(this));
+    // One statement each: the order of a call's arguments is the compiler's.
+    auto *addSForm = new TAddSForm(ScriptList(), this);
+    auto *delSForm = new TDelSForm(this);
+    SetScriptDialogs(addSForm, delSForm);
 }
 
 void TMainForm::SetScriptDialogs(TAddSForm *Add, TDelSForm *Del)
@@ -440,6 +448,8 @@ void TMainForm::ClearReceiveBuffer()
 
 void TMainForm::StartTimer()
 {
+    if (m_profile->Closed())
+        return;
     Timer1->start();
 }
 
@@ -501,6 +511,10 @@ void TMainForm::CloseMainWindow()
 
 void TMainForm::ApplySerialSettings()
 {
+    // A command whose dialog a terminate signal ended returns after the
+    // shutdown has closed the port; nothing opens it again.
+    if (m_profile->Closed())
+        return;
     ConfForm->ApplySerialSettings(m_image, *Comm1, *TabControl1->Tabs(), *this,
                                   m_profile->TitleText);
 }
@@ -574,6 +588,19 @@ void TMainForm::CloseWithoutQuestion()
         if (auto *dialog = qobject_cast<QDialog *>(w); dialog && dialog->isVisible())
             dialog->reject();
     m_profile->CloseUnattended();
+}
+
+bool TMainForm::eventFilter(QObject *Watched, QEvent *Event)
+{
+    if (Watched == QCoreApplication::instance() && Event->type() == QEvent::Quit &&
+        !m_profile->Closed()) {
+        CloseWithoutQuestion();
+        // Closing the last window quits as usual; the quit is asked for again
+        // in case the window's close did not get that far.
+        QCoreApplication::quit();
+        return true;
+    }
+    return QMainWindow::eventFilter(Watched, Event);
 }
 
 void TMainForm::closeEvent(QCloseEvent *Event)

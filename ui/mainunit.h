@@ -159,6 +159,7 @@ class TMainForm : public QMainWindow, public IProfileHost
 
   protected:
     void closeEvent(QCloseEvent *Event) override;
+    bool eventFilter(QObject *Watched, QEvent *Event) override;
 
   private:
     void buildMenu();

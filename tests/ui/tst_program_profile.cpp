@@ -1,0 +1,188 @@
+// SPDX-License-Identifier: MIT
+// The real program started from a copied installation whose quorlin.ini names
+// a profile binding our scripts.dll's Ramp to holding register 5 and its Sine
+// to input register 1: a libmodbus master watches both move, and a SIGTERM
+// ends the program with quorlin.ini still naming that profile, its own
+// settings rewritten and everything else in it kept.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <modbus.h>
+#include <set>
+#include <unistd.h>
+
+#include "scripts/verinfo.h"
+#include "tests/serial/ptypair.h"
+
+using quorlin::testing::PtyPair;
+
+namespace
+{
+
+// Ramp 100, 107, 114 ... and a sine around 30000, both moving every tick.
+constexpr int RampFrom = 100, RampTo = 60000, RampStep = 7;
+constexpr int SineAmplitude = 1000, SineOffset = 30000, SinePeriod = 10;
+
+QByteArray readAll(const QString &Path)
+{
+    QFile f(Path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeAll(const QString &Path, const QByteArray &Data)
+{
+    QFile f(Path);
+    return f.open(QIODevice::WriteOnly) && f.write(Data) == Data.size();
+}
+
+class Installation
+{
+  public:
+    Installation()
+    {
+        const QDir build(qEnvironmentVariable("QUORLIN_BUILD_DIR"));
+        for (const char *file : {"quorlin", "scripts.dll"})
+            if (!QFile::copy(build.filePath(QLatin1String(file)),
+                             m_dir.filePath(QLatin1String(file))))
+                return;
+        if (!m_pty.ok())
+            return;
+        const QByteArray profile = QStringLiteral("[Scripts]\nCount=2\n"
+                                                  "[Script1]\nName=Ramp\nRegType=4\nRegAdr=5\n"
+                                                  "Param1=%1\nParam2=%2\nParam3=%3\n"
+                                                  "[Script2]\nName=Sine\nRegType=3\nRegAdr=1\n"
+                                                  "Param1=%4\nParam2=%5\nParam3=%6\n")
+                                       .arg(RampFrom)
+                                       .arg(RampTo)
+                                       .arg(RampStep)
+                                       .arg(SineAmplitude)
+                                       .arg(SineOffset)
+                                       .arg(SinePeriod)
+                                       .toUtf8();
+        // "StayOnTop=7" reads as set and is written back as "1".
+        m_ini = QStringLiteral("; kept as it is\n[General]\nStayOnTop=7\nCurrentProfile=%1\n"
+                               "[Ports]\nCOM2=%2\n")
+                    .arg(profilePath(), QString::fromStdString(m_pty.path()))
+                    .toUtf8();
+        m_ok = writeAll(profilePath(), profile) && writeAll(iniPath(), m_ini);
+    }
+    bool ok() const { return m_ok; }
+    QString program() const { return m_dir.filePath(QStringLiteral("quorlin")); }
+    QString profilePath() const { return m_dir.filePath(QStringLiteral("plant.QRL")); }
+    QString iniPath() const { return m_dir.filePath(QStringLiteral("quorlin.ini")); }
+    const QByteArray &initialIni() const { return m_ini; }
+    const PtyPair &pty() const { return m_pty; }
+
+  private:
+    QTemporaryDir m_dir;
+    PtyPair m_pty;
+    QByteArray m_ini;
+    bool m_ok = false;
+};
+
+class MasterContext
+{
+  public:
+    explicit MasterContext(int Fd) : m_ctx(modbus_new_rtu("/dev/null", 9600, 'E', 8, 1))
+    {
+        modbus_set_slave(m_ctx, 1);
+        modbus_set_socket(m_ctx, Fd);
+        modbus_set_response_timeout(m_ctx, 0, 500000);
+    }
+    ~MasterContext() { modbus_free(m_ctx); } // the descriptor belongs to the pty
+    modbus_t *get() const { return m_ctx; }
+
+  private:
+    modbus_t *m_ctx;
+};
+
+TEST(ProgramWithProfile, ScriptsMoveTheirRegistersAndSigtermRecordsTheProfile)
+{
+    Installation inst;
+    ASSERT_TRUE(inst.ok()) << "quorlin and scripts.dll must be built first";
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(inst.program(), {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+
+    MasterContext master(inst.pty().master());
+    modbus_t *ctx = master.get();
+
+    // Poll until both registers have shown several values; the deadline is
+    // generous for a loaded machine, the loop ends as soon as they have.
+    std::vector<int> ramp;
+    std::set<int> sine;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while ((std::set<int>(ramp.begin(), ramp.end()).size() < 4 || sine.size() < 4) &&
+           std::chrono::steady_clock::now() < deadline && program.state() == QProcess::Running) {
+        uint16_t holding[5] = {};
+        uint16_t input = 0;
+        if (modbus_read_registers(ctx, 0, 5, holding) != 5 ||
+            modbus_read_input_registers(ctx, 0, 1, &input) != 1) {
+            modbus_flush(ctx);
+            continue;
+        }
+        // Before the first tick the registers are still 0.
+        if (holding[4] != 0)
+            ramp.push_back(holding[4]);
+        if (input != 0)
+            sine.insert(input);
+        ::usleep(20000); // pacing only: the loop ends on what it reads
+    }
+    ASSERT_GE(std::set<int>(ramp.begin(), ramp.end()).size(), 4u) << "holding register 5";
+    ASSERT_GE(sine.size(), 4u) << "input register 1";
+    // Every value is one the bound script can give, read in the order it gave them.
+    for (size_t i = 0; i < ramp.size(); ++i) {
+        EXPECT_GE(ramp[i], RampFrom);
+        EXPECT_EQ((ramp[i] - RampFrom) % RampStep, 0) << ramp[i];
+        if (i > 0) {
+            EXPECT_GE(ramp[i], ramp[i - 1]);
+        }
+    }
+    for (int v : sine) {
+        EXPECT_GE(v, SineOffset - SineAmplitude);
+        EXPECT_LE(v, SineOffset + SineAmplitude);
+    }
+
+    ASSERT_EQ(::kill(pid_t(program.processId()), SIGTERM), 0);
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+
+    // Updated in place: the two settings in their order, the comment and the
+    // port mapping kept.
+    const QByteArray expected = QStringLiteral("; kept as it is\n[General]\nStayOnTop=1\n"
+                                               "CurrentProfile=%1\n[Ports]\nCOM2=%2\n")
+                                    .arg(inst.profilePath(),
+                                         QString::fromStdString(inst.pty().path()))
+                                    .toUtf8();
+    EXPECT_EQ(readAll(inst.iniPath()).toStdString(), expected.toStdString());
+}
+
+} // namespace
+
+namespace
+{
+
+// The about box reads the program's version from the installed file itself.
+TEST(ProgramWithProfile, InstalledProgramCarriesItsVersion)
+{
+    Installation inst;
+    ASSERT_TRUE(inst.ok());
+    const quorlin::TVersionInfo info(inst.program().toStdString());
+    ASSERT_TRUE(info.Valid());
+    EXPECT_EQ(info.GetFileVersion(), "1.0.0.0");
+    EXPECT_EQ(info.GetStringValue("ProductName"), "Quorlin");
+}
+
+} // namespace
