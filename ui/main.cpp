@@ -34,8 +34,7 @@ bool installSignalPipe()
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     return ::sigaction(SIGTERM, &action, nullptr) == 0 &&
-           ::sigaction(SIGINT, &action, nullptr) == 0 &&
-           ::sigaction(SIGHUP, &action, nullptr) == 0;
+           ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGHUP, &action, nullptr) == 0;
 }
 
 } // namespace

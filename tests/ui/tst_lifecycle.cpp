@@ -21,10 +21,10 @@
 #include "scripts/ui/addscript.h"
 #include "scripts/ui/delscript.h"
 #include "serial/commint.h"
+#include "tests/ui/uitesthelpers.h"
 #include "ui/aboutunit.h"
 #include "ui/askunit.h"
 #include "ui/mainunit.h"
-#include "tests/ui/uitesthelpers.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -53,7 +53,10 @@ class LifecycleTest : public ::testing::Test
         ::chmod(QFile::encodeName(ini()).constData(), 0644);
     }
 
-    QString path(const char *Name) const { return QDir(m_dir.path()).filePath(QLatin1String(Name)); }
+    QString path(const char *Name) const
+    {
+        return QDir(m_dir.path()).filePath(QLatin1String(Name));
+    }
     QString ini() const { return path("quorlin.ini"); }
     void put(const QString &Path, const QByteArray &Data)
     {
@@ -70,8 +73,8 @@ class LifecycleTest : public ::testing::Test
     }
     bool closed() const
     {
-        return m_form->Profile().Closed() && !m_form->isVisible() &&
-               !m_form->Timer1->isActive() && !m_form->Comm1->IsOpen();
+        return m_form->Profile().Closed() && !m_form->isVisible() && !m_form->Timer1->isActive() &&
+               !m_form->Comm1->IsOpen();
     }
     std::string savedSettings() const
     {

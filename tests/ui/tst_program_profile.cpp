@@ -161,11 +161,11 @@ TEST(ProgramWithProfile, ScriptsMoveTheirRegistersAndSigtermRecordsTheProfile)
 
     // Updated in place: the two settings in their order, the comment and the
     // port mapping kept.
-    const QByteArray expected = QStringLiteral("; kept as it is\n[General]\nStayOnTop=1\n"
-                                               "CurrentProfile=%1\n[Ports]\nCOM2=%2\n")
-                                    .arg(inst.profilePath(),
-                                         QString::fromStdString(inst.pty().path()))
-                                    .toUtf8();
+    const QByteArray expected =
+        QStringLiteral("; kept as it is\n[General]\nStayOnTop=1\n"
+                       "CurrentProfile=%1\n[Ports]\nCOM2=%2\n")
+            .arg(inst.profilePath(), QString::fromStdString(inst.pty().path()))
+            .toUtf8();
     EXPECT_EQ(readAll(inst.iniPath()).toStdString(), expected.toStdString());
 }
 
