@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The real program started from a copied installation whose quorlin.ini names
 // a profile binding our scripts.dll's Ramp to holding register 5 and its Sine
-// to input register 1: a libmodbus master watches both move, and a SIGTERM
-// ends the program with quorlin.ini still naming that profile, its own
+// to input register 1: a libmodbus master watches both move, and a SIGTERM,
+// SIGINT or SIGHUP ends the program with quorlin.ini still naming that profile, its own
 // settings rewritten and everything else in it kept.
 #include <QDir>
 #include <QFile>
@@ -102,7 +102,16 @@ class MasterContext
     modbus_t *m_ctx;
 };
 
-TEST(ProgramWithProfile, ScriptsMoveTheirRegistersAndSigtermRecordsTheProfile)
+struct SignalRow {
+    const char *name;
+    int signal;
+};
+
+class ProgramWithProfile : public ::testing::TestWithParam<SignalRow>
+{
+};
+
+TEST_P(ProgramWithProfile, ScriptsMoveTheirRegistersAndTheSignalRecordsTheProfile)
 {
     Installation inst;
     ASSERT_TRUE(inst.ok()) << "quorlin and scripts.dll must be built first";
@@ -154,7 +163,7 @@ TEST(ProgramWithProfile, ScriptsMoveTheirRegistersAndSigtermRecordsTheProfile)
         EXPECT_LE(v, SineOffset + SineAmplitude);
     }
 
-    ASSERT_EQ(::kill(pid_t(program.processId()), SIGTERM), 0);
+    ASSERT_EQ(::kill(pid_t(program.processId()), GetParam().signal), 0);
     ASSERT_TRUE(program.waitForFinished(20000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
@@ -169,13 +178,19 @@ TEST(ProgramWithProfile, ScriptsMoveTheirRegistersAndSigtermRecordsTheProfile)
     EXPECT_EQ(readAll(inst.iniPath()).toStdString(), expected.toStdString());
 }
 
+INSTANTIATE_TEST_SUITE_P(Signals, ProgramWithProfile,
+                         ::testing::Values(SignalRow{"Sigterm", SIGTERM},
+                                           SignalRow{"Sigint", SIGINT},
+                                           SignalRow{"Sighup", SIGHUP}),
+                         [](const auto &Info) { return std::string(Info.param.name); });
+
 } // namespace
 
 namespace
 {
 
 // The about box reads the program's version from the installed file itself.
-TEST(ProgramWithProfile, InstalledProgramCarriesItsVersion)
+TEST(InstalledProgram, CarriesItsVersion)
 {
     Installation inst;
     ASSERT_TRUE(inst.ok());
