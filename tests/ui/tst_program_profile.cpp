@@ -13,6 +13,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
+#include <elf.h>
 #include <modbus.h>
 #include <set>
 #include <unistd.h>
@@ -189,11 +191,42 @@ INSTANTIATE_TEST_SUITE_P(Signals, ProgramWithProfile,
 namespace
 {
 
-// The about box reads the program's version from the installed file itself.
-TEST(InstalledProgram, CarriesItsVersion)
+// The bytes of the named section of a 64-bit ELF file; empty when absent.
+QByteArray elfSection(const QByteArray &File, const char *Name)
+{
+    Elf64_Ehdr eh;
+    if (size_t(File.size()) < sizeof eh)
+        return {};
+    std::memcpy(&eh, File.constData(), sizeof eh);
+    auto header = [&](unsigned i, Elf64_Shdr &sh) {
+        const size_t at = size_t(eh.e_shoff) + size_t(i) * sizeof sh;
+        if (at + sizeof sh > size_t(File.size()))
+            return false;
+        std::memcpy(&sh, File.constData() + at, sizeof sh);
+        return sh.sh_offset + sh.sh_size <= size_t(File.size());
+    };
+    Elf64_Shdr names;
+    if (!header(eh.e_shstrndx, names))
+        return {};
+    for (unsigned i = 0; i < eh.e_shnum; ++i) {
+        Elf64_Shdr sh;
+        if (header(i, sh) && sh.sh_name < names.sh_size &&
+            qstrcmp(File.constData() + names.sh_offset + sh.sh_name, Name) == 0)
+            return File.mid(qsizetype(sh.sh_offset), qsizetype(sh.sh_size));
+    }
+    return {};
+}
+
+// The about box reads the program's version from the installed file itself;
+// a second record linked in would be ignored silently.
+TEST(InstalledProgram, CarriesExactlyOneVersionRecord)
 {
     Installation inst;
     ASSERT_TRUE(inst.ok());
+    const QByteArray section = elfSection(readAll(inst.program()), ".fileversion");
+    EXPECT_TRUE(section.startsWith("QFILEVER"));
+    EXPECT_EQ(section.count("QFILEVER"), 1);
+
     const quorlin::TVersionInfo info(inst.program().toStdString());
     ASSERT_TRUE(info.Valid());
     EXPECT_EQ(info.GetFileVersion(), "1.0.0.0");
