@@ -448,8 +448,6 @@ void TMainForm::ClearReceiveBuffer()
 
 void TMainForm::StartTimer()
 {
-    if (m_profile->Closed())
-        return;
     Timer1->start();
 }
 
