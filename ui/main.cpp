@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,10 +38,23 @@ bool installSignalPipe()
            ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGHUP, &action, nullptr) == 0;
 }
 
+// Started where no display exists (a test rig, an SSH session, a service),
+// the emulator still serves its master instead of failing to start: it runs
+// without a visible window, and says so.
+void chooseHeadlessWhenNoDisplay()
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY") ||
+        qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+        return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::fprintf(stderr, "quorlin: no display; running without a visible window\n");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    chooseHeadlessWhenNoDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorlin 1.0"));
     app.setProperty("HelpFile", QStringLiteral("Quorlin.hlp"));

@@ -143,4 +143,35 @@ TEST(Program, AnswersAMasterOnAllFourFamiliesAndEndsCleanlyOnSigterm)
     ::close(fd);
 }
 
+TEST(Program, WithoutAnyDisplayRunsWindowlessAndStillAnswers)
+{
+    Installation inst;
+    ASSERT_TRUE(inst.ok()) << "quorlin and scripts.dll must be built first";
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QLatin1String(name));
+    program.setProcessEnvironment(env);
+    program.start(inst.program(), {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+
+    MasterContext master(inst.pty().master());
+    uint16_t regs[2] = {};
+    bool answered = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!answered && std::chrono::steady_clock::now() < deadline &&
+           program.state() == QProcess::Running) {
+        answered = modbus_read_registers(master.get(), 0, 2, regs) == 2;
+        if (!answered)
+            modbus_flush(master.get());
+    }
+    EXPECT_TRUE(answered);
+
+    ::kill(pid_t(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_TRUE(program.readAllStandardError().contains("no display"));
+}
+
 } // namespace
