@@ -9,6 +9,9 @@ JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 BUILD_TYPE   ?= RelWithDebInfo
 
+# cmake --build runs make again below us: keep its output to what matters.
+MAKEFLAGS    += --no-print-directory
+
 .PHONY: all deps configure build run test fuzz bench sanitize clean
 
 all: build
