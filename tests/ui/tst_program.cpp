@@ -3,75 +3,27 @@
 // in one directory with a quorlin.ini mapping COM2 to a pty), answering a
 // libmodbus master on all four register families and ending cleanly on
 // SIGTERM.
-#include <QDir>
-#include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <modbus.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "tests/serial/ptypair.h"
+#include "tests/ui/installedprogram.h"
 
-using quorlin::testing::PtyPair;
+using namespace quorlin::testing;
 
 namespace
 {
 
-class Installation
-{
-  public:
-    Installation()
-    {
-        const QDir build(qEnvironmentVariable("QUORLIN_BUILD_DIR"));
-        for (const char *file : {"quorlin", "scripts.dll"})
-            if (!QFile::copy(build.filePath(QLatin1String(file)),
-                             m_dir.filePath(QLatin1String(file))))
-                return;
-        QFile ini(m_dir.filePath(QStringLiteral("quorlin.ini")));
-        if (!m_pty.ok() || !ini.open(QIODevice::WriteOnly))
-            return;
-        ini.write(QStringLiteral("[Ports]\nCOM2=%1\n")
-                      .arg(QString::fromStdString(m_pty.path()))
-                      .toUtf8());
-        m_ok = true;
-    }
-    bool ok() const { return m_ok; }
-    QString program() const { return m_dir.filePath(QStringLiteral("quorlin")); }
-    const PtyPair &pty() const { return m_pty; }
-
-  private:
-    QTemporaryDir m_dir;
-    PtyPair m_pty;
-    bool m_ok = false;
-};
-
-class MasterContext
-{
-  public:
-    explicit MasterContext(int Fd) : m_ctx(modbus_new_rtu("/dev/null", 9600, 'E', 8, 1))
-    {
-        modbus_set_slave(m_ctx, 1);
-        modbus_set_socket(m_ctx, Fd);
-        modbus_set_response_timeout(m_ctx, 0, 500000);
-    }
-    ~MasterContext() { modbus_free(m_ctx); } // the descriptor belongs to the pty
-    modbus_t *get() const { return m_ctx; }
-
-  private:
-    modbus_t *m_ctx;
-};
-
 TEST(Program, AnswersAMasterOnAllFourFamiliesAndEndsCleanlyOnSigterm)
 {
-    Installation inst;
+    InstalledProgram inst;
+    ASSERT_TRUE(inst.writeIni(QStringLiteral("[Ports]\nCOM2=%1\n").arg(inst.ptyPath()).toUtf8()));
     ASSERT_TRUE(inst.ok()) << "quorlin and scripts.dll must be built first";
 
     QProcess program;
@@ -85,17 +37,8 @@ TEST(Program, AnswersAMasterOnAllFourFamiliesAndEndsCleanlyOnSigterm)
     MasterContext master(inst.pty().master());
     modbus_t *ctx = master.get();
 
-    // The first answer tells that the program has opened its port.
+    ASSERT_TRUE(waitForFirstAnswer(program, ctx));
     uint16_t regs[16] = {};
-    bool answered = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!answered && std::chrono::steady_clock::now() < deadline &&
-           program.state() == QProcess::Running) {
-        answered = modbus_read_registers(ctx, 0, 4, regs) == 4;
-        if (!answered)
-            modbus_flush(ctx);
-    }
-    ASSERT_TRUE(answered);
 
     // Coils: write 10 and one at the top of the table, read them back.
     const uint8_t coils[10] = {1, 0, 1, 1, 0, 0, 0, 1, 0, 1};
@@ -145,7 +88,8 @@ TEST(Program, AnswersAMasterOnAllFourFamiliesAndEndsCleanlyOnSigterm)
 
 TEST(Program, WithoutAnyDisplayRunsWindowlessAndStillAnswers)
 {
-    Installation inst;
+    InstalledProgram inst;
+    ASSERT_TRUE(inst.writeIni(QStringLiteral("[Ports]\nCOM2=%1\n").arg(inst.ptyPath()).toUtf8()));
     ASSERT_TRUE(inst.ok()) << "quorlin and scripts.dll must be built first";
 
     QProcess program;
@@ -157,16 +101,7 @@ TEST(Program, WithoutAnyDisplayRunsWindowlessAndStillAnswers)
     ASSERT_TRUE(program.waitForStarted(10000));
 
     MasterContext master(inst.pty().master());
-    uint16_t regs[2] = {};
-    bool answered = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!answered && std::chrono::steady_clock::now() < deadline &&
-           program.state() == QProcess::Running) {
-        answered = modbus_read_registers(master.get(), 0, 2, regs) == 2;
-        if (!answered)
-            modbus_flush(master.get());
-    }
-    EXPECT_TRUE(answered);
+    EXPECT_TRUE(waitForFirstAnswer(program, master.get()));
 
     ::kill(pid_t(program.processId()), SIGTERM);
     ASSERT_TRUE(program.waitForFinished(20000));

@@ -4,10 +4,7 @@
 // to input register 1: a libmodbus master watches both move, and a SIGTERM,
 // SIGINT or SIGHUP ends the program with quorlin.ini still naming that profile, its own
 // settings rewritten and everything else in it kept.
-#include <QDir>
-#include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -15,14 +12,13 @@
 #include <csignal>
 #include <cstring>
 #include <elf.h>
-#include <modbus.h>
 #include <set>
 #include <unistd.h>
 
 #include "scripts/verinfo.h"
-#include "tests/serial/ptypair.h"
+#include "tests/ui/installedprogram.h"
 
-using quorlin::testing::PtyPair;
+using namespace quorlin::testing;
 
 namespace
 {
@@ -31,30 +27,12 @@ namespace
 constexpr int RampFrom = 100, RampTo = 60000, RampStep = 7;
 constexpr int SineAmplitude = 1000, SineOffset = 30000, SinePeriod = 10;
 
-QByteArray readAll(const QString &Path)
-{
-    QFile f(Path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &Path, const QByteArray &Data)
-{
-    QFile f(Path);
-    return f.open(QIODevice::WriteOnly) && f.write(Data) == Data.size();
-}
-
-class Installation
+// A copied installation whose quorlin.ini names plant.QRL with both bindings.
+class Installation : public InstalledProgram
 {
   public:
     Installation()
     {
-        const QDir build(qEnvironmentVariable("QUORLIN_BUILD_DIR"));
-        for (const char *file : {"quorlin", "scripts.dll"})
-            if (!QFile::copy(build.filePath(QLatin1String(file)),
-                             m_dir.filePath(QLatin1String(file))))
-                return;
-        if (!m_pty.ok())
-            return;
         const QByteArray profile = QStringLiteral("[Scripts]\nCount=2\n"
                                                   "[Script1]\nName=Ramp\nRegType=4\nRegAdr=5\n"
                                                   "Param1=%1\nParam2=%2\nParam3=%3\n"
@@ -70,38 +48,16 @@ class Installation
         // "StayOnTop=7" reads as set and is written back as "1".
         m_ini = QStringLiteral("; kept as it is\n[General]\nStayOnTop=7\nCurrentProfile=%1\n"
                                "[Ports]\nCOM2=%2\n")
-                    .arg(profilePath(), QString::fromStdString(m_pty.path()))
+                    .arg(profilePath(), ptyPath())
                     .toUtf8();
-        m_ok = writeAll(profilePath(), profile) && writeAll(iniPath(), m_ini);
+        m_profileWritten = writeAll(profilePath(), profile) && writeIni(m_ini);
     }
-    bool ok() const { return m_ok; }
-    QString program() const { return m_dir.filePath(QStringLiteral("quorlin")); }
-    QString profilePath() const { return m_dir.filePath(QStringLiteral("plant.QRL")); }
-    QString iniPath() const { return m_dir.filePath(QStringLiteral("quorlin.ini")); }
-    const QByteArray &initialIni() const { return m_ini; }
-    const PtyPair &pty() const { return m_pty; }
+    bool ok() const { return InstalledProgram::ok() && m_profileWritten; }
+    QString profilePath() const { return path(QStringLiteral("plant.QRL")); }
 
   private:
-    QTemporaryDir m_dir;
-    PtyPair m_pty;
     QByteArray m_ini;
-    bool m_ok = false;
-};
-
-class MasterContext
-{
-  public:
-    explicit MasterContext(int Fd) : m_ctx(modbus_new_rtu("/dev/null", 9600, 'E', 8, 1))
-    {
-        modbus_set_slave(m_ctx, 1);
-        modbus_set_socket(m_ctx, Fd);
-        modbus_set_response_timeout(m_ctx, 0, 500000);
-    }
-    ~MasterContext() { modbus_free(m_ctx); } // the descriptor belongs to the pty
-    modbus_t *get() const { return m_ctx; }
-
-  private:
-    modbus_t *m_ctx;
+    bool m_profileWritten = false;
 };
 
 struct SignalRow {
@@ -172,11 +128,10 @@ TEST_P(ProgramWithProfile, ScriptsMoveTheirRegistersAndTheSignalRecordsTheProfil
 
     // Updated in place: the two settings in their order, the comment and the
     // port mapping kept.
-    const QByteArray expected =
-        QStringLiteral("; kept as it is\n[General]\nStayOnTop=1\n"
-                       "CurrentProfile=%1\n[Ports]\nCOM2=%2\n")
-            .arg(inst.profilePath(), QString::fromStdString(inst.pty().path()))
-            .toUtf8();
+    const QByteArray expected = QStringLiteral("; kept as it is\n[General]\nStayOnTop=1\n"
+                                               "CurrentProfile=%1\n[Ports]\nCOM2=%2\n")
+                                    .arg(inst.profilePath(), inst.ptyPath())
+                                    .toUtf8();
     EXPECT_EQ(readAll(inst.iniPath()).toStdString(), expected.toStdString());
 }
 

@@ -1,0 +1,95 @@
+// SPDX-License-Identifier: MIT
+// The real program installed as a user installs it: quorlin and scripts.dll
+// copied into a fresh directory, COM2 mapped to a pty in its quorlin.ini, and
+// a libmodbus master on the pty's other end.
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <modbus.h>
+
+#include "tests/serial/ptypair.h"
+
+namespace quorlin::testing
+{
+
+inline QByteArray readAll(const QString &Path)
+{
+    QFile f(Path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeAll(const QString &Path, const QByteArray &Data)
+{
+    QFile f(Path);
+    return f.open(QIODevice::WriteOnly) && f.write(Data) == Data.size();
+}
+
+class InstalledProgram
+{
+  public:
+    InstalledProgram()
+    {
+        const QDir build(qEnvironmentVariable("QUORLIN_BUILD_DIR"));
+        for (const char *file : {"quorlin", "scripts.dll"})
+            if (!QFile::copy(build.filePath(QLatin1String(file)), path(QLatin1String(file))))
+                return;
+        m_copied = m_pty.ok();
+    }
+    // Whether the copy worked and quorlin.ini (when given) could be written.
+    bool ok() const { return m_copied && m_iniWritten; }
+    bool writeIni(const QByteArray &Contents)
+    {
+        m_iniWritten = writeAll(iniPath(), Contents);
+        return m_iniWritten;
+    }
+    QString path(const QString &File) const { return m_dir.filePath(File); }
+    QString program() const { return path(QStringLiteral("quorlin")); }
+    QString iniPath() const { return path(QStringLiteral("quorlin.ini")); }
+    QString ptyPath() const { return QString::fromStdString(m_pty.path()); }
+    const PtyPair &pty() const { return m_pty; }
+
+  private:
+    QTemporaryDir m_dir;
+    PtyPair m_pty;
+    bool m_copied = false;
+    bool m_iniWritten = true;
+};
+
+class MasterContext
+{
+  public:
+    explicit MasterContext(int Fd) : m_ctx(modbus_new_rtu("/dev/null", 9600, 'E', 8, 1))
+    {
+        modbus_set_slave(m_ctx, 1);
+        modbus_set_socket(m_ctx, Fd);
+        modbus_set_response_timeout(m_ctx, 0, 500000);
+    }
+    ~MasterContext() { modbus_free(m_ctx); } // the descriptor belongs to the pty
+    MasterContext(const MasterContext &) = delete;
+    MasterContext &operator=(const MasterContext &) = delete;
+    modbus_t *get() const { return m_ctx; }
+
+  private:
+    modbus_t *m_ctx;
+};
+
+// Polls holding registers until the program answers: the first answer tells
+// that it has opened its port. False when it never does or has ended.
+inline bool waitForFirstAnswer(const QProcess &Program, modbus_t *Ctx)
+{
+    uint16_t regs[2] = {};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline && Program.state() == QProcess::Running) {
+        if (modbus_read_registers(Ctx, 0, 2, regs) == 2)
+            return true;
+        modbus_flush(Ctx);
+    }
+    return false;
+}
+
+} // namespace quorlin::testing
