@@ -78,6 +78,17 @@ class MasterContext
     modbus_t *m_ctx;
 };
 
+// Starts the installed program headless, its output mixed into the test's.
+inline bool startOffscreen(QProcess &Program, const QString &Path)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    Program.setProcessEnvironment(env);
+    Program.setProcessChannelMode(QProcess::ForwardedChannels);
+    Program.start(Path, {});
+    return Program.waitForStarted(10000);
+}
+
 // Polls holding registers until the program answers: the first answer tells
 // that it has opened its port. False when it never does or has ended.
 inline bool waitForFirstAnswer(const QProcess &Program, modbus_t *Ctx)

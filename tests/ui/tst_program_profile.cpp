@@ -75,12 +75,7 @@ TEST_P(ProgramWithProfile, ScriptsMoveTheirRegistersAndTheSignalRecordsTheProfil
     ASSERT_TRUE(inst.ok()) << "quorlin and scripts.dll must be built first";
 
     QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
-    program.start(inst.program(), {});
-    ASSERT_TRUE(program.waitForStarted(10000));
+    ASSERT_TRUE(startOffscreen(program, inst.program()));
 
     MasterContext master(inst.pty().master());
     modbus_t *ctx = master.get();
