@@ -1,6 +1,24 @@
 # SPDX-License-Identifier: MIT
 # Helpers shared by every layer's CMakeLists.
 
+# quorlin_add_layer_subdirectories()
+# Adds every directory below the current one that holds a CMakeLists.txt
+# (tests/serial, tests/serial/ui, bench/engine, ...), so such a directory never
+# adds its own subdirectories. The first path component names the layer, which
+# QUORLIN_ONLY can leave out.
+function(quorlin_add_layer_subdirectories)
+    file(GLOB_RECURSE lists CONFIGURE_DEPENDS
+        RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+    list(SORT lists)
+    foreach(list_file ${lists})
+        get_filename_component(dir ${list_file} DIRECTORY)
+        string(REGEX REPLACE "/.*" "" layer ${dir})
+        if(layer IN_LIST QUORLIN_ONLY)
+            add_subdirectory(${dir})
+        endif()
+    endforeach()
+endfunction()
+
 # quorlin_add_test(<name> SOURCES <files...> LIBS <libs...> [GUI] [ENV <k=v>...])
 # One GoogleTest executable per layer, registered with CTest. GUI tests get a
 # QApplication main; every test runs headless.
