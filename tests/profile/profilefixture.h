@@ -13,18 +13,23 @@
 
 #include "profile/profilemanager.h"
 
-namespace quorlin::test {
+namespace quorlin::test
+{
 
-inline uint32_t rampScript(uint32_t, uint32_t, uint32_t, TScriptContext *) { return 1; }
+inline uint32_t rampScript(uint32_t, uint32_t, uint32_t, TScriptContext *)
+{
+    return 1;
+}
 
 // Records every call in Events so tests can check the order of the steps.
-class FakeHost : public IProfileHost {
-public:
+class FakeHost : public IProfileHost
+{
+  public:
     std::vector<std::string> Events;
     TRegisterImage Image;
     TBindingList Bindings;
     TScriptList Scripts;
-    TScriptList LibraryScripts; // what LoadScriptLibrary puts into Scripts
+    TScriptList LibraryScripts;                     // what LoadScriptLibrary puts into Scripts
     TSerialValues Dialog{0, 0, -1, -1, -1, -1, -1}; // lists without selection
     bool OnTop = false;
     std::function<void()> OnClose;
@@ -72,8 +77,9 @@ struct Question {
 };
 
 // Answers are taken from the front of the queues; an unexpected question fails the test.
-class FakeDialogs : public IProfileDialogs {
-public:
+class FakeDialogs : public IProfileDialogs
+{
+  public:
     std::deque<TConfirmAnswer> Answers;
     std::deque<std::optional<QString>> Files;
     std::vector<Question> Questions;
@@ -104,7 +110,7 @@ public:
         return next();
     }
 
-private:
+  private:
     std::optional<QString> next()
     {
         if (Files.empty()) {
@@ -117,8 +123,9 @@ private:
     }
 };
 
-class ProfileTest : public ::testing::Test {
-protected:
+class ProfileTest : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
