@@ -105,6 +105,14 @@ struct Rig {
     }
 };
 
+// Appends the Modbus CRC of everything in Frame, low-order byte first.
+inline void appendCrc(Bytes &Frame)
+{
+    const uint16_t c = Crc16(Frame.data(), Frame.size());
+    Frame.push_back(uint8_t(c));
+    Frame.push_back(uint8_t(c >> 8));
+}
+
 // "01 03 00 0A crc": hexadecimal bytes; the token "crc" appends the Modbus CRC
 // of everything before it, low-order byte first.
 inline Bytes hex(const std::string &Text)
@@ -114,9 +122,7 @@ inline Bytes hex(const std::string &Text)
     std::string tok;
     while (in >> tok) {
         if (tok == "crc") {
-            const uint16_t c = Crc16(out.data(), out.size());
-            out.push_back(uint8_t(c));
-            out.push_back(uint8_t(c >> 8));
+            appendCrc(out);
         } else {
             out.push_back(uint8_t(std::stoul(tok, nullptr, 16)));
         }

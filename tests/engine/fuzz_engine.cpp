@@ -132,9 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
                 const size_t body = std::min<size_t>(size_t(arg >> 2) + 2, Size - at);
                 Bytes frame(Data + at, Data + at + body);
                 at += body;
-                const uint16_t crc = Crc16(frame.data(), frame.size());
-                frame.push_back(uint8_t(crc));
-                frame.push_back(uint8_t(crc >> 8));
+                appendCrc(frame);
                 rig.Line.Input.insert(rig.Line.Input.end(), frame.begin(), frame.end());
                 event(int(rig.Line.Input.size()));
                 break;

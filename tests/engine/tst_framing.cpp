@@ -147,9 +147,7 @@ TEST(RtuFraming, CodesWithoutLengthRuleAreNeverAnswered)
             continue;
         Rig rig;
         Bytes req = {0x01, uint8_t(fn), 0, 0, 0, 1};
-        const uint16_t c = Crc16(req.data(), req.size());
-        req.push_back(uint8_t(c));
-        req.push_back(uint8_t(c >> 8));
+        appendCrc(req);
         rig.arrive(req);
         EXPECT_EQ(rig.Slave.RxCount, 8) << fn; // waits for more
         EXPECT_TRUE(rig.Timer.Running);
@@ -233,9 +231,7 @@ TEST(RtuFraming, RequestLongerThanTheBufferIsNeverAnswered)
     // Function 16, byte count 248 (257 bytes), all of it sent within the time-out.
     Bytes req = hex("01 10 00 00 00 7C F8");
     req.resize(7 + 248, 0x00);
-    const uint16_t c = Crc16(req.data(), req.size());
-    req.push_back(uint8_t(c));
-    req.push_back(uint8_t(c >> 8));
+    appendCrc(req);
     Rig rig;
     rig.arriveInPieces(req, 64);
     EXPECT_TRUE(rig.Line.Writes.empty());
@@ -250,9 +246,7 @@ TEST(RtuFraming, RequestFillingTheWholeBufferIsAnswered)
     // Function 15, byte count 247: exactly 256 bytes, 1976 coils all on.
     Bytes req = hex("01 0F 00 00 07 B8 F7");
     req.resize(7 + 247, 0xFF);
-    const uint16_t c = Crc16(req.data(), req.size());
-    req.push_back(uint8_t(c));
-    req.push_back(uint8_t(c >> 8));
+    appendCrc(req);
     Rig rig;
     rig.arriveInPieces(req, 100);
     ASSERT_EQ(rig.Line.Writes.size(), 1u);
@@ -262,9 +256,7 @@ TEST(RtuFraming, RequestFillingTheWholeBufferIsAnswered)
 
     Bytes fn20 = hex("01 14 FB"); // byte count 251: 256 bytes, exception 1
     fn20.resize(3 + 251, 0x00);
-    const uint16_t c20 = Crc16(fn20.data(), fn20.size());
-    fn20.push_back(uint8_t(c20));
-    fn20.push_back(uint8_t(c20 >> 8));
+    appendCrc(fn20);
     rig.arrive(fn20);
     ASSERT_EQ(rig.Line.Writes.size(), 2u);
     EXPECT_EQ(toHex(rig.Line.Writes[1]), toHex(hex("01 94 01 crc")));
