@@ -67,6 +67,20 @@ TDcb lineOf(uint32_t Baud, uint8_t Size, uint8_t Parity, uint8_t Stop)
     return d;
 }
 
+// A fresh pseudo-terminal with the port under test open on it.
+template <class Base> class OpenPortOn : public Base
+{
+  protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(pty.ok());
+        ASSERT_FALSE(port.Open(pty.path()));
+    }
+    PtyPair pty;
+    TPosixSerialPort port;
+};
+template <class Param> using OpenPortWith = OpenPortOn<::testing::TestWithParam<Param>>;
+
 } // namespace
 
 // ---- port names -----------------------------------------------------------
@@ -206,16 +220,12 @@ TEST(PosixSerialOpen, CloseReleasesTheLockAndCloseOfClosedPortCallsNothing)
 
 // ---- line state -----------------------------------------------------------
 
-class PosixSerialSpeed : public ::testing::TestWithParam<uint32_t>
+class PosixSerialSpeed : public OpenPortWith<uint32_t>
 {
 };
 
 TEST_P(PosixSerialSpeed, ReachesTheTerminalAndReadsBack)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    TPosixSerialPort port;
-    ASSERT_FALSE(port.Open(pty.path()));
     ASSERT_FALSE(port.SetCommState(lineOf(GetParam(), 8, NOPARITY, ONESTOPBIT)));
     EXPECT_EQ(quorlin::testing::probeSpeed(pty.slave()), GetParam());
     TDcb back;
@@ -283,16 +293,12 @@ struct RefusedLineRow {
     TDcb Dcb;
 };
 
-class PosixSerialRefusedLine : public ::testing::TestWithParam<RefusedLineRow>
+class PosixSerialRefusedLine : public OpenPortWith<RefusedLineRow>
 {
 };
 
 TEST_P(PosixSerialRefusedLine, FailsAndLeavesTheLineAsItWas)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    TPosixSerialPort port;
-    ASSERT_FALSE(port.Open(pty.path()));
     ASSERT_FALSE(port.SetCommState(lineOf(19200, 8, EVENPARITY, ONESTOPBIT)));
     const termios before = attrs(pty.slave());
     TSysError e = port.SetCommState(GetParam().Dcb);
@@ -314,12 +320,12 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedLineRow{"ZeroSpeed", lineOf(0, 8, NOPARITY, ONESTOPBIT)}),
     [](const auto &info) { return std::string(info.param.Label); });
 
-TEST(PosixSerialFlags, HandshakeAndParityCheckReachTermios)
+class PosixSerialFlags : public OpenPortOn<::testing::Test>
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    TPosixSerialPort port;
-    ASSERT_FALSE(port.Open(pty.path()));
+};
+
+TEST_F(PosixSerialFlags, HandshakeAndParityCheckReachTermios)
+{
     TDcb d = lineOf(9600, 8, NOPARITY, ONESTOPBIT);
     d.Flags = DcbFlags::fBinary | DcbFlags::fParity | DcbFlags::fOutX | DcbFlags::fInX |
               DcbFlags::fOutxCtsFlow;
@@ -343,12 +349,8 @@ TEST(PosixSerialFlags, HandshakeAndParityCheckReachTermios)
     EXPECT_EQ(attrs(pty.slave()).c_cflag & CRTSCTS, 0u);
 }
 
-TEST(PosixSerialFlags, FieldsWithoutTermiosCounterpartReadBackAsWritten)
+TEST_F(PosixSerialFlags, FieldsWithoutTermiosCounterpartReadBackAsWritten)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    TPosixSerialPort port;
-    ASSERT_FALSE(port.Open(pty.path()));
     TDcb d = lineOf(9600, 8, NOPARITY, ONESTOPBIT);
     d.Flags = DcbFlags::fBinary | DcbFlags::fOutxDsrFlow | DcbFlags::DtrControlHandshake |
               DcbFlags::fDsrSensitivity | DcbFlags::fTXContinueOnXoff | DcbFlags::fErrorChar |
@@ -364,12 +366,8 @@ TEST(PosixSerialFlags, FieldsWithoutTermiosCounterpartReadBackAsWritten)
     EXPECT_EQ(back, d);
 }
 
-TEST(PosixSerialFlags, StateSetByAnotherPartyIsReadBack)
+TEST_F(PosixSerialFlags, StateSetByAnotherPartyIsReadBack)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    TPosixSerialPort port;
-    ASSERT_FALSE(port.Open(pty.path()));
     termios t = attrs(pty.slave());
     t.c_iflag |= IXON | IXOFF | INPCK;
     t.c_cflag |= CRTSCTS;
@@ -603,16 +601,12 @@ struct SampleRow {
     uint32_t Expected;
 };
 
-class SerialEventSampling : public ::testing::TestWithParam<SampleRow>
+class SerialEventSampling : public OpenPortWith<SampleRow>
 {
 };
 
 TEST_P(SerialEventSampling, ChangeSinceTheLastSampleIsAnEvent)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    TPosixSerialPort port;
-    ASSERT_FALSE(port.Open(pty.path()));
     CountingSysApi api;
     int asked = 0;
     api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
