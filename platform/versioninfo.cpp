@@ -171,29 +171,38 @@ struct ElfLayout {
 constexpr ElfLayout Elf32{false, 52, 32, 46, 48, 50, 40};
 constexpr ElfLayout Elf64{true, 64, 40, 58, 60, 62, 64};
 
-// Copies the well-formed key/value pairs of a string table, stopping at the
-// empty key or at the first pair that runs past the table.
+// The key/value pair at Pos of a string table of N bytes, with Pos moved past
+// it; false at the empty key that ends the table or at a pair that runs past it.
+bool nextPair(const char *P, size_t N, size_t &Pos, std::string_view &Key, std::string_view &Value)
+{
+    if (Pos >= N)
+        return false;
+    const void *keyEnd = std::memchr(P + Pos, 0, N - Pos);
+    if (!keyEnd)
+        return false;
+    const size_t keyLen = size_t(static_cast<const char *>(keyEnd) - (P + Pos));
+    const size_t valuePos = Pos + keyLen + 1;
+    if (keyLen == 0 || valuePos >= N)
+        return false;
+    const void *valueEnd = std::memchr(P + valuePos, 0, N - valuePos);
+    if (!valueEnd)
+        return false;
+    const size_t valueLen = size_t(static_cast<const char *>(valueEnd) - (P + valuePos));
+    Key = std::string_view(P + Pos, keyLen);
+    Value = std::string_view(P + valuePos, valueLen);
+    Pos = valuePos + valueLen + 1;
+    return true;
+}
+
+// The well-formed key/value pairs of a string table, up to the empty key or
+// the first pair that runs past the table, then the empty key.
 std::vector<uint8_t> cleanStrings(const uint8_t *p, size_t n)
 {
-    std::vector<uint8_t> out;
-    size_t pos = 0;
-    while (pos < n) {
-        const void *keyEnd = std::memchr(p + pos, 0, n - pos);
-        if (!keyEnd)
-            break;
-        size_t keyLen = size_t(static_cast<const uint8_t *>(keyEnd) - (p + pos));
-        if (keyLen == 0)
-            break;
-        size_t valuePos = pos + keyLen + 1;
-        if (valuePos >= n)
-            break;
-        const void *valueEnd = std::memchr(p + valuePos, 0, n - valuePos);
-        if (!valueEnd)
-            break;
-        size_t next = size_t(static_cast<const uint8_t *>(valueEnd) - p) + 1;
-        out.insert(out.end(), p + pos, p + next);
-        pos = next;
+    size_t end = 0;
+    std::string_view key, value;
+    while (nextPair(reinterpret_cast<const char *>(p), n, end, key, value)) {
     }
+    std::vector<uint8_t> out(p, p + end);
     out.push_back(0);
     return out;
 }
@@ -403,26 +412,14 @@ bool verQueryValue(const void *block, std::string_view subBlock, const void **bu
         return false;
 
     const char *strings = static_cast<const char *>(block) + sizeof(BlockHeader);
-    size_t n = h->StringsSize;
     size_t pos = 0;
-    while (pos < n) {
-        const void *keyEnd = std::memchr(strings + pos, 0, n - pos);
-        if (!keyEnd)
-            return false;
-        size_t keyLen = size_t(static_cast<const char *>(keyEnd) - (strings + pos));
-        if (keyLen == 0 || pos + keyLen + 1 >= n)
-            return false;
-        size_t valuePos = pos + keyLen + 1;
-        const void *valueEnd = std::memchr(strings + valuePos, 0, n - valuePos);
-        if (!valueEnd)
-            return false;
-        size_t valueLen = size_t(static_cast<const char *>(valueEnd) - (strings + valuePos));
-        if (equalsNoCase(std::string_view(strings + pos, keyLen), parts[2])) {
-            *buffer = strings + valuePos;
-            *length = uint32_t(valueLen + 1);
+    std::string_view key, value;
+    while (nextPair(strings, h->StringsSize, pos, key, value)) {
+        if (equalsNoCase(key, parts[2])) {
+            *buffer = value.data();
+            *length = uint32_t(value.size() + 1);
             return true;
         }
-        pos = valuePos + valueLen + 1;
     }
     return false;
 }
