@@ -57,7 +57,7 @@
 #define QUORLIN_VERSION_STRING(key_, value_) key_ "\0" value_ "\0"
 
 #define QUORLIN_FILE_VERSION(major_, minor_, release_, build_, language_, codepage_, ...)          \
-    __attribute__((section(".fileversion"), used QUORLIN_FILE_VERSION_RETAIN))                     \
+    __attribute__((section(QUORLIN_FILE_VERSION_SECTION_NAME), used QUORLIN_FILE_VERSION_RETAIN))  \
     __attribute__((aligned(4))) static const struct {                                              \
         char Magic[8];                                                                             \
         uint16_t Format;                                                                           \
