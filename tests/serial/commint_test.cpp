@@ -17,12 +17,12 @@
 #include "serial/commeventthread.h"
 #include "serial/commint.h"
 #include "tests/platform/serial/termios2probe.h"
-#include "tests/serial/countingsysapi.h"
-#include "tests/serial/ptypair.h"
+#include "tests/serial/commfixture.h"
 
 using namespace quorlin;
 using quorlin::testing::CountingSysApi;
 using quorlin::testing::PtyPair;
+using quorlin::testing::queued;
 
 namespace
 {
@@ -42,13 +42,6 @@ void setAttrs(int fd, tcflag_t iflagOn, tcflag_t cflagOn)
     ::tcsetattr(fd, TCSANOW, &t);
 }
 
-int queued(int fd)
-{
-    int n = -1;
-    ::ioctl(fd, FIONREAD, &n);
-    return n;
-}
-
 bool waitQueued(int fd, int Count)
 {
     return QTest::qWaitFor([&] { return queued(fd) >= Count; }, 5000);
@@ -58,23 +51,9 @@ constexpr uint32_t optionBits = DcbFlags::fParity | DcbFlags::fDsrSensitivity |
                                 DcbFlags::fTXContinueOnXoff | DcbFlags::fErrorChar |
                                 DcbFlags::fNull;
 
-class CommOnPty : public ::testing::Test
+class CommOnPty : public quorlin::testing::CommFixture
 {
   protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(pty.ok());
-        comm.SetSysApi(api);
-        comm.SetDeviceName(pty.path());
-        comm.SetMonitorEvents(commEvents({evRxChar}));
-    }
-    void TearDown() override
-    {
-        api.setHook(nullptr); // a test's hook may refer to its body's locals
-        comm.Close();
-        // The watcher uses this test's system-call seam until it has ended.
-        EXPECT_TRUE(QTest::qWaitFor([] { return TCommEventThread::Running() == 0; }, 5000));
-    }
     void openPort()
     {
         comm.Open();
@@ -90,10 +69,6 @@ class CommOnPty : public ::testing::Test
                  quorlin::testing::isSetTermios2(c.Request);
         return n;
     }
-
-    PtyPair pty;
-    CountingSysApi api;
-    TComm comm;
 };
 
 } // namespace

@@ -13,14 +13,11 @@
 #include <chrono>
 #include <cstdio>
 
-#include "serial/commeventthread.h"
 #include "serial/commint.h"
-#include "tests/serial/countingsysapi.h"
-#include "tests/serial/ptypair.h"
+#include "tests/serial/commfixture.h"
 
 using namespace quorlin;
 using quorlin::testing::CountingSysApi;
-using quorlin::testing::PtyPair;
 
 namespace
 {
@@ -47,71 +44,54 @@ double cpuPercentOver(int Ms)
     return 100.0 * (cpuSeconds() - c0) / wall;
 }
 
+class HangUp : public quorlin::testing::CommFixture
+{
+};
+
 } // namespace
 
-TEST(HangUp, FarEndClosedWhileOpenCostsNoCpu)
+TEST_F(HangUp, FarEndClosedWhileOpenCostsNoCpu)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    CountingSysApi api;
-    {
-        TComm comm;
-        comm.SetSysApi(api);
-        comm.SetDeviceName(pty.path());
-        comm.SetMonitorEvents(commEvents({evRxChar}));
-        int calls = 0;
-        comm.OnRxChar = [&](TCustomComm *Sender, int Count) {
-            std::vector<uint8_t> buf(static_cast<size_t>(Count));
-            Sender->Read(buf.data(), Count);
-            ++calls;
-        };
-        comm.Open();
-        ASSERT_TRUE(comm.IsOpen());
-        ASSERT_TRUE(pty.send({1}));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return calls == 1; }, 5000));
+    int calls = 0;
+    comm.OnRxChar = [&](TCustomComm *Sender, int Count) {
+        std::vector<uint8_t> buf(static_cast<size_t>(Count));
+        Sender->Read(buf.data(), Count);
+        ++calls;
+    };
+    comm.Open();
+    ASSERT_TRUE(comm.IsOpen());
+    ASSERT_TRUE(pty.send({1}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls == 1; }, 5000));
 
-        pty.closeMaster();
-        api.reset();
-        const double pct = cpuPercentOver(5000);
-        std::printf("hang-up: %.3f %% of one core over 5 s, %d waits\n", pct, api.count("poll"));
-        ::testing::Test::RecordProperty("hangup_cpu_percent", std::to_string(pct));
-        EXPECT_LT(pct, 2.0);
-        EXPECT_LT(api.count("poll"), 1000) << "a spinning watcher makes millions";
-        comm.Close();
-    }
-    EXPECT_TRUE(QTest::qWaitFor([] { return TCommEventThread::Running() == 0; }, 5000));
+    pty.closeMaster();
+    api.reset();
+    const double pct = cpuPercentOver(5000);
+    std::printf("hang-up: %.3f %% of one core over 5 s, %d waits\n", pct, api.count("poll"));
+    ::testing::Test::RecordProperty("hangup_cpu_percent", std::to_string(pct));
+    EXPECT_LT(pct, 2.0);
+    EXPECT_LT(api.count("poll"), 1000) << "a spinning watcher makes millions";
+    comm.Close();
 }
 
-TEST(HangUp, WaitsThatFailAtOnceCostNoCpu)
+TEST_F(HangUp, WaitsThatFailAtOnceCostNoCpu)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    CountingSysApi api;
-    {
-        TComm comm;
-        comm.SetSysApi(api);
-        comm.SetDeviceName(pty.path());
-        comm.SetMonitorEvents(commEvents({evRxChar}));
-        comm.Open();
-        ASSERT_TRUE(comm.IsOpen());
-        // The descriptor errors: every wait on port and stop event fails at
-        // once; only the back-off (stop event alone) still waits.
-        api.setHook([](const CountingSysApi::Call &c) -> std::optional<long> {
-            if (c.Name == "poll" && c.Request == 2) {
-                errno = EIO;
-                return -1;
-            }
-            return std::nullopt;
-        });
-        ASSERT_TRUE(pty.send({1})); // wake the watcher into the failing waits
-        api.reset();
-        const double pct = cpuPercentOver(2000);
-        std::printf("failing waits: %.3f %% of one core over 2 s, %d waits\n", pct,
-                    api.count("poll"));
-        EXPECT_LT(pct, 2.0);
-        EXPECT_LT(api.count("poll"), 400);
-        EXPECT_GT(api.count("poll"), 0);
-        comm.Close();
-    }
-    EXPECT_TRUE(QTest::qWaitFor([] { return TCommEventThread::Running() == 0; }, 5000));
+    comm.Open();
+    ASSERT_TRUE(comm.IsOpen());
+    // The descriptor errors: every wait on port and stop event fails at
+    // once; only the back-off (stop event alone) still waits.
+    api.setHook([](const CountingSysApi::Call &c) -> std::optional<long> {
+        if (c.Name == "poll" && c.Request == 2) {
+            errno = EIO;
+            return -1;
+        }
+        return std::nullopt;
+    });
+    ASSERT_TRUE(pty.send({1})); // wake the watcher into the failing waits
+    api.reset();
+    const double pct = cpuPercentOver(2000);
+    std::printf("failing waits: %.3f %% of one core over 2 s, %d waits\n", pct, api.count("poll"));
+    EXPECT_LT(pct, 2.0);
+    EXPECT_LT(api.count("poll"), 400);
+    EXPECT_GT(api.count("poll"), 0);
+    comm.Close();
 }

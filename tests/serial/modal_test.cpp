@@ -9,9 +9,8 @@
 #include <QTimer>
 #include <QtCore/qtestsupport_core.h>
 
-#include "serial/commeventthread.h"
 #include "serial/commint.h"
-#include "tests/serial/ptypair.h"
+#include "tests/serial/commfixture.h"
 
 using namespace quorlin;
 using quorlin::testing::PtyPair;
@@ -59,5 +58,5 @@ TEST(ModalLoop, EveryBurstReachesRxCharWhileADialogIsModal)
     ASSERT_FALSE(duringModal.empty());
     for (bool modal : duringModal)
         EXPECT_TRUE(modal);
-    EXPECT_TRUE(QTest::qWaitFor([] { return TCommEventThread::Running() == 0; }, 5000));
+    EXPECT_TRUE(quorlin::testing::watchersEnded());
 }

@@ -12,39 +12,23 @@
 #include "serial/commeventthread.h"
 #include "serial/commint.h"
 #include "tests/platform/serial/termios2probe.h"
-#include "tests/serial/countingsysapi.h"
-#include "tests/serial/ptypair.h"
+#include "tests/serial/commfixture.h"
 
 using namespace quorlin;
 using quorlin::testing::CountingSysApi;
-using quorlin::testing::PtyPair;
+using quorlin::testing::queued;
+using quorlin::testing::watchersEnded;
 
 namespace
 {
 
-int queued(int fd)
-{
-    int n = -1;
-    ::ioctl(fd, FIONREAD, &n);
-    return n;
-}
-
-class Watching : public ::testing::Test
+class Watching : public quorlin::testing::CommFixture
 {
   protected:
     void SetUp() override
     {
-        ASSERT_TRUE(pty.ok());
-        comm.SetSysApi(api);
-        comm.SetDeviceName(pty.path());
-        comm.SetMonitorEvents(commEvents({evRxChar}));
+        CommFixture::SetUp();
         comm.SetFlowControl(fcNone);
-    }
-    void TearDown() override
-    {
-        api.setHook(nullptr); // a test's hook may refer to its body's locals
-        comm.Close();
-        EXPECT_TRUE(QTest::qWaitFor([] { return TCommEventThread::Running() == 0; }, 5000));
     }
     // Reading handler: takes Count bytes, on the user-interface thread only.
     void collect()
@@ -79,9 +63,6 @@ class Watching : public ::testing::Test
         return n;
     }
 
-    PtyPair pty;
-    CountingSysApi api;
-    TComm comm;
     std::vector<uint8_t> received;
     int calls = 0;
 };
@@ -185,7 +166,7 @@ TEST_F(Watching, StopEndsAWaitingWatcher)
     EXPECT_EQ(TCommEventThread::Running(), 1);
     watcher->Stop();
     watcher.reset();
-    EXPECT_TRUE(QTest::qWaitFor([] { return TCommEventThread::Running() == 0; }, 5000));
+    EXPECT_TRUE(watchersEnded());
     EXPECT_EQ(delivered, 0);
 }
 
@@ -200,7 +181,7 @@ TEST_F(Watching, NothingIsDeliveredAfterStopEvenWhenAlreadyHandedOver)
     ASSERT_TRUE(pty.send({1, 2, 3}));
     ASSERT_TRUE(watcherSawData()); // its hand-over is queued or about to be
     watcher->Stop();
-    EXPECT_TRUE(QTest::qWaitFor([] { return TCommEventThread::Running() == 0; }, 5000));
+    EXPECT_TRUE(watchersEnded());
     EXPECT_EQ(delivered, 0);
 }
 
@@ -211,7 +192,7 @@ TEST_F(Watching, CloseWithADeliveryPendingDeliversNothing)
     ASSERT_TRUE(pty.send({1, 2, 3}));
     ASSERT_TRUE(watcherSawData());
     comm.Close();
-    EXPECT_TRUE(QTest::qWaitFor([] { return TCommEventThread::Running() == 0; }, 5000));
+    EXPECT_TRUE(watchersEnded());
     EXPECT_EQ(calls, 0);
 }
 
