@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "engine/modbusdefs.h"
 #include "engine/registerimage.h"
 #include "engine/serialline.h"
 
@@ -27,12 +28,12 @@ class TModbusSlave
     int DispatchFunction();
     int ExceptionReply(uint8_t Code);
 
-    std::array<uint8_t, 256> RxBuf{};
+    std::array<uint8_t, modbus::RxBufferSize> RxBuf{};
     int RxCount = 0;
     // Total request length once known, 0 before; computed without wrap-around,
     // so a request that cannot fit RxBuf never completes.
     int ExpectedLen = 0;
-    std::array<uint8_t, 255> TxBuf{};
+    std::array<uint8_t, modbus::MaxFrameLength> TxBuf{};
 
   private:
     using Handler = int (TModbusSlave::*)();
