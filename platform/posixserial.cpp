@@ -591,9 +591,8 @@ TSerialEventWaiter::TWait TSerialEventWaiter::Wait(uint32_t &EventMask)
     if (m_fd < 0 || m_stop < 0)
         return TWait::Failed;
     for (;;) {
-        const bool sampling = (m_canModem && (m_mask & modemEvents)) ||
-                              (m_canCounts && (m_mask & countEvents)) ||
-                              (m_canOutq && (m_mask & EV_TXEMPTY));
+        // Attach left each of these set only where the mask asks for it.
+        const bool sampling = m_canModem || m_canCounts || m_canOutq;
         pollfd fds[2] = {{m_fd, short((m_mask & EV_RXCHAR) ? POLLIN : 0), 0}, {m_stop, POLLIN, 0}};
         int n = retryEintr([&] { return m_api.Poll(fds, 2, sampling ? sampleMs : -1); });
         if (n < 0)
