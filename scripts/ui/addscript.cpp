@@ -13,7 +13,6 @@
 #include <QSpinBox>
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 #include <limits>
 
@@ -24,9 +23,8 @@ namespace
 {
 
 // Register type digit of each ComboBox1 item, in item order.
-constexpr uint8_t TypeOfItem[] = {0, 1, 3, 4};
-constexpr int BitTableSize = 2048; // coils and discrete inputs
-constexpr int WordTableSize = 256; // input and holding registers
+constexpr uint8_t TypeOfItem[] = {RegTypeCoil, RegTypeDiscreteInput, RegTypeInputReg,
+                                  RegTypeHoldingReg};
 
 const char *const EmptyDescription = "This is EMPTY script, it always returns \"0\".";
 const char *const NotUsed = "<not used>";
@@ -104,7 +102,7 @@ TAddSForm::TAddSForm(const TScriptList &ScriptList, QWidget *parent)
 
     SpinEdit1 = new QSpinBox(this);
     SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
-    SpinEdit1->setRange(1, BitTableSize);
+    SpinEdit1->setRange(1, BitRegisterCount);
     SpinEdit1->setValue(1);
     SpinEdit1->setGeometry(190, 30, 81, 22);
     if (auto *line = SpinEdit1->findChild<QLineEdit *>())
@@ -182,7 +180,7 @@ int TAddSForm::typeIndex(uint8_t RegType)
 
 int TAddSForm::maxAddress(int index)
 {
-    return (index == 2 || index == 3) ? WordTableSize : BitTableSize;
+    return (index == 2 || index == 3) ? WordRegisterCount : BitRegisterCount;
 }
 
 void TAddSForm::ComboBox1Change()
@@ -266,34 +264,23 @@ int TAddSForm::selectedAddress() const
 bool TAddSForm::readBinding(TScriptBinding &Binding, QString &error)
 {
     QLineEdit *const edits[] = {Edit1, Edit2, Edit3};
-    uint16_t params[3] = {};
+    int32_t params[3] = {};
     for (int i = 0; i < 3; ++i) {
         if (edits[i]->text().isEmpty())
             edits[i]->setText(QStringLiteral("0"));
-        int32_t value = 0;
-        if (!parseInt32(edits[i]->text(), value)) {
+        if (!parseInt32(edits[i]->text(), params[i])) {
             error = QStringLiteral("'%1' is not a valid integer value").arg(edits[i]->text());
             return false;
         }
-        params[i] = uint16_t(uint32_t(value)); // modulo 65536
     }
 
-    TScriptBinding result;
+    // Item 0 and anything past the list is the empty script. MakeBinding keeps
+    // each parameter modulo 65536, looks the entry up and zeroes the context.
     const int k = ComboBox2->currentIndex();
-    if (k <= 0 || k > int(m_scriptList.size())) {
-        result.Name = EmptyScriptName;
-        result.Entry = nullptr;
-    } else {
-        result.Name = m_scriptList[std::size_t(k - 1)].Name;
-        result.Entry = m_scriptList[std::size_t(k - 1)].Entry;
-    }
-    result.Param1 = params[0];
-    result.Param2 = params[1];
-    result.Param3 = params[2];
-    std::memset(&result.Context, 0, sizeof result.Context);
-    result.RegType = uint8_t(std::max(selectedRegType(), 0));
-    result.RegAdr = uint32_t(selectedAddress());
-    Binding = result;
+    const bool listed = k > 0 && k <= int(m_scriptList.size());
+    Binding = MakeBinding(
+        m_scriptList, listed ? m_scriptList[std::size_t(k - 1)].Name : EmptyScriptName,
+        std::max(selectedRegType(), 0), selectedAddress(), params[0], params[1], params[2]);
     return true;
 }
 
