@@ -4,12 +4,10 @@
 
 #include <QComboBox>
 #include <QEvent>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QSpinBox>
 
 #include <algorithm>
@@ -28,16 +26,6 @@ constexpr uint8_t TypeOfItem[] = {RegTypeCoil, RegTypeDiscreteInput, RegTypeInpu
 
 const char *const EmptyDescription = "This is EMPTY script, it always returns \"0\".";
 const char *const NotUsed = "<not used>";
-
-QString scriptText(const std::string &text)
-{
-    // Script libraries write 8-bit text; UTF-8 is the Linux convention, and
-    // anything that is not valid UTF-8 is shown byte for byte.
-    QString decoded = QString::fromUtf8(text.data(), qsizetype(text.size()));
-    if (decoded.contains(QChar::ReplacementCharacter))
-        return QString::fromLatin1(text.data(), qsizetype(text.size()));
-    return decoded;
-}
 
 // A signed 32-bit decimal number: optional sign, then digits only.
 bool parseInt32(const QString &text, int32_t &value)
@@ -77,6 +65,16 @@ QLabel *caption(QWidget *parent, const char *text, int left)
 }
 
 } // namespace
+
+QString scriptText(const std::string &Text)
+{
+    // Script libraries write 8-bit text; UTF-8 is the Linux convention, and
+    // anything that is not valid UTF-8 is shown byte for byte.
+    QString decoded = QString::fromUtf8(Text.data(), qsizetype(Text.size()));
+    if (decoded.contains(QChar::ReplacementCharacter))
+        return QString::fromLatin1(Text.data(), qsizetype(Text.size()));
+    return decoded;
+}
 
 TAddSForm::TAddSForm(const TScriptList &ScriptList, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

@@ -18,6 +18,10 @@ class QSpinBox;
 namespace quorlin
 {
 
+// A name or text from the script library as the dialogs show it: UTF-8, or
+// byte for byte when it is not valid UTF-8.
+QString scriptText(const std::string &Text);
+
 class TAddSForm : public QDialog
 {
     Q_OBJECT

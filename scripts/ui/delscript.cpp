@@ -1,25 +1,21 @@
 // SPDX-License-Identifier: MIT
 #include "scripts/ui/delscript.h"
+#include "scripts/ui/addscript.h"
 #include "serial/ui/placement.h"
 
 #include <QEvent>
-#include <QGuiApplication>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScreen>
 
 namespace quorlin
 {
 
 QString BindingLine(const TScriptBinding &Binding)
 {
-    QString name = QString::fromUtf8(Binding.Name.data(), qsizetype(Binding.Name.size()));
-    if (name.contains(QChar::ReplacementCharacter))
-        name = QString::fromLatin1(Binding.Name.data(), qsizetype(Binding.Name.size()));
     return QStringLiteral("%1x%2 = %3 (%4, %5, %6)")
         .arg(unsigned(Binding.RegType))
         .arg(Binding.RegAdr, 4, 10, QLatin1Char('0'))
-        .arg(name)
+        .arg(scriptText(Binding.Name))
         .arg(unsigned(Binding.Param1))
         .arg(unsigned(Binding.Param2))
         .arg(unsigned(Binding.Param3));
