@@ -71,36 +71,11 @@ TCommEventChars &TCommEventChars::operator=(const TCommEventChars &Other)
     return *this;
 }
 
-void TCommEventChars::changed()
+void TCommEventChars::set(uint8_t &Char, uint8_t Value)
 {
+    Char = Value;
     if (m_owner)
         m_owner->UpdateDataControlBlock();
-}
-
-void TCommEventChars::SetXonChar(uint8_t Value)
-{
-    m_xonChar = Value;
-    changed();
-}
-void TCommEventChars::SetXoffChar(uint8_t Value)
-{
-    m_xoffChar = Value;
-    changed();
-}
-void TCommEventChars::SetErrorChar(uint8_t Value)
-{
-    m_errorChar = Value;
-    changed();
-}
-void TCommEventChars::SetEofChar(uint8_t Value)
-{
-    m_eofChar = Value;
-    changed();
-}
-void TCommEventChars::SetEvtChar(uint8_t Value)
-{
-    m_evtChar = Value;
-    changed();
 }
 
 // ---- TCustomComm ------------------------------------------------------------

@@ -103,14 +103,14 @@ class TCommEventChars
     uint8_t ErrorChar() const { return m_errorChar; }
     uint8_t EofChar() const { return m_eofChar; }
     uint8_t EvtChar() const { return m_evtChar; }
-    void SetXonChar(uint8_t Value);
-    void SetXoffChar(uint8_t Value);
-    void SetErrorChar(uint8_t Value);
-    void SetEofChar(uint8_t Value);
-    void SetEvtChar(uint8_t Value);
+    void SetXonChar(uint8_t Value) { set(m_xonChar, Value); }
+    void SetXoffChar(uint8_t Value) { set(m_xoffChar, Value); }
+    void SetErrorChar(uint8_t Value) { set(m_errorChar, Value); }
+    void SetEofChar(uint8_t Value) { set(m_eofChar, Value); }
+    void SetEvtChar(uint8_t Value) { set(m_evtChar, Value); }
 
   private:
-    void changed();
+    void set(uint8_t &Char, uint8_t Value);
 
     TCustomComm *m_owner;
     uint8_t m_xonChar = 17;
