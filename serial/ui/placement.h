@@ -7,7 +7,8 @@
 #include <QScreen>
 #include <QWidget>
 
-namespace quorlin {
+namespace quorlin
+{
 
 // Centres the window, frame included, on the primary screen's work area.
 inline void CentreOnScreen(QWidget &Window)
