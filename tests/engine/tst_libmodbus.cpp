@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <modbus/modbus.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,11 +18,14 @@
 #include <gtest/gtest.h>
 
 #include "tests/engine/fakes.h"
+#include "tests/serial/ptypair.h"
 
 namespace quorlin::test
 {
 namespace
 {
+
+using quorlin::testing::PtyPair;
 
 // The engine's side of a pty: Read and Write on the controlling end.
 class PtyLine : public ISerialLine
@@ -47,9 +49,8 @@ class LibModbusMaster : public ::testing::Test
   protected:
     void SetUp() override
     {
-        char name[128] = {};
-        ASSERT_EQ(::openpty(&m_master, &m_slave, name, nullptr, nullptr), 0);
-        m_ctx = modbus_new_rtu(name, 19200, 'N', 8, 1);
+        ASSERT_TRUE(m_pty.ok());
+        m_ctx = modbus_new_rtu(m_pty.path().c_str(), 19200, 'N', 8, 1);
         ASSERT_NE(m_ctx, nullptr);
         modbus_set_slave(m_ctx, 1);
         modbus_set_response_timeout(m_ctx, 10, 0);
@@ -61,25 +62,6 @@ class LibModbusMaster : public ::testing::Test
             modbus_close(m_ctx);
             modbus_free(m_ctx);
         }
-        ::close(m_slave);
-        ::close(m_master);
-    }
-
-    // Bytes libmodbus put on the line, read until Length arrived.
-    Bytes take(size_t Length)
-    {
-        Bytes out;
-        while (out.size() < Length) {
-            pollfd p{m_master, POLLIN, 0};
-            if (::poll(&p, 1, 10000) <= 0)
-                break;
-            uint8_t buf[300];
-            const ssize_t n = ::read(m_master, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            out.insert(out.end(), buf, buf + n);
-        }
-        return out;
     }
 
     // Runs Call (a libmodbus client call) in a thread while the engine serves
@@ -92,14 +74,14 @@ class LibModbusMaster : public ::testing::Test
             result = Call();
             done = true;
         });
-        PtyLine line(m_master);
+        PtyLine line(m_pty.master());
         FakeTimer timer;
         TModbusSlave slave(Image, line, timer);
         while (!done) {
-            pollfd p{m_master, POLLIN, 0};
+            pollfd p{m_pty.master(), POLLIN, 0};
             if (::poll(&p, 1, 50) > 0) {
                 int waiting = 0;
-                ::ioctl(m_master, FIONREAD, &waiting);
+                ::ioctl(m_pty.master(), FIONREAD, &waiting);
                 if (waiting > 0)
                     slave.Comm1RxChar(waiting);
             }
@@ -108,8 +90,7 @@ class LibModbusMaster : public ::testing::Test
         return result;
     }
 
-    int m_master = -1;
-    int m_slave = -1;
+    PtyPair m_pty;
     modbus_t *m_ctx = nullptr;
     TRegisterImage Image;
 };
@@ -122,7 +103,7 @@ TEST_F(LibModbusMaster, CrcOfRandomFramesMatches)
         for (auto &b : raw)
             b = uint8_t(rng());
         ASSERT_EQ(modbus_send_raw_request(m_ctx, raw.data(), int(raw.size())), int(raw.size()) + 2);
-        const Bytes sent = take(raw.size() + 2);
+        const Bytes sent = m_pty.receive(raw.size() + 2, 10000);
         ASSERT_EQ(sent.size(), raw.size() + 2);
         const uint16_t crc = Crc16(raw.data(), raw.size());
         EXPECT_EQ(sent[raw.size()], uint8_t(crc)) << toHex(raw);
