@@ -42,6 +42,7 @@ int signalPipe[2] = {-1, -1};
 void onSignal(int)
 {
     const char c = 1;
+    // Never blocks in the handler: one byte already waiting is enough.
     [[maybe_unused]] auto r = ::write(signalPipe[1], &c, 1);
 }
 
@@ -151,7 +152,7 @@ int main(int argc, char **argv)
     if (device.empty())
         return usage("no device given");
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0) {
         std::perror("quorlin-slave: socketpair");
         return 1;
     }
