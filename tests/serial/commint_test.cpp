@@ -4,6 +4,7 @@
 // call seam), Read/Write/purge semantics and the handler dispatch.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <QtCore/qtestsupport_core.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -367,15 +368,30 @@ TEST(CommClosed, ReadAndWriteFailAfterTheirTimeOut)
 
 // ---- opening ----------------------------------------------------------------
 
+namespace
+{
+
+// A quorlin.ini of the test's own, removed with its directory afterwards.
+class IniFile
+{
+  public:
+    explicit IniFile(const std::string &Text) { std::ofstream(path()) << Text; }
+    bool ok() const { return m_dir.isValid(); }
+    std::string path() const { return m_dir.filePath(QStringLiteral("quorlin.ini")).toStdString(); }
+
+  private:
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
 TEST(CommOpen, MissingPortStaysClosedWithoutAWatcher)
 {
-    char tmpl[] = "/tmp/quorlin-comm-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    const std::string ini = std::string(tmpl) + "/quorlin.ini";
-    std::ofstream(ini) << "[Ports]\nCOM2=/dev/quorlin-no-such-port\n";
+    IniFile ini("[Ports]\nCOM2=/dev/quorlin-no-such-port\n");
+    ASSERT_TRUE(ini.ok());
     const int watchers = TCommEventThread::Running();
     TComm comm;
-    comm.SetIniPath(ini);
+    comm.SetIniPath(ini.path());
     comm.Open(); // DeviceName is still "Com2"
     EXPECT_FALSE(comm.IsOpen());
     EXPECT_EQ(comm.LastOpenError().Code, ENOENT);
@@ -387,12 +403,10 @@ TEST(CommOpen, ComNameIsMappedThroughThePortsSection)
 {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
-    char tmpl[] = "/tmp/quorlin-comm-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    const std::string ini = std::string(tmpl) + "/quorlin.ini";
-    std::ofstream(ini) << "[ports]\ncom2=" << pty.path() << "\n";
+    IniFile ini("[ports]\ncom2=" + pty.path() + "\n");
+    ASSERT_TRUE(ini.ok());
     TComm comm;
-    comm.SetIniPath(ini);
+    comm.SetIniPath(ini.path());
     comm.Open();
     EXPECT_TRUE(comm.IsOpen()) << comm.LastOpenError().Message;
     EXPECT_EQ(comm.DeviceName(), "Com2");
