@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
 #include "scripts/verinfo.h"
 
@@ -24,10 +25,7 @@ const TScriptLibrary &library()
 
 TScriptFunc entry(const std::string &name)
 {
-    for (const TScriptItem &item : library().ScriptList)
-        if (item.Name == name)
-            return item.Entry;
-    return nullptr;
+    return FindScriptEntry(library().ScriptList, name);
 }
 
 std::vector<uint32_t> run(TScriptFunc f, uint32_t p1, uint32_t p2, uint32_t p3, size_t ticks,

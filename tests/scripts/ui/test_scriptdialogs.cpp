@@ -52,14 +52,7 @@ TScriptList twoScripts()
 TScriptBinding binding(uint8_t type, uint32_t adr, const std::string &name = EmptyScriptName,
                        uint16_t p1 = 0, uint16_t p2 = 0, uint16_t p3 = 0)
 {
-    TScriptBinding b;
-    b.Name = name;
-    b.RegType = type;
-    b.RegAdr = adr;
-    b.Param1 = p1;
-    b.Param2 = p2;
-    b.Param3 = p3;
-    return b;
+    return MakeBinding({}, name, type, adr, p1, p2, p3); // no entry
 }
 
 // Sets the dialog as a user would: type item, address, script item, parameters.
