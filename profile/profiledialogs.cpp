@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "profile/profiledialogs.h"
+#include "profile/profilemanager.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
 
-namespace quorlin {
+namespace quorlin
+{
 
 TConfirmAnswer TQtProfileDialogs::Confirm(QWidget *Parent, const QString &Text, bool WithCancel)
 {
@@ -27,12 +29,13 @@ TConfirmAnswer TQtProfileDialogs::Confirm(QWidget *Parent, const QString &Text, 
 
 void TQtProfileDialogs::ShowError(QWidget *Parent, const QString &Text)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Quorlin 1.0"), Text, QMessageBox::Ok,
-                    Parent);
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(ApplicationTitle), Text,
+                    QMessageBox::Ok, Parent);
     box.exec();
 }
 
-namespace {
+namespace
+{
 
 std::optional<QString> runFileDialog(QWidget *Parent, const TFileDialogRequest &Request, bool Save)
 {
