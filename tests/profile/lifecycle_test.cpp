@@ -5,11 +5,14 @@
 
 #include <sys/stat.h>
 
-namespace quorlin::test {
-namespace {
+namespace quorlin::test
+{
+namespace
+{
 
-class Lifecycle : public ProfileTest {
-protected:
+class Lifecycle : public ProfileTest
+{
+  protected:
     QString ini() const { return path("quorlin.ini"); }
 };
 
@@ -18,8 +21,8 @@ TEST_F(Lifecycle, FirstStartWithoutSettingsFile)
     m_host.Image.InputRegs[256] = 5;
     m_manager->FormCreate();
     const std::vector<std::string> expected = {
-        "CreateLists",        "LoadScriptLibrary",  "ClearReceiveBuffer",  "SetStayOnTop(0)",
-        "CreateConfigDialog", "LoadSerialDialog",   "ApplySerialSettings", "StartTimer"};
+        "CreateLists",        "LoadScriptLibrary", "ClearReceiveBuffer",  "SetStayOnTop(0)",
+        "CreateConfigDialog", "LoadSerialDialog",  "ApplySerialSettings", "StartTimer"};
     EXPECT_EQ(m_host.Events, expected);
     EXPECT_EQ(m_host.Image.InputRegs[256], 0);
     EXPECT_EQ(m_host.Dialog, TSerialValues{}); // COM2, 9600, 8, Even, 1, Default, id 1
@@ -52,7 +55,9 @@ struct StayOnTopRow {
     bool onTop;
 };
 
-class StayOnTopAtStart : public Lifecycle, public ::testing::WithParamInterface<StayOnTopRow> {};
+class StayOnTopAtStart : public Lifecycle, public ::testing::WithParamInterface<StayOnTopRow>
+{
+};
 
 TEST_P(StayOnTopAtStart, ReadsTheSetting)
 {
