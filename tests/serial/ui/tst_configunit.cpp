@@ -18,8 +18,7 @@
 #include "serial/commint.h"
 #include "serial/ui/configunit.h"
 #include "serial/ui/spinedit.h"
-#include "tests/serial/countingsysapi.h"
-#include "tests/serial/ptypair.h"
+#include "tests/serial/commfixture.h"
 
 using namespace quorlin;
 using quorlin::testing::CountingSysApi;
@@ -117,7 +116,12 @@ class ConfigFixture : public ::testing::Test
         m_comm.SetSysApi(m_api);
         m_tabs.addTab(QStringLiteral("MB id 1"));
     }
-    void TearDown() override { m_comm.Close(); }
+    void TearDown() override
+    {
+        m_comm.Close();
+        // The watcher uses this test's system-call seam until it has ended.
+        EXPECT_TRUE(quorlin::testing::watchersEnded());
+    }
 
     void apply()
     {
