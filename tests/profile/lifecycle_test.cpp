@@ -14,6 +14,14 @@ class Lifecycle : public ProfileTest
 {
   protected:
     QString ini() const { return path("quorlin.ini"); }
+    // The window's close handling: the question, then the shutdown when allowed.
+    void closeAsTheWindowDoes()
+    {
+        m_host.OnClose = [this] {
+            if (m_manager->FormCloseQuery())
+                m_manager->FormClose();
+        };
+    }
 };
 
 TEST_F(Lifecycle, FirstStartWithoutSettingsFile)
@@ -159,10 +167,7 @@ TEST_F(Lifecycle, UnattendedCloseAsksNothingShowsNothingAndStillWritesTheSetting
 {
     m_manager->FormCreate();
     m_manager->ProfileSaved = false;
-    m_host.OnClose = [this] {
-        if (m_manager->FormCloseQuery())
-            m_manager->FormClose();
-    };
+    closeAsTheWindowDoes();
     m_manager->CloseUnattended();
     EXPECT_TRUE(m_dialogs.Questions.empty());
     EXPECT_TRUE(m_manager->Closed());
@@ -175,10 +180,7 @@ TEST_F(Lifecycle, UnattendedCloseWithUnwritableSettingsShowsNoBox)
     put(ini(), "");
     ASSERT_EQ(::chmod(ini().toLocal8Bit().constData(), 0444), 0);
     m_manager->FormCreate();
-    m_host.OnClose = [this] {
-        if (m_manager->FormCloseQuery())
-            m_manager->FormClose();
-    };
+    closeAsTheWindowDoes();
     m_manager->CloseUnattended();
     EXPECT_TRUE(m_dialogs.Errors.empty());
     EXPECT_EQ(m_host.Events.back(), "ReleaseImage");
@@ -189,10 +191,7 @@ TEST_F(Lifecycle, ExitClosesTheWindowThroughTheUsualCloseHandling)
     m_manager->FormCreate();
     m_manager->ProfileSaved = false;
     m_dialogs.Answers = {TConfirmAnswer::No};
-    m_host.OnClose = [this] {
-        if (m_manager->FormCloseQuery())
-            m_manager->FormClose();
-    };
+    closeAsTheWindowDoes();
     m_manager->Exit1Click();
     EXPECT_EQ(m_dialogs.Questions.size(), 1u);
     EXPECT_FALSE(m_manager->Closed());
