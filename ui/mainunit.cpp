@@ -133,9 +133,12 @@ void TMainForm::SetScriptDialogs(TAddSForm *Add, TDelSForm *Del)
 
 void TMainForm::buildMenu()
 {
-    auto addItem = [this](QMenu *Menu, const char *Name, const QString &Caption) {
+    // Each command is wired where its item is made.
+    auto addItem = [this](QMenu *Menu, const char *Name, const QString &Caption,
+                          void (TMainForm::*Command)()) {
         QAction *a = Menu->addAction(Caption);
         a->setObjectName(QLatin1String(Name));
+        connect(a, &QAction::triggered, this, Command);
         return a;
     };
     auto addSeparator = [](QMenu *Menu, const char *Name) {
@@ -146,55 +149,50 @@ void TMainForm::buildMenu()
 
     File1 = bar->addMenu(QStringLiteral("&File"));
     File1->setObjectName(QStringLiteral("File1"));
-    NewProfile1 = addItem(File1, "NewProfile1", QStringLiteral("New Profile"));
+    NewProfile1 =
+        addItem(File1, "NewProfile1", QStringLiteral("New Profile"), &TMainForm::NewProfile1Click);
     NewProfile1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     addSeparator(File1, "N4");
-    OpenProfile1 = addItem(File1, "OpenProfile1", QStringLiteral("&Open Profile"));
+    OpenProfile1 = addItem(File1, "OpenProfile1", QStringLiteral("&Open Profile"),
+                           &TMainForm::OpenProfile1Click);
     OpenProfile1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     addSeparator(File1, "N5");
-    SaveProfile1 = addItem(File1, "SaveProfile1", QStringLiteral("&Save Profile"));
+    SaveProfile1 = addItem(File1, "SaveProfile1", QStringLiteral("&Save Profile"),
+                           &TMainForm::SaveProfile1Click);
     SaveProfile1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    SaveAsProfile1 = addItem(File1, "SaveAsProfile1", QStringLiteral("Save As Profile"));
+    SaveAsProfile1 = addItem(File1, "SaveAsProfile1", QStringLiteral("Save As Profile"),
+                             &TMainForm::SaveAsProfile1Click);
     addSeparator(File1, "N1");
-    Exit1 = addItem(File1, "Exit1", QStringLiteral("E&xit"));
+    Exit1 = addItem(File1, "Exit1", QStringLiteral("E&xit"), &TMainForm::Exit1Click);
 
     AddPLC1 = bar->addMenu(QStringLiteral("&Scripts"));
     AddPLC1->setObjectName(QStringLiteral("AddPLC1"));
-    AddPLC2 = addItem(AddPLC1, "AddPLC2", QStringLiteral("&Add Script"));
-    DeletePLC1 = addItem(AddPLC1, "DeletePLC1", QStringLiteral("&Remove Script"));
+    AddPLC2 = addItem(AddPLC1, "AddPLC2", QStringLiteral("&Add Script"), &TMainForm::AddPLC2Click);
+    DeletePLC1 = addItem(AddPLC1, "DeletePLC1", QStringLiteral("&Remove Script"),
+                         &TMainForm::DeletePLC1Click);
     addSeparator(AddPLC1, "N2");
-    AddScript1 = addItem(AddPLC1, "AddScript1", QStringLiteral("Edit S&cript"));
+    AddScript1 =
+        addItem(AddPLC1, "AddScript1", QStringLiteral("Edit S&cript"), &TMainForm::AddScript1Click);
 
     Settings1 = bar->addMenu(QStringLiteral("Se&ttings"));
     Settings1->setObjectName(QStringLiteral("Settings1"));
-    SerialOptions1 = addItem(Settings1, "SerialOptions1", QStringLiteral("Serial O&ptions"));
-    StayOnTop1 = addItem(Settings1, "StayOnTop1", QStringLiteral("Stay On Top"));
+    SerialOptions1 = addItem(Settings1, "SerialOptions1", QStringLiteral("Serial O&ptions"),
+                             &TMainForm::SerialOptions1Click);
+    StayOnTop1 = addItem(Settings1, "StayOnTop1", QStringLiteral("Stay On Top"),
+                         &TMainForm::StayOnTop1Click);
     StayOnTop1->setCheckable(true);
     StayOnTop1->setChecked(false);
 
     About1 = bar->addMenu(QStringLiteral("&Help"));
     About1->setObjectName(QStringLiteral("About1"));
-    HelpTopics1 = addItem(About1, "HelpTopics1", QStringLiteral("Help &Topics"));
+    HelpTopics1 = addItem(About1, "HelpTopics1", QStringLiteral("Help &Topics"),
+                          &TMainForm::HelpTopics1Click);
     addSeparator(About1, "N3");
-    About2 = addItem(About1, "About2", QStringLiteral("A&bout"));
+    About2 = addItem(About1, "About2", QStringLiteral("A&bout"), &TMainForm::About2Click);
 
     // The shortcuts work without opening the menu.
     for (QAction *a : {NewProfile1, OpenProfile1, SaveProfile1})
         addAction(a);
-
-    // One place for every menu command.
-    connect(NewProfile1, &QAction::triggered, this, &TMainForm::NewProfile1Click);
-    connect(OpenProfile1, &QAction::triggered, this, &TMainForm::OpenProfile1Click);
-    connect(SaveProfile1, &QAction::triggered, this, &TMainForm::SaveProfile1Click);
-    connect(SaveAsProfile1, &QAction::triggered, this, &TMainForm::SaveAsProfile1Click);
-    connect(Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
-    connect(AddPLC2, &QAction::triggered, this, &TMainForm::AddPLC2Click);
-    connect(DeletePLC1, &QAction::triggered, this, &TMainForm::DeletePLC1Click);
-    connect(AddScript1, &QAction::triggered, this, &TMainForm::AddScript1Click);
-    connect(SerialOptions1, &QAction::triggered, this, &TMainForm::SerialOptions1Click);
-    connect(StayOnTop1, &QAction::triggered, this, &TMainForm::StayOnTop1Click);
-    connect(HelpTopics1, &QAction::triggered, this, &TMainForm::HelpTopics1Click);
-    connect(About2, &QAction::triggered, this, &TMainForm::About2Click);
 }
 
 void TMainForm::buildPanels()
