@@ -13,7 +13,7 @@
 namespace quorlin
 {
 
-QString HelpFilePath()
+QString HelpFilePath(const QString &ProgramDir)
 {
     // The main sequence names the application's help file; a bare name is
     // looked for in the program's directory.
@@ -22,7 +22,8 @@ QString HelpFilePath()
         name = QCoreApplication::instance()->property("HelpFile").toString();
     if (name.isEmpty())
         name = QStringLiteral("Quorlin.hlp");
-    return QDir(QCoreApplication::applicationDirPath()).filePath(name);
+    return QDir(ProgramDir.isEmpty() ? QCoreApplication::applicationDirPath() : ProgramDir)
+        .filePath(name);
 }
 
 THelpViewer::THelpViewer(QWidget *parent) : QWidget(parent, Qt::Window)

@@ -13,8 +13,8 @@ namespace quorlin
 {
 
 // The application's help file (its "HelpFile" property, "Quorlin.hlp" when
-// unset) in the program's directory.
-QString HelpFilePath();
+// unset) in ProgramDir, the executable's directory when empty.
+QString HelpFilePath(const QString &ProgramDir = QString());
 
 class THelpViewer : public QWidget
 {

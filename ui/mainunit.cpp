@@ -567,7 +567,7 @@ void TMainForm::HelpTopics1Click()
     if (!m_helpViewer)
         m_helpViewer = new THelpViewer(this);
     // The help file travels with the program, like scripts.dll.
-    m_helpViewer->ShowContents(QDir(m_programDir).filePath(QFileInfo(HelpFilePath()).fileName()));
+    m_helpViewer->ShowContents(HelpFilePath(m_programDir));
 }
 
 void TMainForm::About2Click()
