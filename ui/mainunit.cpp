@@ -5,13 +5,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTabBar>
@@ -64,7 +61,7 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
       m_programDir(ProgramDir.isEmpty() ? QCoreApplication::applicationDirPath() : ProgramDir)
 {
     setObjectName(QStringLiteral("MainForm"));
-    setWindowTitle(QStringLiteral("Quorlin 1.0"));
+    setWindowTitle(QString::fromLatin1(ApplicationTitle));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 
     buildMenu();
@@ -79,7 +76,6 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
 
     Comm1 = new TComm(this);
     Comm1->setObjectName(QStringLiteral("Comm1"));
-    Comm1->SetIniPath(QDir(m_programDir).filePath(QStringLiteral("quorlin.ini")).toStdString());
     Comm1->SetMonitorEvents(commEvents({evRxChar}));
     Comm1->SetOptions(0);
     m_engine = std::make_unique<TModbusSlave>(m_image, *Comm1, *TimeOutTimer);
@@ -87,12 +83,14 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     Comm1->OnRxChar = [this](TCustomComm *, int Count) { m_engine->Comm1RxChar(Count); };
 
     // Start-up: everything above exists before the profile manager drives it.
-    IProfileDialogs *dialogs = Dialogs;
-    if (!dialogs) {
+    m_dialogs = Dialogs;
+    if (!m_dialogs) {
         m_ownDialogs = std::make_unique<TQtProfileDialogs>();
-        dialogs = m_ownDialogs.get();
+        m_dialogs = m_ownDialogs.get();
     }
-    m_profile = std::make_unique<TProfileManager>(*this, *dialogs, m_programDir);
+    m_profile = std::make_unique<TProfileManager>(*this, *m_dialogs, m_programDir);
+    // The port names are looked up in the settings file the profile reads.
+    Comm1->SetIniPath(m_profile->SettingsPath().toStdString());
     m_profile->FormCreate();
 
     // The end of the desktop session (or any other quit the platform asks
@@ -404,8 +402,7 @@ void TMainForm::Edit1Click(TNumberBox *Sender)
     bool ok = false;
     const qlonglong v = text.toLongLong(&ok, 10);
     if (!ok) {
-        QMessageBox::critical(this, QStringLiteral("Quorlin 1.0"),
-                              QStringLiteral("'%1' is not a valid integer value").arg(text));
+        m_dialogs->ShowError(this, QStringLiteral("'%1' is not a valid integer value").arg(text));
         return;
     }
     const int t = Tag(Sender);

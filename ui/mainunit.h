@@ -170,6 +170,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     TScriptLibrary m_scripts;
     TBindingList m_bindingList;
     std::unique_ptr<TModbusSlave> m_engine;
+    IProfileDialogs *m_dialogs = nullptr; // m_ownDialogs unless the caller gave its own
     std::unique_ptr<IProfileDialogs> m_ownDialogs;
     std::unique_ptr<TProfileManager> m_profile;
     std::unique_ptr<TScriptCommands> m_scriptCommands;
