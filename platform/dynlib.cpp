@@ -30,6 +30,16 @@ std::string joinPath(const std::string &dir, const std::string &name)
     return dir.back() == '/' ? dir + name : dir + '/' + name;
 }
 
+// programDir/fileName when fileName is a bare name and that file exists, else "".
+// A path in fileName makes dlopen take that file, so programDir does not apply.
+std::string inProgramDir(const std::string &fileName, const std::string &programDir)
+{
+    if (programDir.empty() || fileName.find('/') != std::string::npos)
+        return {};
+    std::string local = joinPath(programDir, fileName);
+    return isFile(local) ? local : std::string();
+}
+
 std::string lastDlError()
 {
     const char *text = ::dlerror();
@@ -68,11 +78,10 @@ bool DynamicLibrary::load(const std::string &fileName, const std::string &progra
         m_error = "cannot open library: empty file name";
         return false;
     }
-    // A bare name without '/' makes dlopen search; a path makes it take that file.
-    std::string local = fileName.find('/') == std::string::npos && !programDir.empty()
-                            ? joinPath(programDir, fileName)
-                            : fileName;
-    m_path = isFile(local) ? local : fileName;
+    // The copy beside the program when there is one; otherwise a bare name
+    // makes dlopen search and a path makes it take that file.
+    const std::string local = inProgramDir(fileName, programDir);
+    m_path = local.empty() ? fileName : local;
     ::dlerror();
     m_handle = ::dlopen(m_path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!m_handle) {
@@ -104,8 +113,8 @@ std::string findLibraryFile(const std::string &fileName, const std::string &prog
         return {};
     if (fileName.find('/') != std::string::npos)
         return fileName;
-    if (!programDir.empty() && isFile(joinPath(programDir, fileName)))
-        return joinPath(programDir, fileName);
+    if (std::string local = inProgramDir(fileName, programDir); !local.empty())
+        return local;
 
     // The copy the linker's search already chose, if the process holds one.
     if (void *handle = ::dlopen(fileName.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD)) {
