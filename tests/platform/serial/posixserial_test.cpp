@@ -67,7 +67,8 @@ TDcb lineOf(uint32_t Baud, uint8_t Size, uint8_t Parity, uint8_t Stop)
     return d;
 }
 
-// A fresh pseudo-terminal with the port under test open on it.
+// A fresh pseudo-terminal with the port under test open on it. The port's
+// system calls go through api, which passes them on until a test hooks it.
 template <class Base> class OpenPortOn : public Base
 {
   protected:
@@ -76,8 +77,9 @@ template <class Base> class OpenPortOn : public Base
         ASSERT_TRUE(pty.ok());
         ASSERT_FALSE(port.Open(pty.path()));
     }
+    CountingSysApi api;
     PtyPair pty;
-    TPosixSerialPort port;
+    TPosixSerialPort port{api};
 };
 template <class Param> using OpenPortWith = OpenPortOn<::testing::TestWithParam<Param>>;
 
@@ -245,25 +247,19 @@ struct FrameRow {
     tcflag_t Csize;
 };
 
-class PosixSerialFrame : public ::testing::TestWithParam<FrameRow>
+class PosixSerialFrame : public OpenPortWith<FrameRow>
 {
 };
 
 TEST_P(PosixSerialFrame, CharacterFormatIsRequestedFromTheTerminal)
 {
     const FrameRow &r = GetParam();
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    CountingSysApi api;
     std::vector<unsigned> requested;
     api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
         if (c.Name == "ioctl" && quorlin::testing::isSetTermios2(c.Request))
             requested.push_back(quorlin::testing::probeRequestCflag(c.Arg));
         return std::nullopt;
     });
-    TPosixSerialPort port(api);
-    ASSERT_FALSE(port.Open(pty.path()));
-    requested.clear();
     ASSERT_FALSE(port.SetCommState(lineOf(9600, r.Size, r.Parity, r.Stop)));
     ASSERT_EQ(requested.size(), 1u);
     const unsigned c = requested[0];
@@ -382,12 +378,12 @@ TEST_F(PosixSerialFlags, StateSetByAnotherPartyIsReadBack)
 
 // ---- data -----------------------------------------------------------------
 
-TEST(PosixSerialData, ReadReturnsAtOnceWithWhatIsQueued)
+class PosixSerialData : public OpenPortOn<::testing::Test>
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    TPosixSerialPort port;
-    ASSERT_FALSE(port.Open(pty.path()));
+};
+
+TEST_F(PosixSerialData, ReadReturnsAtOnceWithWhatIsQueued)
+{
     uint8_t buf[100];
     EXPECT_EQ(port.Read(buf, sizeof buf), 0) << "empty queue";
     ASSERT_TRUE(pty.send({1, 2, 3, 4, 5}));
@@ -398,7 +394,7 @@ TEST(PosixSerialData, ReadReturnsAtOnceWithWhatIsQueued)
     EXPECT_EQ(port.Read(buf, -1), -1);
 }
 
-TEST(PosixSerialData, ClosedPortRefusesWithoutSystemCalls)
+TEST(PosixSerialClosed, RefusesWithoutSystemCalls)
 {
     CountingSysApi api;
     TPosixSerialPort port(api);
@@ -417,11 +413,8 @@ TEST(PosixSerialData, ClosedPortRefusesWithoutSystemCalls)
     EXPECT_EQ(api.calls().size(), 0u);
 }
 
-TEST(PosixSerialData, InterruptedCallsAreRetried)
+TEST_F(PosixSerialData, InterruptedCallsAreRetried)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    CountingSysApi api;
     int interrupts = 0;
     api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
         if ((c.Name == "read" || c.Name == "write") && interrupts < 3) {
@@ -431,8 +424,6 @@ TEST(PosixSerialData, InterruptedCallsAreRetried)
         }
         return std::nullopt;
     });
-    TPosixSerialPort port(api);
-    ASSERT_FALSE(port.Open(pty.path()));
     ASSERT_TRUE(pty.send({7, 8}));
     ASSERT_TRUE(waitQueued(port.Fd(), 2));
     uint8_t buf[8];
@@ -442,12 +433,8 @@ TEST(PosixSerialData, InterruptedCallsAreRetried)
     EXPECT_GE(interrupts, 2);
 }
 
-TEST(PosixSerialData, WriteSendsEverythingOrTimesOut)
+TEST_F(PosixSerialData, WriteSendsEverythingOrTimesOut)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    TPosixSerialPort port;
-    ASSERT_FALSE(port.Open(pty.path()));
     const uint8_t reply[] = {0x01, 0x03, 0x02, 0x00, 0x2A, 0x38, 0x5B};
     EXPECT_EQ(port.Write(reply, sizeof reply, 1000), int(sizeof reply));
     EXPECT_EQ(pty.receive(sizeof reply, 1000), std::vector<uint8_t>(reply, reply + sizeof reply));
@@ -459,11 +446,8 @@ TEST(PosixSerialData, WriteSendsEverythingOrTimesOut)
     EXPECT_TRUE(timedOut);
 }
 
-TEST(PosixSerialData, WriteFailingHalfWayIsAFailureNotATimeOut)
+TEST_F(PosixSerialData, WriteFailingHalfWayIsAFailureNotATimeOut)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    CountingSysApi api;
     int writes = 0;
     api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
         if (c.Name != "write")
@@ -473,8 +457,6 @@ TEST(PosixSerialData, WriteFailingHalfWayIsAFailureNotATimeOut)
         errno = EIO;  // then the adapter goes away
         return -1;
     });
-    TPosixSerialPort port(api);
-    ASSERT_FALSE(port.Open(pty.path()));
     const uint8_t frame[8] = {1, 3, 0, 0, 0, 10, 0xC5, 0xCD};
     bool timedOut = true;
     TSysError e;
@@ -484,13 +466,8 @@ TEST(PosixSerialData, WriteFailingHalfWayIsAFailureNotATimeOut)
     EXPECT_EQ(writes, 2);
 }
 
-TEST(PosixSerialData, PurgeEmptiesTheInputQueue)
+TEST_F(PosixSerialData, PurgeEmptiesTheInputQueue)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    CountingSysApi api;
-    TPosixSerialPort port(api);
-    ASSERT_FALSE(port.Open(pty.path()));
     ASSERT_TRUE(pty.send({1, 2, 3, 4, 5, 6}));
     ASSERT_TRUE(waitQueued(port.Fd(), 6));
     uint32_t errors = 99;
@@ -510,12 +487,12 @@ TEST(PosixSerialData, PurgeEmptiesTheInputQueue)
 
 // ---- event waits ----------------------------------------------------------
 
-TEST(SerialEventWaiter, ArrivalIsAnEventUnreadBytesAreNotAndStopEndsTheWait)
+class SerialEventWaiter : public OpenPortOn<::testing::Test>
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    TPosixSerialPort port;
-    ASSERT_FALSE(port.Open(pty.path()));
+};
+
+TEST_F(SerialEventWaiter, ArrivalIsAnEventUnreadBytesAreNotAndStopEndsTheWait)
+{
     TSerialEventWaiter waiter;
     ASSERT_FALSE(waiter.Attach(port.Fd(), EV_RXCHAR));
     EXPECT_EQ(waiter.Mask(), EV_RXCHAR);
@@ -553,12 +530,8 @@ TEST(SerialEventWaiter, ArrivalIsAnEventUnreadBytesAreNotAndStopEndsTheWait)
     EXPECT_TRUE(waiter.BackOff(1000)) << "the stop signal stays set";
 }
 
-TEST(SerialEventWaiter, HungUpLineFailsAndBackOffWaitsOnTheStopSignal)
+TEST_F(SerialEventWaiter, HungUpLineFailsAndBackOffWaitsOnTheStopSignal)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    TPosixSerialPort port;
-    ASSERT_FALSE(port.Open(pty.path()));
     TSerialEventWaiter waiter;
     ASSERT_FALSE(waiter.Attach(port.Fd(), EV_RXCHAR | EV_ERR | EV_CTS));
     pty.closeMaster();
@@ -570,13 +543,8 @@ TEST(SerialEventWaiter, HungUpLineFailsAndBackOffWaitsOnTheStopSignal)
     EXPECT_TRUE(waiter.BackOff(1000));
 }
 
-TEST(SerialEventWaiter, WatchesItsOwnDescriptorThatOutlivesThePort)
+TEST_F(SerialEventWaiter, WatchesItsOwnDescriptorThatOutlivesThePort)
 {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    CountingSysApi api;
-    TPosixSerialPort port(api);
-    ASSERT_FALSE(port.Open(pty.path()));
     const int portFd = port.Fd();
     TSerialEventWaiter waiter(api);
     ASSERT_FALSE(waiter.Attach(portFd, EV_RXCHAR));
@@ -607,7 +575,6 @@ class SerialEventSampling : public OpenPortWith<SampleRow>
 
 TEST_P(SerialEventSampling, ChangeSinceTheLastSampleIsAnEvent)
 {
-    CountingSysApi api;
     int asked = 0;
     api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
         if (c.Name != "ioctl" || c.Request != GetParam().Request)
