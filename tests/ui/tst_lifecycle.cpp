@@ -32,12 +32,6 @@ using namespace quorlin::testing;
 namespace
 {
 
-QByteArray readAll(const QString &Path)
-{
-    QFile f(Path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 class LifecycleTest : public ::testing::Test
 {
   protected:
@@ -58,12 +52,6 @@ class LifecycleTest : public ::testing::Test
         return QDir(m_dir.path()).filePath(QLatin1String(Name));
     }
     QString ini() const { return path("quorlin.ini"); }
-    void put(const QString &Path, const QByteArray &Data)
-    {
-        QFile f(Path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(Data);
-    }
     // The main sequence: the main window, then its dialogs, then shown.
     void start()
     {
@@ -93,13 +81,14 @@ TEST_F(LifecycleTest, ExitAfterTheScriptsRanRecordsTheProfileAndKeepsThePorts)
 {
     const QDir build(qEnvironmentVariable("QUORLIN_BUILD_DIR"));
     ASSERT_TRUE(QFile::copy(build.filePath(QStringLiteral("scripts.dll")), path("scripts.dll")));
-    put(path("plant.QRL"), "[Scripts]\nCount=2\n"
-                           "[Script1]\nName=Ramp\nRegType=4\nRegAdr=5\nParam1=100\n"
-                           "Param2=60000\nParam3=7\n"
-                           "[Script2]\nName=Sine\nRegType=3\nRegAdr=1\nParam1=1000\n"
-                           "Param2=30000\nParam3=10\n");
-    put(ini(), m_iniPorts + "[General]\nStayOnTop=1\nCurrentProfile=" +
-                   QFile::encodeName(path("plant.QRL")) + "\n");
+    ASSERT_TRUE(writeAll(path("plant.QRL"),
+                         "[Scripts]\nCount=2\n"
+                         "[Script1]\nName=Ramp\nRegType=4\nRegAdr=5\nParam1=100\n"
+                         "Param2=60000\nParam3=7\n"
+                         "[Script2]\nName=Sine\nRegType=3\nRegAdr=1\nParam1=1000\n"
+                         "Param2=30000\nParam3=10\n"));
+    ASSERT_TRUE(writeAll(ini(), m_iniPorts + "[General]\nStayOnTop=1\nCurrentProfile=" +
+                                    QFile::encodeName(path("plant.QRL")) + "\n"));
     start();
     ASSERT_EQ(m_form->BindingList().size(), 2u);
     EXPECT_TRUE(m_form->StayOnTop1->isChecked());

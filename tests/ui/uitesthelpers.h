@@ -16,6 +16,8 @@
 #include <thread>
 
 #include "tests/serial/ptypair.h"
+// The file helpers and the master context the installed-program tests use.
+#include "tests/ui/installedprogram.h"
 
 namespace quorlin::testing
 {
@@ -42,14 +44,12 @@ class ProgramDir
   public:
     ProgramDir()
     {
-        QFile ini(m_dir.filePath(QStringLiteral("quorlin.ini")));
-        if (m_dir.isValid() && m_com2.ok() && ini.open(QIODevice::WriteOnly)) {
-            ini.write(QStringLiteral("[Ports]\nCOM2=%1\nCOM3=%2\n")
-                          .arg(QString::fromStdString(m_com2.path()),
-                               m_dir.filePath(QStringLiteral("no-such-port")))
-                          .toUtf8());
-            m_ok = true;
-        }
+        m_ok = m_dir.isValid() && m_com2.ok() &&
+               writeAll(m_dir.filePath(QStringLiteral("quorlin.ini")),
+                        QStringLiteral("[Ports]\nCOM2=%1\nCOM3=%2\n")
+                            .arg(QString::fromStdString(m_com2.path()),
+                                 m_dir.filePath(QStringLiteral("no-such-port")))
+                            .toUtf8());
     }
     bool ok() const { return m_ok; }
     QString path() const { return m_dir.path(); }
@@ -67,22 +67,7 @@ class ProgramDir
 class Master
 {
   public:
-    explicit Master(int Fd, int SlaveId = 1)
-    {
-        m_ctx = modbus_new_rtu("/dev/null", 9600, 'E', 8, 1);
-        if (m_ctx) {
-            modbus_set_slave(m_ctx, SlaveId);
-            modbus_set_socket(m_ctx, Fd);
-            modbus_set_response_timeout(m_ctx, 5, 0);
-        }
-    }
-    ~Master()
-    {
-        if (m_ctx)
-            modbus_free(m_ctx); // the descriptor belongs to the pty pair
-    }
-    Master(const Master &) = delete;
-    Master &operator=(const Master &) = delete;
+    explicit Master(int Fd) : m_ctx(Fd) { modbus_set_response_timeout(m_ctx.get(), 5, 0); }
 
     // Runs Request(ctx) on a thread and returns its result.
     int run(const std::function<int(modbus_t *)> &Request)
@@ -90,7 +75,7 @@ class Master
         std::atomic<bool> done{false};
         int result = -1;
         std::thread worker([&] {
-            result = Request(m_ctx);
+            result = Request(m_ctx.get());
             done = true;
         });
         (void)QTest::qWaitFor([&] { return done.load(); }, 20000);
@@ -99,7 +84,7 @@ class Master
     }
 
   private:
-    modbus_t *m_ctx = nullptr;
+    MasterContext m_ctx;
 };
 
 } // namespace quorlin::testing
