@@ -14,13 +14,19 @@ using namespace quorlin;
 namespace
 {
 
-struct TypingRow {
+// What goes into the field (typed or set) and what the field then holds.
+struct FieldRow {
     const char *Name;
-    const char *Keys;
+    const char *Input;
     const char *Field;
 };
 
-class AskFormTyping : public ::testing::TestWithParam<TypingRow>
+std::string rowName(const ::testing::TestParamInfo<FieldRow> &Info)
+{
+    return Info.param.Name;
+}
+
+class AskFormTyping : public ::testing::TestWithParam<FieldRow>
 {
 };
 
@@ -28,17 +34,17 @@ TEST_P(AskFormTyping, OnlyDigitsGetThrough)
 {
     TAskForm form;
     form.Edit1->clear();
-    QTest::keyClicks(form.Edit1, QString::fromUtf8(GetParam().Keys));
+    QTest::keyClicks(form.Edit1, QString::fromUtf8(GetParam().Input));
     EXPECT_EQ(form.Edit1->text(), QString::fromUtf8(GetParam().Field));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, AskFormTyping,
-    ::testing::Values(TypingRow{"digits", "0123", "0123"}, TypingRow{"letters", "1a2B", "12"},
-                      TypingRow{"signs", "-5+6", "56"}, TypingRow{"spaces", " 7 8", "78"},
-                      TypingRow{"hex_prefix", "$FF", ""}, TypingRow{"decimal_point", "1.5", "15"},
-                      TypingRow{"at_most_five", "1234567", "12345"}),
-    [](const auto &Info) { return std::string(Info.param.Name); });
+    ::testing::Values(FieldRow{"digits", "0123", "0123"}, FieldRow{"letters", "1a2B", "12"},
+                      FieldRow{"signs", "-5+6", "56"}, FieldRow{"spaces", " 7 8", "78"},
+                      FieldRow{"hex_prefix", "$FF", ""}, FieldRow{"decimal_point", "1.5", "15"},
+                      FieldRow{"at_most_five", "1234567", "12345"}),
+    rowName);
 
 TEST(AskForm, DigitsOfOtherScriptsAreRefused)
 {
@@ -59,33 +65,27 @@ TEST(AskForm, BackspaceStillDeletes)
     EXPECT_EQ(form.Edit1->text(), QStringLiteral("12"));
 }
 
-struct MendRow {
-    const char *Name;
-    const char *Before;
-    const char *After;
-};
-
-class AskFormMend : public ::testing::TestWithParam<MendRow>
+class AskFormMend : public ::testing::TestWithParam<FieldRow>
 {
 };
 
 TEST_P(AskFormMend, OkMendsTheField)
 {
     TAskForm form;
-    form.Edit1->setText(QString::fromUtf8(GetParam().Before));
+    form.Edit1->setText(QString::fromUtf8(GetParam().Input));
     form.Button1Click();
-    EXPECT_EQ(form.Edit1->text(), QString::fromUtf8(GetParam().After));
+    EXPECT_EQ(form.Edit1->text(), QString::fromUtf8(GetParam().Field));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, AskFormMend,
-                         ::testing::Values(MendRow{"empty_gives_0", "", "0"},
-                                           MendRow{"above_max", "70000", "65535"},
-                                           MendRow{"max_kept", "65535", "65535"},
-                                           MendRow{"just_above", "65536", "65535"},
-                                           MendRow{"leading_zeros_kept", "00042", "00042"},
-                                           MendRow{"negative_paste", "-5", "0"},
-                                           MendRow{"no_number_left_alone", "12a", "12a"}),
-                         [](const auto &Info) { return std::string(Info.param.Name); });
+                         ::testing::Values(FieldRow{"empty_gives_0", "", "0"},
+                                           FieldRow{"above_max", "70000", "65535"},
+                                           FieldRow{"max_kept", "65535", "65535"},
+                                           FieldRow{"just_above", "65536", "65535"},
+                                           FieldRow{"leading_zeros_kept", "00042", "00042"},
+                                           FieldRow{"negative_paste", "-5", "0"},
+                                           FieldRow{"no_number_left_alone", "12a", "12a"}),
+                         rowName);
 
 TEST(AskForm, OkAcceptsAndEscapeRejects)
 {
