@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -101,6 +102,11 @@ class PortNames : public ::testing::TestWithParam<NameRow>
         dir = makeTempDir();
         std::ofstream(dir + "/quorlin.ini") << "[General]\nStayOnTop=0\n"
                                                "[Ports]\nCOM2=/dev/ttyUSB0\ncom5=/dev/pts/7\n";
+    }
+    static void TearDownTestSuite()
+    {
+        if (!dir.empty())
+            std::filesystem::remove_all(dir);
     }
     static inline std::string dir;
 };
