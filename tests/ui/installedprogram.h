@@ -29,6 +29,28 @@ inline bool writeAll(const QString &Path, const QByteArray &Data)
     return f.open(QIODevice::WriteOnly) && f.write(Data) == Data.size();
 }
 
+// A profile binding scripts.dll's Ramp to holding register 5 and its Sine to
+// input register 1: a ramp 100, 107, 114 ... and a sine around 30000, both
+// moving every tick.
+constexpr int RampFrom = 100, RampTo = 60000, RampStep = 7;
+constexpr int SineAmplitude = 1000, SineOffset = 30000, SinePeriod = 10;
+
+inline QByteArray plantProfile()
+{
+    return QStringLiteral("[Scripts]\nCount=2\n"
+                          "[Script1]\nName=Ramp\nRegType=4\nRegAdr=5\n"
+                          "Param1=%1\nParam2=%2\nParam3=%3\n"
+                          "[Script2]\nName=Sine\nRegType=3\nRegAdr=1\n"
+                          "Param1=%4\nParam2=%5\nParam3=%6\n")
+        .arg(RampFrom)
+        .arg(RampTo)
+        .arg(RampStep)
+        .arg(SineAmplitude)
+        .arg(SineOffset)
+        .arg(SinePeriod)
+        .toUtf8();
+}
+
 class InstalledProgram
 {
   public:

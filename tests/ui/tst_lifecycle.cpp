@@ -81,12 +81,7 @@ TEST_F(LifecycleTest, ExitAfterTheScriptsRanRecordsTheProfileAndKeepsThePorts)
 {
     const QDir build(qEnvironmentVariable("QUORLIN_BUILD_DIR"));
     ASSERT_TRUE(QFile::copy(build.filePath(QStringLiteral("scripts.dll")), path("scripts.dll")));
-    ASSERT_TRUE(writeAll(path("plant.QRL"),
-                         "[Scripts]\nCount=2\n"
-                         "[Script1]\nName=Ramp\nRegType=4\nRegAdr=5\nParam1=100\n"
-                         "Param2=60000\nParam3=7\n"
-                         "[Script2]\nName=Sine\nRegType=3\nRegAdr=1\nParam1=1000\n"
-                         "Param2=30000\nParam3=10\n"));
+    ASSERT_TRUE(writeAll(path("plant.QRL"), plantProfile()));
     ASSERT_TRUE(writeAll(ini(), m_iniPorts + "[General]\nStayOnTop=1\nCurrentProfile=" +
                                     QFile::encodeName(path("plant.QRL")) + "\n"));
     start();
@@ -103,7 +98,7 @@ TEST_F(LifecycleTest, ExitAfterTheScriptsRanRecordsTheProfileAndKeepsThePorts)
             return ramp.size() >= 4 && sine.size() >= 4;
         },
         20000));
-    EXPECT_GE(*ramp.rbegin(), 100 + 2 * 7);
+    EXPECT_GE(*ramp.rbegin(), RampFrom + 2 * RampStep);
 
     m_form->StayOnTop1->trigger(); // off again: written as "0"
     m_form->Exit1->trigger();

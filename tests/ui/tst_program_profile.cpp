@@ -23,34 +23,18 @@ using namespace quorlin::testing;
 namespace
 {
 
-// Ramp 100, 107, 114 ... and a sine around 30000, both moving every tick.
-constexpr int RampFrom = 100, RampTo = 60000, RampStep = 7;
-constexpr int SineAmplitude = 1000, SineOffset = 30000, SinePeriod = 10;
-
 // A copied installation whose quorlin.ini names plant.QRL with both bindings.
 class Installation : public InstalledProgram
 {
   public:
     Installation()
     {
-        const QByteArray profile = QStringLiteral("[Scripts]\nCount=2\n"
-                                                  "[Script1]\nName=Ramp\nRegType=4\nRegAdr=5\n"
-                                                  "Param1=%1\nParam2=%2\nParam3=%3\n"
-                                                  "[Script2]\nName=Sine\nRegType=3\nRegAdr=1\n"
-                                                  "Param1=%4\nParam2=%5\nParam3=%6\n")
-                                       .arg(RampFrom)
-                                       .arg(RampTo)
-                                       .arg(RampStep)
-                                       .arg(SineAmplitude)
-                                       .arg(SineOffset)
-                                       .arg(SinePeriod)
-                                       .toUtf8();
         // "StayOnTop=7" reads as set and is written back as "1".
         m_ini = QStringLiteral("; kept as it is\n[General]\nStayOnTop=7\nCurrentProfile=%1\n"
                                "[Ports]\nCOM2=%2\n")
                     .arg(profilePath(), ptyPath())
                     .toUtf8();
-        m_profileWritten = writeAll(profilePath(), profile) && writeIni(m_ini);
+        m_profileWritten = writeAll(profilePath(), plantProfile()) && writeIni(m_ini);
     }
     bool ok() const { return InstalledProgram::ok() && m_profileWritten; }
     QString profilePath() const { return path(QStringLiteral("plant.QRL")); }
