@@ -42,6 +42,8 @@ TEST(HelpViewer, HelpFileLivesInTheProgramsDirectory)
     EXPECT_EQ(HelpFilePath(), QCoreApplication::applicationDirPath() + "/Quorlin.hlp");
     qApp->setProperty("HelpFile", QStringLiteral("Other.hlp"));
     EXPECT_EQ(HelpFilePath(), QCoreApplication::applicationDirPath() + "/Other.hlp");
+    // A main window started for another program directory looks there.
+    EXPECT_EQ(HelpFilePath(QStringLiteral("/opt/plant")), QStringLiteral("/opt/plant/Other.hlp"));
     qApp->setProperty("HelpFile", QVariant());
 }
 
