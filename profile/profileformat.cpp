@@ -39,8 +39,8 @@ std::string ScriptSectionName(std::size_t N) { return "Script" + std::to_string(
 TProfileContent ReadProfile(const TIniDocument &Document)
 {
     TProfileContent content;
-    TProfileSerialValues &s = content.Serial;
-    const TProfileSerialValues defaults;
+    TSerialValues &s = content.Serial;
+    const TSerialValues defaults;
     s.MBid = Document.ReadInteger(SerialSettingsSection, "MBid", defaults.MBid);
     s.SerialPort = Document.ReadInteger(SerialSettingsSection, "SerialPort", defaults.SerialPort);
     s.BaudRate = Document.ReadInteger(SerialSettingsSection, "BaudRate", defaults.BaudRate);
@@ -97,7 +97,7 @@ TBindingList MakeBindings(const TScriptList &ScriptList,
     return list;
 }
 
-std::vector<TIniEntry> ProfileEntries(const TProfileSerialValues &Serial,
+std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial,
                                       const TBindingList &Bindings)
 {
     std::vector<TIniEntry> e;

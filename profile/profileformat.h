@@ -11,26 +11,12 @@
 #include "platform/inifile.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
+#include "serial/serialvalues.h"
 
 namespace quorlin {
 
 inline constexpr const char *SerialSettingsSection = "SerialSettings";
 inline constexpr const char *ScriptsSection = "Scripts";
-
-// The seven serial values of a profile, named by what they mean. Two of them
-// are stored under each other's key: the parity position under "StopBits" and
-// the stop-bits position under "Parity". Every profile file has that layout.
-struct TProfileSerialValues {
-    int MBid = 1;        // "MBid": slave id 1..255
-    int SerialPort = 2;  // "SerialPort": 1 = COM1 .. 4 = COM4 (0 = no port chosen)
-    int BaudRate = 5;    // "BaudRate": position in 300 .. 38400 bps (5 = 9600)
-    int DataBits = 4;    // "DataBits": position in 4 .. 8 data bits (4 = 8)
-    int Parity = 0;      // stored as "StopBits": Even, Odd, None, Mark, Space
-    int StopBits = 0;    // stored as "Parity": 1, 1.5, 2 stop bits
-    int Handshaking = 1; // "Handshaking": CTS, Default, DTR, None, Software
-
-    bool operator==(const TProfileSerialValues &) const = default;
-};
 
 // One "ScriptN" section as read, before it becomes a TScriptBinding.
 struct TProfileBindingRecord {
@@ -45,7 +31,7 @@ struct TProfileBindingRecord {
 };
 
 struct TProfileContent {
-    TProfileSerialValues Serial;
+    TSerialValues Serial;
     std::vector<TProfileBindingRecord> Bindings;
 };
 
@@ -66,7 +52,7 @@ TBindingList MakeBindings(const TScriptList &ScriptList,
                           const std::vector<TProfileBindingRecord> &Records);
 
 // Every key of a save, in the order in which a save writes them.
-std::vector<TIniEntry> ProfileEntries(const TProfileSerialValues &Serial,
+std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial,
                                       const TBindingList &Bindings);
 
 } // namespace quorlin

@@ -9,7 +9,7 @@
 #include "profile/profileformat.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
-#include "serial/ui/configunit.h"
+#include "serial/serialvalues.h"
 
 class QWidget;
 

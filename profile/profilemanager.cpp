@@ -23,25 +23,6 @@ QString fromNative(const std::string &Path)
     return QFile::decodeName(QByteArray(Path.data(), qsizetype(Path.size())));
 }
 
-// The dialog's values and a profile's are the same seven numbers.
-TSerialValues toDialog(const TProfileSerialValues &v)
-{
-    TSerialValues d;
-    d.MBid = v.MBid;
-    d.SerialPort = v.SerialPort;
-    d.BaudRate = v.BaudRate;
-    d.DataBits = v.DataBits;
-    d.Parity = v.Parity;
-    d.StopBits = v.StopBits;
-    d.Handshaking = v.Handshaking;
-    return d;
-}
-
-TProfileSerialValues fromDialog(const TSerialValues &d)
-{
-    return {d.MBid, d.SerialPort, d.BaudRate, d.DataBits, d.Parity, d.StopBits, d.Handshaking};
-}
-
 } // namespace
 
 TProfileManager::TProfileManager(IProfileHost &Host, IProfileDialogs &Dialogs, QString ProgramDir)
@@ -89,7 +70,7 @@ void TProfileManager::reportWriteFailure(const QString &Path, const std::string 
 
 bool TProfileManager::writeProfile(const QString &Path)
 {
-    SerialValues = fromDialog(m_host.ReadSerialDialog());
+    SerialValues = m_host.ReadSerialDialog();
     TIniFile file(toNative(Path));
     if (!file.Write(ProfileEntries(SerialValues, m_host.BindingList()))) {
         reportWriteFailure(Path, file.LastError());
@@ -159,7 +140,7 @@ bool TProfileManager::LoadProfile(const QString &Path)
     } else {
         TRegisterImage &image = m_host.RegisterImage();
         image.ClearPendingWrites();
-        SerialValues = TProfileSerialValues{};
+        SerialValues = TSerialValues{};
         image.ClearImage();
     }
     ProfileSaved = true;
@@ -177,7 +158,7 @@ bool TProfileManager::LoadProfile(const QString &Path)
 void TProfileManager::NewProfile1Click()
 {
     if (LoadProfile(QString()))
-        m_host.LoadSerialDialog(toDialog(SerialValues));
+        m_host.LoadSerialDialog(SerialValues);
     m_host.ApplySerialSettings();
 }
 
@@ -191,7 +172,7 @@ void TProfileManager::OpenProfile1Click()
         return;
     m_openDialogFile = *chosen;
     if (LoadProfile(*chosen))
-        m_host.LoadSerialDialog(toDialog(SerialValues));
+        m_host.LoadSerialDialog(SerialValues);
     m_host.ApplySerialSettings();
 }
 
@@ -218,7 +199,7 @@ void TProfileManager::FormCreate()
     LoadProfile(current);
     // 8.
     m_host.CreateConfigDialog();
-    m_host.LoadSerialDialog(toDialog(SerialValues));
+    m_host.LoadSerialDialog(SerialValues);
     // 9.
     m_host.ApplySerialSettings();
     // 10.

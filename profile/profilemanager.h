@@ -31,7 +31,7 @@ public:
     bool ProfileSaved = true;
     QString TitleText = QString::fromLatin1(ApplicationTitle);
     // The serial values last read from or written to a profile file.
-    TProfileSerialValues SerialValues;
+    TSerialValues SerialValues;
 
     const QString &ProgramDir() const { return m_programDir; }
     QString UntitledPath() const;

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include "serial/commint.h"
+#include "serial/serialvalues.h"
 
 class QComboBox;
 class QLabel;
@@ -21,21 +22,6 @@ namespace quorlin
 class TCustomComm;
 class TRegisterImage;
 class TSpinEdit;
-
-// The seven values a profile keeps for the dialog, named by what they mean
-// (a profile file stores Parity under "StopBits" and StopBits under "Parity").
-// The defaults are a new profile's: COM2, 9600 bps, 8 data bits, even, 1 stop
-// bit, default handshaking, slave id 1.
-struct TSerialValues {
-    int MBid = 1;        // SpinEdit1 value
-    int SerialPort = 2;  // ComboBox1 index + 1 (0: no port chosen)
-    int BaudRate = 5;    // ComboBox2 index
-    int DataBits = 4;    // ComboBox3 index
-    int Parity = 0;      // ComboBox4 index
-    int StopBits = 0;    // ComboBox5 index
-    int Handshaking = 1; // ComboBox6 index
-    bool operator==(const TSerialValues &) const = default;
-};
 
 // The list indices as the device understands them; an index outside the
 // list, or none (-1), falls to the last entry.

@@ -21,7 +21,7 @@ void check(bool ok)
         std::abort();
 }
 
-TIniDocument saved(TIniDocument doc, const TProfileSerialValues &serial, const TBindingList &bindings)
+TIniDocument saved(TIniDocument doc, const TSerialValues &serial, const TBindingList &bindings)
 {
     for (const TIniEntry &e : ProfileEntries(serial, bindings))
         check(doc.Update(e.Section, e.Key, e.Value)); // loaded values always fit on a line
@@ -29,7 +29,7 @@ TIniDocument saved(TIniDocument doc, const TProfileSerialValues &serial, const T
 }
 
 void checkReloaded(const TIniDocument &doc, const TScriptList &scripts,
-                   const TProfileSerialValues &serial, const TBindingList &bindings)
+                   const TSerialValues &serial, const TBindingList &bindings)
 {
     const TProfileContent back = ReadProfile(doc);
     check(back.Serial == serial);

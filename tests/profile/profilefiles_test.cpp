@@ -60,8 +60,8 @@ TEST_F(ProfileFiles, FileWithOnlyTheSerialSectionGivesTheDefaults)
 {
     m_host.Bindings = {binding("x", 4, 1)};
     load("[SerialSettings]\n");
-    EXPECT_EQ(m_manager->SerialValues, TProfileSerialValues{});
-    const TProfileSerialValues expected{1, 2, 5, 4, 0, 0, 1};
+    EXPECT_EQ(m_manager->SerialValues, TSerialValues{});
+    const TSerialValues expected{1, 2, 5, 4, 0, 0, 1};
     EXPECT_EQ(m_manager->SerialValues, expected);
     EXPECT_TRUE(m_host.Bindings.empty());
 }

@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: MIT
+// The seven serial values a profile keeps and the Configuration dialog shows.
+// Free of Qt, so the profile file format (and its fuzzer) can use it too.
+#pragma once
+
+namespace quorlin
+{
+
+// Named by what they mean: a profile file stores Parity under "StopBits" and
+// StopBits under "Parity". The defaults are a new profile's: COM2, 9600 bps,
+// 8 data bits, even, 1 stop bit, default handshaking, slave id 1. A list
+// without a selection holds -1 (SerialPort 0).
+struct TSerialValues {
+    int MBid = 1;        // "MBid", SpinEdit1: slave id 1..255
+    int SerialPort = 2;  // "SerialPort", ComboBox1 index + 1: 1 = COM1 .. 4 = COM4
+    int BaudRate = 5;    // "BaudRate", ComboBox2: position in 300 .. 38400 bps (5 = 9600)
+    int DataBits = 4;    // "DataBits", ComboBox3: position in 4 .. 8 data bits (4 = 8)
+    int Parity = 0;      // stored as "StopBits", ComboBox4: Even, Odd, None, Mark, Space
+    int StopBits = 0;    // stored as "Parity", ComboBox5: 1, 1.5, 2 stop bits
+    int Handshaking = 1; // "Handshaking", ComboBox6: CTS, Default, DTR, None, Software
+    bool operator==(const TSerialValues &) const = default;
+};
+
+} // namespace quorlin
