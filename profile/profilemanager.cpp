@@ -104,7 +104,7 @@ TProfileManager::SaveResult TProfileManager::saveAs()
     ProfileNamed = true;
     ProfileSaved = true;
     TitleText = titleFor(ProfilePath);
-    m_host.ApplySerialSettings();
+    applySerialSettings();
     return SaveResult::Saved;
 }
 
@@ -155,11 +155,19 @@ bool TProfileManager::LoadProfile(const QString &Path)
     return true;
 }
 
+// A terminate signal can end a command's question or file dialog and run the
+// shutdown before the command goes on; nothing may reopen the port then.
+void TProfileManager::applySerialSettings()
+{
+    if (!m_closed)
+        m_host.ApplySerialSettings();
+}
+
 void TProfileManager::NewProfile1Click()
 {
     if (LoadProfile(QString()))
         m_host.LoadSerialDialog(SerialValues);
-    m_host.ApplySerialSettings();
+    applySerialSettings();
 }
 
 void TProfileManager::OpenProfile1Click()
@@ -173,7 +181,7 @@ void TProfileManager::OpenProfile1Click()
     m_openDialogFile = *chosen;
     if (LoadProfile(*chosen))
         m_host.LoadSerialDialog(SerialValues);
-    m_host.ApplySerialSettings();
+    applySerialSettings();
 }
 
 void TProfileManager::FormCreate()

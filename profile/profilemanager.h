@@ -68,6 +68,7 @@ private:
     enum class SaveResult { Saved, Cancelled, Failed };
     SaveResult save();
     SaveResult saveAs();
+    void applySerialSettings();
     bool writeProfile(const QString &Path);
     void reportWriteFailure(const QString &Path, const std::string &Detail);
     static QString titleFor(const QString &Path);

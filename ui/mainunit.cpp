@@ -504,10 +504,6 @@ void TMainForm::CloseMainWindow()
 
 void TMainForm::ApplySerialSettings()
 {
-    // A command whose dialog a terminate signal ended returns after the
-    // shutdown has closed the port; nothing opens it again.
-    if (m_profile->Closed())
-        return;
     ConfForm->ApplySerialSettings(m_image, *Comm1, *TabControl1->Tabs(), *this,
                                   m_profile->TitleText);
 }
