@@ -81,6 +81,10 @@ void TModbusSlave::Comm1RxChar(int Count)
         m_timer.Start();
     if (FrameComplete()) {
         m_timer.Stop();
+        // A device still holding back a reply does not answer two requests:
+        // the new one replaces it.
+        if (m_sender.Cancel())
+            m_faults.CountCancelled();
         if (addressedToUs())
             ProcessFrame();
         else
@@ -116,11 +120,14 @@ void TModbusSlave::ProcessFrame()
     if (len >= MinRequestLength && len <= RxCount) {
         const uint16_t crc = Crc16(RxBuf.data(), size_t(len - CrcLength));
         if (RxBuf[len - 2] == uint8_t(crc) && RxBuf[len - 1] == uint8_t(crc >> 8)) {
-            const int n = DispatchFunction();
+            // An injected exception replaces the handler: the image stays as it is.
+            const TFaultDecision fault = m_faults.Decide(RxBuf[OffSlaveId]);
+            const int n = fault.Kind == TFaultKind::Exception ? ExceptionReply(fault.ExceptionCode)
+                                                              : DispatchFunction();
             if (n >= MinRequestLength && n <= MaxFrameLength) {
                 putCrcLE(TxBuf.data(), size_t(n - CrcLength),
                          Crc16(TxBuf.data(), size_t(n - CrcLength)));
-                m_line.Write(TxBuf.data(), n);
+                m_sender.Send(TxBuf.data(), n, fault);
             }
         }
     }

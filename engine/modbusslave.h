@@ -6,8 +6,10 @@
 #include <array>
 #include <cstdint>
 
+#include "engine/faultplan.h"
 #include "engine/modbusdefs.h"
 #include "engine/registerimage.h"
+#include "engine/replysender.h"
 #include "engine/serialline.h"
 
 namespace quorlin
@@ -34,6 +36,15 @@ class TModbusSlave
     // so a request that cannot fit RxBuf never completes.
     int ExpectedLen = 0;
     std::array<uint8_t, modbus::MaxFrameLength> TxBuf{};
+
+    // Injected faults. Delays and split replies need the reply timer; without
+    // one every reply goes out at once and whole.
+    TFaultPlan &Faults() { return m_faults; }
+    const TFaultPlan &Faults() const { return m_faults; }
+    void SetReplyTimer(IReplyTimer *Timer) { m_sender.SetTimer(Timer); }
+    // The reply timer fired: a held-back reply, or its second half, goes out.
+    void ReplyTimerTimer() { m_sender.TimerFired(); }
+    bool ReplyPending() const { return m_sender.Pending(); }
 
   private:
     using Handler = int (TModbusSlave::*)();
@@ -69,6 +80,8 @@ class TModbusSlave
     TRegisterImage &m_image;
     ISerialLine &m_line;
     ITimeOutTimer &m_timer;
+    TFaultPlan m_faults;
+    TReplySender m_sender{m_line};
 };
 
 } // namespace quorlin
