@@ -38,8 +38,8 @@ TFaultSettings NormalisedFaults(TFaultSettings S)
     S.BadCrcPercent = std::clamp(S.BadCrcPercent, 0, 100);
     for (int *every : {&S.NoReplyEvery, &S.ExceptionEvery, &S.BadCrcEvery, &S.WrongIdEvery})
         *every = std::max(*every, 0);
-    if (S.ExceptionCode < 1 || S.ExceptionCode > 255)
-        S.ExceptionCode = DefaultFaultException;
+    if (S.ExceptionCode < 0 || S.ExceptionCode > 255)
+        S.ExceptionCode = 0;
     return S;
 }
 
@@ -86,7 +86,7 @@ TFaultDecision TFaultPlan::Decide(int SlaveId)
     }
     if (every(s.ExceptionEvery)) {
         d.Kind = TFaultKind::Exception;
-        d.ExceptionCode = uint8_t(s.ExceptionCode);
+        d.ExceptionCode = uint8_t(s.ExceptionCode != 0 ? s.ExceptionCode : DefaultFaultException);
         ++m_counts.Exception;
     } else if (every(s.WrongIdEvery)) {
         d.Kind = TFaultKind::WrongId;

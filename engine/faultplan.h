@@ -19,7 +19,7 @@ struct TFaultSettings {
     int NoReplyEvery = 0;
     int NoReplyPercent = 0;
     int ExceptionEvery = 0;
-    int ExceptionCode = 0;
+    int ExceptionCode = 0; // 1..255; 0 sends DefaultFaultException
     int BadCrcEvery = 0;
     int BadCrcPercent = 0;
     int WrongIdEvery = 0;
@@ -35,7 +35,8 @@ inline constexpr int DefaultFaultException = 4;
 
 // Settings brought into their ranges: Enabled 0/1, MBid 0..255, times
 // 0..10000 ms, percentages 0..100, counts >= 0, an exception code outside
-// 1..255 replaced by 4. Whatever a profile holds, the plan sees these.
+// 0..255 replaced by 0 (the default). Whatever a profile holds, the plan
+// sees these.
 TFaultSettings NormalisedFaults(TFaultSettings Settings);
 
 // What happens to the reply of one request. The kinds are in their order of

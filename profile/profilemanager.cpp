@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/inifile.h"
+#include "profile/faultformat.h"
 
 namespace quorlin {
 
@@ -72,7 +73,12 @@ bool TProfileManager::writeProfile(const QString &Path)
 {
     SerialValues = m_host.ReadSerialDialog();
     TIniFile file(toNative(Path));
-    if (!file.Write(ProfileEntries(SerialValues, m_host.BindingList()))) {
+    std::vector<TIniEntry> entries = ProfileEntries(SerialValues, m_host.BindingList());
+    if (FaultsToBeSaved(Faults, file.Load())) {
+        const std::vector<TIniEntry> faults = FaultEntries(Faults);
+        entries.insert(entries.end(), faults.begin(), faults.end());
+    }
+    if (!file.Write(entries)) {
         reportWriteFailure(Path, file.LastError());
         return false;
     }
@@ -134,15 +140,19 @@ bool TProfileManager::LoadProfile(const QString &Path)
     const QFileInfo info(Path);
     if (!Path.isEmpty() && info.exists() && !info.isDir()) {
         // Register values are not part of a profile: the image stays as it is.
-        const TProfileContent content = ReadProfile(TIniFile(toNative(Path)).Load());
+        const TIniDocument document = TIniFile(toNative(Path)).Load();
+        const TProfileContent content = ReadProfile(document);
         SerialValues = content.Serial;
+        Faults = ReadFaults(document).value_or(TFaultSettings{});
         bindings = MakeBindings(m_host.ScriptList(), content.Bindings);
     } else {
         TRegisterImage &image = m_host.RegisterImage();
         image.ClearPendingWrites();
         SerialValues = TSerialValues{};
+        Faults = TFaultSettings{};
         image.ClearImage();
     }
+    m_host.ApplyFaults(Faults);
     ProfileSaved = true;
     if (!Path.isEmpty()) {
         ProfilePath = Path;

@@ -32,6 +32,8 @@ public:
     QString TitleText = QString::fromLatin1(ApplicationTitle);
     // The serial values last read from or written to a profile file.
     TSerialValues SerialValues;
+    // The faults of the current profile, as loaded or as last changed.
+    TFaultSettings Faults;
 
     const QString &ProgramDir() const { return m_programDir; }
     QString UntitledPath() const;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "profile/faultformat.h"
 #include "profile/profileformat.h"
 
 using namespace quorlin;
@@ -64,5 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     checkReloaded(saved(TIniDocument(), content.Serial, bindings), scripts, content.Serial, bindings);
     checkReloaded(saved(doc, content.Serial, bindings), scripts, content.Serial, bindings);
+
+    // Faults come in range and survive a save over the damaged file.
+    if (const auto faults = ReadFaults(doc)) {
+        check(NormalisedFaults(*faults) == *faults);
+        TIniDocument again = doc;
+        for (const TIniEntry &e : FaultEntries(*faults))
+            check(again.Update(e.Section, e.Key, e.Value));
+        check(ReadFaults(TIniDocument::Parse(again.Text())) == faults);
+    }
     return 0;
 }
