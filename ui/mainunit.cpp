@@ -16,6 +16,8 @@
 #include <QVBoxLayout>
 
 #include "engine/modbusslave.h"
+#include "faults/faultsform.h"
+#include "faults/replytimer.h"
 #include "profile/profiledialogs.h"
 #include "profile/profilemanager.h"
 #include "scripts/ui/addscript.h"
@@ -80,6 +82,10 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     Comm1->SetOptions(0);
     m_engine = std::make_unique<TModbusSlave>(m_image, *Comm1, *TimeOutTimer);
     TimeOutTimer->OnTimer = [this] { m_engine->TimeOutTimerTimer(); };
+    ReplyTimer = new TQtReplyTimer(this);
+    ReplyTimer->setObjectName(QStringLiteral("ReplyTimer"));
+    ReplyTimer->OnTimer = [this] { m_engine->ReplyTimerTimer(); };
+    m_engine->SetReplyTimer(ReplyTimer);
     Comm1->OnRxChar = [this](TCustomComm *, int Count) { m_engine->Comm1RxChar(Count); };
 
     // Start-up: everything above exists before the profile manager drives it.
@@ -108,6 +114,7 @@ TMainForm::~TMainForm()
     m_profile->FormClose();
     Comm1->OnRxChar = nullptr;
     TimeOutTimer->Stop();
+    ReplyTimer->Stop();
 }
 
 void TMainForm::CreateDialogs()
@@ -180,6 +187,11 @@ void TMainForm::buildMenu()
                          &TMainForm::StayOnTop1Click);
     StayOnTop1->setCheckable(true);
     StayOnTop1->setChecked(false);
+    addSeparator(Settings1, "N6");
+    Faults1 = addItem(Settings1, "Faults1", QStringLiteral("&Faults..."), &TMainForm::Faults1Click);
+    InjectFaults1 = addItem(Settings1, "InjectFaults1", QStringLiteral("&Inject Faults"),
+                            &TMainForm::InjectFaults1Click);
+    InjectFaults1->setCheckable(true);
 
     About1 = bar->addMenu(QStringLiteral("&Help"));
     About1->setObjectName(QStringLiteral("About1"));
@@ -477,6 +489,39 @@ void TMainForm::StayOnTop1Click()
     // it from the state before the click, together with the window.
     StayOnTop1->setChecked(!StayOnTop1->isChecked());
     m_profile->StayOnTop1Click();
+}
+
+void TMainForm::ApplyFaults(const TFaultSettings &Faults)
+{
+    m_engine->Faults().Load(Faults);
+    InjectFaults1->setChecked(Faults.Enabled != 0);
+}
+
+void TMainForm::Faults1Click()
+{
+    if (!FaultsForm) {
+        FaultsForm = new TFaultsForm(this);
+        FaultsForm->CountsSource = [this] { return m_engine->Faults().Counts(); };
+    }
+    FaultsForm->LoadFaults(m_profile->Faults);
+    if (FaultsForm->exec() != QDialog::Accepted)
+        return;
+    const TFaultSettings chosen = NormalisedFaults(FaultsForm->Faults());
+    // OK without a change keeps the counts running.
+    if (chosen == m_profile->Faults)
+        return;
+    m_profile->Faults = chosen;
+    ApplyFaults(chosen);
+    m_profile->ProfileSaved = false;
+}
+
+void TMainForm::InjectFaults1Click()
+{
+    TFaultSettings f = m_profile->Faults;
+    f.Enabled = InjectFaults1->isChecked() ? 1 : 0;
+    m_profile->Faults = f;
+    ApplyFaults(f);
+    m_profile->ProfileSaved = false;
 }
 
 void TMainForm::CreateLists()

@@ -32,11 +32,13 @@ class TAddSForm;
 class TAskForm;
 class TComm;
 class TDelSForm;
+class TFaultsForm;
 class THelpViewer;
 class TProfileManager;
 class TScriptCommands;
 class TModbusSlave;
 class TNumberBox;
+class TQtReplyTimer;
 class TQtTimeOutTimer;
 class TShape;
 class TTabControl;
@@ -70,6 +72,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     TComm *Comm1 = nullptr;
     QTimer *Timer1 = nullptr;                // 100 ms, periodic: Tick
     TQtTimeOutTimer *TimeOutTimer = nullptr; // 100 ms, one-shot: drops a partial request
+    TQtReplyTimer *ReplyTimer = nullptr;     // one-shot: holds back a reply (injected delay)
     TConfForm *ConfForm = nullptr;
     // Created by CreateDialogs (or by a test), after this window.
     TAskForm *AskForm = nullptr;
@@ -99,6 +102,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     void ClosePort() override;
     void ReleaseImage() override;
     void CloseMainWindow() override;
+    void ApplyFaults(const TFaultSettings &Faults) override;
 
     // --- the panels ---
     TTabControl *TabControl1 = nullptr;
@@ -135,6 +139,9 @@ class TMainForm : public QMainWindow, public IProfileHost
     QMenu *Settings1 = nullptr;
     QAction *SerialOptions1 = nullptr;
     QAction *StayOnTop1 = nullptr;
+    QAction *Faults1 = nullptr;       // "Faults...": the Faults dialog
+    QAction *InjectFaults1 = nullptr; // check item: the faults' Enabled
+    TFaultsForm *FaultsForm = nullptr;
     QMenu *About1 = nullptr;
     QAction *HelpTopics1 = nullptr;
     QAction *About2 = nullptr;
@@ -149,6 +156,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     void AddScript1Click();
     void SerialOptions1Click();
     void StayOnTop1Click();
+    void Faults1Click();
+    void InjectFaults1Click();
     void HelpTopics1Click();
     void About2Click();
     THelpViewer *HelpViewer() const { return m_helpViewer; }
