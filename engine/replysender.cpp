@@ -25,43 +25,45 @@ void InjectBadCrc(uint8_t *Frame, int Length)
         Frame[Length - 1] = uint8_t(~Frame[Length - 1]);
 }
 
-void TReplySender::Send(const uint8_t *Frame, int Length, const TFaultDecision &Fault)
+void ShapeReply(uint8_t *Frame, int Length, const TFaultDecision &Fault)
+{
+    if (Fault.Kind == TFaultKind::WrongId)
+        InjectWrongId(Frame, Length);
+    else if (Fault.Kind == TFaultKind::BadCrc)
+        InjectBadCrc(Frame, Length);
+}
+
+int TReplySender::Send(const uint8_t *Frame, int Length, const TFaultDecision &Fault)
 {
     if (Length <= 0 || Length > MaxFrameLength || Fault.Kind == TFaultKind::NoReply)
-        return;
+        return 0;
     // A reply still held back belongs to an earlier request; the caller has
     // cancelled it already, this is only a guard.
     Cancel();
-    if (Fault == TFaultDecision{}) {
-        m_line.Write(Frame, Length); // the everyday road: no copy, no timer
-        return;
-    }
+    const bool split = m_timer != nullptr && Length >= 2 && Fault.SplitMs > 0;
+    const bool delay = m_timer != nullptr && Fault.DelayMs > 0;
+    if (!split && !delay)
+        return m_line.Write(Frame, Length); // the everyday road: no copy, no timer
     std::copy_n(Frame, Length, m_frame.begin());
     m_length = Length;
-    if (Fault.Kind == TFaultKind::WrongId)
-        InjectWrongId(m_frame.data(), Length);
-    else if (Fault.Kind == TFaultKind::BadCrc)
-        InjectBadCrc(m_frame.data(), Length);
-
-    m_splitMs = m_timer != nullptr && Length >= 2 ? Fault.SplitMs : 0;
-    if (m_timer != nullptr && Fault.DelayMs > 0) {
+    m_splitMs = split ? Fault.SplitMs : 0;
+    if (delay) {
         m_stage = Stage::Delay;
         m_timer->Start(Fault.DelayMs);
-        return;
+        return 0;
     }
-    sendFirstPart();
+    return sendFirstPart();
 }
 
-void TReplySender::sendFirstPart()
+int TReplySender::sendFirstPart()
 {
     if (m_splitMs > 0) {
-        m_line.Write(m_frame.data(), m_length / 2);
         m_stage = Stage::Split;
         m_timer->Start(m_splitMs);
-        return;
+        return m_line.Write(m_frame.data(), m_length / 2);
     }
     m_stage = Stage::Idle;
-    m_line.Write(m_frame.data(), m_length);
+    return m_line.Write(m_frame.data(), m_length);
 }
 
 void TReplySender::TimerFired()

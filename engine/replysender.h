@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The last step of a reply: the frame, its CRC already in place, shaped by
-// the injected fault and written to the line at once, after a delay, or in two
-// halves with a gap between them. Waiting is done by a timer of the program's
+// the injected fault, then written to the line at once, after a delay, or in
+// two halves with a gap between them. Waiting is done by a timer of the program's
 // (never a sleep), so the engine keeps receiving meanwhile.
 #pragma once
 
@@ -31,6 +31,8 @@ class IReplyTimer
 void InjectWrongId(uint8_t *Frame, int Length);
 // The last CRC byte inverted.
 void InjectBadCrc(uint8_t *Frame, int Length);
+// The frame as the fault sends it: a wrong id or a bad CRC, or left alone.
+void ShapeReply(uint8_t *Frame, int Length, const TFaultDecision &Fault);
 
 class TReplySender
 {
@@ -40,8 +42,10 @@ class TReplySender
     // Without a timer, replies go out at once and whole, whatever the faults say.
     void SetTimer(IReplyTimer *Timer) { m_timer = Timer; }
 
-    // Frame holds Length bytes, CRC included. NoReply sends nothing.
-    void Send(const uint8_t *Frame, int Length, const TFaultDecision &Fault);
+    // Frame holds Length bytes, CRC included and already shaped; the fault's
+    // delay and split say when its bytes go. NoReply sends nothing. The
+    // result of the write when it went out at once, else 0.
+    int Send(const uint8_t *Frame, int Length, const TFaultDecision &Fault);
     // The timer fired: the held-back reply, or its second half, goes out.
     void TimerFired();
     // Drops a reply still waiting (or the half not yet sent); true if there was one.
@@ -50,7 +54,7 @@ class TReplySender
 
   private:
     enum class Stage { Idle, Delay, Split };
-    void sendFirstPart();
+    int sendFirstPart();
 
     ISerialLine &m_line;
     IReplyTimer *m_timer = nullptr;

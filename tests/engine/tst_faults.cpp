@@ -9,6 +9,7 @@
 #include <set>
 
 #include "engine/faultplan.h"
+#include "engine/frameobserver.h"
 #include "engine/replysender.h"
 #include "tests/engine/fakes.h"
 
@@ -394,6 +395,81 @@ TEST(Faults, WithoutAReplyTimerRepliesGoOutAtOnceAndWhole)
     ASSERT_EQ(line.Writes.size(), 1u);
     EXPECT_EQ(line.Writes[0], ReadTwoReply);
 }
+
+class TextObserver : public IFrameObserver
+{
+  public:
+    std::vector<std::string> Texts;
+    std::vector<Bytes> Replies;
+    TLineCounters Counters;
+    void FrameDone(const TFrameReport &R) override
+    {
+        Texts.push_back(ReportText(R));
+        Replies.emplace_back(R.Reply.begin(), R.Reply.end());
+        Counters.Count(R);
+    }
+};
+
+struct ReportRow {
+    const char *Name;
+    TFaultSettings Settings;
+    std::vector<std::string> Texts; // two requests, the second 100 ms after the first
+    const char *SecondReply;        // as the report gives it; "" when nothing went out
+};
+
+class FaultReports : public ::testing::TestWithParam<ReportRow>
+{
+};
+
+TEST_P(FaultReports, MonitorAndTraceLearnWhatWasInjected)
+{
+    FaultRig rig(GetParam().Settings);
+    TextObserver seen;
+    rig.Slave.SetObserver(&seen);
+    rig.arrive(ReadTwo);
+    rig.advance(100);
+    rig.arrive(ReadTwo);
+    rig.advance(20000);
+    EXPECT_EQ(seen.Texts, GetParam().Texts);
+    ASSERT_EQ(seen.Replies.size(), 2u);
+    EXPECT_EQ(toHex(seen.Replies[1]), toHex(hex(GetParam().SecondReply)));
+    const uint64_t injected =
+        std::count_if(seen.Texts.begin(), seen.Texts.end(),
+                      [](const std::string &t) { return t.find("injected") != t.npos; });
+    EXPECT_EQ(seen.Counters.Injected, injected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultReports,
+    ::testing::Values(
+        ReportRow{"Off",
+                  faults({{"Enabled", 0}}),
+                  {"answered", "answered"},
+                  "01 03 04 00 00 00 00 FA 33"},
+        ReportRow{
+            "NoReply", faults({{"NoReplyEvery", 2}}), {"answered", "no reply (injected)"}, ""},
+        ReportRow{"Exception",
+                  faults({{"ExceptionEvery", 2}, {"ExceptionCode", 6}}),
+                  {"answered", "exception 6 (injected)"},
+                  "01 83 06 crc"},
+        ReportRow{"WrongId",
+                  faults({{"WrongIdEvery", 1}}),
+                  {"wrong id (injected)", "wrong id (injected)"},
+                  "02 03 04 00 00 00 00 crc"},
+        ReportRow{"BadCrc",
+                  faults({{"BadCrcEvery", 2}}),
+                  {"answered", "bad crc (injected)"},
+                  "01 03 04 00 00 00 00 FA CC"},
+        ReportRow{"DelayAndSplit",
+                  faults({{"DelayMs", 40}, {"SplitReplyMs", 30}}),
+                  {"answered, delayed 40 ms, split 30 ms", "answered, delayed 40 ms, split 30 ms"},
+                  "01 03 04 00 00 00 00 FA 33"},
+        ReportRow{
+            "Replaced",
+            faults({{"DelayMs", 500}}),
+            {"answered, delayed 500 ms", "answered, delayed 500 ms, replaced a held-back reply"},
+            "01 03 04 00 00 00 00 FA 33"}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
 
 struct RangeRow {
     const char *Name;
