@@ -67,20 +67,6 @@ INSTANTIATE_TEST_SUITE_P(
                          "SplitReplyMs=0\n"}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
-TEST_F(ProfileTest, FaultsSetOnAProfileWithoutThemAreSavedAndLoadBack)
-{
-    load(Serial);
-    m_host.LoadSerialDialog(m_manager->SerialValues);
-    m_manager->Faults = allKeys();
-    m_manager->SaveProfile1Click();
-    EXPECT_EQ(contents(path("p.QRL")), Serial + AllKeys);
-
-    m_manager->NewProfile1Click();
-    EXPECT_EQ(m_host.AppliedFaults.back(), TFaultSettings{}) << "a new profile has no faults";
-    ASSERT_TRUE(m_manager->LoadProfile(path("p.QRL")));
-    EXPECT_EQ(m_host.AppliedFaults.back(), allKeys());
-}
-
 TEST_F(ProfileTest, SaveAsOverAFileWithFaultsSwitchesThemOff)
 {
     put(path("old.QRL"), Serial + AllKeys);

@@ -52,9 +52,13 @@ class FaultsMenuTest : public ::testing::Test
     std::unique_ptr<TMainForm> m_form;
 };
 
-TEST_F(FaultsMenuTest, OkAppliesEveryKeyAndMarksTheProfileChanged)
+TEST_F(FaultsMenuTest, CancelAndUnchangedOkKeepTheProfileAndOkAppliesEveryKey)
 {
-    EXPECT_FALSE(plan().Enabled());
+    editFaults([](TFaultsForm *d) { d->NoReplyEveryEdit->setValue(3); }, false);
+    editFaults([](TFaultsForm *) {});
+    EXPECT_EQ(plan().Settings(), TFaultSettings{});
+    EXPECT_TRUE(m_form->Profile().ProfileSaved);
+
     editFaults([](TFaultsForm *d) {
         d->EnabledBox->setChecked(true);
         const std::pair<QSpinBox *, int> values[] = {
@@ -73,16 +77,6 @@ TEST_F(FaultsMenuTest, OkAppliesEveryKeyAndMarksTheProfileChanged)
 
     // The dialog opens again with what was set.
     editFaults([&want](TFaultsForm *d) { EXPECT_EQ(d->Faults(), want); }, false);
-}
-
-TEST_F(FaultsMenuTest, CancelAndUnchangedOkLeaveFaultsCountsAndProfileAlone)
-{
-    editFaults([](TFaultsForm *d) { d->NoReplyEveryEdit->setValue(3); }, false);
-    EXPECT_EQ(plan().Settings(), TFaultSettings{});
-    EXPECT_TRUE(m_form->Profile().ProfileSaved);
-
-    editFaults([](TFaultsForm *) {});
-    EXPECT_TRUE(m_form->Profile().ProfileSaved);
 }
 
 TEST_F(FaultsMenuTest, InjectFaultsSwitchesTheFaultsAndASaveKeepsThem)
