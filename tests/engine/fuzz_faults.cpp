@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Any fault settings and any byte stream, with the reply timer firing at any
-// moment: the engine never writes outside its frames, a held-back reply and
-// a running reply timer always go together, and the counts add up.
+// Any fault settings, any frames with a right CRC, the reply timer firing at
+// any moment: a held-back reply and a running reply timer always go together,
+// no write leaves a frame, and the counts add up.
 //
-// Input: 8 bytes of settings, then operations of one byte each (with operands):
-//   op % 4 == 0  deliver (op / 4) + 1 bytes
-//   op % 4 == 1  deliver a whole valid-CRC frame of (op / 4) % 16 + 2 bytes
-//   op % 4 == 2  let (op / 4) * 4 ms pass on the fake clock
-//   op % 4 == 3  fire the time-out timer, or load the same faults again
-#include <cstdint>
+// Input: 8 bytes of settings, then operations: op % 3 == 0 delivers a frame of
+// (op / 3) % 16 + 2 bytes and its CRC, 1 lets (op / 3) * 4 ms pass, 2 fires
+// the time-out timer (op / 3 even) or loads the same faults again (odd).
 #include <cstdlib>
 
 #include "engine/replysender.h"
@@ -45,21 +42,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
 {
     if (Size < 8)
         return 0;
-    TFaultSettings s;
-    s.Enabled = 1;
-    s.MBid = Data[0] % 3; // 0 (all), 1 (ours) or 2 (another)
-    s.NoReplyEvery = Data[1] % 5;
-    s.ExceptionEvery = Data[1] / 5 % 5;
-    s.ExceptionCode = Data[2];
-    s.BadCrcEvery = Data[3] % 5;
-    s.WrongIdEvery = Data[3] / 5 % 5;
-    s.NoReplyPercent = Data[4] % 101;
-    s.BadCrcPercent = Data[5] % 101;
-    s.DelayMs = Data[6] % 64;
-    s.DelayMaxMs = s.DelayMs + Data[7] % 64 - 8;
-    s.SplitReplyMs = Data[7] % 16;
-    s.Seed = int(Data[4]) * 7919 + Data[5];
-
+    const TFaultSettings s{1,
+                           Data[0] % 3, // every slave, ours or another
+                           Data[6] % 64,
+                           Data[6] % 64 + Data[7] % 64 - 8,
+                           Data[1] % 5,
+                           Data[4] % 101,
+                           Data[1] / 5 % 5,
+                           Data[2],
+                           Data[3] % 5,
+                           Data[5] % 101,
+                           Data[3] / 5 % 5,
+                           Data[7] % 16,
+                           Data[4] * 7919 + Data[5]};
     TRegisterImage image;
     FakeLine line;
     FakeTimer timeout;
@@ -68,46 +63,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     slave.SetReplyTimer(&reply);
     slave.Faults().Load(s);
 
-    size_t at = 8;
     bool reloaded = false; // a reply held back across a reload is cancelled uncounted
-    while (at < Size) {
+    for (size_t at = 8; at < Size;) {
         const uint8_t op = Data[at++];
-        const int arg = op >> 2;
-        switch (op & 3) {
-        case 0: {
-            const size_t n = std::min<size_t>(size_t(arg) + 1, Size - at);
-            line.Input.insert(line.Input.end(), Data + at, Data + at + n);
-            at += n;
-            if (!line.Input.empty())
-                slave.Comm1RxChar(int(line.Input.size()));
-            break;
-        }
-        case 1: {
+        const int arg = op / 3;
+        if (op % 3 == 0) {
             const size_t n = std::min<size_t>(size_t(arg % 16) + 2, Size - at);
             Bytes frame(Data + at, Data + at + n);
             at += n;
             appendCrc(frame);
             line.Input.insert(line.Input.end(), frame.begin(), frame.end());
             slave.Comm1RxChar(int(line.Input.size()));
-            break;
-        }
-        case 2: {
+        } else if (op % 3 == 1) {
             const int until = reply.Now + arg * 4;
             while (reply.Running && reply.Due <= until) {
                 reply.Now = reply.Due;
                 slave.ReplyTimerTimer();
             }
             reply.Now = until;
-            break;
-        }
-        default:
-            if (arg & 1) {
-                slave.Faults().Load(s);
-                reloaded = reloaded || slave.ReplyPending();
-            }
-            else if (timeout.Running)
-                slave.TimeOutTimerTimer();
-            break;
+        } else if (arg % 2 != 0) {
+            reloaded = reloaded || slave.ReplyPending();
+            slave.Faults().Load(s);
+        } else if (timeout.Running) {
+            slave.TimeOutTimerTimer();
         }
         require(slave.ReplyPending() == reply.Running);
         require(slave.RxCount >= 0 && slave.RxCount <= 256);
