@@ -286,12 +286,5 @@ INSTANTIATE_TEST_SUITE_P(
                                 "bad crc (injected), split 3 ms"}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
-TEST(Faults, OutOfRangeSettingsAreBroughtIntoRange)
-{
-    const TFaultSettings in{7, 300, 20000, -5, -3, 250, 0, 256, 0, -1, 5, 10001, 9};
-    const TFaultSettings out{1, 255, 10000, 0, 0, 100, 0, 0, 0, 0, 5, 10000, 9};
-    EXPECT_EQ(NormalisedFaults(in), out);
-}
-
 } // namespace
 } // namespace quorlin::test

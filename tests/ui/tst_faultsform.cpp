@@ -12,7 +12,6 @@
 
 #include "engine/modbusslave.h"
 #include "faults/faultsform.h"
-#include "profile/faultformat.h"
 #include "profile/profilemanager.h"
 #include "tests/ui/uitesthelpers.h"
 #include "ui/mainunit.h"
@@ -79,7 +78,7 @@ TEST_F(FaultsMenuTest, CancelAndUnchangedOkKeepTheProfileAndOkAppliesEveryKey)
     editFaults([&want](TFaultsForm *d) { EXPECT_EQ(d->Faults(), want); }, false);
 }
 
-TEST_F(FaultsMenuTest, InjectFaultsSwitchesTheFaultsAndASaveKeepsThem)
+TEST_F(FaultsMenuTest, InjectFaultsSwitchesTheFaultsAndANewProfileHasNone)
 {
     m_form->InjectFaults1->trigger();
     EXPECT_TRUE(plan().Enabled());
@@ -87,20 +86,9 @@ TEST_F(FaultsMenuTest, InjectFaultsSwitchesTheFaultsAndASaveKeepsThem)
     m_form->InjectFaults1->trigger();
     EXPECT_FALSE(plan().Enabled());
 
-    editFaults([](TFaultsForm *d) {
-        d->EnabledBox->setChecked(true);
-        d->BadCrcEveryEdit->setValue(4);
-    });
-    const QString file = QDir(m_dir.path()).filePath(QStringLiteral("f.QRL"));
-    m_form->Profile().ProfilePath = file;
-    m_form->Profile().ProfileNamed = true;
-    m_form->SaveProfile1Click();
-    const auto saved = ReadFaults(TIniDocument::Parse(readAll(file).toStdString()));
-    ASSERT_TRUE(saved.has_value());
-    EXPECT_EQ(saved->BadCrcEvery, 4);
-    EXPECT_EQ(saved->Enabled, 1);
-
+    m_form->InjectFaults1->trigger();
     // A new profile has no faults, and the check item follows.
+    m_form->Profile().ProfileSaved = true; // no question about the changes
     m_form->NewProfile1Click();
     EXPECT_FALSE(plan().Enabled());
     EXPECT_FALSE(m_form->InjectFaults1->isChecked());
