@@ -78,9 +78,12 @@ void TCommEventThread::Execute()
         const auto result = m_waiter.Wait(mask);
         if (m_terminated.load() || result == TSerialEventWaiter::TWait::Stopped)
             break;
-        if (result == TSerialEventWaiter::TWait::Events)
+        if (result == TSerialEventWaiter::TWait::Events) {
             HandOver(mask);
-        else if (m_waiter.BackOff(backOffMs))
+        } else if (const int code = m_waiter.LostCode()) {
+            ReportLost(code);
+            break; // nothing more will come from this line
+        } else if (m_waiter.BackOff(backOffMs))
             break; // a hung-up line or a failing descriptor: never spin on it
     }
 }
@@ -94,6 +97,20 @@ void TCommEventThread::HandOver(uint32_t EventMask)
     auto self = shared_from_this();
     QMetaObject::invokeMethod(
         m_receiver, [self, EventMask] { self->Deliver(EventMask); }, Qt::BlockingQueuedConnection);
+}
+
+// Queued, not blocking: the watcher ends right after, and the device closes
+// the port when the report runs.
+void TCommEventThread::ReportLost(int Code)
+{
+    auto self = shared_from_this();
+    QMetaObject::invokeMethod(
+        m_receiver,
+        [self, Code] {
+            if (!self->m_terminated.load() && self->OnLost)
+                self->OnLost(self.get(), Code);
+        },
+        Qt::QueuedConnection);
 }
 
 void TCommEventThread::Deliver(uint32_t EventMask)
