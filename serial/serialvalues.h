@@ -3,6 +3,8 @@
 // Free of Qt, so the profile file format (and its fuzzer) can use it too.
 #pragma once
 
+#include <string>
+
 namespace quorlin
 {
 
@@ -18,6 +20,9 @@ struct TSerialValues {
     int Parity = 0;      // stored as "StopBits", ComboBox4: Even, Odd, None, Mark, Space
     int StopBits = 0;    // stored as "Parity", ComboBox5: 1, 1.5, 2 stop bits
     int Handshaking = 1; // "Handshaking", ComboBox6: CTS, Default, DTR, None, Software
+    // "Device": a device path chosen in ComboBox1 instead of COM1..COM4; when
+    // not empty it wins over SerialPort, which keeps the last COM choice.
+    std::string Device;
     bool operator==(const TSerialValues &) const = default;
 };
 
