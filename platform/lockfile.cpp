@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -97,6 +98,14 @@ std::string LockFileName(const std::string &DevicePath)
 
 long ParseLockPid(std::string_view Content)
 {
+    const bool text = std::all_of(Content.begin(), Content.end(), [](char c) {
+        return c == '\n' || c == '\r' || c == '\t' || (c >= ' ' && c <= '~');
+    });
+    if (Content.size() == 4 && !text) { // binary form, this machine's byte order
+        int32_t binary = 0;
+        std::memcpy(&binary, Content.data(), 4);
+        return binary > 0 ? binary : 0;
+    }
     size_t i = 0;
     while (i < Content.size() && (Content[i] == ' ' || Content[i] == '\t'))
         ++i;
@@ -111,11 +120,6 @@ long ParseLockPid(std::string_view Content)
         const bool ended = i == Content.size() || Content[i] == '\n' || Content[i] == ' ' ||
                            Content[i] == '\r' || Content[i] == '\0';
         return ended && pid <= INT_MAX ? pid : 0;
-    }
-    if (Content.size() == 4) { // binary form, this machine's byte order
-        int32_t binary = 0;
-        std::memcpy(&binary, Content.data(), 4);
-        return binary > 0 ? binary : 0;
     }
     return 0;
 }

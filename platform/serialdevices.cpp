@@ -93,7 +93,8 @@ std::vector<std::string> EnumerateSerialDevices(const TDeviceTree &Tree)
         if (isCharDevice(dev + "/serial/by-id/" + name)) // a link to a device that is there
             out.push_back("/dev/serial/by-id/" + name);
 
-    const std::vector<std::string> names = entries(dev);
+    std::vector<std::string> names = entries(dev);
+    std::sort(names.begin(), names.end());
     for (const char *prefix : {"ttyUSB", "ttyACM", "ttyAMA", "ttyS"}) {
         std::vector<std::pair<long, std::string>> found;
         for (const auto &name : names) {

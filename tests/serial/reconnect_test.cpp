@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: MIT
+// A device that goes away and comes back behind the same name, as a USB
+// adapter does when it is re-plugged or a socat pair when it is restarted:
+// here a symbolic link that is moved from one pty pair to the next.
+#include <gtest/gtest.h>
+
+#include <QtCore/qtestsupport_core.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "serial/commint.h"
+#include "tests/serial/commfixture.h"
+
+using namespace quorlin;
+using quorlin::testing::PtyPair;
+namespace fs = std::filesystem;
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+long msSince(Clock::time_point T0)
+{
+    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - T0).count());
+}
+
+class Reconnect : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/quorlin-reconnect-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        m_dir = tmpl;
+        m_link = m_dir + "/quorlin-slave";
+        comm.SetDeviceName(m_link);
+        comm.SetMonitorEvents(commEvents({evRxChar}));
+        comm.SetRetryInterval(1000);
+        QObject::connect(&comm, &TCustomComm::ConnectionChanged, [this] { ++changes; });
+        comm.OnRxChar = [this](TCustomComm *Sender, int Count) {
+            std::vector<uint8_t> buf(static_cast<size_t>(Count));
+            received += Sender->Read(buf.data(), Count);
+        };
+    }
+    void TearDown() override
+    {
+        comm.Close();
+        EXPECT_TRUE(quorlin::testing::watchersEnded());
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+    void linkTo(const PtyPair &Pty)
+    {
+        std::error_code ec;
+        fs::remove(m_link, ec);
+        fs::create_symlink(Pty.path(), m_link);
+    }
+    // Bytes from the far end reach the handler.
+    bool answers(const PtyPair &Pty)
+    {
+        const int before = received;
+        return Pty.send({0x01, 0x02}) &&
+               QTest::qWaitFor([&] { return received >= before + 2; }, 2000);
+    }
+
+    std::string m_dir, m_link;
+    TComm comm;
+    int changes = 0;
+    int received = 0;
+};
+
+TEST_F(Reconnect, LostDeviceClosesWithinASecondAndReopensBehindTheSameName)
+{
+    auto first = std::make_unique<PtyPair>();
+    ASSERT_TRUE(first->ok());
+    linkTo(*first);
+    comm.Open();
+    ASSERT_TRUE(comm.IsOpen());
+    EXPECT_EQ(comm.CloseReason(), "");
+    EXPECT_EQ(comm.DevicePath(), m_link);
+    ASSERT_TRUE(answers(*first));
+
+    const int changesBefore = changes;
+    const auto lost = Clock::now();
+    // The far end goes away as socat does: its link first, then the pty.
+    fs::remove(m_link);
+    first->closeMaster();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !comm.IsOpen(); }, 3000));
+    EXPECT_LT(msSince(lost), 1000);
+    EXPECT_EQ(changes, changesBefore + 1);
+    EXPECT_EQ(comm.CloseReason(), m_link + ": device removed");
+    EXPECT_TRUE(comm.Retrying());
+    first.reset();
+
+    // A retry that fails leaves the port closed and says why it now fails.
+    QTest::qWait(1200);
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_TRUE(comm.LastOpenWasRetry());
+    EXPECT_EQ(comm.CloseReason(), "cannot open " + m_link + ": No such file or directory");
+
+    PtyPair second;
+    ASSERT_TRUE(second.ok());
+    const auto back = Clock::now();
+    linkTo(second);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return comm.IsOpen(); }, 3000));
+    EXPECT_LT(msSince(back), 1500);
+    EXPECT_FALSE(comm.Retrying());
+    EXPECT_EQ(comm.CloseReason(), "");
+    EXPECT_TRUE(answers(second));
+}
+
+TEST_F(Reconnect, DeviceMissingAtFirstIsOpenedOnceItAppears)
+{
+    comm.Open();
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_FALSE(comm.LastOpenWasRetry());
+    EXPECT_EQ(changes, 1) << "a failed open is a change to report too";
+    EXPECT_EQ(comm.CloseReason(), "cannot open " + m_link + ": No such file or directory");
+    EXPECT_TRUE(comm.Retrying());
+
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    linkTo(pty);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return comm.IsOpen(); }, 3000));
+    EXPECT_TRUE(answers(pty));
+}
+
+TEST_F(Reconnect, CloseStopsTheRetriesAndNoIntervalMeansNone)
+{
+    comm.Open();
+    ASSERT_TRUE(comm.Retrying());
+    comm.Close();
+    EXPECT_FALSE(comm.Retrying());
+
+    comm.SetRetryInterval(0);
+    comm.Open();
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_FALSE(comm.Retrying());
+}
+
+TEST_F(Reconnect, ComNameIsShownWithTheDeviceItMapsTo)
+{
+    const std::string ini = m_dir + "/quorlin.ini";
+    {
+        std::FILE *f = std::fopen(ini.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fprintf(f, "[Ports]\nCOM3=%s/ttyS2\n", m_dir.c_str());
+        std::fclose(f);
+    }
+    comm.SetIniPath(ini);
+    comm.SetDeviceName("COM3");
+    EXPECT_EQ(comm.DevicePath(), m_dir + "/ttyS2");
+    comm.Open();
+    EXPECT_EQ(comm.CloseReason(),
+              "cannot open COM3 (" + m_dir + "/ttyS2): No such file or directory");
+    comm.SetIniPath(m_dir + "/none.ini");
+    EXPECT_EQ(comm.DevicePath(), "/dev/ttyS2");
+}
+
+} // namespace
