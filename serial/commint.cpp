@@ -17,8 +17,9 @@ namespace quorlin
 
 uint32_t BaudRateValue(TBaudrate Value)
 {
-    static constexpr uint32_t rates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
-                                         19200, 38400, 56000, 57600, 115200, 128000, 256000, 230400};
+    static constexpr uint32_t rates[] = {110,    300,    600,    1200,  2400,  4800,
+                                         9600,   14400,  19200,  38400, 56000, 57600,
+                                         115200, 128000, 256000, 230400};
     return Value < std::size(rates) ? rates[Value] : 9600;
 }
 

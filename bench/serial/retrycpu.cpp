@@ -48,8 +48,8 @@ int main()
         return 1;
     const fs::path dir = tmpl;
     fs::copy_file(QUORLIN_PATH, dir / "quorlin");
-    std::ofstream(dir / "quorlin.ini") << "[Ports]\nCOM2=" << (dir / "no-such-device").string()
-                                       << "\n";
+    std::ofstream(dir / "quorlin.ini")
+        << "[Ports]\nCOM2=" << (dir / "no-such-device").string() << "\n";
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -63,7 +63,8 @@ int main()
     const auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(10));
     const double c1 = cpuSeconds(pid);
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
     fs::remove_all(dir);

@@ -82,13 +82,12 @@ TConfForm::TConfForm(QWidget *Parent)
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->setCurrentIndex(-1);
     DeviceList = [] { return EnumerateSerialDevices(); };
-    ComboBox2 = makeList(this, "ComboBox2", 70,
-                         {QStringLiteral("300 bps"), QStringLiteral("600 bps"),
-                          QStringLiteral("1200 bps"), QStringLiteral("2400 bps"),
-                          QStringLiteral("4800 bps"), QStringLiteral("9600 bps"),
-                          QStringLiteral("19200 bps"), QStringLiteral("38400 bps"),
-                          QStringLiteral("57600 bps"), QStringLiteral("115200 bps"),
-                          QStringLiteral("230400 bps")});
+    ComboBox2 = makeList(
+        this, "ComboBox2", 70,
+        {QStringLiteral("300 bps"), QStringLiteral("600 bps"), QStringLiteral("1200 bps"),
+         QStringLiteral("2400 bps"), QStringLiteral("4800 bps"), QStringLiteral("9600 bps"),
+         QStringLiteral("19200 bps"), QStringLiteral("38400 bps"), QStringLiteral("57600 bps"),
+         QStringLiteral("115200 bps"), QStringLiteral("230400 bps")});
     ComboBox3 = makeList(this, "ComboBox3", 100,
                          {QStringLiteral("4 Databits"), QStringLiteral("5 Databits"),
                           QStringLiteral("6 Databits"), QStringLiteral("7 Databits"),

@@ -101,17 +101,5 @@ INSTANTIATE_TEST_SUITE_P(
                  withKey(Serial, "SerialPort", "1") + "Device=\n" + Scripts}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
-TEST(DeviceKey, ADeviceWinsOverTheComChoiceInTheDialog)
-{
-    TIniDocument doc = TIniDocument::Parse(Serial + "Device=/dev/ttyACM0\n");
-    const TProfileContent content = ReadProfile(doc);
-    EXPECT_EQ(content.Serial.Device, "/dev/ttyACM0");
-    EXPECT_EQ(content.Serial.SerialPort, 2);
-    TConfForm form;
-    form.DeviceList = [] { return std::vector<std::string>{}; };
-    form.LoadSerialDialog(content.Serial);
-    EXPECT_EQ(form.PortText(), QStringLiteral("/dev/ttyACM0"));
-}
-
 } // namespace
 } // namespace quorlin::test

@@ -180,20 +180,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, LockRows,
                                            LockRow{"our_own_pid", LockRow::Own, false, false}),
                          [](const auto &Info) { return std::string(Info.param.Name); });
 
-TEST(LockFile, FolderThatMayNotBeWrittenStillHonoursItsLocks)
-{
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root may write any folder";
-    TempDir dir;
-    quorlin::testing::PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    ::chmod(dir.path().c_str(), 0555);
-    TDeviceLock taken;
-    EXPECT_FALSE(taken.Acquire(pty.path(), {dir.path()}));
-    EXPECT_TRUE(taken.Path().empty());
-    ::chmod(dir.path().c_str(), 0755);
-}
-
 TEST(LockFile, PortOpensOnlyWithoutALiveLockAndRemovesItsOwnOnClose)
 {
     TempDir dir;

@@ -378,8 +378,9 @@ TEST_F(ConfigFixture, TypedPathConnectsAndTheCaptionNamesIt)
 TEST_F(ConfigFixture, ReportSaysWhyOncePerAttemptAndKeepsTheCaption)
 {
     std::vector<std::string> lines;
-    TConnectionReport report(m_comm, m_window, [] { return QStringLiteral("T"); },
-                             [&](const std::string &Line) { lines.push_back(Line); });
+    TConnectionReport report(
+        m_comm, m_window, [] { return QStringLiteral("T"); },
+        [&](const std::string &Line) { lines.push_back(Line); });
     m_comm.SetRetryInterval(100);
     const std::string com3 =
         "COM3 (" + m_dir.filePath(QStringLiteral("no-such-port-3")).toStdString() + ")";
@@ -415,8 +416,7 @@ TEST_F(ConfigFixture, ReportSaysWhyOncePerAttemptAndKeepsTheCaption)
 TEST(ConfForm, PortListOffersFoundDevicesAndKeepsTheChoiceAcrossRefreshes)
 {
     TConfForm form;
-    std::vector<std::string> found = {"/dev/serial/by-id/usb-FTDI_A1-if00-port0",
-                                      "/dev/ttyUSB0"};
+    std::vector<std::string> found = {"/dev/serial/by-id/usb-FTDI_A1-if00-port0", "/dev/ttyUSB0"};
     form.DeviceList = [&] { return found; };
     TSerialValues v;
     v.Device = "/tmp/quorlin-slave";
