@@ -100,14 +100,18 @@ void TCommEventThread::HandOver(uint32_t EventMask)
 }
 
 // Queued, not blocking: the watcher ends right after, and the device closes
-// the port when the report runs.
+// the port when the report runs. The report holds the watcher weakly: a
+// report still queued when the program ends is destroyed with the event
+// queue locked, where the watcher's destructor could not post its clean-up.
+// While the port is open the device's own reference keeps the watcher alive.
 void TCommEventThread::ReportLost(int Code)
 {
-    auto self = shared_from_this();
+    std::weak_ptr<TCommEventThread> weak = shared_from_this();
     QMetaObject::invokeMethod(
         m_receiver,
-        [self, Code] {
-            if (!self->m_terminated.load() && self->OnLost)
+        [weak, Code] {
+            const auto self = weak.lock();
+            if (self && !self->m_terminated.load() && self->OnLost)
                 self->OnLost(self.get(), Code);
         },
         Qt::QueuedConnection);
