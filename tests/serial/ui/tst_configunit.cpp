@@ -357,18 +357,21 @@ TEST_F(ConfigFixture, FastSpeedsReachTheLine)
     EXPECT_TRUE(m_comm.IsOpen());
 }
 
-TEST_F(ConfigFixture, TypedPathConnectsAndTheCaptionNamesIt)
+TEST_F(ConfigFixture, TypedPtyOrLinkConnectsAndTheCaptionNamesIt)
 {
+    const QString link = m_dir.filePath(QStringLiteral("quorlin-slave"));
+    ASSERT_TRUE(QFile::link(QString::fromStdString(m_com4.path()), link));
     m_form.LoadSerialDialog(TSerialValues{});
-    const QString path = QString::fromStdString(m_com4.path());
-    m_form.ComboBox1->setEditText(path);
-    apply();
-    EXPECT_TRUE(m_comm.IsOpen());
-    EXPECT_EQ(m_comm.DeviceName(), m_com4.path());
-    EXPECT_EQ(m_window.windowTitle(), QStringLiteral("T - Connected to ") + path);
-    const TSerialValues saved = m_form.SerialValues();
-    EXPECT_EQ(saved.Device, m_com4.path());
-    EXPECT_EQ(saved.SerialPort, 2) << "the COM choice stays for programs without Device";
+    for (const QString &path : {QString::fromStdString(m_com2.path()), link}) {
+        m_form.ComboBox1->setEditText(path);
+        apply();
+        EXPECT_TRUE(m_comm.IsOpen()) << path.toStdString();
+        EXPECT_EQ(m_comm.DeviceName(), path.toStdString());
+        EXPECT_EQ(m_window.windowTitle(), QStringLiteral("T - Connected to ") + path);
+        const TSerialValues saved = m_form.SerialValues();
+        EXPECT_EQ(saved.Device, path.toStdString());
+        EXPECT_EQ(saved.SerialPort, 2) << "the COM choice stays for programs without Device";
+    }
     // Back to a COM item: the device goes.
     m_form.ComboBox1->setCurrentIndex(0);
     EXPECT_EQ(m_form.SerialValues().Device, "");
