@@ -128,13 +128,27 @@ void TCustomComm::SetRetryInterval(int RetryMs)
 
 bool TCustomComm::Retrying() const
 {
-    return m_retryTimer && m_retryTimer->isActive();
+    return m_retryTimer && m_retryTimer->isActive() && !IsOpen();
 }
+
+namespace
+{
+// The device number a path leads to now; 0 when it leads to no device.
+dev_t deviceAt(const std::string &Path)
+{
+    struct stat st {
+    };
+    return ::stat(Path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) ? st.st_rdev : 0;
+}
+} // namespace
 
 void TCustomComm::retry()
 {
     if (IsOpen()) {
-        m_retryTimer->stop();
+        // Most drivers hang up a line whose device goes; for one that does
+        // not, the node gone (or now another device) tells the same.
+        if (deviceAt(m_openPath) != m_openDevice)
+            lineLost(m_generation, ENODEV);
         return;
     }
     m_inRetry = true;
@@ -222,15 +236,17 @@ void TCustomComm::Open()
                                    : m_deviceName.empty()          ? "no port chosen"
                                                                    : "not a serial port";
         m_closeReason = "cannot open " + PortLabel() + ": " + detail;
-        if (m_retryMs > 0 && !m_deviceName.empty() && !Retrying())
+        if (m_retryMs > 0 && !m_deviceName.empty() && !m_retryTimer->isActive())
             m_retryTimer->start();
         emit ConnectionChanged();
         return;
     }
     ++m_generation;
     m_closeReason.clear();
-    if (m_retryTimer)
-        m_retryTimer->stop();
+    m_openDevice = deviceAt(m_openPath);
+    // While open, the same timer looks once a second whether the node is still there.
+    if (m_retryTimer && m_retryMs > 0)
+        m_retryTimer->start();
     m_eventThread->OnLost = [this, generation = m_generation](TCommEventThread *, int Code) {
         lineLost(generation, Code);
     };
@@ -266,7 +282,7 @@ void TCustomComm::lineLost(uint64_t Generation, int Code)
     struct stat st {
     };
     std::string what;
-    if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
+    if (Code == ENODEV || (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)))
         what = "device removed";
     else if (Code == EIO)
         what = "line hung up";
@@ -274,7 +290,7 @@ void TCustomComm::lineLost(uint64_t Generation, int Code)
         what = std::strerror(Code);
     m_closeReason = PortLabel() + ": " + what;
     if (m_retryMs > 0 && !m_deviceName.empty())
-        m_retryTimer->start();
+        m_retryTimer->start(); // from now on to open it again
     emit ConnectionChanged();
 }
 

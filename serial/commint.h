@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <sys/types.h>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -253,6 +254,7 @@ class TCustomComm : public QObject, public ISerialLine
     bool m_inRetry = false;
     uint64_t m_generation = 0; // counts the opens, so a late loss report finds its port gone
     std::string m_openPath;    // the path the open port was opened by
+    dev_t m_openDevice = 0;    // the device number that path led to then
     std::atomic<uint64_t> m_inputTaken{0}; // reads that placed bytes, and input purges
 };
 

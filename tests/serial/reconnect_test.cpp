@@ -111,6 +111,20 @@ TEST_F(Reconnect, LostDeviceClosesWithinASecondAndReopensBehindTheSameName)
     EXPECT_TRUE(answers(second));
 }
 
+TEST_F(Reconnect, NameLeadingToAnotherDeviceCountsAsRemovedWithoutAHangUp)
+{
+    PtyPair first, second;
+    ASSERT_TRUE(first.ok() && second.ok());
+    linkTo(first);
+    comm.Open();
+    ASSERT_TRUE(comm.IsOpen());
+    linkTo(second); // the first device stays alive: no hang-up to see
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !comm.IsOpen(); }, 3000));
+    EXPECT_EQ(comm.CloseReason(), m_link + ": device removed");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return comm.IsOpen(); }, 3000));
+    EXPECT_TRUE(answers(second));
+}
+
 TEST_F(Reconnect, MissingDeviceIsRetriedUntilCloseAndNoIntervalMeansNone)
 {
     comm.Open();
