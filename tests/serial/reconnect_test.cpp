@@ -6,7 +6,6 @@
 
 #include <QtCore/qtestsupport_core.h>
 
-#include <chrono>
 #include <filesystem>
 
 #include "serial/commint.h"
@@ -18,13 +17,6 @@ namespace fs = std::filesystem;
 
 namespace
 {
-
-using Clock = std::chrono::steady_clock;
-
-long msSince(Clock::time_point T0)
-{
-    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - T0).count());
-}
 
 class Reconnect : public ::testing::Test
 {
@@ -70,46 +62,6 @@ class Reconnect : public ::testing::Test
     int changes = 0;
     int received = 0;
 };
-
-TEST_F(Reconnect, LostDeviceClosesWithinASecondAndReopensBehindTheSameName)
-{
-    auto first = std::make_unique<PtyPair>();
-    ASSERT_TRUE(first->ok());
-    linkTo(*first);
-    comm.Open();
-    ASSERT_TRUE(comm.IsOpen());
-    EXPECT_EQ(comm.CloseReason(), "");
-    EXPECT_EQ(comm.DevicePath(), m_link);
-    ASSERT_TRUE(answers(*first));
-
-    const int changesBefore = changes;
-    const auto lost = Clock::now();
-    // The far end goes away as socat does: its link first, then the pty.
-    fs::remove(m_link);
-    first->closeMaster();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !comm.IsOpen(); }, 3000));
-    EXPECT_LT(msSince(lost), 1000);
-    EXPECT_EQ(changes, changesBefore + 1);
-    EXPECT_EQ(comm.CloseReason(), m_link + ": device removed");
-    EXPECT_TRUE(comm.Retrying());
-    first.reset();
-
-    // A retry that fails leaves the port closed and says why it now fails.
-    QTest::qWait(1200);
-    EXPECT_FALSE(comm.IsOpen());
-    EXPECT_TRUE(comm.LastOpenWasRetry());
-    EXPECT_EQ(comm.CloseReason(), "cannot open " + m_link + ": No such file or directory");
-
-    PtyPair second;
-    ASSERT_TRUE(second.ok());
-    const auto back = Clock::now();
-    linkTo(second);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return comm.IsOpen(); }, 3000));
-    EXPECT_LT(msSince(back), 1500);
-    EXPECT_FALSE(comm.Retrying());
-    EXPECT_EQ(comm.CloseReason(), "");
-    EXPECT_TRUE(answers(second));
-}
 
 TEST_F(Reconnect, NameLeadingToAnotherDeviceCountsAsRemovedWithoutAHangUp)
 {
