@@ -73,8 +73,13 @@ bool TProfileManager::writeProfile(const QString &Path)
 {
     SerialValues = m_host.ReadSerialDialog();
     TIniFile file(toNative(Path));
-    std::vector<TIniEntry> entries = ProfileEntries(SerialValues, m_host.BindingList());
-    if (FaultsToBeSaved(Faults, file.Load())) {
+    // A "Device" key already in the file is updated, also to empty, so that
+    // it never outlives the choice it stood for.
+    const TIniDocument existing = file.Load();
+    const bool deviceKey = existing.Value(SerialSettingsSection, "Device").has_value();
+    std::vector<TIniEntry> entries =
+        ProfileEntries(SerialValues, m_host.BindingList(), deviceKey);
+    if (FaultsToBeSaved(Faults, existing)) {
         const std::vector<TIniEntry> faults = FaultEntries(Faults);
         entries.insert(entries.end(), faults.begin(), faults.end());
     }
