@@ -34,7 +34,7 @@ TFaultsForm::TFaultsForm(QWidget *Parent) : QDialog(Parent)
     };
     const QString ms = QStringLiteral(" ms");
     const QString pct = QStringLiteral(" %");
-    spin(MBidEdit, "MBidEdit", QStringLiteral("For slave &id"), 0, 255);
+    spin(MBidEdit, "MBidEdit", QStringLiteral("&For slave id"), 0, 255);
     MBidEdit->setSpecialValueText(QStringLiteral("every slave"));
     spin(DelayMsEdit, "DelayMsEdit", QStringLiteral("&Delay"), 0, MaxFaultDelayMs, ms);
     spin(DelayMaxMsEdit, "DelayMaxMsEdit", QStringLiteral("Delay up &to"), 0, MaxFaultDelayMs, ms);
