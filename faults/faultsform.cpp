@@ -154,3 +154,41 @@ QString DescribeFaultCounts(const TFaultCounts &C)
 }
 
 } // namespace quorlin
+
+namespace quorlin
+{
+
+QString FaultsSummary(const TFaultSettings &F)
+{
+    QStringList parts;
+    auto every = [&parts](int N, const QString &What) {
+        if (N > 0)
+            parts << (N == 1 ? QStringLiteral("%1 always").arg(What)
+                             : QStringLiteral("%1 every %2").arg(What).arg(N));
+    };
+    auto chance = [&parts](int P, const QString &What) {
+        if (P > 0)
+            parts << QStringLiteral("%1 %2 %").arg(What).arg(P);
+    };
+    if (F.MBid != 0)
+        parts << QStringLiteral("slave %1 only").arg(F.MBid);
+    every(F.NoReplyEvery, QStringLiteral("no reply"));
+    chance(F.NoReplyPercent, QStringLiteral("no reply"));
+    every(F.ExceptionEvery,
+          QStringLiteral("exception %1")
+              .arg(F.ExceptionCode != 0 ? F.ExceptionCode : DefaultFaultException));
+    every(F.WrongIdEvery, QStringLiteral("wrong id"));
+    every(F.BadCrcEvery, QStringLiteral("bad CRC"));
+    chance(F.BadCrcPercent, QStringLiteral("bad CRC"));
+    if (F.DelayMaxMs > F.DelayMs)
+        parts << QStringLiteral("delay %1-%2 ms").arg(F.DelayMs).arg(F.DelayMaxMs);
+    else if (F.DelayMs > 0)
+        parts << QStringLiteral("delay %1 ms").arg(F.DelayMs);
+    if (F.SplitReplyMs > 0)
+        parts << QStringLiteral("split %1 ms").arg(F.SplitReplyMs);
+    if (parts.isEmpty())
+        parts << QStringLiteral("none set");
+    return QStringLiteral("FAULTS ON: ") + parts.join(QStringLiteral(", "));
+}
+
+} // namespace quorlin

@@ -52,6 +52,10 @@ class TFaultsForm : public QDialog
     QTimer *m_refresh = nullptr;
 };
 
+// What the status bar says while faults are on: "FAULTS ON: no reply every
+// 3rd, delay 200-400 ms", naming only the faults that are set.
+QString FaultsSummary(const TFaultSettings &Faults);
+
 // "12 requests counted: 4 without reply, ..." as the dialog shows it.
 QString DescribeFaultCounts(const TFaultCounts &Counts);
 

@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -500,6 +501,19 @@ void TMainForm::ApplyFaults(const TFaultSettings &Faults)
 {
     m_engine->Faults().Load(Faults);
     InjectFaults1->setChecked(Faults.Enabled != 0);
+    // A master that fails against a slave injecting faults on purpose must
+    // not send anyone looking for a broken line: the status bar says so, loud.
+    if (Faults.Enabled != 0 && !FaultsStatus) {
+        FaultsStatus = new QLabel(statusBar());
+        FaultsStatus->setObjectName(QStringLiteral("FaultsStatus"));
+        FaultsStatus->setStyleSheet(QStringLiteral(
+            "QLabel { background: #c00000; color: white; font-weight: bold; padding: 1px 6px; }"));
+        statusBar()->addPermanentWidget(FaultsStatus);
+    }
+    if (FaultsStatus) {
+        FaultsStatus->setText(FaultsSummary(NormalisedFaults(Faults)));
+        FaultsStatus->setVisible(Faults.Enabled != 0);
+    }
 }
 
 void TMainForm::Faults1Click()

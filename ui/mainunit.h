@@ -142,6 +142,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     QAction *Faults1 = nullptr;       // "Faults...": the Faults dialog
     QAction *InjectFaults1 = nullptr; // check item: the faults' Enabled
     TFaultsForm *FaultsForm = nullptr;
+    QLabel *FaultsStatus = nullptr; // in the status bar while faults are on
     QMenu *About1 = nullptr;
     QAction *HelpTopics1 = nullptr;
     QAction *About2 = nullptr;

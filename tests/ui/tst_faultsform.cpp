@@ -83,8 +83,12 @@ TEST_F(FaultsMenuTest, InjectFaultsSwitchesTheFaultsAndANewProfileHasNone)
     m_form->InjectFaults1->trigger();
     EXPECT_TRUE(plan().Enabled());
     EXPECT_FALSE(m_form->Profile().ProfileSaved);
+    ASSERT_NE(m_form->FaultsStatus, nullptr);
+    EXPECT_FALSE(m_form->FaultsStatus->isHidden());
+    EXPECT_EQ(m_form->FaultsStatus->text(), QStringLiteral("FAULTS ON: none set"));
     m_form->InjectFaults1->trigger();
     EXPECT_FALSE(plan().Enabled());
+    EXPECT_TRUE(m_form->FaultsStatus->isHidden());
 
     m_form->InjectFaults1->trigger();
     // A new profile has no faults, and the check item follows.
@@ -116,6 +120,25 @@ TEST_F(FaultsMenuTest, DialogShowsWhatTheFaultsDidToAMaster)
     editFaults([&shown](TFaultsForm *d) { shown = d->CountsLabel->text(); }, false);
     EXPECT_TRUE(shown.contains(QStringLiteral("4 requests counted"))) << shown.toStdString();
     EXPECT_TRUE(shown.contains(QStringLiteral("2 bad CRCs"))) << shown.toStdString();
+}
+
+struct SummaryRow {
+    TFaultSettings Faults;
+    const char *Text;
+};
+
+TEST(FaultsStatus, NamesEveryFaultThatIsSet)
+{
+    const SummaryRow rows[] = {
+        {{.NoReplyEvery = 3, .ExceptionEvery = 5, .BadCrcPercent = 10}, //
+         "FAULTS ON: no reply every 3, exception 4 every 5, bad CRC 10 %"},
+        {{.MBid = 7, .DelayMs = 200, .DelayMaxMs = 400, .ExceptionCode = 6, .WrongIdEvery = 1},
+         "FAULTS ON: slave 7 only, wrong id always, delay 200-400 ms"},
+        {{.DelayMs = 50, .DelayMaxMs = 20, .NoReplyPercent = 5, .SplitReplyMs = 3},
+         "FAULTS ON: no reply 5 %, delay 50 ms, split 3 ms"},
+    };
+    for (const SummaryRow &r : rows)
+        EXPECT_EQ(FaultsSummary(r.Faults), QString::fromUtf8(r.Text));
 }
 
 } // namespace
