@@ -171,7 +171,7 @@ TEST(ScriptDialog, StartsWithDesignContentsAndListsEveryScript)
     EXPECT_EQ(form.size(), QSize(489, 224));
     EXPECT_EQ(form.ComboBox1->currentIndex(), -1);
     ASSERT_EQ(form.ComboBox1->count(), 4);
-    EXPECT_EQ(form.ComboBox1->itemText(0), "0x (DI)");
+    EXPECT_EQ(form.ComboBox1->itemText(0), "0x (DO)");
     EXPECT_EQ(form.ComboBox1->itemText(3), "4x (AO)");
     EXPECT_EQ(form.SpinEdit1->value(), 1);
     EXPECT_EQ(form.SpinEdit1->maximum(), 2048);
@@ -219,11 +219,55 @@ TEST(ScriptDialog, WordTypeLowersAddressAndBitTypeWidensRangeAgain)
     form.ComboBox1->setCurrentIndex(2); // 3x (AI)
     EXPECT_EQ(form.SpinEdit1->value(), 256);
     EXPECT_EQ(form.SpinEdit1->maximum(), 256);
-    form.ComboBox1->setCurrentIndex(0); // back to 0x (DI)
+    form.ComboBox1->setCurrentIndex(0); // back to 0x (DO)
     EXPECT_EQ(form.SpinEdit1->value(), 256);
     form.SpinEdit1->setValue(2048);
     EXPECT_EQ(form.SpinEdit1->value(), 2048);
 }
+
+// Each type item names the family as the main window's panels do: coils are
+// outputs (" DO (0x regs) "), discrete inputs are inputs (" DI (1x regs) ").
+// The item chosen must bind the table it names, and editing a binding of a
+// table must show that table's item.
+struct TypeItemCase {
+    const char *name;
+    int item;
+    const char *text;
+    uint8_t regType;
+};
+void PrintTo(const TypeItemCase &c, std::ostream *os)
+{
+    *os << c.text;
+}
+class TypeItems : public testing::TestWithParam<TypeItemCase>
+{
+};
+
+TEST_P(TypeItems, NameTheFamilyTheyBindLikeTheMainWindow)
+{
+    const TypeItemCase &c = GetParam();
+    TScriptList scripts = twoScripts();
+    TAddSForm form(scripts);
+    EXPECT_EQ(form.ComboBox1->itemText(c.item), QString::fromLatin1(c.text));
+
+    fill(form, c.item, 7, 0);
+    TScriptBinding read;
+    QString error;
+    ASSERT_TRUE(form.readBinding(read, error));
+    EXPECT_EQ(read.RegType, c.regType);
+
+    form.ComboBox1->setCurrentIndex(-1);
+    form.loadBinding(binding(c.regType, 7));
+    EXPECT_EQ(form.ComboBox1->currentText(), QString::fromLatin1(c.text));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TypeItems,
+    testing::Values(TypeItemCase{"CoilsAreOutputs", 0, "0x (DO)", RegTypeCoil},
+                    TypeItemCase{"DiscreteInputsAreInputs", 1, "1x (DI)", RegTypeDiscreteInput},
+                    TypeItemCase{"InputRegisters", 2, "3x (AI)", RegTypeInputReg},
+                    TypeItemCase{"HoldingRegisters", 3, "4x (AO)", RegTypeHoldingReg}),
+    [](const testing::TestParamInfo<TypeItemCase> &info) { return std::string(info.param.name); });
 
 TEST(ScriptDialog, ParameterFieldsTakeOnlyDigitsAndBackspace)
 {
