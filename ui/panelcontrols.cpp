@@ -31,6 +31,8 @@ void SetTag(QObject *Control, int Tag)
 TShape::TShape(QWidget *Parent) : QWidget(Parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // A lamp keeps its size whatever the font.
+    setFixedSize(10, 10);
 }
 
 void TShape::SetBrushColor(const QColor &Color)

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "scripts/ui/addscript.h"
+#include "serial/ui/designfit.h"
 #include "serial/ui/placement.h"
 
 #include <QComboBox>
@@ -155,6 +156,7 @@ TAddSForm::TAddSForm(const TScriptList &ScriptList, QWidget *parent)
     connect(Button2, &QPushButton::clicked, this, &TAddSForm::reject);
 
     FormCreate();
+    FitDesignToFont(*this);
 }
 
 void TAddSForm::FormCreate()

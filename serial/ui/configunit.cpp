@@ -9,6 +9,7 @@
 
 #include "engine/registerimage.h"
 #include "serial/commint.h"
+#include "serial/ui/designfit.h"
 #include "serial/ui/spinedit.h"
 
 #include <iterator>
@@ -128,6 +129,7 @@ TConfForm::TConfForm(QWidget *Parent)
         accept();
     });
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+    FitDesignToFont(*this);
 }
 
 void TConfForm::LoadSerialDialog(int SerialPort, int BaudRate, int DataBits, int ParityIndex,

@@ -17,11 +17,14 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "profile/profilemanager.h"
 #include "scripts/ui/addscript.h"
 #include "serial/commint.h"
 #include "serial/timeouttimer.h"
 #include "serial/ui/configunit.h"
+#include "serial/ui/designfit.h"
 #include "serial/ui/spinedit.h"
 #include "ui/aboutunit.h"
 #include "ui/askunit.h"
@@ -491,7 +494,14 @@ TEST_F(MainFormTest, FindPanelControlFollowsTheTags)
 
 TEST_F(MainFormTest, PanelsSitAtTheirPositions)
 {
-    EXPECT_EQ(m_form->centralWidget()->size(), QSize(460, 380));
+    // The design geometry scaled to the font: across exactly; down, each
+    // group's controls keep their distances, moved as one below the group's
+    // title, and each group keeps its place below the one above it. Lamps keep
+    // their size, centred where the scaled lamp would be.
+    const TDesignScale scale = TDesignScale::ForFont(m_form->font());
+    const QSize client = m_form->centralWidget()->size();
+    EXPECT_EQ(client.width(), scale.Size(QSize(460, 380)).width());
+    EXPECT_GE(client.height(), scale.Size(QSize(460, 380)).height());
     struct Row {
         const char *Name;
         QRect Geometry;
@@ -502,8 +512,30 @@ TEST_F(MainFormTest, PanelsSitAtTheirPositions)
                 {"Edit1", {60, 15, 71, 21}},        {"Edit3", {210, 15, 71, 21}},
                 {"Edit6", {360, 35, 71, 21}},       {"Edit8", {60, 35, 71, 21}},
                 {"ScrollBar1", {60, 60, 331, 16}},  {"ScrollBar4", {60, 80, 331, 16}}};
-    for (const Row &r : rows)
-        EXPECT_EQ(child<QWidget>(r.Name)->geometry(), r.Geometry) << r.Name;
+    std::map<QWidget *, int> dropOfGroup;
+    int groupBottom = 0;
+    for (const Row &r : rows) {
+        QWidget *w = child<QWidget>(r.Name);
+        QRect expected = scale.Rect(r.Geometry);
+        if (qobject_cast<TShape *>(w)) {
+            const QPoint centre = expected.center();
+            expected.setSize(r.Geometry.size());
+            expected.moveCenter(centre);
+        }
+        const QRect actual = w->geometry();
+        EXPECT_EQ(actual.x(), expected.x()) << r.Name;
+        EXPECT_EQ(actual.width(), expected.width()) << r.Name;
+        if (qobject_cast<QGroupBox *>(w)) {
+            EXPECT_GE(actual.top(), std::max(expected.top(), groupBottom + 1)) << r.Name;
+            EXPECT_GE(actual.height(), expected.height()) << r.Name;
+            groupBottom = actual.bottom();
+            continue;
+        }
+        EXPECT_EQ(actual.height(), expected.height()) << r.Name;
+        const int drop = actual.top() - expected.top();
+        EXPECT_GE(drop, 0) << r.Name;
+        EXPECT_EQ(drop, dropOfGroup.try_emplace(w->parentWidget(), drop).first->second) << r.Name;
+    }
     EXPECT_EQ(child<QGroupBox>("GroupBox3")->title(), QStringLiteral(" AI (3x regs) "));
     EXPECT_EQ(child<QLabel>("Label4")->text(), QStringLiteral("0x0032"));
     EXPECT_EQ(child<QLabel>("Label6")->text(), QStringLiteral("1x0016"));

@@ -18,6 +18,7 @@
 #include "scripts/ui/addscript.h"
 #include "scripts/ui/delscript.h"
 #include "scripts/ui/scriptcommands.h"
+#include "serial/ui/designfit.h"
 
 using namespace quorlin;
 
@@ -168,7 +169,8 @@ TEST(ScriptDialog, StartsWithDesignContentsAndListsEveryScript)
 {
     TScriptList scripts = twoScripts();
     TAddSForm form(scripts);
-    EXPECT_EQ(form.size(), QSize(489, 224));
+    const TDesignScale scale = TDesignScale::ForFont(form.font());
+    EXPECT_EQ(form.size(), scale.Size(QSize(489, 224)));
     EXPECT_EQ(form.ComboBox1->currentIndex(), -1);
     ASSERT_EQ(form.ComboBox1->count(), 4);
     EXPECT_EQ(form.ComboBox1->itemText(0), "0x (DO)");
@@ -185,8 +187,8 @@ TEST(ScriptDialog, StartsWithDesignContentsAndListsEveryScript)
     EXPECT_EQ(form.Edit2->text(), "0");
     EXPECT_EQ(form.Button1->text(), "OK");
     EXPECT_EQ(form.Button2->text(), "Cancel");
-    EXPECT_EQ(form.Edit3->geometry().topLeft(), QPoint(30, 130));
-    EXPECT_EQ(form.Button2->geometry(), QRect(337, 190, 75, 25));
+    EXPECT_EQ(form.Edit3->geometry().topLeft(), scale.Rect(QRect(30, 130, 71, 22)).topLeft());
+    EXPECT_EQ(form.Button2->geometry(), scale.Rect(QRect(337, 190, 75, 25)));
 }
 
 TEST(ScriptDialog, WithoutLibraryOffersOnlyTheEmptyScript)
