@@ -195,10 +195,11 @@ int CaptionWidth(const QString &Caption)
             font.setPointSizeF(10);
     }
     const QFontMetricsF metrics(font);
-    // The caption shares the bar with a window-menu icon and up to two
-    // buttons, each about as wide as the bar is tall, and a margin each side.
+    // The caption shares the bar with a window-menu icon and up to three
+    // buttons (some window managers show minimise and maximise even on a
+    // dialog), each about as wide as the bar is tall, and a margin each side.
     const double bar = metrics.height() + 12;
-    return int(std::ceil(metrics.horizontalAdvance(Caption) + 3 * bar + 16));
+    return int(std::ceil(metrics.horizontalAdvance(Caption) + 4 * bar + 16));
 }
 
 void FitDesignToFont(QWidget &Client)
