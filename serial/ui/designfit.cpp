@@ -9,10 +9,12 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFont>
+#include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStringList>
 #include <QTabBar>
 
 #include <algorithm>
@@ -65,6 +67,41 @@ bool keepsItsSize(const QWidget *Widget)
     return Widget->minimumSize() == Widget->maximumSize() && !Widget->minimumSize().isEmpty();
 }
 
+// A label whose own font is larger than the window's (a heading) may need
+// more room than the scaled design gives it: a one-line label grows across,
+// as its alignment reads, but never past its parent's edges, and any label
+// grows down by the height returned, which moves down what stands below it.
+int fitLabelToText(const QLabel &Label, QRect &Place, int ParentWidth)
+{
+    if (Label.text().isEmpty() || !Label.pixmap().isNull())
+        return 0;
+    const QFontMetrics metrics = Label.fontMetrics();
+    const QStringList lines = Label.text().split(QLatin1Char('\n'));
+    const int across = Label.width() - Label.contentsRect().width() + 2 * Label.margin();
+    const int down = Label.height() - Label.contentsRect().height() + 2 * Label.margin();
+    // A block of lines keeps its box across; only a caption of one line grows.
+    if (!Label.wordWrap() && lines.size() == 1) {
+        int widest = 0;
+        for (const QString &line : lines)
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        const int needed = widest + across;
+        const int missing = needed - Place.width();
+        if (missing > 0) {
+            const Qt::Alignment align = Label.alignment();
+            int left = Place.left();
+            if (align & Qt::AlignHCenter)
+                left -= missing / 2;
+            else if (align & Qt::AlignRight)
+                left -= missing;
+            left = std::clamp(left, 0, std::max(0, ParentWidth - needed));
+            Place.moveLeft(left);
+            Place.setWidth(std::min(needed, ParentWidth - left));
+        }
+    }
+    const int height = metrics.height() + int(lines.size() - 1) * metrics.lineSpacing() + down;
+    return std::max(0, height - Place.height());
+}
+
 bool overlapsHorizontally(const QRect &A, const QRect &B)
 {
     return A.left() <= B.right() && B.left() <= A.right();
@@ -88,8 +125,12 @@ int fitChildren(QWidget &Container, const TDesignScale &Scale)
             scaled.setSize(widget->size());
             scaled.moveCenter(centre);
         }
+        int growth = 0;
+        if (const auto *label = qobject_cast<QLabel *>(widget))
+            growth = fitLabelToText(*label, scaled, Container.width());
         widget->setGeometry(scaled);
-        const int growth = arrangesItsInside(widget) ? 0 : fitChildren(*widget, Scale);
+        if (!arrangesItsInside(widget))
+            growth = fitChildren(*widget, Scale);
         placed.push_back({widget, scaled, growth});
     }
     if (placed.empty())
@@ -210,6 +251,7 @@ void FitDesignToFont(QWidget &Client)
 
     const TDesignScale scale = TDesignScale::ForFont(Client.font());
     QSize fitted = scale.Size(Client.size());
+    Client.setFixedSize(fitted);
     fitted.rheight() += fitChildren(Client, scale);
     Client.setFixedSize(fitted);
     if (Client.isWindow())
