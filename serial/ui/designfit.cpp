@@ -81,10 +81,7 @@ int fitLabelToText(const QLabel &Label, QRect &Place, int ParentWidth)
     const int down = Label.height() - Label.contentsRect().height() + 2 * Label.margin();
     // A block of lines keeps its box across; only a caption of one line grows.
     if (!Label.wordWrap() && lines.size() == 1) {
-        int widest = 0;
-        for (const QString &line : lines)
-            widest = std::max(widest, metrics.horizontalAdvance(line));
-        const int needed = widest + across;
+        const int needed = metrics.horizontalAdvance(Label.text()) + across;
         const int missing = needed - Place.width();
         if (missing > 0) {
             const Qt::Alignment align = Label.alignment();

@@ -227,49 +227,32 @@ TEST(ScriptDialog, WordTypeLowersAddressAndBitTypeWidensRangeAgain)
     EXPECT_EQ(form.SpinEdit1->value(), 2048);
 }
 
-// Each type item names the family as the main window's panels do: coils are
-// outputs (" DO (0x regs) "), discrete inputs are inputs (" DI (1x regs) ").
-// The item chosen must bind the table it names, and editing a binding of a
-// table must show that table's item.
-struct TypeItemCase {
-    const char *name;
-    int item;
-    const char *text;
-    uint8_t regType;
-};
-void PrintTo(const TypeItemCase &c, std::ostream *os)
+// Each type item names the family as the main window's panels do (coils are
+// " DO (0x regs) ", discrete inputs " DI (1x regs) "), binds that table, and
+// is shown again when a binding of that table is edited.
+TEST(ScriptDialog, TypeItemsNameTheFamilyTheyBind)
 {
-    *os << c.text;
-}
-class TypeItems : public testing::TestWithParam<TypeItemCase>
-{
-};
-
-TEST_P(TypeItems, NameTheFamilyTheyBindLikeTheMainWindow)
-{
-    const TypeItemCase &c = GetParam();
+    const struct {
+        const char *text;
+        uint8_t regType;
+    } rows[] = {{"0x (DO)", RegTypeCoil},
+                {"1x (DI)", RegTypeDiscreteInput},
+                {"3x (AI)", RegTypeInputReg},
+                {"4x (AO)", RegTypeHoldingReg}};
     TScriptList scripts = twoScripts();
     TAddSForm form(scripts);
-    EXPECT_EQ(form.ComboBox1->itemText(c.item), QString::fromLatin1(c.text));
-
-    fill(form, c.item, 7, 0);
-    TScriptBinding read;
-    QString error;
-    ASSERT_TRUE(form.readBinding(read, error));
-    EXPECT_EQ(read.RegType, c.regType);
-
-    form.ComboBox1->setCurrentIndex(-1);
-    form.loadBinding(binding(c.regType, 7));
-    EXPECT_EQ(form.ComboBox1->currentText(), QString::fromLatin1(c.text));
+    for (int item = 0; item < 4; ++item) {
+        EXPECT_EQ(form.ComboBox1->itemText(item), rows[item].text);
+        fill(form, item, 7, 0);
+        TScriptBinding read;
+        QString error;
+        ASSERT_TRUE(form.readBinding(read, error));
+        EXPECT_EQ(read.RegType, rows[item].regType) << rows[item].text;
+        form.ComboBox1->setCurrentIndex(-1);
+        form.loadBinding(binding(rows[item].regType, 7));
+        EXPECT_EQ(form.ComboBox1->currentText(), rows[item].text);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, TypeItems,
-    testing::Values(TypeItemCase{"CoilsAreOutputs", 0, "0x (DO)", RegTypeCoil},
-                    TypeItemCase{"DiscreteInputsAreInputs", 1, "1x (DI)", RegTypeDiscreteInput},
-                    TypeItemCase{"InputRegisters", 2, "3x (AI)", RegTypeInputReg},
-                    TypeItemCase{"HoldingRegisters", 3, "4x (AO)", RegTypeHoldingReg}),
-    [](const testing::TestParamInfo<TypeItemCase> &info) { return std::string(info.param.name); });
 
 TEST(ScriptDialog, ParameterFieldsTakeOnlyDigitsAndBackspace)
 {
