@@ -2,6 +2,7 @@
 #include "serial/ui/designfit.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAbstractScrollArea>
 #include <QAbstractSlider>
 #include <QAbstractSpinBox>
@@ -97,6 +98,22 @@ int fitLabelToText(const QLabel &Label, QRect &Place, int ParentWidth)
     }
     const int height = metrics.height() + int(lines.size() - 1) * metrics.lineSpacing() + down;
     return std::max(0, height - Place.height());
+}
+
+// A drop-down list opens as wide as its widest item, however narrow its box
+// (a device path such as /dev/serial/by-id/usb-...), whenever items change.
+void widenListToItems(QComboBox &Box)
+{
+    const auto fit = [&Box] {
+        QAbstractItemView *list = Box.view();
+        list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth());
+    };
+    fit();
+    QAbstractItemModel *items = Box.model();
+    QObject::connect(items, &QAbstractItemModel::rowsInserted, &Box, fit);
+    QObject::connect(items, &QAbstractItemModel::rowsRemoved, &Box, fit);
+    QObject::connect(items, &QAbstractItemModel::modelReset, &Box, fit);
+    QObject::connect(items, &QAbstractItemModel::dataChanged, &Box, fit);
 }
 
 bool overlapsHorizontally(const QRect &A, const QRect &B)
@@ -251,6 +268,8 @@ void FitDesignToFont(QWidget &Client)
     Client.setFixedSize(fitted);
     fitted.rheight() += fitChildren(Client, scale);
     Client.setFixedSize(fitted);
+    for (QComboBox *box : Client.findChildren<QComboBox *>())
+        widenListToItems(*box);
     if (Client.isWindow())
         new TCaptionFit(Client, fitted.width());
 }

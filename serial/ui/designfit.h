@@ -43,7 +43,8 @@ int CaptionWidth(const QString &Caption);
 // - the controls of a group box start below its title and frame line, and
 //   what stands below a group box that had to grow for that moves down;
 // - Client keeps a fixed size: the scaled design size, plus what the group
-//   boxes grew.
+//   boxes grew;
+// - every drop-down list opens as wide as its widest item.
 // A Client that is a window also stays wide enough for its caption, whenever
 // the caption changes, with its controls centred in the extra width.
 // Fits once; later calls do nothing.

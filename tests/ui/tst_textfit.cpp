@@ -2,6 +2,7 @@
 // Every window shows its whole text with the font it really gets: labels,
 // boxes, lists, the tab and dialog captions, and no control sits on a group
 // box's title or frame.
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
@@ -64,7 +65,8 @@ QStringList unfitText(const QWidget &Window, const QString &Widest = {})
             const auto *spin = qobject_cast<const QSpinBox *>(w->parentWidget());
             texts << edit->text() << (spin ? QString::number(spin->maximum()) : Widest);
             room = textRoom(*edit);
-        } else if (const auto *combo = qobject_cast<const QComboBox *>(w)) {
+        } else if (const auto *combo = qobject_cast<const QComboBox *>(w);
+                   combo && !combo->isEditable()) { // a typed one scrolls like an edit
             QStyleOptionComboBox option;
             option.initFrom(combo);
             room = combo->style()
@@ -73,6 +75,13 @@ QStringList unfitText(const QWidget &Window, const QString &Widest = {})
                        .adjusted(1, 0, -1, 0);
             for (int i = 0; i < combo->count(); ++i)
                 texts << combo->itemText(i);
+        }
+        // Every item shows whole in the opened list, every tab in its strip.
+        if (const auto *combo = qobject_cast<const QComboBox *>(w)) {
+            const QAbstractItemView *list = combo->view();
+            if (list->sizeHintForColumn(0) + 2 * list->frameWidth() >
+                std::max(combo->width(), list->minimumWidth()))
+                faults << combo->objectName() + QStringLiteral(": list narrower than its items");
         } else if (const auto *tabs = qobject_cast<const QTabBar *>(w)) {
             // Cut tabs get scroll arrows instead of their whole caption.
             if (!tabs->rect().contains(tabs->tabRect(0)))
@@ -168,7 +177,15 @@ TEST_P(DialogText, ShowsItsWholeTextAndCaption)
 INSTANTIATE_TEST_SUITE_P(
     Dialogs, DialogText,
     ::testing::Values(
-        DialogCase{"Configuration", [](TMainForm &f) { f.SerialOptions1Click(); }, ""},
+        DialogCase{"Configuration",
+                   [](TMainForm &f) {
+                       f.ConfForm->DeviceList = [] {
+                           return std::vector<std::string>{
+                               "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"};
+                       };
+                       f.SerialOptions1Click();
+                   },
+                   ""},
         DialogCase{"ValueDialog", [](TMainForm &f) { f.Edit1Click(f.Edits[0]); }, "65535"},
         DialogCase{"AddScript", [](TMainForm &f) { f.AddPLC2Click(); }, "2147483647"},
         DialogCase{"ScriptList", [](TMainForm &f) { f.DeletePLC1Click(); }, ""},
