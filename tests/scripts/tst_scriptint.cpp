@@ -5,9 +5,11 @@
 
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
+#include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
 #include "scripts/verinfo.h"
 
@@ -110,6 +112,83 @@ TEST(ScriptLibrary, ListsScriptsInIndexOrderWithTheirTextsAndEntries)
     EXPECT_EQ(list[4].Param2Text, "second");
     EXPECT_EQ(list[4].Param3Text, "third");
 }
+
+// Names the library lists but does not define itself reach nothing else: a
+// binding of "exit" with Param1 = 42 would otherwise end the program at the
+// first tick with status 42.
+struct ForeignRow {
+    const char *name;
+    bool ownEntry;
+};
+
+class ForeignNames : public ::testing::TestWithParam<ForeignRow>
+{
+};
+
+TEST_P(ForeignNames, OnlyTheLibrarysOwnFunctionsBecomeEntries)
+{
+    TScriptLibrary lib;
+    ASSERT_TRUE(lib.LoadScriptLibrary(libDir("foreign")));
+    const auto item = std::find_if(lib.ScriptList.begin(), lib.ScriptList.end(),
+                                   [](const TScriptItem &i) { return i.Name == GetParam().name; });
+    ASSERT_NE(item, lib.ScriptList.end());
+    ASSERT_EQ(item->Entry != nullptr, GetParam().ownEntry);
+
+    // A binding of it runs at a tick like any other and writes 0 or its result.
+    TRegisterImage image;
+    TBindingList bindings = {MakeBinding(lib.ScriptList, GetParam().name, 4, 7, 42, 0, 0)};
+    EXPECT_EQ(bindings[0].Entry, item->Entry);
+    image.HoldingRegs[7] = 999;
+    RunScripts(bindings, image);
+    image.ApplyPendingWrites();
+    EXPECT_EQ(image.HoldingRegs[7], GetParam().ownEntry ? 43 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ForeignNames,
+                         ::testing::Values(ForeignRow{"exit", false}, ForeignRow{"abort", false},
+                                           ForeignRow{"rand", false}, ForeignRow{"strlen", false},
+                                           ForeignRow{"Table", false}, ForeignRow{"Unknown", false},
+                                           ForeignRow{"Own", true}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Why no scripts are offered, as the program reports it at start.
+struct LoadErrorRow {
+    const char *name;
+    const char *dir; // a test library's directory, or "" for an empty one
+    const char *contains;
+};
+
+class LoadErrors : public ::testing::TestWithParam<LoadErrorRow>
+{
+};
+
+TEST_P(LoadErrors, SayWhyTheLibraryOffersNoScripts)
+{
+    QTemporaryDir empty;
+    ASSERT_TRUE(empty.isValid());
+    const std::string dir = *GetParam().dir ? libDir(GetParam().dir) : empty.path().toStdString();
+    if (std::string(GetParam().name) == "NotAnElfFile")
+        std::ofstream(dir + "/scripts.dll") << "not a shared object\n";
+    TScriptLibrary lib;
+    lib.LoadScriptLibrary(dir);
+    if (*GetParam().contains == 0) {
+        EXPECT_EQ(lib.LoadError(), "");
+        return;
+    }
+    EXPECT_NE(lib.LoadError().find(GetParam().contains), std::string::npos) << lib.LoadError();
+    EXPECT_NE(lib.LoadError().find("scripts.dll"), std::string::npos) << lib.LoadError();
+    EXPECT_EQ(lib.LoadError().find('\n'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LoadErrors,
+    ::testing::Values(LoadErrorRow{"Missing", "", "No such file"},
+                      LoadErrorRow{"NotAnElfFile", "", "cannot open"},
+                      LoadErrorRow{"NoGetScriptCount", "no_count", "exports no GetScriptCount"},
+                      LoadErrorRow{"NoGetScriptInfo", "no_info", "exports no GetScriptInfo"},
+                      LoadErrorRow{"CountZeroIsNoError", "count_zero", ""},
+                      LoadErrorRow{"FullLibrary", "full", ""}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ScriptLibrary, ProgramDirectoryCopyIsPreferred)
 {
