@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 
@@ -67,6 +68,38 @@ INSTANTIATE_TEST_SUITE_P(
                       ConfirmRow{"Cancel", true, QMessageBox::Cancel, TConfirmAnswer::Cancel},
                       ConfirmRow{"ExitYes", false, QMessageBox::Yes, TConfirmAnswer::Yes},
                       ConfirmRow{"ExitNo", false, QMessageBox::No, TConfirmAnswer::No}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// Enter answers with the default button: the one that loses nothing.
+struct EnterRow {
+    const char *name;
+    const char *text;
+    bool withCancel;
+    TConfirmAnswer answer;
+};
+
+class QtConfirmEnter : public ::testing::TestWithParam<EnterRow> {};
+
+TEST_P(QtConfirmEnter, AnswersWithTheButtonThatLosesNothing)
+{
+    bool pressed = false;
+    whenModal<QMessageBox>([&](QMessageBox *box) {
+        pressed = true;
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    TQtProfileDialogs dialogs;
+    EXPECT_EQ(dialogs.Confirm(nullptr, GetParam().text, GetParam().withCancel), GetParam().answer);
+    EXPECT_TRUE(pressed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, QtConfirmEnter,
+    ::testing::Values(EnterRow{"ExitQuestionKeepsTheWindowOpen",
+                               "Profile data not saved. Do you still want to exit?", false,
+                               TConfirmAnswer::No},
+                      EnterRow{"OpenQuestionSavesFirst",
+                               "Profile data not saved. Save current profile before opening?", true,
+                               TConfirmAnswer::Yes}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(QtDialogs, ErrorBoxShowsTheMessage)
