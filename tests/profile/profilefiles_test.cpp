@@ -3,7 +3,6 @@
 // content, and the questions and dialogs of the four commands.
 #include <QFileInfo>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "tests/profile/profilefixture.h"
 
@@ -427,19 +426,6 @@ INSTANTIATE_TEST_SUITE_P(
         ContentRow{"ScriptsInOtherCase", "; by hand\n[ sCRIPTS ]\nCount=0\n", true},
         ContentRow{"LowerCaseSerialSettingsWithCrLf", "[serialsettings]\r\nMBid=2\r\n", true}),
     [](const auto &info) { return std::string(info.param.name); });
-
-TEST_F(ProfileFiles, UnreadableFileIsRefusedWithItsReason)
-{
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root reads every file";
-    put(path("locked.QRL"), "[SerialSettings]\nMBid=9\n");
-    ASSERT_EQ(::chmod(path("locked.QRL").toLocal8Bit().constData(), 0200), 0);
-    m_dialogs.Files = {path("locked.QRL")};
-    m_manager->OpenProfile1Click();
-    ASSERT_EQ(m_dialogs.Errors.size(), 1u);
-    EXPECT_TRUE(m_dialogs.Errors[0].startsWith("Unable to read " + path("locked.QRL")));
-    EXPECT_EQ(m_manager->ProfilePath, path("UNTITLED.QRL"));
-}
 
 // ---------------------------------------------------------------------------
 // File dialogs

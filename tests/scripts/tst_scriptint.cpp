@@ -151,45 +151,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, ForeignNames,
                                            ForeignRow{"Own", true}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// Why no scripts are offered, as the program reports it at start.
-struct LoadErrorRow {
-    const char *name;
-    const char *dir; // a test library's directory, or "" for an empty one
-    const char *contains;
-};
-
-class LoadErrors : public ::testing::TestWithParam<LoadErrorRow>
-{
-};
-
-TEST_P(LoadErrors, SayWhyTheLibraryOffersNoScripts)
-{
-    QTemporaryDir empty;
-    ASSERT_TRUE(empty.isValid());
-    const std::string dir = *GetParam().dir ? libDir(GetParam().dir) : empty.path().toStdString();
-    if (std::string(GetParam().name) == "NotAnElfFile")
-        std::ofstream(dir + "/scripts.dll") << "not a shared object\n";
-    TScriptLibrary lib;
-    lib.LoadScriptLibrary(dir);
-    if (*GetParam().contains == 0) {
-        EXPECT_EQ(lib.LoadError(), "");
-        return;
-    }
-    EXPECT_NE(lib.LoadError().find(GetParam().contains), std::string::npos) << lib.LoadError();
-    EXPECT_NE(lib.LoadError().find("scripts.dll"), std::string::npos) << lib.LoadError();
-    EXPECT_EQ(lib.LoadError().find('\n'), std::string::npos);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, LoadErrors,
-    ::testing::Values(LoadErrorRow{"Missing", "", "No such file"},
-                      LoadErrorRow{"NotAnElfFile", "", "cannot open"},
-                      LoadErrorRow{"NoGetScriptCount", "no_count", "exports no GetScriptCount"},
-                      LoadErrorRow{"NoGetScriptInfo", "no_info", "exports no GetScriptInfo"},
-                      LoadErrorRow{"CountZeroIsNoError", "count_zero", ""},
-                      LoadErrorRow{"FullLibrary", "full", ""}),
-    [](const auto &info) { return std::string(info.param.name); });
-
 TEST(ScriptLibrary, ProgramDirectoryCopyIsPreferred)
 {
     // Two different libraries named scripts.dll: each program directory gets its own.
