@@ -29,10 +29,11 @@ class FaultyInstallation : public InstalledProgram
     explicit FaultyInstallation(const QString &Faults)
     {
         const QString profile = path(QStringLiteral("faults.QRL"));
-        m_written = writeAll(profile, ("[Faults]\nEnabled=1\n" + Faults).toUtf8()) &&
-                    writeIni(QStringLiteral("[General]\nCurrentProfile=%1\n[Ports]\nCOM2=%2\n")
-                                 .arg(profile, ptyPath())
-                                 .toUtf8());
+        m_written =
+            writeAll(profile, ("[Scripts]\nCount=0\n[Faults]\nEnabled=1\n" + Faults).toUtf8()) &&
+            writeIni(QStringLiteral("[General]\nCurrentProfile=%1\n[Ports]\nCOM2=%2\n")
+                         .arg(profile, ptyPath())
+                         .toUtf8());
     }
     bool ok() const { return InstalledProgram::ok() && m_written; }
 
