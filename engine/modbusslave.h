@@ -9,6 +9,7 @@
 #include "engine/modbusdefs.h"
 #include "engine/registerimage.h"
 #include "engine/serialline.h"
+#include "engine/slaveset.h"
 
 namespace quorlin
 {
@@ -17,6 +18,10 @@ class TModbusSlave
 {
   public:
     TModbusSlave(TRegisterImage &Image, ISerialLine &Line, ITimeOutTimer &Timer);
+
+    // Answers as every slave of Slaves instead of Image alone (null: Image
+    // again). The set must outlive the engine or be unset first.
+    void SetSlaves(TSlaveSet *Slaves);
 
     // The receive step: OnRxChar of the serial device, Count bytes waiting (> 0).
     void Comm1RxChar(int Count);
@@ -40,7 +45,11 @@ class TModbusSlave
     struct FunctionRule;
     static const FunctionRule &ruleFor(uint8_t Function);
 
-    bool addressedToUs() const;
+    // Picks the image that answers the request in RxBuf; false for none.
+    bool addressedToUs();
+    bool isAcceptedBroadcast() const;
+    void processBroadcast();
+    bool crcIsRight() const;
     int beginReply();
     int echoReply();
     int fixedReply(const uint8_t *Data, int Length);
@@ -67,6 +76,8 @@ class TModbusSlave
     int illegalFunction();
 
     TRegisterImage &m_image;
+    TRegisterImage *m_target;           // the slave answering the request at hand
+    TSlaveSet *m_slaves = nullptr;      // null: m_image is the only slave
     ISerialLine &m_line;
     ITimeOutTimer &m_timer;
 };
