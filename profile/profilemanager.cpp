@@ -72,7 +72,11 @@ bool TProfileManager::writeProfile(const QString &Path)
 {
     SerialValues = m_host.ReadSerialDialog();
     TIniFile file(toNative(Path));
-    if (!file.Write(ProfileEntries(SerialValues, m_host.BindingList()))) {
+    // Keys of several slaves are written where the file already has them,
+    // so that none is left stale; a file that cannot be read has none.
+    const TIniDocument existing = file.Load();
+    if (!file.Write(
+            ProfileEntries(SerialValues, m_host.BindingList(), m_host.ReadSlaves(), existing))) {
         reportWriteFailure(Path, file.LastError());
         return false;
     }
@@ -137,11 +141,13 @@ bool TProfileManager::LoadProfile(const QString &Path)
         const TProfileContent content = ReadProfile(TIniFile(toNative(Path)).Load());
         SerialValues = content.Serial;
         bindings = MakeBindings(m_host.ScriptList(), content.Bindings);
+        m_host.LoadSlaves(SerialValues.MBid, content.Slaves, false);
     } else {
         TRegisterImage &image = m_host.RegisterImage();
         image.ClearPendingWrites();
         SerialValues = TSerialValues{};
         image.ClearImage();
+        m_host.LoadSlaves(SerialValues.MBid, TProfileSlaves{}, true);
     }
     ProfileSaved = true;
     if (!Path.isEmpty()) {
