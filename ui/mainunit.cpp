@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollBar>
@@ -23,6 +24,9 @@
 #include "scripts/ui/scriptcommands.h"
 #include "serial/commint.h"
 #include "serial/timeouttimer.h"
+#include "serial/ui/spinedit.h"
+#include "slaves/slavecommands.h"
+#include "slaves/slavesform.h"
 #include "ui/aboutunit.h"
 #include "ui/askunit.h"
 #include "ui/helpviewer.h"
@@ -78,7 +82,10 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     Comm1->setObjectName(QStringLiteral("Comm1"));
     Comm1->SetMonitorEvents(commEvents({evRxChar}));
     Comm1->SetOptions(0);
-    m_engine = std::make_unique<TModbusSlave>(m_image, *Comm1, *TimeOutTimer);
+    m_engine = std::make_unique<TModbusSlave>(m_lineImage, *Comm1, *TimeOutTimer);
+    m_engine->SetSlaves(&m_slaves);
+    m_slaveCommands = std::make_unique<TSlaveCommands>(
+        m_slaves, m_bindingList, [this](int ShowId) { slavesChanged(ShowId); }, this);
     TimeOutTimer->OnTimer = [this] { m_engine->TimeOutTimerTimer(); };
     Comm1->OnRxChar = [this](TCustomComm *, int Count) { m_engine->Comm1RxChar(Count); };
 
@@ -127,6 +134,7 @@ void TMainForm::SetScriptDialogs(TAddSForm *Add, TDelSForm *Del)
     DelSForm = Del;
     m_scriptCommands = std::make_unique<TScriptCommands>(
         *AddSForm, *DelSForm, m_bindingList, [this] { m_profile->ProfileSaved = false; }, this);
+    m_scriptCommands->setSlaves(&m_slaves, [this] { return m_current->MBid; });
 }
 
 void TMainForm::buildMenu()
@@ -180,6 +188,13 @@ void TMainForm::buildMenu()
                          &TMainForm::StayOnTop1Click);
     StayOnTop1->setCheckable(true);
     StayOnTop1->setChecked(false);
+    Settings1->addSeparator()->setObjectName(QStringLiteral("N6"));
+    Slaves1 = addItem(Settings1, "Slaves1", QStringLiteral("S&laves..."), &TMainForm::Slaves1Click);
+    AcceptBroadcast1 = addItem(Settings1, "AcceptBroadcast1",
+                               QStringLiteral("Accept &Broadcast Writes"),
+                               &TMainForm::AcceptBroadcast1Click);
+    AcceptBroadcast1->setCheckable(true);
+    AcceptBroadcast1->setChecked(false);
 
     About1 = bar->addMenu(QStringLiteral("&Help"));
     About1->setObjectName(QStringLiteral("About1"));
@@ -206,6 +221,7 @@ void TMainForm::buildPanels()
     TabControl1->setObjectName(QStringLiteral("TabControl1"));
     TabControl1->setGeometry(0, 0, 460, 380);
     TabControl1->Tabs()->addTab(QStringLiteral("MB id 1"));
+    buildSlaveTabs();
 
     auto makeGroup = [this](const char *Name, const QString &Caption, int Top, int Height) {
         auto *box = new QGroupBox(Caption, TabControl1);
@@ -328,10 +344,15 @@ QWidget *TMainForm::FindPanelControl(int RegType, int n) const
 
 void TMainForm::Tick()
 {
-    RunScripts(m_bindingList, m_image);
-    std::lock_guard<std::mutex> lock(m_image.ImageLock);
-    m_image.ApplyPendingWrites();
-    RefreshPanels();
+    RunScripts(m_bindingList, m_slaves);
+    // Each slave's writes under its own lock; the panels show the selected one.
+    for (int i = 0; i < m_slaves.Count(); ++i) {
+        TRegisterImage &image = m_slaves.At(i);
+        std::lock_guard<std::mutex> lock(image.ImageLock);
+        image.ApplyPendingWrites();
+        if (&image == m_current)
+            RefreshPanels();
+    }
 }
 
 void TMainForm::RefreshPanels()
@@ -342,8 +363,8 @@ void TMainForm::RefreshPanels()
             Lamp->SetBrushColor(Bit ? LampOnColor : LampOffColor);
     };
     for (int n = 1; n <= 32; ++n) {
-        refreshLamp(Shapes[n - 1], m_image.Coils[n]);
-        refreshLamp(Shapes[32 + n - 1], m_image.DiscreteInputs[n]);
+        refreshLamp(Shapes[n - 1], m_current->Coils[n]);
+        refreshLamp(Shapes[32 + n - 1], m_current->DiscreteInputs[n]);
     }
 
     auto refreshBox = [](QLineEdit *Box, uint16_t Value) {
@@ -355,8 +376,8 @@ void TMainForm::RefreshPanels()
     // Register n of each word family sits in Edits at the box's number - 1.
     static constexpr int boxOfRegister[6] = {1, 3, 5, 2, 4, 6};
     for (int n = 1; n <= 6; ++n) {
-        refreshBox(Edits[boxOfRegister[n - 1] - 1], m_image.InputRegs[n]);
-        refreshBox(Edits[boxOfRegister[n - 1] + 6 - 1], m_image.HoldingRegs[n]);
+        refreshBox(Edits[boxOfRegister[n - 1] - 1], m_current->InputRegs[n]);
+        refreshBox(Edits[boxOfRegister[n - 1] + 6 - 1], m_current->HoldingRegs[n]);
     }
 
     auto refreshBar = [](QScrollBar *Bar, uint16_t Value) {
@@ -373,10 +394,10 @@ void TMainForm::RefreshPanels()
     static constexpr int inputHex[2] = {25, 26};
     static constexpr int holdingHex[2] = {28, 27};
     for (int n = 1; n <= 2; ++n) {
-        refreshBar(ScrollBars[n - 1], m_image.InputRegs[n]);
-        refreshBar(ScrollBars[2 + n - 1], m_image.HoldingRegs[n]);
-        refreshHex(Labels[inputHex[n - 1] - 1], m_image.InputRegs[n]);
-        refreshHex(Labels[holdingHex[n - 1] - 1], m_image.HoldingRegs[n]);
+        refreshBar(ScrollBars[n - 1], m_current->InputRegs[n]);
+        refreshBar(ScrollBars[2 + n - 1], m_current->HoldingRegs[n]);
+        refreshHex(Labels[inputHex[n - 1] - 1], m_current->InputRegs[n]);
+        refreshHex(Labels[holdingHex[n - 1] - 1], m_current->HoldingRegs[n]);
     }
 }
 
@@ -384,9 +405,9 @@ void TMainForm::Shape1MouseDown(TShape *Sender)
 {
     const int t = Tag(Sender);
     if (t < 100)
-        m_image.QueueWrite(RegTypeCoil, t, 1 - m_image.Coils[t]);
+        m_current->QueueWrite(RegTypeCoil, t, 1 - m_current->Coils[t]);
     else
-        m_image.QueueWrite(RegTypeDiscreteInput, t - 100, 1 - m_image.DiscreteInputs[t - 100]);
+        m_current->QueueWrite(RegTypeDiscreteInput, t - 100, 1 - m_current->DiscreteInputs[t - 100]);
 }
 
 void TMainForm::Edit1Click(TNumberBox *Sender)
@@ -407,18 +428,18 @@ void TMainForm::Edit1Click(TNumberBox *Sender)
     }
     const int t = Tag(Sender);
     if (t < 100)
-        m_image.QueueWrite(RegTypeInputReg, t, uint32_t(v));
+        m_current->QueueWrite(RegTypeInputReg, t, uint32_t(v));
     else
-        m_image.QueueWrite(RegTypeHoldingReg, t - 100, uint32_t(v));
+        m_current->QueueWrite(RegTypeHoldingReg, t - 100, uint32_t(v));
 }
 
 void TMainForm::ScrollBar1Change(QScrollBar *Sender, int Position)
 {
     const int t = Tag(Sender);
     if (t < 100)
-        m_image.QueueWrite(RegTypeInputReg, t - 10, uint32_t(Position));
+        m_current->QueueWrite(RegTypeInputReg, t - 10, uint32_t(Position));
     else
-        m_image.QueueWrite(RegTypeHoldingReg, t - 110, uint32_t(Position));
+        m_current->QueueWrite(RegTypeHoldingReg, t - 110, uint32_t(Position));
 }
 
 void TMainForm::LoadSerialDialog(const TSerialValues &Values)
@@ -428,7 +449,15 @@ void TMainForm::LoadSerialDialog(const TSerialValues &Values)
 
 TSerialValues TMainForm::ReadSerialDialog() const
 {
-    return ConfForm->SerialValues();
+    TSerialValues values = ConfForm->SerialValues();
+    // "MBid" is the first slave's. The dialog shows the selected slave's id,
+    // which is that one only while the first slave's tab is selected; an id
+    // that is not yet applied but taken by another slave is not saved either.
+    const TRegisterImage &first = m_slaves.First();
+    const TRegisterImage *holder = m_slaves.Find(values.MBid);
+    if (m_current != &first || (holder != nullptr && holder != &first))
+        values.MBid = first.MBid;
+    return values;
 }
 
 void TMainForm::LoadScriptLibrary()
@@ -481,7 +510,8 @@ void TMainForm::StayOnTop1Click()
 
 void TMainForm::CreateLists()
 {
-    m_image.ClearPendingWrites();
+    for (int i = 0; i < m_slaves.Count(); ++i)
+        m_slaves.At(i).ClearPendingWrites();
     m_bindingList.clear();
     m_scripts.ScriptList.clear();
 }
@@ -490,11 +520,17 @@ void TMainForm::CreateConfigDialog()
 {
     if (!ConfForm)
         ConfForm = new TConfForm(this);
+    // The dialog edits the selected slave's id; another slave's is refused.
+    ConfForm->IdInUse = [this](int Id) {
+        const TRegisterImage *holder = m_slaves.Find(Id);
+        return holder != nullptr && holder != m_current;
+    };
 }
 
 void TMainForm::ReleaseImage()
 {
-    m_image.ClearPendingWrites();
+    for (int i = 0; i < m_slaves.Count(); ++i)
+        m_slaves.At(i).ClearPendingWrites();
 }
 
 void TMainForm::CloseMainWindow()
@@ -504,8 +540,126 @@ void TMainForm::CloseMainWindow()
 
 void TMainForm::ApplySerialSettings()
 {
-    ConfForm->ApplySerialSettings(m_image, *Comm1, *TabControl1->Tabs(), *this,
+    // The selected slave takes the dialog's id, its bindings with it; an id
+    // another slave has (only a profile or a cancelled edit can leave one
+    // there) is put back to the slave's own.
+    const int wanted = ConfForm->SpinEdit1->Value();
+    if (!ChangeSlaveId(m_slaves, m_bindingList, m_current->MBid, wanted))
+        ConfForm->SpinEdit1->SetValue(m_current->MBid);
+    ConfForm->ApplySerialSettings(*m_current, *Comm1, *TabControl1->Tabs(), *this,
                                   m_profile->TitleText);
+    syncSlaveTabs();
+}
+
+void TMainForm::LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewProfile)
+{
+    m_slaves.Assign(FirstId, Slaves.MoreIds);
+    m_slaves.AcceptBroadcast = Slaves.Broadcast;
+    AcceptBroadcast1->setChecked(Slaves.Broadcast);
+    if (NewProfile) {
+        for (int i = 0; i < m_slaves.Count(); ++i) {
+            m_slaves.At(i).ClearPendingWrites();
+            m_slaves.At(i).ClearImage();
+        }
+    }
+    // The dialog is loaded with the first slave's id next.
+    m_current = &m_slaves.First();
+    syncSlaveTabs();
+}
+
+TProfileSlaves TMainForm::ReadSlaves() const
+{
+    TProfileSlaves slaves;
+    slaves.Broadcast = m_slaves.AcceptBroadcast;
+    for (int id : m_slaves.Ids())
+        if (id != m_slaves.First().MBid)
+            slaves.MoreIds.push_back(id);
+    return slaves;
+}
+
+void TMainForm::buildSlaveTabs()
+{
+    QTabBar *tabs = TabControl1->Tabs();
+    connect(tabs, &QTabBar::currentChanged, this, [this](int Index) {
+        if (Index >= 0 && Index < m_slaves.Count())
+            SelectSlave(m_slaves.At(Index).MBid);
+    });
+    tabs->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tabs, &QWidget::customContextMenuRequested, this, [this, tabs](const QPoint &At) {
+        QMenu *menu = BuildSlaveMenu(tabs->tabAt(At));
+        menu->exec(tabs->mapToGlobal(At));
+        menu->deleteLater();
+    });
+}
+
+void TMainForm::syncSlaveTabs()
+{
+    QTabBar *tabs = TabControl1->Tabs();
+    const QSignalBlocker quiet(tabs);
+    while (tabs->count() < m_slaves.Count())
+        tabs->addTab(QString());
+    while (tabs->count() > m_slaves.Count())
+        tabs->removeTab(tabs->count() - 1);
+    for (int i = 0; i < m_slaves.Count(); ++i)
+        tabs->setTabText(i, QStringLiteral("MB id ") + QString::number(m_slaves.At(i).MBid));
+    tabs->setCurrentIndex(m_slaves.IndexOf(m_current->MBid));
+}
+
+void TMainForm::SelectSlave(int Id)
+{
+    TRegisterImage *image = m_slaves.Find(Id);
+    m_current = image != nullptr ? image : &m_slaves.First();
+    if (ConfForm)
+        ConfForm->SpinEdit1->SetValue(m_current->MBid);
+    syncSlaveTabs();
+    std::lock_guard<std::mutex> lock(m_current->ImageLock);
+    RefreshPanels();
+}
+
+void TMainForm::slavesChanged(int ShowId)
+{
+    // A removed slave's tab gives way to the first slave's. The selected
+    // image may be gone: it is only compared, not read, until found.
+    bool stays = false;
+    for (int i = 0; i < m_slaves.Count() && !stays; ++i)
+        stays = &m_slaves.At(i) == m_current;
+    if (!stays)
+        m_current = &m_slaves.First();
+    if (ShowId == 0)
+        ShowId = m_current->MBid;
+    SelectSlave(ShowId);
+    m_profile->ProfileSaved = false;
+}
+
+QMenu *TMainForm::BuildSlaveMenu(int TabIndex)
+{
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("SlaveMenu"));
+    menu->addAction(QStringLiteral("&Add Slave..."), this, [this] { m_slaveCommands->AddSlave(); });
+    if (TabIndex >= 0 && TabIndex < m_slaves.Count()) {
+        const int id = m_slaves.At(TabIndex).MBid;
+        QAction *remove = menu->addAction(QStringLiteral("&Remove Slave %1").arg(id), this,
+                                          [this, id] { m_slaveCommands->RemoveSlave(id); });
+        remove->setEnabled(m_slaves.Count() > 1);
+    }
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("S&laves..."), this, &TMainForm::Slaves1Click);
+    return menu;
+}
+
+void TMainForm::Slaves1Click()
+{
+    if (!SlavesForm)
+        SlavesForm = new TSlavesForm(*m_slaveCommands, this);
+    SlavesForm->Refill(m_current->MBid);
+    SlavesForm->exec();
+}
+
+void TMainForm::AcceptBroadcast1Click()
+{
+    // The checkable action has flipped its mark already.
+    m_slaves.AcceptBroadcast = AcceptBroadcast1->isChecked();
+    m_profile->ProfileSaved = false;
 }
 
 void TMainForm::SerialOptions1Click()

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "engine/registerimage.h"
+#include "engine/slaveset.h"
 #include "profile/profilehost.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
@@ -39,6 +40,8 @@ class TModbusSlave;
 class TNumberBox;
 class TQtTimeOutTimer;
 class TShape;
+class TSlaveCommands;
+class TSlavesForm;
 class TTabControl;
 
 class TMainForm : public QMainWindow, public IProfileHost
@@ -61,7 +64,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     void CreateDialogs();
 
     // --- what lives as long as the window ---
-    TRegisterImage &RegisterImage() override { return m_image; }
+    // The image of the slave whose tab is selected: what the panels show.
+    TRegisterImage &RegisterImage() override { return *m_current; }
     TBindingList &BindingList() override { return m_bindingList; }
     const TScriptList &ScriptList() const override { return m_scripts.ScriptList; }
     const TScriptLibrary &ScriptLibrary() const { return m_scripts; }
@@ -99,6 +103,17 @@ class TMainForm : public QMainWindow, public IProfileHost
     void ClosePort() override;
     void ReleaseImage() override;
     void CloseMainWindow() override;
+    void LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewProfile) override;
+    TProfileSlaves ReadSlaves() const override;
+
+    // --- the slaves of the line, one tab each in ascending id order ---
+    TSlaveSet &Slaves() { return m_slaves; }
+    // Shows slave Id's tab and image (0 or an unknown id: the first slave).
+    void SelectSlave(int Id);
+    TSlaveCommands &SlaveCommands() { return *m_slaveCommands; }
+    TSlavesForm *SlavesForm = nullptr; // made by the first Slaves1Click
+    // The tab strip's context menu for the tab at TabIndex (-1: none).
+    QMenu *BuildSlaveMenu(int TabIndex);
 
     // --- the panels ---
     TTabControl *TabControl1 = nullptr;
@@ -135,6 +150,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     QMenu *Settings1 = nullptr;
     QAction *SerialOptions1 = nullptr;
     QAction *StayOnTop1 = nullptr;
+    QAction *Slaves1 = nullptr;
+    QAction *AcceptBroadcast1 = nullptr;
     QMenu *About1 = nullptr;
     QAction *HelpTopics1 = nullptr;
     QAction *About2 = nullptr;
@@ -149,6 +166,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     void AddScript1Click();
     void SerialOptions1Click();
     void StayOnTop1Click();
+    void Slaves1Click();
+    void AcceptBroadcast1Click();
     void HelpTopics1Click();
     void About2Click();
     THelpViewer *HelpViewer() const { return m_helpViewer; }
@@ -164,9 +183,17 @@ class TMainForm : public QMainWindow, public IProfileHost
   private:
     void buildMenu();
     void buildPanels();
+    void buildSlaveTabs();
+    void syncSlaveTabs();
+    void slavesChanged(int ShowId);
 
     QString m_programDir;
-    TRegisterImage m_image;
+    // The engine's own image, never answered from: every request goes to
+    // m_slaves.
+    TRegisterImage m_lineImage;
+    TSlaveSet m_slaves;
+    TRegisterImage *m_current = &m_slaves.First();
+    std::unique_ptr<TSlaveCommands> m_slaveCommands;
     TScriptLibrary m_scripts;
     TBindingList m_bindingList;
     std::unique_ptr<TModbusSlave> m_engine;

@@ -8,6 +8,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
+
 #include "serial/commint.h"
 #include "serial/serialvalues.h"
 
@@ -60,6 +62,15 @@ class TConfForm : public QDialog
 
     // OK: an emptied slave id becomes 1.
     void Button1Click();
+
+    // With several slaves on the line: asked on OK with the slave id shown;
+    // true refuses it with "Slave id %d is already used." and keeps the
+    // dialog open. Unset, every id is accepted.
+    std::function<bool(int Id)> IdInUse;
+    // Shows the refusal; unset, a warning box.
+    std::function<void(const QString &Message)> ShowRefusal;
+    // True when OK must not close the dialog (the refusal has been shown).
+    bool RefuseSlaveId();
 
     // Carries the controls over: slave id, tab caption, port name and line
     // settings of Comm, opening it when closed, and the window caption,
