@@ -58,28 +58,28 @@ TEST_P(SlaveAnswers, FromItsOwnImage)
     EXPECT_EQ(rig.Engine.RxCount, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bus, SlaveAnswers,
-    ::testing::Values(
-        // fn 3, register 1: 100, 200, 1700 (0x06A4) by id.
-        BusRow{"Id1Holding", "01 03 00 00 00 01 crc", "01 03 02 00 64 crc"},
-        BusRow{"Id2Holding", "02 03 00 00 00 01 crc", "02 03 02 00 C8 crc"},
-        BusRow{"Id17Holding", "11 03 00 00 00 01 crc", "11 03 02 06 A4 crc"},
-        // fn 4, input register 1: id * 100 + 1.
-        BusRow{"Id17Input", "11 04 00 00 00 01 crc", "11 04 02 06 A5 crc"},
-        // fn 1, coils 1..24: only coil `id` is on in each slave.
-        BusRow{"Id1Coils", "01 01 00 00 00 18 crc", "01 01 03 01 00 00 crc"},
-        BusRow{"Id2Coils", "02 01 00 00 00 18 crc", "02 01 03 02 00 00 crc"},
-        BusRow{"Id17Coils", "11 01 00 00 00 18 crc", "11 01 03 00 00 01 crc"},
-        // Exceptions carry the id that was asked.
-        BusRow{"Id2OutOfRange", "02 03 01 00 00 01 crc", "02 83 02 crc"},
-        BusRow{"Id17Unsupported", "11 16 00 00 00 00 00 00 crc", "11 96 01 crc"},
-        // Not emulated, or broadcast of a read: silence.
-        BusRow{"Id3IsNotOnTheBus", "03 03 00 00 00 01 crc", ""},
-        BusRow{"Id255IsNotOnTheBus", "FF 03 00 00 00 01 crc", ""},
-        BusRow{"BroadcastReadIsIgnored", "00 03 00 00 00 01 crc", ""},
-        BusRow{"BadCrcForId2", "02 03 00 00 00 01 00 00", ""}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Bus, SlaveAnswers,
+                         ::testing::Values(
+                             // fn 3, register 1: 100, 200, 1700 (0x06A4) by id.
+                             BusRow{"Id1Holding", "01 03 00 00 00 01 crc", "01 03 02 00 64 crc"},
+                             BusRow{"Id2Holding", "02 03 00 00 00 01 crc", "02 03 02 00 C8 crc"},
+                             BusRow{"Id17Holding", "11 03 00 00 00 01 crc", "11 03 02 06 A4 crc"},
+                             // fn 4, input register 1: id * 100 + 1.
+                             BusRow{"Id17Input", "11 04 00 00 00 01 crc", "11 04 02 06 A5 crc"},
+                             // fn 1, coils 1..24: only coil `id` is on in each slave.
+                             BusRow{"Id1Coils", "01 01 00 00 00 18 crc", "01 01 03 01 00 00 crc"},
+                             BusRow{"Id2Coils", "02 01 00 00 00 18 crc", "02 01 03 02 00 00 crc"},
+                             BusRow{"Id17Coils", "11 01 00 00 00 18 crc", "11 01 03 00 00 01 crc"},
+                             // Exceptions carry the id that was asked.
+                             BusRow{"Id2OutOfRange", "02 03 01 00 00 01 crc", "02 83 02 crc"},
+                             BusRow{"Id17Unsupported", "11 16 00 00 00 00 00 00 crc",
+                                    "11 96 01 crc"},
+                             // Not emulated, or broadcast of a read: silence.
+                             BusRow{"Id3IsNotOnTheBus", "03 03 00 00 00 01 crc", ""},
+                             BusRow{"Id255IsNotOnTheBus", "FF 03 00 00 00 01 crc", ""},
+                             BusRow{"BroadcastReadIsIgnored", "00 03 00 00 00 01 crc", ""},
+                             BusRow{"BadCrcForId2", "02 03 00 00 00 01 00 00", ""}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Bus, AWriteToOneSlaveNeverShowsInAnother)
 {
@@ -150,8 +150,7 @@ TEST_P(Broadcast, WithABadCrcChangesNothing)
     request.back() ^= 0x01;
     rig.ask(request);
     for (int id : {1, 2, 17})
-        EXPECT_NE(read(*rig.Slaves.Find(id), GetParam().regType, GetParam().reg),
-                  GetParam().value);
+        EXPECT_NE(read(*rig.Slaves.Find(id), GetParam().regType, GetParam().reg), GetParam().value);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -160,8 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
         // fn 5, coil 30 on.
         BroadcastRow{"WriteSingleCoil", "00 05 00 1D FF 00 crc", RegTypeCoil, 30, 1},
         // fn 6, holding register 3 = 0x1234.
-        BroadcastRow{"WriteSingleRegister", "00 06 00 02 12 34 crc", RegTypeHoldingReg, 3,
-                     0x1234},
+        BroadcastRow{"WriteSingleRegister", "00 06 00 02 12 34 crc", RegTypeHoldingReg, 3, 0x1234},
         // fn 15, coils 41..48 = 0xFF: coil 48 on.
         BroadcastRow{"WriteMultipleCoils", "00 0F 00 28 00 08 01 FF crc", RegTypeCoil, 48, 1},
         // fn 16, holding registers 10, 11 = 0xAAAA, 0x5555: register 11.
@@ -183,9 +181,12 @@ TEST(Bus, OneSlaveThroughTheSetAnswersAsTheSingleImage)
 {
     // The same requests give the same bytes whether the engine answers from
     // its own image or from a set holding one slave with that id.
-    const char *requests[] = {"05 03 00 00 00 0A crc", "05 05 00 03 FF 00 crc",
-                              "05 01 00 00 00 10 crc", "05 03 01 00 00 01 crc",
-                              "04 03 00 00 00 01 crc", "00 06 00 00 00 07 crc",
+    const char *requests[] = {"05 03 00 00 00 0A crc",
+                              "05 05 00 03 FF 00 crc",
+                              "05 01 00 00 00 10 crc",
+                              "05 03 01 00 00 01 crc",
+                              "04 03 00 00 00 01 crc",
+                              "00 06 00 00 00 07 crc",
                               "05 11 crc"};
     Rig single;
     single.Image.MBid = 5;

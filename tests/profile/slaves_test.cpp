@@ -6,8 +6,10 @@
 
 #include "profile/profileformat.h"
 
-namespace quorlin::test {
-namespace {
+namespace quorlin::test
+{
+namespace
+{
 
 struct IdsRow {
     const char *name;
@@ -16,7 +18,9 @@ struct IdsRow {
     std::vector<int> ids;
 };
 
-class SlaveIdList : public ::testing::TestWithParam<IdsRow> {};
+class SlaveIdList : public ::testing::TestWithParam<IdsRow>
+{
+};
 
 TEST_P(SlaveIdList, ParsesWhatNamesAnIdAndSkipsTheRest)
 {
@@ -47,8 +51,9 @@ const std::string SerialLines = "[SerialSettings]\nMBid=1\nSerialPort=2\nBaudRat
 
 std::string scriptSection(int N, int RegAdr, const char *Extra = "")
 {
-    return "[Script" + std::to_string(N) + "]\nName=Ramp\nRegType=4\nRegAdr=" +
-           std::to_string(RegAdr) + "\nParam1=1\nParam2=2\nParam3=3\n" + Extra;
+    return "[Script" + std::to_string(N) +
+           "]\nName=Ramp\nRegType=4\nRegAdr=" + std::to_string(RegAdr) +
+           "\nParam1=1\nParam2=2\nParam3=3\n" + Extra;
 }
 
 struct SaveRow {
@@ -59,7 +64,9 @@ struct SaveRow {
     std::string after;
 };
 
-class SlavesSave : public ::testing::TestWithParam<SaveRow> {};
+class SlavesSave : public ::testing::TestWithParam<SaveRow>
+{
+};
 
 TEST_P(SlavesSave, WritesOnlyTheKeysThatSayMoreThanTheirAbsence)
 {
