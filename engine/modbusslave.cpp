@@ -75,6 +75,8 @@ void TModbusSlave::Comm1RxChar(int Count)
     if (Count > RxBufferSize - RxCount) {
         // No request is that long: start again from nothing.
         m_line.PurgeIn();
+        if (m_observer)
+            report(TVerdict::TooLong, Count);
         RxCount = 0;
     } else {
         // Only what Read placed counts; a failed or short read must not turn
@@ -87,18 +89,28 @@ void TModbusSlave::Comm1RxChar(int Count)
         m_timer.Start();
     if (FrameComplete()) {
         m_timer.Stop();
-        if (addressedToUs())
+        if (addressedToUs()) {
             ProcessFrame();
-        else if (isAcceptedBroadcast())
+        } else if (isAcceptedBroadcast()) {
             processBroadcast();
-        else
+        } else {
+            if (m_observer)
+                report(RxBuf[OffSlaveId] == 0 ? TVerdict::Broadcast : TVerdict::OtherSlave);
             RxCount = 0;
+        }
     }
 }
 
 void TModbusSlave::TimeOutTimerTimer()
 {
     m_timer.Stop();
+    if (m_observer && RxCount > 0) {
+        // A code without a length rule could never have completed: the
+        // time-out is how the engine stays silent on it.
+        const FunctionRule &rule = ruleFor(RxBuf[OffFunction]);
+        const bool silentCode = RxCount > OffFunction && rule.FixedLen == 0 && rule.CountExtra == 0;
+        report(silentCode ? TVerdict::NoReply : TVerdict::TimedOut);
+    }
     RxCount = 0;
 }
 
@@ -119,14 +131,23 @@ void TModbusSlave::ProcessFrame()
 {
     m_line.PurgeIn();
     m_line.PurgeOut();
+    int sent = 0;
+    bool failed = false;
+    TVerdict verdict = TVerdict::BadCrc;
     if (crcIsRight()) {
         const int n = DispatchFunction();
+        verdict = TVerdict::NoReply;
         if (n >= MinRequestLength && n <= MaxFrameLength) {
             putCrcLE(TxBuf.data(), size_t(n - CrcLength),
                      Crc16(TxBuf.data(), size_t(n - CrcLength)));
-            m_line.Write(TxBuf.data(), n);
+            failed = m_line.Write(TxBuf.data(), n) < 0;
+            sent = n;
+            verdict = (TxBuf[OffFunction] & ExceptionFlag) != 0 ? TVerdict::Exception
+                                                                : TVerdict::Answered;
         }
     }
+    if (m_observer)
+        report(verdict, 0, sent, failed);
     RxCount = 0;
 }
 
@@ -180,13 +201,16 @@ void TModbusSlave::processBroadcast()
     // the replies the handlers build are never sent.
     m_line.PurgeIn();
     m_line.PurgeOut();
-    if (crcIsRight()) {
+    const bool right = crcIsRight();
+    if (right) {
         for (int i = 0; i < m_slaves->Count(); ++i) {
             m_target = &m_slaves->At(i);
             DispatchFunction();
         }
     }
     m_target = &m_image;
+    if (m_observer)
+        report(right ? TVerdict::Broadcast : TVerdict::BadCrc);
     RxCount = 0;
 }
 
@@ -198,6 +222,19 @@ bool TModbusSlave::crcIsRight() const
         return false;
     const uint16_t crc = Crc16(RxBuf.data(), size_t(len - CrcLength));
     return RxBuf[len - 2] == uint8_t(crc) && RxBuf[len - 1] == uint8_t(crc >> 8);
+}
+
+void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool ReplyFailed)
+{
+    TFrameReport r;
+    r.Rx = std::span<const uint8_t>(RxBuf.data(), size_t(RxCount));
+    r.Unread = Unread;
+    r.Verdict = Verdict;
+    if (Verdict == TVerdict::Exception)
+        r.ExceptionCode = TxBuf[2];
+    r.Reply = std::span<const uint8_t>(TxBuf.data(), size_t(ReplyLen));
+    r.ReplyFailed = ReplyFailed;
+    m_observer->FrameDone(r);
 }
 
 int TModbusSlave::beginReply()

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "engine/frameobserver.h"
 #include "engine/modbusdefs.h"
 #include "engine/registerimage.h"
 #include "engine/serialline.h"
@@ -33,6 +34,10 @@ class TModbusSlave
     int DispatchFunction();
     int ExceptionReply(uint8_t Code);
 
+    // Who hears of every frame's fate; null (the default) costs nothing.
+    void SetObserver(IFrameObserver *Observer) { m_observer = Observer; }
+    IFrameObserver *Observer() const { return m_observer; }
+
     std::array<uint8_t, modbus::RxBufferSize> RxBuf{};
     int RxCount = 0;
     // Total request length once known, 0 before; computed without wrap-around,
@@ -50,6 +55,7 @@ class TModbusSlave
     bool isAcceptedBroadcast() const;
     void processBroadcast();
     bool crcIsRight() const;
+    void report(TVerdict Verdict, int Unread = 0, int ReplyLen = 0, bool ReplyFailed = false);
     int beginReply();
     int echoReply();
     int fixedReply(const uint8_t *Data, int Length);
@@ -76,10 +82,11 @@ class TModbusSlave
     int illegalFunction();
 
     TRegisterImage &m_image;
-    TRegisterImage *m_target;           // the slave answering the request at hand
-    TSlaveSet *m_slaves = nullptr;      // null: m_image is the only slave
+    TRegisterImage *m_target;      // the slave answering the request at hand
+    TSlaveSet *m_slaves = nullptr; // null: m_image is the only slave
     ISerialLine &m_line;
     ITimeOutTimer &m_timer;
+    IFrameObserver *m_observer = nullptr;
 };
 
 } // namespace quorlin

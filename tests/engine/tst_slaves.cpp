@@ -200,6 +200,33 @@ TEST(Bus, OneSlaveThroughTheSetAnswersAsTheSingleImage)
     }
 }
 
+// The frames' fates as an observer hears them: which slave each was for
+// (its first byte) and what became of it.
+TEST(Bus, ObserverHearsEachSlavesFramesAndBroadcastsCarriedOut)
+{
+    struct Seen : IFrameObserver {
+        std::vector<std::pair<int, std::string>> Frames; // slave id, verdict
+        void FrameDone(const TFrameReport &R) override
+        {
+            Frames.emplace_back(R.Rx.empty() ? -1 : R.Rx[0],
+                                VerdictText(R.Verdict, R.ExceptionCode));
+        }
+    } seen;
+    BusRig rig;
+    rig.Slaves.AcceptBroadcast = true;
+    rig.Engine.SetObserver(&seen);
+    rig.ask(hex("11 03 00 00 00 01 crc"));
+    rig.ask(hex("03 03 00 00 00 01 crc"));
+    rig.ask(hex("00 06 00 00 00 01 crc"));
+    rig.ask(hex("00 06 00 00 00 01 00 00"));
+    rig.ask(hex("00 03 00 00 00 01 crc"));
+    rig.ask(hex("02 03 01 00 00 01 crc"));
+    const std::vector<std::pair<int, std::string>> expected = {
+        {17, "answered"}, {3, "other slave"}, {0, "broadcast"},
+        {0, "bad crc"},   {0, "broadcast"},   {2, "exception 2"}};
+    EXPECT_EQ(seen.Frames, expected);
+}
+
 TEST(SlaveSet, KeepsIdsUniqueSortedAndAtLeastOne)
 {
     TSlaveSet set;
