@@ -136,7 +136,7 @@ void BM_BusTurnaround(benchmark::State &State)
         engine.Comm1RxChar(8);
         benchmark::ClobberMemory();
     }
-    if (line.Written != 25 * State.iterations())
+    if (line.Written != 25 * size_t(State.iterations()))
         State.SkipWithError("a slave did not answer");
     State.SetItemsProcessed(State.iterations());
 }

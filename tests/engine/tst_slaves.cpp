@@ -131,26 +131,19 @@ TEST_P(Broadcast, OnIsCarriedOutEverywhereAndNeverAnswered)
     EXPECT_EQ(rig.ask(hex("02 07 crc")).size(), 5u);
 }
 
-TEST_P(Broadcast, OffChangesNothing)
+TEST_P(Broadcast, OffOrWithABadCrcChangesNothing)
 {
     const BroadcastRow &row = GetParam();
-    BusRig rig;
-    const int before = read(*rig.Slaves.Find(2), row.regType, row.reg);
-    EXPECT_TRUE(rig.ask(hex(row.request)).empty());
-    for (int id : {1, 2, 17})
-        EXPECT_NE(read(*rig.Slaves.Find(id), row.regType, row.reg), row.value) << "id " << id;
-    EXPECT_EQ(read(*rig.Slaves.Find(2), row.regType, row.reg), before);
-}
-
-TEST_P(Broadcast, WithABadCrcChangesNothing)
-{
-    BusRig rig;
-    rig.Slaves.AcceptBroadcast = true;
-    Bytes request = hex(GetParam().request);
-    request.back() ^= 0x01;
-    rig.ask(request);
-    for (int id : {1, 2, 17})
-        EXPECT_NE(read(*rig.Slaves.Find(id), GetParam().regType, GetParam().reg), GetParam().value);
+    for (bool accepted : {false, true}) {
+        BusRig rig;
+        rig.Slaves.AcceptBroadcast = accepted;
+        Bytes request = hex(row.request);
+        if (accepted)
+            request.back() ^= 0x01; // the CRC no longer fits
+        EXPECT_TRUE(rig.ask(request).empty());
+        for (int id : {1, 2, 17})
+            EXPECT_NE(read(*rig.Slaves.Find(id), row.regType, row.reg), row.value) << id;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

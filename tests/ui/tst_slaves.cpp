@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The main window with several slaves: one tab each in ascending id order,
 // panels showing the selected slave, the "Slaves" dialog and the tab strip's
-// menu, the slave id in the Configuration dialog, broadcast writes, and the
-// script commands acting on the selected slave.
+// menu, the slave id in the Configuration dialog, the broadcast switch, and
+// the script commands acting on the selected slave. The master's side is in
+// tst_program_slaves.cpp.
 #include <QAction>
 #include <QListWidget>
 #include <QMenu>
@@ -138,21 +139,6 @@ TEST_F(SlavesTest, OneTabPerSlaveInAscendingOrderAndThePanelsFollowTheTab)
     EXPECT_EQ(m_form->Slaves().Find(17)->Coils[5], 0);
 }
 
-TEST_F(SlavesTest, EachTickRunsTheBindingsOfEverySlave)
-{
-    openBus();
-    for (int id : {1, 2, 17}) {
-        m_form->Slaves().Find(id)->Coils[3] = 1;
-        m_form->Slaves().Find(id)->HoldingRegs[2] = 9;
-    }
-    m_form->Tick(); // the empty script writes 0 into its bound registers
-    EXPECT_EQ(m_form->Slaves().Find(1)->Coils[3], 0);
-    EXPECT_EQ(m_form->Slaves().Find(17)->HoldingRegs[2], 0);
-    EXPECT_EQ(m_form->Slaves().Find(2)->Coils[3], 1);
-    EXPECT_EQ(m_form->Slaves().Find(1)->HoldingRegs[2], 9);
-    EXPECT_EQ(m_form->Slaves().Find(17)->Coils[3], 1);
-}
-
 TEST_F(SlavesTest, ConfigurationRefusesAnIdAnotherSlaveHasAndRenumbersTheSelectedOne)
 {
     openBus();
@@ -280,38 +266,6 @@ TEST_F(SlavesTest, ScriptListsShowTheSelectedSlavesBindingsOnly)
     m_form->SelectSlave(2);
     m_form->DeletePLC1Click();
     EXPECT_TRUE(lines.isEmpty());
-}
-
-TEST_F(SlavesTest, MasterReachesEachSlaveAndBroadcastOnlyWhenAccepted)
-{
-    openBus();
-    Master master(m_dir.com2().master());
-    auto write = [&](int Id, int Value) {
-        return master.run([Id, Value](modbus_t *ctx) {
-            modbus_set_slave(ctx, Id);
-            return modbus_write_register(ctx, 0, uint16_t(Value));
-        });
-    };
-    EXPECT_EQ(write(2, 222), 1);
-    EXPECT_EQ(write(17, 1717), 1);
-    EXPECT_EQ(m_form->Slaves().Find(1)->HoldingRegs[1], 0);
-    EXPECT_EQ(m_form->Slaves().Find(2)->HoldingRegs[1], 222);
-    EXPECT_EQ(m_form->Slaves().Find(17)->HoldingRegs[1], 1717);
-
-    // Id 0, function 6, register 1: sent as it is, since no reply may come.
-    auto broadcast = [&](int Value) {
-        master.run([Value](modbus_t *ctx) {
-            uint8_t raw[] = {0, 6, 0, 0, uint8_t(Value >> 8), uint8_t(Value)};
-            return modbus_send_raw_request(ctx, raw, sizeof raw);
-        });
-        QTest::qWait(150);
-    };
-    broadcast(5);
-    EXPECT_EQ(m_form->Slaves().Find(2)->HoldingRegs[1], 222); // off: ignored
-    m_form->AcceptBroadcast1->trigger();
-    broadcast(6);
-    for (int id : {1, 2, 17})
-        EXPECT_EQ(m_form->Slaves().Find(id)->HoldingRegs[1], 6) << id;
 }
 
 } // namespace
