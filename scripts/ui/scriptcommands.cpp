@@ -68,7 +68,12 @@ void TScriptCommands::setSlaves(const TSlaveSet *Slaves, std::function<int()> Se
 
 bool TScriptCommands::ofSelectedSlave(const TScriptBinding &Binding) const
 {
-    return m_slaves == nullptr || !m_selected || BindingSlaveId(Binding, *m_slaves) == m_selected();
+    if (m_slaves == nullptr || !m_selected)
+        return true;
+    // A binding of a slave that is not emulated is listed with every slave,
+    // so that it can still be edited or removed.
+    const int id = BindingSlaveId(Binding, *m_slaves);
+    return id == m_selected() || m_slaves->Find(id) == nullptr;
 }
 
 bool TScriptCommands::runScriptDialog(int except, TScriptBinding &result)
@@ -128,6 +133,13 @@ int TScriptCommands::chooseBinding(const char *caption, const char *button)
         }
     }
     m_delForm.FillBindingList(shown);
+    for (std::size_t i = 0; i < shown.size() && m_slaves != nullptr; ++i) {
+        const int id = BindingSlaveId(shown[i], *m_slaves);
+        if (m_slaves->Find(id) == nullptr) {
+            QListWidgetItem *line = m_delForm.ListBox1->item(int(i));
+            line->setText(QStringLiteral("(MB id %1, not emulated) ").arg(id) + line->text());
+        }
+    }
     m_delForm.Button1->setEnabled(true);
     m_delForm.setWindowTitle(QString::fromLatin1(caption));
     m_delForm.Button1->setText(QString::fromLatin1(button));

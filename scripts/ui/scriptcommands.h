@@ -51,9 +51,9 @@ class TScriptCommands
     void setPrompts(TScriptPrompts prompts) { m_prompts = std::move(prompts); }
 
     // With several slaves on the line the commands act on one of them: Add
-    // binds to Selected(), Remove and Edit list its bindings only, and a
-    // register counts as used only by a binding of the same slave. The set
-    // must outlive this object.
+    // binds to Selected(), Remove and Edit list its bindings (and those of
+    // ids no slave has, marked), and a register counts as used only by a
+    // binding of the same slave. The set must outlive this object.
     void setSlaves(const TSlaveSet *Slaves, std::function<int()> Selected);
 
     // "&Add Script", "&Remove Script", "Edit S&cript". Each returns true when

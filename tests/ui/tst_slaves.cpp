@@ -34,9 +34,10 @@ namespace
 // A profile of slaves 1, 2 and 17; the (empty) script bound to coil 3 of
 // slave 1 and holding register 2 of slave 17.
 const QByteArray BusProfile = "[SerialSettings]\nMBid=1\nMoreIds=17,2\n"
-                              "[Scripts]\nCount=2\n"
+                              "[Scripts]\nCount=3\n"
                               "[Script1]\nName=(Empty Script)\nRegType=0\nRegAdr=3\n"
-                              "[Script2]\nName=(Empty Script)\nRegType=4\nRegAdr=2\nMBid=17\n";
+                              "[Script2]\nName=(Empty Script)\nRegType=4\nRegAdr=2\nMBid=17\n"
+                              "[Script3]\nName=Gone\nRegType=3\nRegAdr=1\nMBid=40\n";
 
 // Answers the file dialogs and questions of the profile commands.
 class ScriptedDialogs : public IProfileDialogs
@@ -211,8 +212,9 @@ TEST_F(SlavesTest, TabMenuRemovesTheSlaveUnderTheMouseWithItsBindings)
     EXPECT_EQ(m_questions, QStringList{"Remove slave 17? Its script binding is removed with it."});
     EXPECT_EQ(tabs(), (QStringList{"MB id 1", "MB id 2"}));
     EXPECT_EQ(shownTab(), QStringLiteral("MB id 1"));
-    ASSERT_EQ(m_form->BindingList().size(), 1u);
+    ASSERT_EQ(m_form->BindingList().size(), 2u);
     EXPECT_EQ(m_form->BindingList()[0].RegType, 0);
+    EXPECT_EQ(m_form->BindingList()[1].SlaveId, 40); // no slave's: kept
     delete menu;
 }
 
@@ -259,13 +261,15 @@ TEST_F(SlavesTest, ScriptListsShowTheSelectedSlavesBindingsOnly)
     };
     m_form->ScriptCommands()->setPrompts(prompts);
     m_form->DeletePLC1Click();
-    EXPECT_EQ(lines, QStringList{"0x0003 = (Empty Script) (0, 0, 0)"});
+    // A binding of an id that is not emulated is listed with every slave.
+    const QString gone = "(MB id 40, not emulated) 3x0001 = Gone (0, 0, 0)";
+    EXPECT_EQ(lines, (QStringList{"0x0003 = (Empty Script) (0, 0, 0)", gone}));
     m_form->SelectSlave(17);
     m_form->AddScript1Click();
-    EXPECT_EQ(lines, QStringList{"4x0002 = (Empty Script) (0, 0, 0)"});
+    EXPECT_EQ(lines, (QStringList{"4x0002 = (Empty Script) (0, 0, 0)", gone}));
     m_form->SelectSlave(2);
     m_form->DeletePLC1Click();
-    EXPECT_TRUE(lines.isEmpty());
+    EXPECT_EQ(lines, QStringList{gone});
 }
 
 } // namespace
