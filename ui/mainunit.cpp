@@ -603,6 +603,11 @@ void TMainForm::syncSlaveTabs()
     for (int i = 0; i < m_slaves.Count(); ++i)
         tabs->setTabText(i, QStringLiteral("MB id ") + QString::number(m_slaves.At(i).MBid));
     tabs->setCurrentIndex(m_slaves.IndexOf(m_current->MBid));
+    // The strip is sized by its tabs, up to the control's width, beyond which
+    // it scrolls.
+    tabs->resize(tabs->sizeHint().boundedTo(
+        QSize(TabControl1->width() - 4, std::max(tabs->height(), tabs->sizeHint().height()))));
+    TabControl1->update();
 }
 
 void TMainForm::SelectSlave(int Id)

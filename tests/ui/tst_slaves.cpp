@@ -122,6 +122,8 @@ TEST_F(SlavesTest, OneTabPerSlaveInAscendingOrderAndThePanelsFollowTheTab)
     EXPECT_EQ(tabs(), (QStringList{"MB id 1", "MB id 2", "MB id 17"}));
     EXPECT_EQ(shownTab(), QStringLiteral("MB id 1"));
     EXPECT_EQ(m_form->ConfForm->SpinEdit1->Value(), 1);
+    QTabBar *bar = m_form->TabControl1->Tabs();
+    EXPECT_TRUE(bar->rect().contains(bar->tabRect(2))); // the strip grew with its tabs
 
     m_form->Slaves().Find(17)->HoldingRegs[1] = 1717;
     m_form->Slaves().Find(2)->Coils[1] = 1;
