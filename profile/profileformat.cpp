@@ -91,6 +91,7 @@ TProfileContent ReadProfile(const TIniDocument &Document)
     s.Parity = Document.ReadInteger(SerialSettingsSection, "StopBits", defaults.Parity);
     s.StopBits = Document.ReadInteger(SerialSettingsSection, "Parity", defaults.StopBits);
     s.Handshaking = Document.ReadInteger(SerialSettingsSection, "Handshaking", defaults.Handshaking);
+    s.Device = Document.ReadString(SerialSettingsSection, "Device", "");
 
     // The slave id control holds 1..255, and so does the first slave.
     content.Slaves.MoreIds = ParseSlaveIds(Document.ReadString(SerialSettingsSection, "MoreIds", ""),
@@ -150,9 +151,12 @@ TBindingList MakeBindings(const TScriptList &ScriptList,
 }
 
 std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial,
-                                      const TBindingList &Bindings)
+                                      const TBindingList &Bindings, bool DeviceKey)
 {
-    return ProfileEntries(Serial, Bindings, TProfileSlaves{}, TIniDocument{});
+    TIniDocument existing;
+    if (DeviceKey)
+        existing.Update(SerialSettingsSection, "Device", "");
+    return ProfileEntries(Serial, Bindings, TProfileSlaves{}, existing);
 }
 
 std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindingList &Bindings,
@@ -162,6 +166,9 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindin
     auto present = [&Existing](const std::string &section, const char *key) {
         return Existing.Value(section, key).has_value();
     };
+    // A "Device" key already in the file is updated, also to empty, so that
+    // it never outlives the choice it stood for.
+    const bool DeviceKey = present(SerialSettingsSection, "Device");
     std::vector<TIniEntry> e;
     e.reserve(8 + 6 * Bindings.size());
     auto put = [&e](const std::string &section, const char *key, std::string value) {
@@ -174,6 +181,8 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindin
     put(SerialSettingsSection, "StopBits", std::to_string(Serial.Parity));
     put(SerialSettingsSection, "Parity", std::to_string(Serial.StopBits));
     put(SerialSettingsSection, "Handshaking", std::to_string(Serial.Handshaking));
+    if (DeviceKey || !Serial.Device.empty())
+        put(SerialSettingsSection, "Device", Serial.Device);
     if (!Slaves.MoreIds.empty() || present(SerialSettingsSection, "MoreIds"))
         put(SerialSettingsSection, "MoreIds", FormatSlaveIds(Slaves.MoreIds));
     if (Slaves.Broadcast || present(SerialSettingsSection, "Broadcast"))

@@ -68,14 +68,17 @@ TProfileContent ReadProfile(const TIniDocument &Document);
 TBindingList MakeBindings(const TScriptList &ScriptList,
                           const std::vector<TProfileBindingRecord> &Records);
 
-// Every key of a save, in the order in which a save writes them.
+// Every key of a save, in the order in which a save writes them. "Device"
+// follows "Handshaking" when Serial names a device, or when DeviceKey says
+// the file already has the key (it is then emptied, so a COM choice wins
+// again); otherwise a profile is written as it always was.
 std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial,
-                                      const TBindingList &Bindings);
+                                      const TBindingList &Bindings, bool DeviceKey = false);
 // The same for a line of several slaves. "MoreIds", "Broadcast" and a
 // binding's "MBid" are written only when they say more than their absence
 // would, or when Existing (the file about to be updated) already holds them,
 // so a one-slave profile keeps exactly the keys it had and a stale key is
-// never left behind.
+// never left behind; "Device" likewise.
 std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindingList &Bindings,
                                       const TProfileSlaves &Slaves,
                                       const TIniDocument &Existing);

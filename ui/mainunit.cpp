@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/mainunit.h"
+#include "serial/ui/designfit.h"
 #include "serial/ui/placement.h"
 
 #include <QApplication>
@@ -24,6 +25,7 @@
 #include "scripts/ui/scriptcommands.h"
 #include "serial/commint.h"
 #include "serial/timeouttimer.h"
+#include "serial/ui/connectionreport.h"
 #include "serial/ui/spinedit.h"
 #include "slaves/slavecommands.h"
 #include "slaves/slavesform.h"
@@ -98,6 +100,10 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     m_profile = std::make_unique<TProfileManager>(*this, *m_dialogs, m_programDir);
     // The port names are looked up in the settings file the profile reads.
     Comm1->SetIniPath(m_profile->SettingsPath().toStdString());
+    // A port that is lost or not there yet is tried again once a second, and
+    // the caption and standard error follow it by themselves.
+    Comm1->SetRetryInterval(1000);
+    new TConnectionReport(*Comm1, *this, [this] { return m_profile->TitleText; });
     m_profile->FormCreate();
 
     // The end of the desktop session (or any other quit the platform asks
@@ -309,6 +315,8 @@ void TMainForm::buildPanels()
     };
     makeWords(GroupBox3, 1, 0, 3, 9, 1, 25, 26);
     makeWords(GroupBox4, 7, 100, 4, 17, 3, 28, 27);
+
+    FitDesignToFont(*client);
 }
 
 QWidget *TMainForm::FindPanelControl(int RegType, int n) const
