@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/inifile.h"
@@ -51,6 +52,12 @@ struct TProfileContent {
 std::vector<int> ParseSlaveIds(const std::string &Text, int Except);
 // "2,3,17".
 std::string FormatSlaveIds(const std::vector<int> &Ids);
+
+// The document a file's bytes hold when they are a profile: no NUL byte, and
+// a "SerialSettings" or a "Scripts" section (any letter case). Nothing for
+// anything else (an image, a binary, a text without either section), which
+// must not become the current profile: the next save would write keys into it.
+std::optional<TIniDocument> ParseProfileText(std::string_view Text);
 
 // "Script" + N, N in decimal without leading zeros.
 std::string ScriptSectionName(std::size_t N);
