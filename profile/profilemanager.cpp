@@ -202,7 +202,10 @@ void TProfileManager::FormCreate()
     // 6. A missing or unreadable settings file reads as an empty one.
     const TIniDocument settings = TIniFile(toNative(SettingsPath())).Load();
     m_host.SetStayOnTop(settings.ReadBool(SettingsSection, "StayOnTop", false));
-    const QString current = fromNative(settings.ReadString(SettingsSection, "CurrentProfile", ""));
+    const QString current =
+        !StartProfile.isEmpty()
+            ? StartProfile
+            : fromNative(settings.ReadString(SettingsSection, "CurrentProfile", ""));
     // 7. ProfileSaved is true, so no question can come up here.
     LoadProfile(current);
     // 8.

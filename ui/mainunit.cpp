@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -12,10 +14,17 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTabBar>
+#include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cstdio>
+#include <cstring>
+
 #include "engine/modbusslave.h"
+#include "monitor/monitorform.h"
+#include "platform/posixserial.h"
 #include "profile/profiledialogs.h"
 #include "profile/profilemanager.h"
 #include "scripts/ui/addscript.h"
@@ -27,6 +36,7 @@
 #include "ui/askunit.h"
 #include "ui/helpviewer.h"
 #include "ui/panelcontrols.h"
+#include "ui/statustext.h"
 
 namespace quorlin
 {
@@ -54,7 +64,8 @@ QString registerCaption(int Family, int n)
 
 } // namespace
 
-TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs *Dialogs)
+TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs *Dialogs,
+                     const TCommandLine &Options)
     : QMainWindow(Parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
@@ -66,11 +77,13 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
 
     buildMenu();
     buildPanels();
+    buildStatusBar();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(100);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::Tick);
+    connect(Timer1, &QTimer::timeout, this, &TMainForm::TrafficTick);
     TimeOutTimer = new TQtTimeOutTimer(this, 100);
     TimeOutTimer->setObjectName(QStringLiteral("TimeOutTimer"));
 
@@ -79,6 +92,7 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     Comm1->SetMonitorEvents(commEvents({evRxChar}));
     Comm1->SetOptions(0);
     m_engine = std::make_unique<TModbusSlave>(m_image, *Comm1, *TimeOutTimer);
+    m_engine->SetObserver(&m_traffic);
     TimeOutTimer->OnTimer = [this] { m_engine->TimeOutTimerTimer(); };
     Comm1->OnRxChar = [this](TCustomComm *, int Count) { m_engine->Comm1RxChar(Count); };
 
@@ -89,9 +103,14 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
         m_dialogs = m_ownDialogs.get();
     }
     m_profile = std::make_unique<TProfileManager>(*this, *m_dialogs, m_programDir);
+    if (!Options.Profile.empty())
+        m_profile->StartProfile =
+            QFileInfo(QFile::decodeName(QByteArray::fromStdString(Options.Profile)))
+                .absoluteFilePath();
     // The port names are looked up in the settings file the profile reads.
     Comm1->SetIniPath(m_profile->SettingsPath().toStdString());
     m_profile->FormCreate();
+    updateStatusBar();
 
     // The end of the desktop session (or any other quit the platform asks
     // for) reaches the application as a quit event, which would close the
@@ -108,6 +127,7 @@ TMainForm::~TMainForm()
     m_profile->FormClose();
     Comm1->OnRxChar = nullptr;
     TimeOutTimer->Stop();
+    m_engine->SetObserver(nullptr);
 }
 
 void TMainForm::CreateDialogs()
@@ -181,6 +201,12 @@ void TMainForm::buildMenu()
     StayOnTop1->setCheckable(true);
     StayOnTop1->setChecked(false);
 
+    View1 = bar->addMenu(QStringLiteral("&View"));
+    View1->setObjectName(QStringLiteral("View1"));
+    TrafficMonitor1 = addItem(View1, "TrafficMonitor1", QStringLiteral("Traffic &Monitor"),
+                              &TMainForm::TrafficMonitor1Click);
+    TrafficMonitor1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+
     About1 = bar->addMenu(QStringLiteral("&Help"));
     About1->setObjectName(QStringLiteral("About1"));
     HelpTopics1 = addItem(About1, "HelpTopics1", QStringLiteral("Help &Topics"),
@@ -189,7 +215,7 @@ void TMainForm::buildMenu()
     About2 = addItem(About1, "About2", QStringLiteral("A&bout"), &TMainForm::About2Click);
 
     // The shortcuts work without opening the menu.
-    for (QAction *a : {NewProfile1, OpenProfile1, SaveProfile1})
+    for (QAction *a : {NewProfile1, OpenProfile1, SaveProfile1, TrafficMonitor1})
         addAction(a);
 }
 
@@ -293,6 +319,79 @@ void TMainForm::buildPanels()
     };
     makeWords(GroupBox3, 1, 0, 3, 9, 1, 25, 26);
     makeWords(GroupBox4, 7, 100, 4, 17, 3, 28, 27);
+}
+
+void TMainForm::buildStatusBar()
+{
+    // Below the panels: the window grows by the bar's height, nothing moves.
+    QStatusBar *status = statusBar();
+    status->setObjectName(QStringLiteral("StatusBar1"));
+    status->setSizeGripEnabled(false);
+    PortStatus = new QLabel(status);
+    PortStatus->setObjectName(QStringLiteral("PortStatus"));
+    status->addWidget(PortStatus, 1);
+    CountersStatus = new QToolButton(status);
+    CountersStatus->setObjectName(QStringLiteral("CountersStatus"));
+    CountersStatus->setAutoRaise(true);
+    CountersStatus->setToolTip(QStringLiteral("Open the traffic monitor"));
+    connect(CountersStatus, &QToolButton::clicked, this, &TMainForm::TrafficMonitor1Click);
+    status->addPermanentWidget(CountersStatus);
+}
+
+void TMainForm::updateStatusBar()
+{
+    TPortStatus port;
+    port.Name = Comm1->DeviceName();
+    port.Device = ResolvePortName(port.Name, Comm1->IniPath());
+    port.Open = Comm1->IsOpen();
+    if (port.Open) {
+        port.BaudRate = int(BaudRateValue(Comm1->BaudRate()));
+        port.DataBits = int(DatabitsValue(Comm1->Databits()));
+        static constexpr char parities[] = {'N', 'O', 'E', 'M', 'S'};
+        port.Parity = Comm1->Parity() < sizeof parities ? parities[Comm1->Parity()] : '?';
+        port.StopBits = Comm1->Stopbits() == sb10 ? "1" : Comm1->Stopbits() == sb15 ? "1.5" : "2";
+    } else if (const TSysError &e = Comm1->LastOpenError(); e.Code != 0) {
+        port.Reason = std::strerror(e.Code);
+    }
+    const QString left = QString::fromStdString(PortStatusText(port));
+    if (PortStatus->text() != left)
+        PortStatus->setText(left);
+    const int64_t since =
+        m_traffic.LastRequestUs < 0 ? -1 : SteadyNowUs() - m_traffic.LastRequestUs;
+    const QString right = QString::fromStdString(CountersStatusText(m_traffic.Counters, since));
+    if (CountersStatus->text() != right)
+        CountersStatus->setText(right);
+}
+
+void TMainForm::TrafficMonitor1Click()
+{
+    if (!MonitorForm)
+        MonitorForm = new TMonitorForm(m_traffic, this);
+    MonitorForm->Refresh();
+    MonitorForm->show();
+    MonitorForm->raise();
+    MonitorForm->activateWindow();
+}
+
+void TMainForm::SetTrace(TCsvTrace *Trace)
+{
+    m_traffic.Trace = Trace;
+    m_traceFailureReported = false;
+}
+
+void TMainForm::TrafficTick()
+{
+    updateStatusBar();
+    if (MonitorForm && MonitorForm->isVisible())
+        MonitorForm->Refresh();
+    if (TCsvTrace *trace = m_traffic.Trace) {
+        trace->Flush();
+        // The emulator goes on serving its master; the trace just stops.
+        if (!trace->Ok() && !m_traceFailureReported) {
+            m_traceFailureReported = true;
+            std::fprintf(stderr, "quorlin: writing the trace failed; the trace stops here\n");
+        }
+    }
 }
 
 QWidget *TMainForm::FindPanelControl(int RegType, int n) const
