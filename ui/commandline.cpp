@@ -40,6 +40,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
         } else if (!optionsEnd && a == "--version") {
             if (c.Action != TCommandLine::TAction::Help)
                 c.Action = TCommandLine::TAction::Version;
+        } else if (!optionsEnd && a == "--monitor") {
+            c.Monitor = true;
         } else if (!optionsEnd && a == "--trace") {
             if (i + 1 >= Args.size())
                 return failure("option '--trace' needs a file name");
@@ -72,6 +74,7 @@ std::string UsageText(const std::string &Program)
            "                  it becomes the last one used when the program closes\n"
            "  --trace FILE    write every frame of the line to FILE as CSV while running\n"
            "                  ('-' for standard output), flushed every 100 ms\n"
+           "  --monitor       open the traffic monitor at start\n"
            "  --help          print this help and exit\n"
            "  --version       print the version and exit\n";
 }

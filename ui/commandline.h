@@ -12,9 +12,10 @@ namespace quorlin
 struct TCommandLine {
     enum class TAction { Run, Help, Version, Error };
     TAction Action = TAction::Run;
-    std::string Profile; // opened instead of CurrentProfile; empty: none given
-    std::string Trace;   // file the traffic goes to; "-" standard output; empty: none
-    std::string Error;   // what was wrong, for Action Error
+    std::string Profile;  // opened instead of CurrentProfile; empty: none given
+    std::string Trace;    // file the traffic goes to; "-" standard output; empty: none
+    bool Monitor = false; // open the traffic monitor at start
+    std::string Error;    // what was wrong, for Action Error
 };
 
 // Args without the program name.

@@ -164,5 +164,7 @@ int main(int argc, char **argv)
     }
 
     mainForm.show();
+    if (line.Monitor)
+        mainForm.TrafficMonitor1Click();
     return app.exec();
 }

@@ -3,6 +3,8 @@
 // texts of the status bar.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ui/commandline.h"
 #include "ui/statustext.h"
 
@@ -36,6 +38,8 @@ TEST_P(CommandLine, ArgumentsAskForThis)
     }
     EXPECT_EQ(c.Profile, row.Profile);
     EXPECT_EQ(c.Trace, row.Trace);
+    EXPECT_EQ(c.Monitor,
+              std::find(row.Args.begin(), row.Args.end(), "--monitor") != row.Args.end());
 }
 
 // clang-format off
@@ -46,6 +50,7 @@ const LineRow lineRows[] = {
     {"TraceWithEquals", {"--trace=out.csv", "plant.QRL"}, A::Run, "plant.QRL", "out.csv"},
     {"TraceToStandardOutput", {"--trace", "-", "plant.QRL"}, A::Run, "plant.QRL", "-"},
     {"ProfileBeforeOption", {"plant.QRL", "--trace", "t.csv"}, A::Run, "plant.QRL", "t.csv"},
+    {"MonitorWithProfile", {"--monitor", "plant.QRL"}, A::Run, "plant.QRL", ""},
     {"DashDashEndsOptions", {"--", "--odd-name.QRL"}, A::Run, "--odd-name.QRL", ""},
     {"Help", {"--help"}, A::Help, "", ""},
     {"ShortHelp", {"-h"}, A::Help, "", ""},
@@ -70,7 +75,7 @@ TEST(CommandLineText, UsageNamesEveryOption)
 {
     const std::string usage = UsageText("quorlin");
     EXPECT_EQ(usage.rfind("Usage: quorlin [options] [PROFILE]\n", 0), 0u);
-    for (const char *option : {"--trace FILE", "--help", "--version", "PROFILE"})
+    for (const char *option : {"--trace FILE", "--monitor", "--help", "--version", "PROFILE"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
