@@ -46,7 +46,7 @@ std::vector<std::string> normalised(const std::vector<std::string> &Reports)
 }
 
 // Script: events separated by ",": hexadecimal bytes (with "crc") arrive as
-// one event; "T" fires the time-out timer.
+// one event, "55*247" is 247 bytes 55 in one event; "T" fires the time-out timer.
 void play(Rig &rig, const std::string &Script)
 {
     size_t at = 0;
@@ -57,6 +57,8 @@ void play(Rig &rig, const std::string &Script)
         const std::string event = Script.substr(at, end - at);
         if (event.find('T') != std::string::npos)
             rig.fireTimer();
+        else if (const size_t star = event.find('*'); star != std::string::npos)
+            rig.arrive(Bytes(std::stoul(event.substr(star + 1)), hex(event.substr(0, star))[0]));
         else
             rig.arrive(hex(event));
         at = end + 1;
@@ -133,18 +135,7 @@ const ReportRow reportRows[] = {
     {"IdleTimerFiresUnreported", 1, "T", {}},
     // ten bytes held, then one event of 247 would pass 256; the time-out that
     // follows finds nothing left to report
-    {"OverflowTooLong", 1, "01 09 00 00 00 00 00 00 00 00,"
-                           "55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55"
-                           " 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55"
-                           " 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55"
-                           " 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55"
-                           " 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55"
-                           " 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55"
-                           " 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55"
-                           " 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55"
-                           " 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55"
-                           " 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55"
-                           " 55 55 55 55 55 55 55,T",
+    {"OverflowTooLong", 1, "01 09 00 00 00 00 00 00 00 00,55*247,T",
      {"too long | 01 09 00 00 00 00 00 00 00 00 |  | 247 unread"}},
     // a request and a second one behind it in one read: one report, both dropped with it
     {"TrailingBytesTravelWithTheRequest", 1, "01 07 41 E2 01 07",

@@ -96,23 +96,12 @@ const CsvRow csvRows[] = {
     {"ReportSlaveIdHasNoAddress",
      {TVerdict::Answered, 0, hex("01 11 crc"), hex("01 11 09 09 FF 09 FF 01 02 0A 00 D0 crc")},
      {"RX,1,17,,,answered,{rx}", "TX,1,17,,,reply,{tx}"}},
-    {"BadCrcHasNoReplyRow",
-     {TVerdict::BadCrc, 0, hex("01 03 00 00 00 0A C5 CC"), {}},
-     {"RX,1,3,0,10,bad crc,01 03 00 00 00 0A C5 CC"}},
-    {"OtherSlave", {TVerdict::OtherSlave, 0, hex("02 03 00 00 00 0A crc"), {}},
-     {"RX,2,3,0,10,other slave,{rx}"}},
-    {"Broadcast", {TVerdict::Broadcast, 0, hex("00 06 00 01 00 07 crc"), {}},
-     {"RX,0,6,1,,broadcast,{rx}"}},
-    // a fragment holds only what arrived: no room for the quantity
     {"FragmentKeepsWhatItHolds", {TVerdict::TimedOut, 0, hex("01 03 00 04"), {}},
      {"RX,1,3,4,,timed out,01 03 00 04"}},
     {"SingleByteFragment", {TVerdict::TimedOut, 0, hex("01"), {}},
      {"RX,1,,,,timed out,01"}},
     {"OverflowOfAnEmptyBuffer", {TVerdict::TooLong, 0, {}, {}, 300},
      {"RX,,,,,too long,"}},
-    {"Function43", {TVerdict::NoReply, 0, hex("01 2B 0E 01 00 crc"), {}},
-     {"RX,1,43,,,no reply,{rx}"}},
-    // a reply the line refused is not shown as sent
     {"RefusedReplyLeavesOnlyTheRequest",
      {TVerdict::Answered, 0, hex("01 07 41 E2"), hex("01 07 00 22 30"), 0, true},
      {"RX,1,7,,,answered,01 07 41 E2"}},
@@ -174,39 +163,6 @@ TEST(MonitorText, FunctionsAndRegistersAsTheWindowShowsThem)
         row.Address = r.Address;
         EXPECT_EQ(FunctionText(r.Function), r.Function_) << r.Function;
         EXPECT_EQ(RegisterText(row), r.Register) << r.Function << " " << r.Address;
-    }
-}
-
-TEST(MonitorText, VerdictFiltersKeepARequestWithItsReply)
-{
-    using F = TRowFilter;
-    struct Row {
-        TVerdict Verdict;
-        std::vector<F> Accepting; // besides All
-    };
-    const Row rows[] = {
-        {TVerdict::Answered, {F::Answered}},
-        {TVerdict::Exception, {F::Problems, F::Exception}},
-        {TVerdict::BadCrc, {F::Problems, F::BadCrc}},
-        {TVerdict::OtherSlave, {F::Problems, F::OtherSlave}},
-        {TVerdict::Broadcast, {F::Problems, F::Broadcast}},
-        {TVerdict::TimedOut, {F::Problems, F::TimedOut}},
-        {TVerdict::TooLong, {F::Problems, F::TooLong}},
-        {TVerdict::NoReply, {F::Problems, F::NoReply}},
-    };
-    for (const Row &r : rows) {
-        for (TDirection d : {TDirection::Rx, TDirection::Tx}) {
-            TTrafficRow row;
-            row.Verdict = r.Verdict;
-            row.Direction = d;
-            for (int f = 0; f < RowFilterCount; ++f) {
-                const bool want =
-                    f == int(F::All) ||
-                    std::find(r.Accepting.begin(), r.Accepting.end(), F(f)) != r.Accepting.end();
-                EXPECT_EQ(FilterAccepts(F(f), row), want)
-                    << VerdictText(r.Verdict) << " / " << FilterName(F(f));
-            }
-        }
     }
 }
 
