@@ -13,8 +13,8 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollBar>
-#include <QTabBar>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -338,12 +338,16 @@ void TMainForm::buildStatusBar()
     status->addPermanentWidget(CountersStatus);
 }
 
-void TMainForm::updateStatusBar()
+void TMainForm::updatePortStatus()
 {
+    // Looked up again only when the port may have changed: the device name
+    // comes from quorlin.ini, which is not read at every tick.
+    m_portStatusOpen = Comm1->IsOpen();
+    m_portStatusName = Comm1->DeviceName();
     TPortStatus port;
-    port.Name = Comm1->DeviceName();
+    port.Name = m_portStatusName;
     port.Device = ResolvePortName(port.Name, Comm1->IniPath());
-    port.Open = Comm1->IsOpen();
+    port.Open = m_portStatusOpen;
     if (port.Open) {
         port.BaudRate = int(BaudRateValue(Comm1->BaudRate()));
         port.DataBits = int(DatabitsValue(Comm1->Databits()));
@@ -353,9 +357,15 @@ void TMainForm::updateStatusBar()
     } else if (const TSysError &e = Comm1->LastOpenError(); e.Code != 0) {
         port.Reason = std::strerror(e.Code);
     }
-    const QString left = QString::fromStdString(PortStatusText(port));
-    if (PortStatus->text() != left)
-        PortStatus->setText(left);
+    const QString text = QString::fromStdString(PortStatusText(port));
+    if (PortStatus->text() != text)
+        PortStatus->setText(text);
+}
+
+void TMainForm::updateStatusBar()
+{
+    if (Comm1->IsOpen() != m_portStatusOpen || Comm1->DeviceName() != m_portStatusName)
+        updatePortStatus();
     const int64_t since =
         m_traffic.LastRequestUs < 0 ? -1 : SteadyNowUs() - m_traffic.LastRequestUs;
     const QString right = QString::fromStdString(CountersStatusText(m_traffic.Counters, since));
@@ -605,6 +615,7 @@ void TMainForm::ApplySerialSettings()
 {
     ConfForm->ApplySerialSettings(m_image, *Comm1, *TabControl1->Tabs(), *this,
                                   m_profile->TitleText);
+    updatePortStatus(); // the line settings may have changed on an open port
 }
 
 void TMainForm::SerialOptions1Click()

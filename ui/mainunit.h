@@ -186,6 +186,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     void buildPanels();
     void buildStatusBar();
     void updateStatusBar();
+    void updatePortStatus();
 
     QString m_programDir;
     TRegisterImage m_image;
@@ -199,6 +200,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     THelpViewer *m_helpViewer = nullptr;
     TTrafficRecorder m_traffic;
     bool m_traceFailureReported = false;
+    bool m_portStatusOpen = false; // the port as the status bar last showed it
+    std::string m_portStatusName;
 };
 
 } // namespace quorlin

@@ -61,6 +61,12 @@ TEST_F(TrafficWindowTest, PortTextNamesTheDeviceAndLineOrWhyItIsClosed)
     EXPECT_EQ(m_form->PortStatus->text(),
               QStringLiteral("COM2 %1 9600 8E1").arg(QString::fromStdString(m_dir.com2().path())));
 
+    // A new speed on the open port shows at once, not only when the port changes.
+    m_form->ConfForm->ComboBox2->setCurrentIndex(6);
+    m_form->ApplySerialSettings();
+    EXPECT_EQ(m_form->PortStatus->text(),
+              QStringLiteral("COM2 %1 19200 8E1").arg(QString::fromStdString(m_dir.com2().path())));
+
     m_form->ConfForm->ComboBox1->setCurrentIndex(2); // COM3: a path that does not exist
     m_form->ConfForm->ComboBox2->setCurrentIndex(7);
     m_form->ApplySerialSettings();
