@@ -29,7 +29,8 @@ const QColor NotOursForeground(128, 128, 128);
 } // namespace
 
 TTrafficModel::TTrafficModel(const TTrafficStore &Store, QObject *Parent)
-    : QAbstractTableModel(Parent), m_store(Store), m_scanned(Store.FirstSeq())
+    : QAbstractTableModel(Parent), m_store(Store), m_scanned(Store.FirstSeq()),
+      m_fixedFont(QFontDatabase::systemFont(QFontDatabase::FixedFont))
 {
 }
 
@@ -82,7 +83,7 @@ QVariant TTrafficModel::data(const QModelIndex &Index, int Role) const
         break;
     case Qt::FontRole:
         if (Index.column() == ColBytes || Index.column() == ColTime)
-            return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+            return m_fixedFont;
         break;
     default:
         break;

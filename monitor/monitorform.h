@@ -57,6 +57,7 @@ class TTrafficModel : public QAbstractTableModel
     TRowFilter m_filter = TRowFilter::All;
     std::deque<uint64_t> m_seqs; // sequence numbers of the rows shown
     uint64_t m_scanned = 0;      // the store's rows below this were looked at
+    QVariant m_fixedFont;        // asked for once: the view asks for it per cell
 };
 
 class TMonitorForm : public QWidget
