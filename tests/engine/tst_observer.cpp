@@ -179,31 +179,5 @@ TEST(FrameReports, FailedWriteIsReportedAndNotCountedAsSent)
     EXPECT_EQ(rec.Counters.BytesOut, 0u);
 }
 
-TEST(LineCounters, EveryVerdictHasItsCountAndResetClearsAll)
-{
-    Rig rig;
-    Recorder rec;
-    rig.Slave.SetObserver(&rec);
-    play(rig, "01 03 00 00 00 0A C5 CD," // answered: 8 in, 25 out
-              "01 03 01 00 00 01 85 F6," // exception 2: 8 in, 5 out
-              "01 03 00 00 00 0A C5 CC," // bad crc: 8 in
-              "02 03 00 00 00 0A crc,"   // other slave: 8 in
-              "00 06 00 00 00 07 crc,"   // broadcast: 8 in
-              "01 03 00,T,"              // timed out: 3 in
-              "01 2B 0E 01 00 crc,T");   // no reply: 7 in
-    rig.arrive(Bytes(257, 0x01));        // too long: 257 in
-    TLineCounters want;
-    want.Requests = 2;
-    want.Replies = 2;
-    want.Exceptions = 1;
-    want.BadCrc = want.OtherSlave = want.Broadcast = want.TimedOut = want.NoReply = 1;
-    want.TooLong = 1;
-    want.BytesIn = 8 * 5 + 3 + 7 + 257;
-    want.BytesOut = 25 + 5;
-    EXPECT_EQ(rec.Counters, want);
-    rec.Counters.Reset();
-    EXPECT_EQ(rec.Counters, TLineCounters{});
-}
-
 } // namespace
 } // namespace quorlin::test

@@ -215,28 +215,6 @@ std::string readBack(std::FILE *F)
     return text;
 }
 
-TEST(CsvTrace, HeaderFirstThenOneLinePerRowAfterFlush)
-{
-    std::FILE *f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    {
-        TCsvTrace trace(f, false);
-        TTrafficRow rows[2];
-        TFrameReport r;
-        const Bytes rx = hex("01 07 41 E2"), reply = hex("01 07 00 22 30");
-        r.Rx = rx;
-        r.Reply = reply;
-        RowsOfReport(r, SomeTime, rows);
-        trace.Write(rows[0]);
-        trace.Write(rows[1]);
-        trace.Flush();
-        EXPECT_TRUE(trace.Ok());
-        EXPECT_EQ(readBack(f),
-                  std::string(CsvHeader) + "\r\n" + CsvLine(rows[0]) + CsvLine(rows[1]));
-    }
-    std::fclose(f);
-}
-
 TEST(CsvTrace, AFullDiskIsNoticed)
 {
     std::FILE *f = std::fopen("/dev/full", "w");
