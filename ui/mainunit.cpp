@@ -128,6 +128,10 @@ TMainForm::~TMainForm()
     Comm1->OnRxChar = nullptr;
     TimeOutTimer->Stop();
     m_engine->SetObserver(nullptr);
+    // The monitor shows rows of m_traffic, which goes before this window's
+    // children do: the monitor must go first.
+    delete MonitorForm;
+    MonitorForm = nullptr;
 }
 
 void TMainForm::CreateDialogs()
