@@ -32,6 +32,7 @@
 #include "scripts/ui/scriptcommands.h"
 #include "serial/commint.h"
 #include "serial/timeouttimer.h"
+#include "serial/ui/connectionreport.h"
 #include "ui/aboutunit.h"
 #include "ui/askunit.h"
 #include "ui/helpviewer.h"
@@ -109,6 +110,12 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
                 .absoluteFilePath();
     // The port names are looked up in the settings file the profile reads.
     Comm1->SetIniPath(m_profile->SettingsPath().toStdString());
+    // A port that is lost or not there yet is tried again once a second, and
+    // the caption and standard error follow it by themselves.
+    Comm1->SetRetryInterval(1000);
+    new TConnectionReport(*Comm1, *this, [this] { return m_profile->TitleText; });
+    // Opened, failed to open or lost, also by itself (an unplugged adapter, a retry).
+    connect(Comm1, &TCustomComm::ConnectionChanged, this, &TMainForm::updatePortStatus);
     m_profile->FormCreate();
     updateStatusBar();
 
@@ -344,13 +351,11 @@ void TMainForm::buildStatusBar()
 
 void TMainForm::updatePortStatus()
 {
-    // Looked up again only when the port may have changed: the device name
-    // comes from quorlin.ini, which is not read at every tick.
     m_portStatusOpen = Comm1->IsOpen();
     m_portStatusName = Comm1->DeviceName();
     TPortStatus port;
     port.Name = m_portStatusName;
-    port.Device = ResolvePortName(port.Name, Comm1->IniPath());
+    port.Device = Comm1->DevicePath();
     port.Open = m_portStatusOpen;
     if (port.Open) {
         port.BaudRate = int(BaudRateValue(Comm1->BaudRate()));
@@ -358,8 +363,16 @@ void TMainForm::updatePortStatus()
         static constexpr char parities[] = {'N', 'O', 'E', 'M', 'S'};
         port.Parity = Comm1->Parity() < sizeof parities ? parities[Comm1->Parity()] : '?';
         port.StopBits = Comm1->Stopbits() == sb10 ? "1" : Comm1->Stopbits() == sb15 ? "1.5" : "2";
-    } else if (const TSysError &e = Comm1->LastOpenError(); e.Code != 0) {
-        port.Reason = std::strerror(e.Code);
+    } else {
+        // The device's own reason names the port again ("cannot open COM3
+        // (/dev/ttyS2): ..."); the status bar shows the port once, its own way.
+        port.Reason = Comm1->CloseReason();
+        for (const std::string &lead :
+             {"cannot open " + Comm1->PortLabel() + ": ", Comm1->PortLabel() + ": "})
+            if (port.Reason.rfind(lead, 0) == 0) {
+                port.Reason.erase(0, lead.size());
+                break;
+            }
     }
     const QString text = QString::fromStdString(PortStatusText(port));
     if (PortStatus->text() != text)
