@@ -75,6 +75,26 @@ TEST_F(TrafficWindowTest, PortTextNamesTheDeviceAndLineOrWhyItIsClosed)
               QStringLiteral("COM3 %1/no-such-port: No such file or directory").arg(m_dir.path()));
 }
 
+TEST(TrafficWindowLoss, PortTextFollowsALostDeviceWithoutWaitingForTheTick)
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("quorlin-slave"));
+    ASSERT_TRUE(writeAll(dir.filePath(QStringLiteral("quorlin.ini")),
+                         QStringLiteral("[Ports]\nCOM2=%1\n").arg(link).toUtf8()));
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ASSERT_TRUE(QFile::link(QString::fromStdString(pty.path()), link));
+    TMainForm form(nullptr, dir.path());
+    form.Timer1->stop();
+    EXPECT_EQ(form.PortStatus->text(), QStringLiteral("COM2 %1 9600 8E1").arg(link));
+
+    QFile::remove(link);
+    pty.closeMaster();
+    QTRY_COMPARE_WITH_TIMEOUT(form.PortStatus->text(),
+                              QStringLiteral("COM2 %1: device removed").arg(link), 3000);
+    form.CloseWithoutQuestion();
+}
+
 TEST_F(TrafficWindowTest, KnownSequenceMovesTheCountersOneByOne)
 {
     // Cumulative counters after each step of the known sequence.
