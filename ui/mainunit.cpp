@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/mainunit.h"
+#include "serial/ui/designfit.h"
 #include "serial/ui/placement.h"
 
 #include <QApplication>
@@ -330,6 +331,8 @@ void TMainForm::buildPanels()
     };
     makeWords(GroupBox3, 1, 0, 3, 9, 1, 25, 26);
     makeWords(GroupBox4, 7, 100, 4, 17, 3, 28, 27);
+
+    FitDesignToFont(*client);
 }
 
 void TMainForm::buildStatusBar()
@@ -375,8 +378,10 @@ void TMainForm::updatePortStatus()
             }
     }
     const QString text = QString::fromStdString(PortStatusText(port));
-    if (PortStatus->text() != text)
+    if (PortStatus->text() != text) {
         PortStatus->setText(text);
+        PortStatus->setToolTip(text); // the bar cuts a long path or reason short
+    }
 }
 
 void TMainForm::updateStatusBar()
