@@ -184,4 +184,32 @@ TEST(ProgramTrace, KnownSequenceIsLoggedLineByLine)
         << readAll(inst.iniPath()).toStdString();
 }
 
+TEST(ProgramTrace, DashSendsTheTraceToStandardOutput)
+{
+    InstalledProgram inst;
+    ASSERT_TRUE(inst.writeIni(QStringLiteral("[Ports]\nCOM2=%1\n").arg(inst.ptyPath()).toUtf8()));
+    ASSERT_TRUE(inst.ok()) << "quorlin must be built first";
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(env);
+    program.start(inst.program(), {QStringLiteral("--trace"), QStringLiteral("-")});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    MasterContext master(inst.pty().master());
+    ASSERT_TRUE(waitForFirstAnswer(program, master.get()));
+    // The reply's row reaches the pipe within a tick, while the program runs.
+    QByteArray out;
+    const QByteArray reply = ",TX,1,3,0,2,reply,";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!out.contains(reply) && std::chrono::steady_clock::now() < deadline &&
+           program.waitForReadyRead(500))
+        out += program.readAllStandardOutput();
+    EXPECT_TRUE(out.startsWith("time,direction,slave,function,address,quantity,result,bytes\r\n"))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains(reply)) << out.toStdString();
+    ::kill(pid_t(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitCode(), 0);
+}
+
 } // namespace
