@@ -21,7 +21,6 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
-#include <cstring>
 
 #include "engine/modbusslave.h"
 #include "monitor/monitorform.h"
@@ -565,6 +564,11 @@ TSerialValues TMainForm::ReadSerialDialog() const
 void TMainForm::LoadScriptLibrary()
 {
     m_scripts.LoadScriptLibrary(m_programDir.toStdString());
+    // Without this line a missing library only shows as a script list
+    // holding "(Empty Script)" and bindings that write 0.
+    if (!m_scripts.LoadError().empty())
+        std::fprintf(stderr, "quorlin: %s; no scripts are offered\n",
+                     m_scripts.LoadError().c_str());
 }
 
 void TMainForm::ClearReceiveBuffer()
