@@ -269,10 +269,14 @@ void TProfileManager::FormCreate()
     // 6. A missing or unreadable settings file reads as an empty one.
     const TIniDocument settings = TIniFile(toNative(SettingsPath())).Load();
     m_host.SetStayOnTop(settings.ReadBool(SettingsSection, "StayOnTop", false));
-    const QString current = fromNative(settings.ReadString(SettingsSection, "CurrentProfile", ""));
+    const QString current =
+        !StartProfile.isEmpty()
+            ? StartProfile
+            : fromNative(settings.ReadString(SettingsSection, "CurrentProfile", ""));
     // 7. ProfileSaved is true, so no question can come up here. A file
-    // there that is no profile is left alone: nobody chose it in this run,
-    // so it is said on standard error and a new untitled profile begins.
+    // there that is no profile is left alone: nobody is asked at start-up
+    // (also for one named on the command line), so it is said on standard
+    // error and a new untitled profile begins.
     TIniDocument document;
     QString refusal;
     if (examine(current, document, refusal) == FileKind::Refused) {

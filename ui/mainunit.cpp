@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -13,13 +15,17 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cstdio>
 
 #include "engine/modbusslave.h"
+#include "monitor/monitorform.h"
+#include "platform/posixserial.h"
 #include "profile/profiledialogs.h"
 #include "profile/profilemanager.h"
 #include "scripts/ui/addscript.h"
@@ -35,6 +41,7 @@
 #include "ui/askunit.h"
 #include "ui/helpviewer.h"
 #include "ui/panelcontrols.h"
+#include "ui/statustext.h"
 
 namespace quorlin
 {
@@ -62,7 +69,8 @@ QString registerCaption(int Family, int n)
 
 } // namespace
 
-TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs *Dialogs)
+TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs *Dialogs,
+                     const TCommandLine &Options)
     : QMainWindow(Parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
@@ -74,11 +82,13 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
 
     buildMenu();
     buildPanels();
+    buildStatusBar();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(100);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::Tick);
+    connect(Timer1, &QTimer::timeout, this, &TMainForm::TrafficTick);
     TimeOutTimer = new TQtTimeOutTimer(this, 100);
     TimeOutTimer->setObjectName(QStringLiteral("TimeOutTimer"));
 
@@ -88,6 +98,7 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     Comm1->SetOptions(0);
     m_engine = std::make_unique<TModbusSlave>(m_lineImage, *Comm1, *TimeOutTimer);
     m_engine->SetSlaves(&m_slaves);
+    m_engine->SetObserver(&m_traffic);
     m_slaveCommands = std::make_unique<TSlaveCommands>(
         m_slaves, m_bindingList, [this](int ShowId) { slavesChanged(ShowId); }, this);
     TimeOutTimer->OnTimer = [this] { m_engine->TimeOutTimerTimer(); };
@@ -100,13 +111,20 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
         m_dialogs = m_ownDialogs.get();
     }
     m_profile = std::make_unique<TProfileManager>(*this, *m_dialogs, m_programDir);
+    if (!Options.Profile.empty())
+        m_profile->StartProfile =
+            QFileInfo(QFile::decodeName(QByteArray::fromStdString(Options.Profile)))
+                .absoluteFilePath();
     // The port names are looked up in the settings file the profile reads.
     Comm1->SetIniPath(m_profile->SettingsPath().toStdString());
     // A port that is lost or not there yet is tried again once a second, and
     // the caption and standard error follow it by themselves.
     Comm1->SetRetryInterval(1000);
     new TConnectionReport(*Comm1, *this, [this] { return m_profile->TitleText; });
+    // Opened, failed to open or lost, also by itself (an unplugged adapter, a retry).
+    connect(Comm1, &TCustomComm::ConnectionChanged, this, &TMainForm::updatePortStatus);
     m_profile->FormCreate();
+    updateStatusBar();
 
     // The end of the desktop session (or any other quit the platform asks
     // for) reaches the application as a quit event, which would close the
@@ -123,6 +141,11 @@ TMainForm::~TMainForm()
     m_profile->FormClose();
     Comm1->OnRxChar = nullptr;
     TimeOutTimer->Stop();
+    m_engine->SetObserver(nullptr);
+    // The monitor shows rows of m_traffic, which goes before this window's
+    // children do: the monitor must go first.
+    delete MonitorForm;
+    MonitorForm = nullptr;
 }
 
 void TMainForm::CreateDialogs()
@@ -204,6 +227,12 @@ void TMainForm::buildMenu()
     AcceptBroadcast1->setCheckable(true);
     AcceptBroadcast1->setChecked(false);
 
+    View1 = bar->addMenu(QStringLiteral("&View"));
+    View1->setObjectName(QStringLiteral("View1"));
+    TrafficMonitor1 = addItem(View1, "TrafficMonitor1", QStringLiteral("Traffic &Monitor"),
+                              &TMainForm::TrafficMonitor1Click);
+    TrafficMonitor1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+
     About1 = bar->addMenu(QStringLiteral("&Help"));
     About1->setObjectName(QStringLiteral("About1"));
     HelpTopics1 = addItem(About1, "HelpTopics1", QStringLiteral("Help &Topics"),
@@ -212,7 +241,7 @@ void TMainForm::buildMenu()
     About2 = addItem(About1, "About2", QStringLiteral("A&bout"), &TMainForm::About2Click);
 
     // The shortcuts work without opening the menu.
-    for (QAction *a : {NewProfile1, OpenProfile1, SaveProfile1})
+    for (QAction *a : {NewProfile1, OpenProfile1, SaveProfile1, TrafficMonitor1})
         addAction(a);
 }
 
@@ -319,6 +348,97 @@ void TMainForm::buildPanels()
     makeWords(GroupBox4, 7, 100, 4, 17, 3, 28, 27);
 
     FitDesignToFont(*client);
+}
+
+void TMainForm::buildStatusBar()
+{
+    // Below the panels: the window grows by the bar's height, nothing moves.
+    QStatusBar *status = statusBar();
+    status->setObjectName(QStringLiteral("StatusBar1"));
+    status->setSizeGripEnabled(false);
+    PortStatus = new QLabel(status);
+    PortStatus->setObjectName(QStringLiteral("PortStatus"));
+    status->addWidget(PortStatus, 1);
+    CountersStatus = new QToolButton(status);
+    CountersStatus->setObjectName(QStringLiteral("CountersStatus"));
+    CountersStatus->setAutoRaise(true);
+    CountersStatus->setToolTip(QStringLiteral("Open the traffic monitor"));
+    connect(CountersStatus, &QToolButton::clicked, this, &TMainForm::TrafficMonitor1Click);
+    status->addPermanentWidget(CountersStatus);
+}
+
+void TMainForm::updatePortStatus()
+{
+    m_portStatusOpen = Comm1->IsOpen();
+    m_portStatusName = Comm1->DeviceName();
+    TPortStatus port;
+    port.Name = m_portStatusName;
+    port.Device = Comm1->DevicePath();
+    port.Open = m_portStatusOpen;
+    if (port.Open) {
+        port.BaudRate = int(BaudRateValue(Comm1->BaudRate()));
+        port.DataBits = int(DatabitsValue(Comm1->Databits()));
+        static constexpr char parities[] = {'N', 'O', 'E', 'M', 'S'};
+        port.Parity = Comm1->Parity() < sizeof parities ? parities[Comm1->Parity()] : '?';
+        port.StopBits = Comm1->Stopbits() == sb10 ? "1" : Comm1->Stopbits() == sb15 ? "1.5" : "2";
+    } else {
+        // The device's own reason names the port again ("cannot open COM3
+        // (/dev/ttyS2): ..."); the status bar shows the port once, its own way.
+        port.Reason = Comm1->CloseReason();
+        for (const std::string &lead :
+             {"cannot open " + Comm1->PortLabel() + ": ", Comm1->PortLabel() + ": "})
+            if (port.Reason.rfind(lead, 0) == 0) {
+                port.Reason.erase(0, lead.size());
+                break;
+            }
+    }
+    const QString text = QString::fromStdString(PortStatusText(port));
+    if (PortStatus->text() != text) {
+        PortStatus->setText(text);
+        PortStatus->setToolTip(text); // the bar cuts a long path or reason short
+    }
+}
+
+void TMainForm::updateStatusBar()
+{
+    if (Comm1->IsOpen() != m_portStatusOpen || Comm1->DeviceName() != m_portStatusName)
+        updatePortStatus();
+    const int64_t since =
+        m_traffic.LastRequestUs < 0 ? -1 : SteadyNowUs() - m_traffic.LastRequestUs;
+    const QString right = QString::fromStdString(CountersStatusText(m_traffic.Counters, since));
+    if (CountersStatus->text() != right)
+        CountersStatus->setText(right);
+}
+
+void TMainForm::TrafficMonitor1Click()
+{
+    if (!MonitorForm)
+        MonitorForm = new TMonitorForm(m_traffic, this);
+    MonitorForm->Refresh();
+    MonitorForm->show();
+    MonitorForm->raise();
+    MonitorForm->activateWindow();
+}
+
+void TMainForm::SetTrace(TCsvTrace *Trace)
+{
+    m_traffic.Trace = Trace;
+    m_traceFailureReported = false;
+}
+
+void TMainForm::TrafficTick()
+{
+    updateStatusBar();
+    if (MonitorForm && MonitorForm->isVisible())
+        MonitorForm->Refresh();
+    if (TCsvTrace *trace = m_traffic.Trace) {
+        trace->Flush();
+        // The emulator goes on serving its master; the trace just stops.
+        if (!trace->Ok() && !m_traceFailureReported) {
+            m_traceFailureReported = true;
+            std::fprintf(stderr, "quorlin: writing the trace failed; the trace stops here\n");
+        }
+    }
 }
 
 QWidget *TMainForm::FindPanelControl(int RegType, int n) const
@@ -564,6 +684,7 @@ void TMainForm::ApplySerialSettings()
     ConfForm->ApplySerialSettings(*m_current, *Comm1, *TabControl1->Tabs(), *this,
                                   m_profile->TitleText);
     syncSlaveTabs();
+    updatePortStatus(); // the line settings may have changed on an open port
 }
 
 void TMainForm::LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewProfile)

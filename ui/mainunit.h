@@ -12,10 +12,12 @@
 
 #include "engine/registerimage.h"
 #include "engine/slaveset.h"
+#include "monitor/traffic.h"
 #include "profile/profilehost.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
 #include "serial/ui/configunit.h"
+#include "ui/commandline.h"
 
 class QAction;
 class QGroupBox;
@@ -23,6 +25,7 @@ class QLabel;
 class QMenu;
 class QScrollBar;
 class QTimer;
+class QToolButton;
 
 namespace quorlin
 {
@@ -37,6 +40,7 @@ class THelpViewer;
 class TProfileManager;
 class TScriptCommands;
 class TModbusSlave;
+class TMonitorForm;
 class TNumberBox;
 class TQtTimeOutTimer;
 class TShape;
@@ -55,8 +59,10 @@ class TMainForm : public QMainWindow, public IProfileHost
     // UNTITLED.QRL and scripts.dll are looked for; empty means the
     // executable's directory. Dialogs answers the profile commands'
     // questions and file dialogs; null means the real message boxes.
+    // Options: what the command line asked for (a profile to open).
     explicit TMainForm(QWidget *Parent = nullptr, const QString &ProgramDir = QString(),
-                       IProfileDialogs *Dialogs = nullptr);
+                       IProfileDialogs *Dialogs = nullptr,
+                       const TCommandLine &Options = TCommandLine());
     ~TMainForm() override;
 
     // The dialogs the main sequence creates after this window, in this
@@ -176,6 +182,20 @@ class TMainForm : public QMainWindow, public IProfileHost
     // be answered.
     void CloseWithoutQuestion();
 
+    // --- the traffic of the line: View menu, monitor, status bar, trace ---
+    QMenu *View1 = nullptr;
+    QAction *TrafficMonitor1 = nullptr;
+    void TrafficMonitor1Click();
+    TMonitorForm *MonitorForm = nullptr; // made the first time it is asked for
+    TTrafficRecorder &Traffic() { return m_traffic; }
+    QLabel *PortStatus = nullptr;          // left of the status bar
+    QToolButton *CountersStatus = nullptr; // right; a click opens the monitor
+    // Every row of the monitor also goes to Trace (owned by the caller),
+    // pushed out at each tick. Null: no trace.
+    void SetTrace(TCsvTrace *Trace);
+    // The 100 ms tick of everything that shows the traffic.
+    void TrafficTick();
+
   protected:
     void closeEvent(QCloseEvent *Event) override;
     bool eventFilter(QObject *Watched, QEvent *Event) override;
@@ -186,6 +206,9 @@ class TMainForm : public QMainWindow, public IProfileHost
     void buildSlaveTabs();
     void syncSlaveTabs();
     void slavesChanged(int ShowId);
+    void buildStatusBar();
+    void updateStatusBar();
+    void updatePortStatus();
 
     QString m_programDir;
     // The engine's own image, never answered from: every request goes to
@@ -202,6 +225,10 @@ class TMainForm : public QMainWindow, public IProfileHost
     std::unique_ptr<TProfileManager> m_profile;
     std::unique_ptr<TScriptCommands> m_scriptCommands;
     THelpViewer *m_helpViewer = nullptr;
+    TTrafficRecorder m_traffic;
+    bool m_traceFailureReported = false;
+    bool m_portStatusOpen = false; // the port as the status bar last showed it
+    std::string m_portStatusName;
 };
 
 } // namespace quorlin
