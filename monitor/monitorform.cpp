@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -114,7 +115,8 @@ void TTrafficModel::Sync()
     // New rows; those that were dropped before this view saw them are skipped.
     std::vector<uint64_t> fresh;
     for (uint64_t seq = std::max(m_scanned, m_store.FirstSeq()); seq < m_store.EndSeq(); ++seq)
-        if (FilterAccepts(m_filter, m_store.AtSeq(seq)))
+        if (FilterAccepts(m_filter, m_store.AtSeq(seq)) &&
+            SlaveAccepts(m_slave, m_store.AtSeq(seq)))
             fresh.push_back(seq);
     m_scanned = m_store.EndSeq();
     if (!fresh.empty()) {
@@ -129,6 +131,16 @@ void TTrafficModel::SetFilter(TRowFilter Filter)
 {
     beginResetModel();
     m_filter = Filter;
+    m_seqs.clear();
+    m_scanned = m_store.FirstSeq();
+    endResetModel();
+    Sync();
+}
+
+void TTrafficModel::SetSlave(int Slave)
+{
+    beginResetModel();
+    m_slave = Slave;
     m_seqs.clear();
     m_scanned = m_store.FirstSeq();
     endResetModel();
@@ -164,6 +176,9 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
     FilterBox->setObjectName(QStringLiteral("FilterBox"));
     for (int f = 0; f < RowFilterCount; ++f)
         FilterBox->addItem(QString::fromStdString(FilterName(TRowFilter(f))));
+    SlaveBox = new QComboBox(this);
+    SlaveBox->setObjectName(QStringLiteral("SlaveBox"));
+    SlaveBox->addItem(QStringLiteral("All slaves"));
     PauseButton = new QPushButton(QStringLiteral("&Pause"), this);
     PauseButton->setObjectName(QStringLiteral("PauseButton"));
     PauseButton->setCheckable(true);
@@ -179,6 +194,7 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
     auto *tools = new QHBoxLayout;
     tools->addWidget(new QLabel(QStringLiteral("Show:"), this));
     tools->addWidget(FilterBox);
+    tools->addWidget(SlaveBox);
     tools->addWidget(PauseButton);
     tools->addWidget(ClearButton);
     tools->addWidget(SaveAsButton);
@@ -211,6 +227,7 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
     layout->addWidget(CountersLabel);
 
     connect(FilterBox, &QComboBox::currentIndexChanged, this, &TMonitorForm::FilterChanged);
+    connect(SlaveBox, &QComboBox::currentIndexChanged, this, &TMonitorForm::SlaveChanged);
     connect(PauseButton, &QPushButton::toggled, this, &TMonitorForm::PauseClicked);
     connect(ClearButton, &QPushButton::clicked, this, &TMonitorForm::ClearClicked);
     connect(SaveAsButton, &QPushButton::clicked, this, &TMonitorForm::SaveAsClicked);
@@ -231,6 +248,7 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
 
 void TMonitorForm::Refresh()
 {
+    updateSlaveBox();
     if (m_recorder.Generation == m_seenGeneration)
         return;
     m_seenGeneration = m_recorder.Generation;
@@ -251,7 +269,43 @@ void TMonitorForm::updateLabels()
     if (m_recorder.Paused)
         rows += QStringLiteral(", paused: %1 rows not shown").arg(m_recorder.PausedRows);
     RowsLabel->setText(rows);
-    CountersLabel->setText(CountersText(m_recorder.Counters));
+    const int slave = Model->Slave();
+    if (slave >= 0 && slave < int(m_recorder.SlaveCounters.size()))
+        CountersLabel->setText(QStringLiteral("MB id %1: ").arg(slave) +
+                               CountersText(m_recorder.SlaveCounters[size_t(slave)]));
+    else
+        CountersLabel->setText(CountersText(m_recorder.Counters));
+}
+
+void TMonitorForm::updateSlaveBox()
+{
+    const std::vector<int> ids = SlaveIds ? SlaveIds() : std::vector<int>{};
+    if (ids == m_slaveIds)
+        return;
+    // Rebuilt quietly; the slave shown stays chosen while it is on the line.
+    const int shown = Model->Slave();
+    m_slaveIds = ids;
+    const QSignalBlocker quiet(SlaveBox);
+    SlaveBox->clear();
+    SlaveBox->addItem(QStringLiteral("All slaves"));
+    int index = 0;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        SlaveBox->addItem(QStringLiteral("MB id %1").arg(ids[i]));
+        if (ids[i] == shown)
+            index = int(i) + 1;
+    }
+    SlaveBox->setCurrentIndex(index);
+    if (index == 0 && shown >= 0)
+        SlaveChanged(0);
+}
+
+void TMonitorForm::SlaveChanged(int Index)
+{
+    if (Index < 0 || Index > int(m_slaveIds.size()))
+        return;
+    Model->SetSlave(Index == 0 ? -1 : m_slaveIds[size_t(Index - 1)]);
+    TrafficView->scrollToBottom();
+    updateLabels();
 }
 
 void TMonitorForm::FilterChanged(int Index)
@@ -279,7 +333,7 @@ void TMonitorForm::ClearClicked()
 
 void TMonitorForm::ResetCountersClicked()
 {
-    m_recorder.Counters.Reset();
+    m_recorder.ResetCounters();
     updateLabels();
 }
 

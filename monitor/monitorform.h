@@ -50,11 +50,15 @@ class TTrafficModel : public QAbstractTableModel
     void Sync();
     void SetFilter(TRowFilter Filter);
     TRowFilter Filter() const { return m_filter; }
+    // Only that slave's rows (and broadcasts); -1: every slave.
+    void SetSlave(int Slave);
+    int Slave() const { return m_slave; }
     const TTrafficRow &Row(int Index) const { return m_store.AtSeq(m_seqs[size_t(Index)]); }
 
   private:
     const TTrafficStore &m_store;
     TRowFilter m_filter = TRowFilter::All;
+    int m_slave = -1;
     std::deque<uint64_t> m_seqs; // sequence numbers of the rows shown
     uint64_t m_scanned = 0;      // the store's rows below this were looked at
     QVariant m_fixedFont;        // asked for once: the view asks for it per cell
@@ -72,6 +76,11 @@ class TMonitorForm : public QWidget
     bool SaveCsv(const QString &Path, QString *Error = nullptr);
 
     void FilterChanged(int Index);
+    void SlaveChanged(int Index);
+
+    // The ids of the slaves on the line, for the slave filter; unset, the
+    // filter offers "All slaves" only.
+    std::function<std::vector<int>()> SlaveIds;
     void PauseClicked(bool Paused);
     void ClearClicked();
     void SaveAsClicked();
@@ -84,6 +93,7 @@ class TMonitorForm : public QWidget
     TTrafficModel *Model = nullptr;
     QTableView *TrafficView = nullptr;
     QComboBox *FilterBox = nullptr;
+    QComboBox *SlaveBox = nullptr; // "All slaves", "MB id 1", ...
     QPushButton *PauseButton = nullptr;
     QPushButton *ClearButton = nullptr;
     QPushButton *SaveAsButton = nullptr;
@@ -93,6 +103,8 @@ class TMonitorForm : public QWidget
 
   private:
     void updateLabels();
+    void updateSlaveBox();
+    std::vector<int> m_slaveIds; // as SlaveBox lists them
 
     TTrafficRecorder &m_recorder;
     uint64_t m_seenGeneration = UINT64_MAX;

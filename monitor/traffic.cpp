@@ -400,9 +400,22 @@ void TCsvTrace::Flush()
 
 TTrafficRecorder::TTrafficRecorder(size_t Capacity) : Store(Capacity) {}
 
+bool SlaveAccepts(int Slave, const TTrafficRow &Row)
+{
+    return Slave < 0 || Row.Slave == Slave || Row.Slave == 0;
+}
+
+void TTrafficRecorder::ResetCounters()
+{
+    Counters.Reset();
+    SlaveCounters.fill(TLineCounters{});
+}
+
 void TTrafficRecorder::FrameDone(const TFrameReport &Report)
 {
     Counters.Count(Report);
+    if (!Report.Rx.empty())
+        SlaveCounters[Report.Rx[0]].Count(Report);
     if (Report.Verdict == TVerdict::Answered || Report.Verdict == TVerdict::Exception)
         LastRequestUs = SteadyNowUs();
     TTrafficRow rows[2];

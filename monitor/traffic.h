@@ -5,6 +5,7 @@
 // C++ only, so it can be tested, fuzzed and measured without a display.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -88,6 +89,9 @@ enum class TRowFilter : uint8_t {
 inline constexpr int RowFilterCount = 10;
 std::string FilterName(TRowFilter Filter);
 bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row);
+// The slave filter: Slave < 0 takes every row; otherwise the rows of that id
+// and the broadcasts (id 0), which address every slave.
+bool SlaveAccepts(int Slave, const TTrafficRow &Row);
 
 // The newest Capacity rows, oldest first, and how many older ones were
 // dropped to keep within it. Rows are numbered in the order they came
@@ -149,6 +153,9 @@ class TTrafficRecorder : public IFrameObserver
     void FrameDone(const TFrameReport &Report) override;
 
     TLineCounters Counters;
+    // The same counts split by the id the frames carried (byte 0).
+    std::array<TLineCounters, 256> SlaveCounters{};
+    void ResetCounters();
     TTrafficStore Store;
     // While paused the rows are counted in PausedRows instead of being kept.
     bool Paused = false;

@@ -221,9 +221,9 @@ void TMainForm::buildMenu()
     StayOnTop1->setChecked(false);
     Settings1->addSeparator()->setObjectName(QStringLiteral("N6"));
     Slaves1 = addItem(Settings1, "Slaves1", QStringLiteral("S&laves..."), &TMainForm::Slaves1Click);
-    AcceptBroadcast1 = addItem(Settings1, "AcceptBroadcast1",
-                               QStringLiteral("Accept &Broadcast Writes"),
-                               &TMainForm::AcceptBroadcast1Click);
+    AcceptBroadcast1 =
+        addItem(Settings1, "AcceptBroadcast1", QStringLiteral("Accept &Broadcast Writes"),
+                &TMainForm::AcceptBroadcast1Click);
     AcceptBroadcast1->setCheckable(true);
     AcceptBroadcast1->setChecked(false);
 
@@ -412,8 +412,10 @@ void TMainForm::updateStatusBar()
 
 void TMainForm::TrafficMonitor1Click()
 {
-    if (!MonitorForm)
+    if (!MonitorForm) {
         MonitorForm = new TMonitorForm(m_traffic, this);
+        MonitorForm->SlaveIds = [this] { return m_slaves.Ids(); };
+    }
     MonitorForm->Refresh();
     MonitorForm->show();
     MonitorForm->raise();
@@ -537,7 +539,8 @@ void TMainForm::Shape1MouseDown(TShape *Sender)
     if (t < 100)
         m_current->QueueWrite(RegTypeCoil, t, 1 - m_current->Coils[t]);
     else
-        m_current->QueueWrite(RegTypeDiscreteInput, t - 100, 1 - m_current->DiscreteInputs[t - 100]);
+        m_current->QueueWrite(RegTypeDiscreteInput, t - 100,
+                              1 - m_current->DiscreteInputs[t - 100]);
 }
 
 void TMainForm::Edit1Click(TNumberBox *Sender)

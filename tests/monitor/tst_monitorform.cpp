@@ -122,6 +122,38 @@ TEST_F(MonitorFormTest, FilterByVerdictKeepsRequestsWithTheirReplies)
     EXPECT_EQ(m_form.Model->rowCount(), 9);
 }
 
+TEST_F(MonitorFormTest, SlaveFilterShowsOneSlavesRowsWithBroadcastsAndItsCounters)
+{
+    std::vector<int> ids = {1, 2, 17};
+    m_form.SlaveIds = [&ids] { return ids; };
+    report(TVerdict::Answered, "01 03 00 00 00 02 C4 0B", "01 03 04 12 34 00 05 7E 86");
+    report(TVerdict::Answered, "02 06 00 01 00 07 crc", "02 06 00 01 00 07 crc");
+    report(TVerdict::Broadcast, "00 06 00 01 00 07 crc");
+    report(TVerdict::OtherSlave, "03 03 00 00 00 0A crc");
+    report(TVerdict::BadCrc, "02 03 00 00 00 01 00 00");
+    m_form.Refresh();
+    QStringList items;
+    for (int i = 0; i < m_form.SlaveBox->count(); ++i)
+        items << m_form.SlaveBox->itemText(i);
+    EXPECT_EQ(items, (QStringList{"All slaves", "MB id 1", "MB id 2", "MB id 17"}));
+    EXPECT_EQ(m_form.Model->rowCount(), 7);
+
+    m_form.SlaveBox->setCurrentIndex(2);
+    EXPECT_EQ(column(TTrafficModel::ColSlave), (QStringList{"2", "2", "0", "2"}));
+    EXPECT_TRUE(m_form.CountersLabel->text().startsWith("MB id 2: Requests 1, replies 1, "
+                                                        "exceptions 0, bad CRC 1,"))
+        << m_form.CountersLabel->text().toStdString();
+    // Slave 2 leaves the line: the filter goes back to every slave.
+    ids = {1, 17};
+    m_form.Refresh();
+    EXPECT_EQ(m_form.SlaveBox->count(), 3);
+    EXPECT_EQ(m_form.SlaveBox->currentIndex(), 0);
+    EXPECT_EQ(m_form.Model->rowCount(), 7);
+    EXPECT_TRUE(m_form.CountersLabel->text().startsWith("Requests 2, "));
+    m_form.ResetButton->click();
+    EXPECT_EQ(m_rec.SlaveCounters[2], TLineCounters{});
+}
+
 TEST_F(MonitorFormTest, PauseCountsWithoutShowingAndClearEmptiesTheWindow)
 {
     someTraffic();
