@@ -75,12 +75,11 @@ bool TProfileManager::writeProfile(const QString &Path)
 {
     SerialValues = m_host.ReadSerialDialog();
     TIniFile file(toNative(Path));
-    // A "Device" key already in the file is updated, also to empty, so that
-    // it never outlives the choice it stood for.
+    // Keys of several slaves are written where the file already has them,
+    // so that none is left stale; a file that cannot be read has none.
     const TIniDocument existing = file.Load();
-    const bool deviceKey = existing.Value(SerialSettingsSection, "Device").has_value();
     std::vector<TIniEntry> entries =
-        ProfileEntries(SerialValues, m_host.BindingList(), deviceKey);
+        ProfileEntries(SerialValues, m_host.BindingList(), m_host.ReadSlaves(), existing);
     if (FaultsToBeSaved(Faults, existing)) {
         const std::vector<TIniEntry> faults = FaultEntries(Faults);
         entries.insert(entries.end(), faults.begin(), faults.end());
@@ -203,12 +202,14 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         SerialValues = content.Serial;
         Faults = ReadFaults(document).value_or(TFaultSettings{});
         bindings = MakeBindings(m_host.ScriptList(), content.Bindings);
+        m_host.LoadSlaves(SerialValues.MBid, content.Slaves, false);
     } else {
         TRegisterImage &image = m_host.RegisterImage();
         image.ClearPendingWrites();
         SerialValues = TSerialValues{};
         Faults = TFaultSettings{};
         image.ClearImage();
+        m_host.LoadSlaves(SerialValues.MBid, TProfileSlaves{}, true);
     }
     m_host.ApplyFaults(Faults);
     ProfileSaved = true;
@@ -277,10 +278,14 @@ void TProfileManager::FormCreate()
     // 6. A missing or unreadable settings file reads as an empty one.
     const TIniDocument settings = TIniFile(toNative(SettingsPath())).Load();
     m_host.SetStayOnTop(settings.ReadBool(SettingsSection, "StayOnTop", false));
-    const QString current = fromNative(settings.ReadString(SettingsSection, "CurrentProfile", ""));
+    const QString current =
+        !StartProfile.isEmpty()
+            ? StartProfile
+            : fromNative(settings.ReadString(SettingsSection, "CurrentProfile", ""));
     // 7. ProfileSaved is true, so no question can come up here. A file
-    // there that is no profile is left alone: nobody chose it in this run,
-    // so it is said on standard error and a new untitled profile begins.
+    // there that is no profile is left alone: nobody is asked at start-up
+    // (also for one named on the command line), so it is said on standard
+    // error and a new untitled profile begins.
     TIniDocument document;
     QString refusal;
     if (examine(current, document, refusal) == FileKind::Refused) {

@@ -34,6 +34,9 @@ public:
     TSerialValues SerialValues;
     // The faults of the current profile, as loaded or as last changed.
     TFaultSettings Faults;
+    // A profile named on the command line: opened at start-up instead of
+    // the one "quorlin.ini" names (empty: that one).
+    QString StartProfile;
 
     const QString &ProgramDir() const { return m_programDir; }
     QString UntitledPath() const;

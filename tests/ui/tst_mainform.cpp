@@ -540,6 +540,7 @@ TEST_F(MainFormTest, MenuHoldsEveryItemWithItsShortcut)
                 {"AddPLC1", "AddScript1", "Edit S&cript", ""},
                 {"Settings1", "SerialOptions1", "Serial O&ptions", ""},
                 {"Settings1", "StayOnTop1", "Stay On Top", ""},
+                {"View1", "TrafficMonitor1", "Traffic &Monitor", "Ctrl+T"},
                 {"About1", "HelpTopics1", "Help &Topics", ""},
                 {"About1", "About2", "A&bout", ""}};
     for (const Row &r : rows) {
@@ -556,7 +557,7 @@ TEST_F(MainFormTest, MenuHoldsEveryItemWithItsShortcut)
     QStringList bar;
     for (QAction *a : m_form->menuBar()->actions())
         bar << a->text();
-    EXPECT_EQ(bar, (QStringList{"&File", "&Scripts", "Se&ttings", "&Help"}));
+    EXPECT_EQ(bar, (QStringList{"&File", "&Scripts", "Se&ttings", "&View", "&Help"}));
     QStringList file;
     for (QAction *a : child<QMenu>("File1")->actions())
         file << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
