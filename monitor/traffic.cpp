@@ -392,14 +392,19 @@ TCsvTrace::~TCsvTrace()
 
 void TCsvTrace::Write(const TTrafficRow &Row)
 {
-    if (!m_ok)
-        return;
-    const std::string line = CsvLine(Row);
-    m_ok = std::fwrite(line.data(), 1, line.size(), m_stream) == line.size();
+    if (m_ok)
+        m_pending.push_back(Row);
 }
 
 void TCsvTrace::Flush()
 {
+    for (const TTrafficRow &row : m_pending) {
+        if (!m_ok)
+            break;
+        const std::string line = CsvLine(row);
+        m_ok = std::fwrite(line.data(), 1, line.size(), m_stream) == line.size();
+    }
+    m_pending.clear();
     if (m_ok && std::fflush(m_stream) != 0)
         m_ok = false;
 }

@@ -122,8 +122,9 @@ class TTrafficStore
     uint64_t m_dropped = 0;
 };
 
-// Writes rows to a trace as CSV, header first. Lines are buffered by the C
-// library and pushed out by Flush, which the 100 ms tick calls.
+// Writes rows to a trace as CSV, header first. Write only keeps the row;
+// Flush, which the 100 ms tick calls, formats and pushes out what came since,
+// so the text work never stands between a reply and the next request.
 class TCsvTrace
 {
   public:
@@ -142,6 +143,7 @@ class TCsvTrace
     std::FILE *m_stream;
     bool m_owned;
     bool m_ok = true;
+    std::vector<TTrafficRow> m_pending;
 };
 
 // The observer the program attaches to its engine: counts every frame, keeps
