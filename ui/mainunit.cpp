@@ -18,6 +18,9 @@
 #include "engine/modbusslave.h"
 #include "profile/profiledialogs.h"
 #include "profile/profilemanager.h"
+#include "registers/registersform.h"
+#include "registers/registersource.h"
+#include "registers/valuesfile.h"
 #include "scripts/ui/addscript.h"
 #include "scripts/ui/delscript.h"
 #include "scripts/ui/scriptcommands.h"
@@ -52,6 +55,25 @@ QString registerCaption(int Family, int n)
     return QStringLiteral("%1x%2").arg(Family).arg(n, 4, 10, QLatin1Char('0'));
 }
 
+// The main window's one slave as the register table and the values files see it.
+class TMainRegisterSource : public IRegisterSource
+{
+  public:
+    TMainRegisterSource(TRegisterImage &Image, const TBindingList &Bindings)
+        : m_image(Image), m_bindings(Bindings)
+    {
+    }
+    int SelectedSlave() const override { return m_image.MBid; }
+    TRegisterImage &SelectedImage() override { return m_image; }
+    std::vector<TSlaveImage> Slaves() const override { return {{m_image.MBid, &m_image}}; }
+    TRegisterImage *SlaveImage(int Id) override { return Id == m_image.MBid ? &m_image : nullptr; }
+    const TBindingList &SelectedBindings() const override { return m_bindings; }
+
+  private:
+    TRegisterImage &m_image;
+    const TBindingList &m_bindings;
+};
+
 } // namespace
 
 TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs *Dialogs)
@@ -65,6 +87,7 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 
     buildMenu();
+    buildRegisterCommands();
     buildPanels();
 
     Timer1 = new QTimer(this);
@@ -332,6 +355,8 @@ void TMainForm::Tick()
     std::lock_guard<std::mutex> lock(m_image.ImageLock);
     m_image.ApplyPendingWrites();
     RefreshPanels();
+    if (m_registersForm)
+        m_registersForm->Refresh();
 }
 
 void TMainForm::RefreshPanels()
@@ -567,6 +592,70 @@ void TMainForm::About2Click()
 {
     if (AboutBox)
         AboutBox->About2Click();
+}
+
+void TMainForm::buildRegisterCommands()
+{
+    m_registerSource = std::make_unique<TMainRegisterSource>(m_image, m_bindingList);
+    // File: the values commands stand above the separator before Exit.
+    QAction *beforeExit = nullptr;
+    for (QAction *a : File1->actions())
+        if (a->objectName() == QLatin1String("N1"))
+            beforeExit = a;
+    ExportValues1 = new QAction(QStringLiteral("Export &Values..."), File1);
+    ExportValues1->setObjectName(QStringLiteral("ExportValues1"));
+    ImportValues1 = new QAction(QStringLiteral("&Import Values..."), File1);
+    ImportValues1->setObjectName(QStringLiteral("ImportValues1"));
+    QAction *separator = new QAction(File1);
+    separator->setSeparator(true);
+    separator->setObjectName(QStringLiteral("N6"));
+    File1->insertActions(beforeExit, {separator, ExportValues1, ImportValues1});
+    connect(ExportValues1, &QAction::triggered, this, &TMainForm::ExportValues1Click);
+    connect(ImportValues1, &QAction::triggered, this, &TMainForm::ImportValues1Click);
+
+    // View sits between Settings and Help.
+    View1 = new QMenu(QStringLiteral("&View"), this);
+    View1->setObjectName(QStringLiteral("View1"));
+    menuBar()->insertMenu(About1->menuAction(), View1);
+    Registers1 = View1->addAction(QStringLiteral("&Registers"));
+    Registers1->setObjectName(QStringLiteral("Registers1"));
+    Registers1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    connect(Registers1, &QAction::triggered, this, &TMainForm::Registers1Click);
+    addAction(Registers1);
+}
+
+void TMainForm::Registers1Click()
+{
+    if (!m_registersForm) {
+        m_registersForm = new TRegistersForm(*m_registerSource, *m_dialogs, this);
+        connect(m_registersForm, &TRegistersForm::ExportRequested, this,
+                &TMainForm::ExportValues1Click);
+        connect(m_registersForm, &TRegistersForm::ImportRequested, this,
+                &TMainForm::ImportValues1Click);
+    }
+    m_registersForm->show();
+    m_registersForm->raise();
+    m_registersForm->activateWindow();
+}
+
+void TMainForm::ExportValues1Click()
+{
+    QWidget *parent = m_registersForm && m_registersForm->isActiveWindow()
+                          ? static_cast<QWidget *>(m_registersForm)
+                          : this;
+    if (m_valuesDirectory.isEmpty())
+        m_valuesDirectory = m_programDir;
+    ExportValuesCommand(parent, *m_registerSource, *m_dialogs, m_valuesDirectory);
+}
+
+void TMainForm::ImportValues1Click()
+{
+    QWidget *parent = m_registersForm && m_registersForm->isActiveWindow()
+                          ? static_cast<QWidget *>(m_registersForm)
+                          : this;
+    if (m_valuesDirectory.isEmpty())
+        m_valuesDirectory = m_programDir;
+    ImportValuesCommand(parent, *m_registerSource, *m_dialogs, m_valuesDirectory);
 }
 
 void TMainForm::CloseWithoutQuestion()

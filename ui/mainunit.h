@@ -34,6 +34,8 @@ class TComm;
 class TDelSForm;
 class THelpViewer;
 class TProfileManager;
+class IRegisterSource;
+class TRegistersForm;
 class TScriptCommands;
 class TModbusSlave;
 class TNumberBox;
@@ -153,6 +155,18 @@ class TMainForm : public QMainWindow, public IProfileHost
     void About2Click();
     THelpViewer *HelpViewer() const { return m_helpViewer; }
 
+    // --- the register table and the register values files ---
+    QAction *ExportValues1 = nullptr; // File menu
+    QAction *ImportValues1 = nullptr;
+    QMenu *View1 = nullptr;
+    QAction *Registers1 = nullptr; // View > Registers, Ctrl+R
+    // Created when first opened; refreshed by the tick while shown.
+    TRegistersForm *RegistersForm() const { return m_registersForm; }
+    IRegisterSource &RegisterSource() { return *m_registerSource; }
+    void Registers1Click();
+    void ExportValues1Click();
+    void ImportValues1Click();
+
     // Closes without the unsaved-profile question: a terminate signal cannot
     // be answered.
     void CloseWithoutQuestion();
@@ -175,6 +189,10 @@ class TMainForm : public QMainWindow, public IProfileHost
     std::unique_ptr<TProfileManager> m_profile;
     std::unique_ptr<TScriptCommands> m_scriptCommands;
     THelpViewer *m_helpViewer = nullptr;
+    void buildRegisterCommands();
+    std::unique_ptr<IRegisterSource> m_registerSource;
+    TRegistersForm *m_registersForm = nullptr;
+    QString m_valuesDirectory;
 };
 
 } // namespace quorlin

@@ -524,6 +524,9 @@ TEST_F(MainFormTest, MenuHoldsEveryItemWithItsShortcut)
                 {"AddPLC1", "AddScript1", "Edit S&cript", ""},
                 {"Settings1", "SerialOptions1", "Serial O&ptions", ""},
                 {"Settings1", "StayOnTop1", "Stay On Top", ""},
+                {"File1", "ExportValues1", "Export &Values...", ""},
+                {"File1", "ImportValues1", "&Import Values...", ""},
+                {"View1", "Registers1", "&Registers", "Ctrl+R"},
                 {"About1", "HelpTopics1", "Help &Topics", ""},
                 {"About1", "About2", "A&bout", ""}};
     for (const Row &r : rows) {
@@ -540,12 +543,13 @@ TEST_F(MainFormTest, MenuHoldsEveryItemWithItsShortcut)
     QStringList bar;
     for (QAction *a : m_form->menuBar()->actions())
         bar << a->text();
-    EXPECT_EQ(bar, (QStringList{"&File", "&Scripts", "Se&ttings", "&Help"}));
+    EXPECT_EQ(bar, (QStringList{"&File", "&Scripts", "Se&ttings", "&View", "&Help"}));
     QStringList file;
     for (QAction *a : child<QMenu>("File1")->actions())
         file << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
     EXPECT_EQ(file, (QStringList{"NewProfile1", "-", "OpenProfile1", "-", "SaveProfile1",
-                                 "SaveAsProfile1", "-", "Exit1"}));
+                                 "SaveAsProfile1", "-", "ExportValues1", "ImportValues1", "-",
+                                 "Exit1"}));
     EXPECT_TRUE(m_form->StayOnTop1->isCheckable());
     EXPECT_FALSE(m_form->StayOnTop1->isChecked());
 }
