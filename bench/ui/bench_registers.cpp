@@ -32,10 +32,9 @@ double cpuSeconds()
 
 void runFor(int Milliseconds)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < Milliseconds)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    QEventLoop loop;
+    QTimer::singleShot(Milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 void report(const char *What, std::vector<double> Ms)
