@@ -69,6 +69,8 @@ void TModbusSlave::Comm1RxChar(int Count)
     if (Count > RxBufferSize - RxCount) {
         // No request is that long: start again from nothing.
         m_line.PurgeIn();
+        if (m_observer)
+            report(TVerdict::TooLong, Count);
         RxCount = 0;
     } else {
         // Only what Read placed counts; a failed or short read must not turn
@@ -81,16 +83,26 @@ void TModbusSlave::Comm1RxChar(int Count)
         m_timer.Start();
     if (FrameComplete()) {
         m_timer.Stop();
-        if (addressedToUs())
+        if (addressedToUs()) {
             ProcessFrame();
-        else
+        } else {
+            if (m_observer)
+                report(RxBuf[OffSlaveId] == 0 ? TVerdict::Broadcast : TVerdict::OtherSlave);
             RxCount = 0;
+        }
     }
 }
 
 void TModbusSlave::TimeOutTimerTimer()
 {
     m_timer.Stop();
+    if (m_observer && RxCount > 0) {
+        // A code without a length rule could never have completed: the
+        // time-out is how the engine stays silent on it.
+        const FunctionRule &rule = ruleFor(RxBuf[OffFunction]);
+        const bool silentCode = RxCount > OffFunction && rule.FixedLen == 0 && rule.CountExtra == 0;
+        report(silentCode ? TVerdict::NoReply : TVerdict::TimedOut);
+    }
     RxCount = 0;
 }
 
@@ -112,18 +124,27 @@ void TModbusSlave::ProcessFrame()
     m_line.PurgeIn();
     m_line.PurgeOut();
     const int len = ExpectedLen;
+    int sent = 0;
+    bool failed = false;
+    TVerdict verdict = TVerdict::BadCrc;
     // The CRC is read from received bytes only.
     if (len >= MinRequestLength && len <= RxCount) {
         const uint16_t crc = Crc16(RxBuf.data(), size_t(len - CrcLength));
         if (RxBuf[len - 2] == uint8_t(crc) && RxBuf[len - 1] == uint8_t(crc >> 8)) {
             const int n = DispatchFunction();
+            verdict = TVerdict::NoReply;
             if (n >= MinRequestLength && n <= MaxFrameLength) {
                 putCrcLE(TxBuf.data(), size_t(n - CrcLength),
                          Crc16(TxBuf.data(), size_t(n - CrcLength)));
-                m_line.Write(TxBuf.data(), n);
+                failed = m_line.Write(TxBuf.data(), n) < 0;
+                sent = n;
+                verdict = (TxBuf[OffFunction] & ExceptionFlag) != 0 ? TVerdict::Exception
+                                                                    : TVerdict::Answered;
             }
         }
     }
+    if (m_observer)
+        report(verdict, 0, sent, failed);
     RxCount = 0;
 }
 
@@ -145,6 +166,19 @@ bool TModbusSlave::addressedToUs() const
 {
     // An id outside 1..255 (0 is broadcast) must never make the slave answer.
     return m_image.MBid >= 1 && m_image.MBid <= 255 && RxBuf[OffSlaveId] == m_image.MBid;
+}
+
+void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool ReplyFailed)
+{
+    TFrameReport r;
+    r.Rx = std::span<const uint8_t>(RxBuf.data(), size_t(RxCount));
+    r.Unread = Unread;
+    r.Verdict = Verdict;
+    if (Verdict == TVerdict::Exception)
+        r.ExceptionCode = TxBuf[2];
+    r.Reply = std::span<const uint8_t>(TxBuf.data(), size_t(ReplyLen));
+    r.ReplyFailed = ReplyFailed;
+    m_observer->FrameDone(r);
 }
 
 int TModbusSlave::beginReply()

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "engine/frameobserver.h"
 #include "engine/modbusdefs.h"
 #include "engine/registerimage.h"
 #include "engine/serialline.h"
@@ -28,6 +29,10 @@ class TModbusSlave
     int DispatchFunction();
     int ExceptionReply(uint8_t Code);
 
+    // Who hears of every frame's fate; null (the default) costs nothing.
+    void SetObserver(IFrameObserver *Observer) { m_observer = Observer; }
+    IFrameObserver *Observer() const { return m_observer; }
+
     std::array<uint8_t, modbus::RxBufferSize> RxBuf{};
     int RxCount = 0;
     // Total request length once known, 0 before; computed without wrap-around,
@@ -41,6 +46,7 @@ class TModbusSlave
     static const FunctionRule &ruleFor(uint8_t Function);
 
     bool addressedToUs() const;
+    void report(TVerdict Verdict, int Unread = 0, int ReplyLen = 0, bool ReplyFailed = false);
     int beginReply();
     int echoReply();
     int fixedReply(const uint8_t *Data, int Length);
@@ -69,6 +75,7 @@ class TModbusSlave
     TRegisterImage &m_image;
     ISerialLine &m_line;
     ITimeOutTimer &m_timer;
+    IFrameObserver *m_observer = nullptr;
 };
 
 } // namespace quorlin

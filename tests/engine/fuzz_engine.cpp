@@ -45,12 +45,47 @@ class CheckedLine : public FakeLine
     }
 };
 
+// Every report must describe bytes that lie inside the slave's buffers and a
+// reply that is exactly the last write; the counters must add up.
+class CheckingObserver : public IFrameObserver
+{
+  public:
+    const TModbusSlave *Slave = nullptr;
+    const FakeLine *Line = nullptr;
+    TLineCounters Counters;
+    uint64_t Reports = 0;
+    void FrameDone(const TFrameReport &R) override
+    {
+        require(R.Rx.size() <= Slave->RxBuf.size() && R.Rx.data() == Slave->RxBuf.data());
+        require(R.Reply.size() <= Slave->TxBuf.size() && R.Reply.data() == Slave->TxBuf.data());
+        const bool replied = R.Verdict == TVerdict::Answered || R.Verdict == TVerdict::Exception;
+        require(replied == !R.Reply.empty());
+        if (replied)
+            require(!Line->Writes.empty() &&
+                    Bytes(R.Reply.begin(), R.Reply.end()) == Line->Writes.back());
+        require(R.Unread == 0 || R.Verdict == TVerdict::TooLong);
+        ++Reports;
+        Counters.Count(R);
+        const TLineCounters &c = Counters;
+        require(c.Requests + c.BadCrc + c.OtherSlave + c.Broadcast + c.TimedOut + c.TooLong +
+                    c.NoReply ==
+                Reports);
+        require(c.Replies == c.Requests && c.Exceptions <= c.Replies);
+    }
+};
+
 struct FuzzRig {
     TRegisterImage Image;
     CheckedLine Line;
     FakeTimer Timer;
     TModbusSlave Slave{Image, Line, Timer};
-    FuzzRig() { Line.Slave = &Slave; }
+    CheckingObserver Observer;
+    FuzzRig()
+    {
+        Line.Slave = &Slave;
+        Observer.Slave = &Slave;
+        Observer.Line = &Line;
+    }
 };
 
 void checkInvariants(FuzzRig &rig, size_t &writesSeen)
@@ -78,6 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
         return 0;
     FuzzRig rig;
     rig.Image.MBid = Data[0];
+    // Odd ids run with an observer, even ones without: both must hold up.
+    if (Data[0] & 1)
+        rig.Slave.SetObserver(&rig.Observer);
     size_t at = 1;
     size_t writesSeen = 0;
     auto take = [&](size_t n) {

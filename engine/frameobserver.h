@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: MIT
+// What the engine did with each frame it received, told to whoever wants to
+// know (the traffic monitor, the trace file, the line counters). The engine
+// reports facts it already has at the moment it decides; nothing is parsed
+// again afterwards. Without an observer the engine does no work for it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace quorlin
+{
+
+// The fate of one received frame, or of the bytes collected for one.
+enum class TVerdict : uint8_t {
+    Answered,   // our id, CRC right, a normal reply sent
+    Exception,  // our id, CRC right, an exception reply sent
+    BadCrc,     // complete frame for our id whose CRC was wrong: silence
+    OtherSlave, // complete frame for another id: silence
+    Broadcast,  // complete frame for id 0: silence
+    TimedOut,   // incomplete when the time-out fired: discarded
+    TooLong,    // the receive buffer would have overflowed: discarded
+    NoReply,    // a function code the engine never answers, dropped by the time-out
+};
+
+struct TFrameReport {
+    std::span<const uint8_t> Rx; // the bytes the engine held for this frame
+    int Unread = 0;              // bytes thrown away unread with it (TooLong only)
+    TVerdict Verdict = TVerdict::Answered;
+    uint8_t ExceptionCode = 0;      // the code sent (Exception only)
+    std::span<const uint8_t> Reply; // the reply as handed to the line; empty when silent
+    bool ReplyFailed = false;       // the line refused the reply's write
+};
+
+class IFrameObserver
+{
+  public:
+    virtual ~IFrameObserver() = default;
+    // Called on the engine's thread once the frame's fate is sealed, after
+    // any reply has gone to the line. The spans die when this returns.
+    virtual void FrameDone(const TFrameReport &Report) = 0;
+};
+
+// "answered", "exception 2", "bad crc", ...: the text the monitor, the trace
+// file and the CSV export show in their result column.
+std::string VerdictText(TVerdict Verdict, uint8_t ExceptionCode = 0);
+
+// Counters of one line. Requests are the frames for our id that passed the
+// CRC check (each answered, normally or with an exception); every other
+// verdict has its own count. Bytes in include the ones purged unread.
+struct TLineCounters {
+    uint64_t Requests = 0;
+    uint64_t Replies = 0;    // every reply sent, exceptions included
+    uint64_t Exceptions = 0; // of them, the exception replies
+    uint64_t BadCrc = 0;
+    uint64_t OtherSlave = 0;
+    uint64_t Broadcast = 0;
+    uint64_t TimedOut = 0;
+    uint64_t TooLong = 0;
+    uint64_t NoReply = 0;
+    uint64_t BytesIn = 0;
+    uint64_t BytesOut = 0;
+
+    void Count(const TFrameReport &Report);
+    void Reset() { *this = TLineCounters{}; }
+    bool operator==(const TLineCounters &) const = default;
+};
+
+} // namespace quorlin
