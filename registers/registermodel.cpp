@@ -146,9 +146,9 @@ std::vector<std::pair<int, std::string>> TRegisterModel::boundScripts() const
 {
     std::vector<std::pair<int, std::string>> bound;
     const int count = RegisterCount(m_type);
-    for (const TScriptBinding &b : m_source.SelectedBindings())
-        if (b.RegType == m_type && b.RegAdr >= 1 && int64_t(b.RegAdr) <= count)
-            bound.emplace_back(int(b.RegAdr) - 1, b.Name);
+    for (const auto &[ref, name] : m_source.SelectedScripts())
+        if (ref.RegType == m_type && ref.RegAdr >= 1 && ref.RegAdr <= count)
+            bound.emplace_back(ref.RegAdr - 1, name);
     return bound;
 }
 

@@ -3,11 +3,12 @@
 // emulated slaves, the one the user has selected, and the script bindings.
 #pragma once
 
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/registercsv.h"
 #include "engine/registerimage.h"
-#include "scripts/scriptbinding.h"
 
 namespace quorlin
 {
@@ -23,8 +24,9 @@ class IRegisterSource
     virtual std::vector<TSlaveImage> Slaves() const = 0;
     // The image of an emulated slave, or null.
     virtual TRegisterImage *SlaveImage(int Id) = 0;
-    // The scripts bound to the selected slave's registers.
-    virtual const TBindingList &SelectedBindings() const = 0;
+    // The registers of the selected slave that scripts drive, with the
+    // scripts' names, in binding order.
+    virtual std::vector<std::pair<TRegisterRef, std::string>> SelectedScripts() const = 0;
 };
 
 } // namespace quorlin

@@ -67,7 +67,13 @@ class TMainRegisterSource : public IRegisterSource
     TRegisterImage &SelectedImage() override { return m_image; }
     std::vector<TSlaveImage> Slaves() const override { return {{m_image.MBid, &m_image}}; }
     TRegisterImage *SlaveImage(int Id) override { return Id == m_image.MBid ? &m_image : nullptr; }
-    const TBindingList &SelectedBindings() const override { return m_bindings; }
+    std::vector<std::pair<TRegisterRef, std::string>> SelectedScripts() const override
+    {
+        std::vector<std::pair<TRegisterRef, std::string>> scripts;
+        for (const TScriptBinding &b : m_bindings)
+            scripts.push_back({{int32_t(b.RegType), int32_t(b.RegAdr)}, b.Name});
+        return scripts;
+    }
 
   private:
     TRegisterImage &m_image;

@@ -29,11 +29,14 @@ class FakeSource : public IRegisterSource
                 return &im;
         return nullptr;
     }
-    const TBindingList &SelectedBindings() const override { return Bindings; }
+    std::vector<std::pair<TRegisterRef, std::string>> SelectedScripts() const override
+    {
+        return Scripts;
+    }
 
     TRegisterImage Images[2];
     int Selected = 0;
-    TBindingList Bindings;
+    std::vector<std::pair<TRegisterRef, std::string>> Scripts;
 };
 
 } // namespace quorlin::test

@@ -192,19 +192,14 @@ TEST(RegisterModel, ScriptColumnFollowsTheBindings)
 {
     FakeSource source;
     TRegisterModel model(source);
-    TScriptBinding ramp;
-    ramp.Name = "Ramp";
-    ramp.RegType = RegTypeHoldingReg;
-    ramp.RegAdr = 5;
-    TScriptBinding sine = ramp;
-    sine.Name = "Sine";
-    sine.RegType = RegTypeInputReg; // another table
-    source.Bindings = {ramp, sine};
+    source.Scripts = {{{RegTypeHoldingReg, 5}, "Ramp"},
+                      {{RegTypeInputReg, 5}, "Sine"},       // another table
+                      {{RegTypeHoldingReg, 300}, "Stray"}}; // a hand-edited profile's
     QSignalSpy spy(&model, &QAbstractItemModel::dataChanged);
     model.Refresh(0, 19);
     EXPECT_EQ(shown(model, 4, TRegisterModel::ScriptColumn), "Ramp");
     EXPECT_EQ(repainted(spy), (Rows{{4, 4}}));
-    source.Bindings.clear();
+    source.Scripts.clear();
     model.Refresh(0, 19);
     EXPECT_EQ(shown(model, 4, TRegisterModel::ScriptColumn), "");
 }

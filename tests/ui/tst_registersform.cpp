@@ -167,6 +167,18 @@ TEST_F(RegistersFormTest, MastersWriteShowsAtTheTick)
     EXPECT_EQ(cell(2), QStringLiteral("AB"));
 }
 
+TEST_F(RegistersFormTest, BoundScriptIsNamedAndWinsOverATypedValue)
+{
+    m_form->BindingList().push_back(
+        MakeBinding(m_form->ScriptList(), "(Empty Script)", RegTypeHoldingReg, 7, 0, 0, 0));
+    type(6, QStringLiteral("99"));
+    ASSERT_EQ(image().PendingWrites.size(), size_t(1));
+    EXPECT_EQ(image().PendingWrites.back().Value, 99);
+    m_form->Tick();
+    EXPECT_EQ(cell(6, TRegisterModel::ScriptColumn), QStringLiteral("(Empty Script)"));
+    EXPECT_EQ(image().HoldingRegs[7], 0) << "the script's result is applied after the user's";
+}
+
 TEST_F(RegistersFormTest, ImportButtonQueuesAGoodFileAndRefusesABadOne)
 {
     QTemporaryDir dir;
