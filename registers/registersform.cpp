@@ -147,9 +147,9 @@ TRegistersForm::TRegistersForm(IRegisterSource &Source, IProfileDialogs &Dialogs
         if (Index.column() == TRegisterModel::ValueColumn)
             Model->ToggleBit(Index.row());
     });
-    auto *space = new QShortcut(QKeySequence(Qt::Key_Space), View);
-    space->setContext(Qt::WidgetShortcut);
-    connect(space, &QShortcut::activated, this, [this] {
+    m_space = new QShortcut(QKeySequence(Qt::Key_Space), View);
+    m_space->setContext(Qt::WidgetShortcut);
+    connect(m_space, &QShortcut::activated, this, [this] {
         for (const int row : selectedRows())
             Model->ToggleBit(row);
     });
@@ -168,6 +168,8 @@ void TRegistersForm::tableChosen(int Index)
         return;
     Model->SetTable(TableBox->itemData(Index).toInt());
     FormatBox->setEnabled(!Model->IsBitTable());
+    // In a register table a space may begin a typed value (two characters).
+    m_space->setEnabled(Model->IsBitTable());
     updateTitle();
 }
 

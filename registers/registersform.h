@@ -11,6 +11,7 @@
 class QComboBox;
 class QMenu;
 class QPushButton;
+class QShortcut;
 class QTableView;
 
 namespace quorlin
@@ -60,6 +61,7 @@ class TRegistersForm : public QWidget
     IRegisterSource &m_source;
     IProfileDialogs &m_dialogs;
     QMenu *m_formatMenu = nullptr;
+    QShortcut *m_space = nullptr;
     int m_titleSlave = -1;
 };
 

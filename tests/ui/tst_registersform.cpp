@@ -157,6 +157,34 @@ TEST_F(RegistersFormTest, ClickOnACoilTogglesItAndTheLampFollows)
     EXPECT_EQ(m_form->Shapes[16]->BrushColor(), QColor(0, 255, 0));
 }
 
+TEST_F(RegistersFormTest, RowMenuFormatsTheSelectionAndSpaceTogglesSelectedBits)
+{
+    QTableView *view = m_table->View;
+    view->selectRow(0);
+    view->selectionModel()->select(m_table->Model->index(3, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QAction *hex = nullptr;
+    for (QAction *a : m_table->FormatMenu()->actions())
+        if (a->text() == QStringLiteral("Hex"))
+            hex = a;
+    ASSERT_NE(hex, nullptr);
+    hex->trigger();
+    EXPECT_EQ(cell(0, TRegisterModel::FormatColumn), QStringLiteral("Hex"));
+    EXPECT_EQ(cell(1, TRegisterModel::FormatColumn), QStringLiteral("Unsigned"));
+    EXPECT_EQ(cell(3), QStringLiteral("0x0000"));
+
+    m_table->TableBox->setCurrentIndex(1); // discrete inputs
+    view->setFocus();
+    view->selectRow(4);
+    view->selectionModel()->select(m_table->Model->index(5, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QTest::keyClick(view, Qt::Key_Space);
+    m_form->Tick();
+    EXPECT_EQ(image().DiscreteInputs[5], 1);
+    EXPECT_EQ(image().DiscreteInputs[6], 1);
+    EXPECT_EQ(image().DiscreteInputs[4], 0);
+}
+
 TEST_F(RegistersFormTest, MastersWriteShowsAtTheTick)
 {
     image().HoldingRegs[3] = 0x4142; // as a master's write lands: at once, no queue
