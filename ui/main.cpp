@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -50,10 +51,45 @@ void chooseHeadlessWhenNoDisplay()
     std::fprintf(stderr, "quorlin: no display; running without a visible window\n");
 }
 
+// Takes "--values FILE" (or "--values=FILE") out of the arguments: the
+// register values file to import once the profile is loaded. Missing is
+// set when the option names no file.
+QString takeValuesOption(int &argc, char **argv, bool &Missing)
+{
+    QString path;
+    Missing = false;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--values") {
+            if (i + 1 >= argc) {
+                Missing = true;
+                continue;
+            }
+            path = QString::fromLocal8Bit(argv[++i]);
+        } else if (arg.rfind("--values=", 0) == 0) {
+            path = QString::fromLocal8Bit(arg.substr(9).c_str());
+            Missing = path.isEmpty();
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return path;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    bool valuesMissing = false;
+    const QString valuesFile = takeValuesOption(argc, argv, valuesMissing);
+    if (valuesMissing) {
+        std::fprintf(stderr, "quorlin: --values needs a file name\n");
+        return 2;
+    }
+
     chooseHeadlessWhenNoDisplay();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorlin 1.0"));
@@ -63,7 +99,12 @@ int main(int argc, char **argv)
     // meanwhile waits in the pipe and closes the window once the loop runs.
     const bool signalsCaught = installSignalPipe();
 
+    app.setProperty(quorlin::TMainForm::StartValuesProperty, valuesFile);
     quorlin::TMainForm mainForm;
+    if (!mainForm.StartError().isEmpty()) {
+        std::fprintf(stderr, "quorlin: %s\n", qPrintable(mainForm.StartError()));
+        return 2;
+    }
     mainForm.CreateDialogs();
 
     std::unique_ptr<QSocketNotifier> signalNotifier;

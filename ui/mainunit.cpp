@@ -535,6 +535,17 @@ void TMainForm::CloseMainWindow()
 
 void TMainForm::ApplySerialSettings()
 {
+    // The values file named at start is read once the profile has been
+    // loaded (so its slaves are known) and before the port opens, so a
+    // master never sees the device without them.
+    if (!m_startValuesTaken) {
+        m_startValuesTaken = true;
+        const QString path = qApp->property(StartValuesProperty).toString();
+        if (!path.isEmpty())
+            m_startError = ImportValuesFile(path, *m_registerSource);
+        if (!m_startError.isEmpty())
+            return; // the port stays closed; the main sequence ends the program
+    }
     ConfForm->ApplySerialSettings(m_image, *Comm1, *TabControl1->Tabs(), *this,
                                   m_profile->TitleText);
 }

@@ -163,6 +163,11 @@ class TMainForm : public QMainWindow, public IProfileHost
     // Created when first opened; refreshed by the tick while shown.
     TRegistersForm *RegistersForm() const { return m_registersForm; }
     IRegisterSource &RegisterSource() { return *m_registerSource; }
+    // The application property that names a register values file to import
+    // at start; when it cannot be, the port is not opened and StartError
+    // says why.
+    static constexpr const char *StartValuesProperty = "StartValues";
+    const QString &StartError() const { return m_startError; }
     void Registers1Click();
     void ExportValues1Click();
     void ImportValues1Click();
@@ -193,6 +198,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     std::unique_ptr<IRegisterSource> m_registerSource;
     TRegistersForm *m_registersForm = nullptr;
     QString m_valuesDirectory;
+    bool m_startValuesTaken = false;
+    QString m_startError;
 };
 
 } // namespace quorlin
