@@ -121,7 +121,6 @@ TEST_P(RegisterEdit, QueuesAllItsRegistersOrNothing)
 INSTANTIATE_TEST_SUITE_P(
     Table, RegisterEdit,
     ::testing::Values(EditRow{"Unsigned", {TValueKind::Unsigned}, "1234", {{10, 1234}}},
-                      EditRow{"SignedNegative", {TValueKind::Signed}, "-2", {{10, 0xFFFE}}},
                       EditRow{"Float32CDAB",
                               {TValueKind::F32, TWordOrder::CDAB},
                               "123.456",
