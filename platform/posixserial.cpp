@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "platform/inifile.h"
+#include "platform/lockfile.h"
 
 namespace quorlin
 {
@@ -97,7 +98,8 @@ TSysError sysError(const char *What, const std::string &Path, int Code = 0)
         Code = errno != 0 ? errno : EIO;
     TSysError e;
     e.Code = Code;
-    e.Message = std::string("cannot ") + What + " " + Path + ": " + std::strerror(Code);
+    e.Detail = std::strerror(Code);
+    e.Message = std::string("cannot ") + What + " " + Path + ": " + e.Detail;
     return e;
 }
 
@@ -268,7 +270,15 @@ std::string ResolvePortName(const std::string &Name, const std::string &IniPath)
 
 // ---- The port -------------------------------------------------------------
 
-TPosixSerialPort::TPosixSerialPort(TSysApi &Api) : m_api(Api) {}
+TPosixSerialPort::TPosixSerialPort(TSysApi &Api)
+    : m_api(Api), m_lockDirs(TDeviceLock::DefaultDirs()), m_lock(std::make_unique<TDeviceLock>())
+{
+}
+
+std::string TPosixSerialPort::LockPath() const
+{
+    return m_lock->Path();
+}
 
 TPosixSerialPort::~TPosixSerialPort()
 {
@@ -281,13 +291,24 @@ TSysError TPosixSerialPort::Open(const std::string &Path)
         return sysError("open", Path, EBUSY);
     if (Path.empty())
         return sysError("open", "(no port)", ENOENT);
+    // Honour a lock file of another program before touching the line. A
+    // device that is not there needs none: its open fails below.
+    struct stat node {
+    };
+    if (::stat(Path.c_str(), &node) == 0 && S_ISCHR(node.st_mode))
+        if (TSysError e = m_lock->Acquire(Path, m_lockDirs))
+            return e;
     errno = 0;
     int fd = retryEintr(
         [&] { return m_api.Open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
-    if (fd < 0)
-        return sysError("open", Path);
+    if (fd < 0) {
+        TSysError e = sysError("open", Path);
+        m_lock->Release();
+        return e;
+    }
     auto fail = [&](TSysError e) {
         m_api.Close(fd);
+        m_lock->Release();
         return e;
     };
     struct stat st {
@@ -329,6 +350,7 @@ void TPosixSerialPort::Close()
     m_api.Flock(m_fd, LOCK_UN);
     m_api.Close(m_fd);
     m_fd = -1;
+    m_lock->Release();
 }
 
 TSysError TPosixSerialPort::GetCommState(TDcb &Dcb)
@@ -588,6 +610,7 @@ uint32_t TSerialEventWaiter::Sample()
 TSerialEventWaiter::TWait TSerialEventWaiter::Wait(uint32_t &EventMask)
 {
     EventMask = 0;
+    m_lostCode = 0;
     if (m_fd < 0 || m_stop < 0)
         return TWait::Failed;
     for (;;) {
@@ -600,12 +623,15 @@ TSerialEventWaiter::TWait TSerialEventWaiter::Wait(uint32_t &EventMask)
         if (fds[1].revents)
             return TWait::Stopped;
         bool broken = fds[0].revents & (POLLERR | POLLHUP | POLLNVAL);
+        if (broken)
+            m_lostCode = (fds[0].revents & POLLNVAL) ? EBADF : EIO;
         bool stale = false;
         uint32_t ev = 0;
         if (fds[0].revents & POLLIN) {
             int q = QueueLength();
             if (q < 0) {
                 broken = true;
+                m_lostCode = errno != 0 ? errno : EIO;
             } else if (q > m_oldBytes.load()) {
                 ev |= EV_RXCHAR;
             } else {

@@ -12,7 +12,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 struct pollfd;
 struct stat;
@@ -118,6 +120,8 @@ class TSysApi
 struct TSysError {
     int Code = 0;
     std::string Message;
+    std::string Detail; // what follows the colon: "Permission denied"
+
     explicit operator bool() const { return Code != 0; }
 };
 
@@ -129,6 +133,8 @@ struct TSysError {
 std::string ResolvePortName(const std::string &Name, const std::string &IniPath);
 
 // ---- The port -------------------------------------------------------------
+
+class TDeviceLock;
 
 class TPosixSerialPort
 {
@@ -146,6 +152,11 @@ class TPosixSerialPort
     bool IsOpen() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }
     TSysApi &Api() const { return m_api; }
+    // Folders of the customary "LCK.." lock files (/run/lock, /var/lock by
+    // default; none turns them off). Used by the next Open.
+    void SetLockDirs(std::vector<std::string> Dirs) { m_lockDirs = std::move(Dirs); }
+    // The lock file this port created, empty when none.
+    std::string LockPath() const;
 
     // The line state as termios has it; fields termios cannot hold (DTR/DSR
     // handshake, fNull, fErrorChar, the limits, EofChar, EvtChar, ErrorChar)
@@ -172,6 +183,8 @@ class TPosixSerialPort
     int m_fd = -1;
     std::string m_path;
     TDcb m_shadow; // what termios cannot keep
+    std::vector<std::string> m_lockDirs;
+    std::unique_ptr<TDeviceLock> m_lock;
     struct TCounts {
         int Frame = 0, Overrun = 0, Parity = 0, Brk = 0, BufOverrun = 0;
     } m_counts;
@@ -200,6 +213,10 @@ class TSerialEventWaiter
     // Blocks until an event, the stop signal or a failure (an error of the
     // descriptor, a hung-up line, a readable queue that did not grow).
     TWait Wait(uint32_t &EventMask);
+    // After Failed: why the line is gone for good (the device hung up, was
+    // unplugged, or its descriptor became invalid), as an errno value; 0 when
+    // the failure may pass by itself.
+    int LostCode() const { return m_lostCode; }
     // After Failed: waits on the stop signal alone for Ms milliseconds, so a
     // broken line costs no CPU. True when the stop signal came.
     bool BackOff(int Ms);
@@ -224,6 +241,7 @@ class TSerialEventWaiter
     int m_stop = -1;
     uint32_t m_mask = 0;
     std::atomic<int> m_oldBytes{0};
+    int m_lostCode = 0;
     // Sampled state; a driver that lacks an ioctl is not asked again.
     bool m_canModem = true, m_canCounts = true, m_canOutq = true;
     int m_modem = 0, m_outq = 0;

@@ -48,6 +48,7 @@ TProfileContent ReadProfile(const TIniDocument &Document)
     s.Parity = Document.ReadInteger(SerialSettingsSection, "StopBits", defaults.Parity);
     s.StopBits = Document.ReadInteger(SerialSettingsSection, "Parity", defaults.StopBits);
     s.Handshaking = Document.ReadInteger(SerialSettingsSection, "Handshaking", defaults.Handshaking);
+    s.Device = Document.ReadString(SerialSettingsSection, "Device", "");
 
     int count = Document.ReadInteger(ScriptsSection, "Count", 0);
     if (count <= 0)
@@ -98,7 +99,7 @@ TBindingList MakeBindings(const TScriptList &ScriptList,
 }
 
 std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial,
-                                      const TBindingList &Bindings)
+                                      const TBindingList &Bindings, bool DeviceKey)
 {
     std::vector<TIniEntry> e;
     e.reserve(8 + 6 * Bindings.size());
@@ -112,6 +113,8 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial,
     put(SerialSettingsSection, "StopBits", std::to_string(Serial.Parity));
     put(SerialSettingsSection, "Parity", std::to_string(Serial.StopBits));
     put(SerialSettingsSection, "Handshaking", std::to_string(Serial.Handshaking));
+    if (DeviceKey || !Serial.Device.empty())
+        put(SerialSettingsSection, "Device", Serial.Device);
     put(ScriptsSection, "Count", std::to_string(Bindings.size()));
     for (std::size_t i = 0; i < Bindings.size(); ++i) {
         const TScriptBinding &b = Bindings[i];

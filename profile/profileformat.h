@@ -51,8 +51,11 @@ TProfileContent ReadProfile(const TIniDocument &Document);
 TBindingList MakeBindings(const TScriptList &ScriptList,
                           const std::vector<TProfileBindingRecord> &Records);
 
-// Every key of a save, in the order in which a save writes them.
+// Every key of a save, in the order in which a save writes them. "Device"
+// follows "Handshaking" when Serial names a device, or when DeviceKey says
+// the file already has the key (it is then emptied, so a COM choice wins
+// again); otherwise a profile is written as it always was.
 std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial,
-                                      const TBindingList &Bindings);
+                                      const TBindingList &Bindings, bool DeviceKey = false);
 
 } // namespace quorlin

@@ -72,7 +72,10 @@ bool TProfileManager::writeProfile(const QString &Path)
 {
     SerialValues = m_host.ReadSerialDialog();
     TIniFile file(toNative(Path));
-    if (!file.Write(ProfileEntries(SerialValues, m_host.BindingList()))) {
+    // A "Device" key already in the file is updated, also to empty, so that
+    // it never outlives the choice it stood for.
+    const bool deviceKey = file.Load().Value(SerialSettingsSection, "Device").has_value();
+    if (!file.Write(ProfileEntries(SerialValues, m_host.BindingList(), deviceKey))) {
         reportWriteFailure(Path, file.LastError());
         return false;
     }

@@ -78,9 +78,12 @@ void TCommEventThread::Execute()
         const auto result = m_waiter.Wait(mask);
         if (m_terminated.load() || result == TSerialEventWaiter::TWait::Stopped)
             break;
-        if (result == TSerialEventWaiter::TWait::Events)
+        if (result == TSerialEventWaiter::TWait::Events) {
             HandOver(mask);
-        else if (m_waiter.BackOff(backOffMs))
+        } else if (const int code = m_waiter.LostCode()) {
+            ReportLost(code);
+            break; // nothing more will come from this line
+        } else if (m_waiter.BackOff(backOffMs))
             break; // a hung-up line or a failing descriptor: never spin on it
     }
 }
@@ -94,6 +97,24 @@ void TCommEventThread::HandOver(uint32_t EventMask)
     auto self = shared_from_this();
     QMetaObject::invokeMethod(
         m_receiver, [self, EventMask] { self->Deliver(EventMask); }, Qt::BlockingQueuedConnection);
+}
+
+// Queued, not blocking: the watcher ends right after, and the device closes
+// the port when the report runs. The report holds the watcher weakly: a
+// report still queued when the program ends is destroyed with the event
+// queue locked, where the watcher's destructor could not post its clean-up.
+// While the port is open the device's own reference keeps the watcher alive.
+void TCommEventThread::ReportLost(int Code)
+{
+    std::weak_ptr<TCommEventThread> weak = shared_from_this();
+    QMetaObject::invokeMethod(
+        m_receiver,
+        [weak, Code] {
+            const auto self = weak.lock();
+            if (self && !self->m_terminated.load() && self->OnLost)
+                self->OnLost(self.get(), Code);
+        },
+        Qt::QueuedConnection);
 }
 
 void TCommEventThread::Deliver(uint32_t EventMask)

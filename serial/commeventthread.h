@@ -32,6 +32,10 @@ class TCommEventThread : public std::enable_shared_from_this<TCommEventThread>
     // Set once by the device, on the user-interface thread, before it next
     // serves its event loop; called there with the completed event mask.
     TSignalEvent OnSignal;
+    // Set with OnSignal; called on the user-interface thread, without
+    // blocking the watcher, when the line is gone for good (hung up,
+    // unplugged: Code is an errno value). The watcher ends after it.
+    std::function<void(TCommEventThread *Sender, int Code)> OnLost;
 
     // Sets the terminate flag and wakes the wait; returns at once. Nothing is
     // delivered after it.
@@ -53,6 +57,7 @@ class TCommEventThread : public std::enable_shared_from_this<TCommEventThread>
     void Execute();
     void HandOver(uint32_t EventMask);
     void Deliver(uint32_t EventMask);
+    void ReportLost(int Code);
 
     TSerialEventWaiter m_waiter;
     std::atomic<bool> m_terminated{false};

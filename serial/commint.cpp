@@ -2,7 +2,10 @@
 #include "serial/commint.h"
 
 #include <QCoreApplication>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <sys/stat.h>
 #include <thread>
 
 #include "serial/commeventthread.h"
@@ -14,8 +17,9 @@ namespace quorlin
 
 uint32_t BaudRateValue(TBaudrate Value)
 {
-    static constexpr uint32_t rates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
-                                         19200, 38400, 56000, 57600, 115200, 128000, 256000};
+    static constexpr uint32_t rates[] = {110,    300,    600,    1200,  2400,  4800,
+                                         9600,   14400,  19200,  38400, 56000, 57600,
+                                         115200, 128000, 256000, 230400};
     return Value < std::size(rates) ? rates[Value] : 9600;
 }
 
@@ -57,6 +61,12 @@ void waitOut(std::chrono::steady_clock::time_point Start, int TimeoutMs)
         std::this_thread::sleep_until(Start + std::chrono::milliseconds(TimeoutMs));
 }
 
+// Read or write errors that mean the device itself is gone, not one transfer.
+bool isLossCode(int Code)
+{
+    return Code == EIO || Code == ENXIO || Code == ENODEV;
+}
+
 } // namespace
 
 // ---- TCommEventChars --------------------------------------------------------
@@ -88,6 +98,62 @@ TCustomComm::TCustomComm(QObject *Owner)
 TCustomComm::~TCustomComm()
 {
     Close();
+}
+
+std::string TCustomComm::DevicePath() const
+{
+    return ResolvePortName(m_deviceName, m_iniPath);
+}
+
+std::string TCustomComm::PortLabel() const
+{
+    const std::string path = DevicePath();
+    if (path.empty() || path == m_deviceName)
+        return m_deviceName;
+    return m_deviceName + " (" + path + ")";
+}
+
+void TCustomComm::SetRetryInterval(int RetryMs)
+{
+    m_retryMs = RetryMs > 0 ? RetryMs : 0;
+    if (!m_retryTimer) {
+        m_retryTimer = new QTimer(this);
+        m_retryTimer->setObjectName(QStringLiteral("RetryTimer"));
+        connect(m_retryTimer, &QTimer::timeout, this, &TCustomComm::retry);
+    }
+    m_retryTimer->setInterval(m_retryMs);
+    if (m_retryMs == 0)
+        m_retryTimer->stop();
+}
+
+bool TCustomComm::Retrying() const
+{
+    return m_retryTimer && m_retryTimer->isActive() && !IsOpen();
+}
+
+namespace
+{
+// The device number a path leads to now; 0 when it leads to no device.
+dev_t deviceAt(const std::string &Path)
+{
+    struct stat st {
+    };
+    return ::stat(Path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) ? st.st_rdev : 0;
+}
+} // namespace
+
+void TCustomComm::retry()
+{
+    if (IsOpen()) {
+        // Most drivers hang up a line whose device goes; for one that does
+        // not, the node gone (or now another device) tells the same.
+        if (deviceAt(m_openPath) != m_openDevice)
+            lineLost(m_generation, ENODEV);
+        return;
+    }
+    m_inRetry = true;
+    Open();
+    m_inRetry = false;
 }
 
 void TCustomComm::SetSysApi(TSysApi &Api)
@@ -142,7 +208,8 @@ QUORLIN_LINE_SETTER(FlowControl, TFlowControl, m_flowControl)
 
 void TCustomComm::CreateHandle()
 {
-    m_lastOpenError = m_port->Open(ResolvePortName(m_deviceName, m_iniPath));
+    m_openPath = ResolvePortName(m_deviceName, m_iniPath);
+    m_lastOpenError = m_port->Open(m_openPath);
 }
 
 void TCustomComm::DestroyHandle()
@@ -154,16 +221,35 @@ void TCustomComm::Open()
 {
     if (IsOpen())
         return; // the open handle and its watcher stay as they are
+    m_lastOpenWasRetry = m_inRetry;
     CreateHandle();
-    if (!IsOpen())
-        return;
-    m_eventThread = TCommEventThread::Create(m_port->Fd(), m_monitorEvents, m_port->Api());
-    if (!m_eventThread) {
-        // A port nobody watches would look connected and never answer.
-        m_lastOpenError = {EAGAIN, "cannot watch " + m_deviceName};
-        DestroyHandle();
+    if (IsOpen()) {
+        m_eventThread = TCommEventThread::Create(m_port->Fd(), m_monitorEvents, m_port->Api());
+        if (!m_eventThread) {
+            // A port nobody watches would look connected and never answer.
+            m_lastOpenError = {EAGAIN, "cannot watch " + m_deviceName, "cannot watch the line"};
+            DestroyHandle();
+        }
+    }
+    if (!IsOpen()) {
+        const std::string detail = !m_lastOpenError.Detail.empty() ? m_lastOpenError.Detail
+                                   : m_deviceName.empty()          ? "no port chosen"
+                                                                   : "not a serial port";
+        m_closeReason = "cannot open " + PortLabel() + ": " + detail;
+        if (m_retryMs > 0 && !m_deviceName.empty() && !m_retryTimer->isActive())
+            m_retryTimer->start();
+        emit ConnectionChanged();
         return;
     }
+    ++m_generation;
+    m_closeReason.clear();
+    m_openDevice = deviceAt(m_openPath);
+    // While open, the same timer looks once a second whether the node is still there.
+    if (m_retryTimer && m_retryMs > 0)
+        m_retryTimer->start();
+    m_eventThread->OnLost = [this, generation = m_generation](TCommEventThread *, int Code) {
+        lineLost(generation, Code);
+    };
     m_eventThread->OnSignal = [this](TCommEventThread *Sender, uint32_t EventMask) {
         const uint64_t taken = m_inputTaken.load();
         HandleSignal(Sender, EventMask);
@@ -174,9 +260,50 @@ void TCustomComm::Open()
     UpdateDataControlBlock();
     // Queue sizes are the driver's own on this platform; ReadBufSize still
     // sets XonLim and XoffLim.
+    emit ConnectionChanged();
 }
 
 void TCustomComm::Close()
+{
+    if (m_retryTimer)
+        m_retryTimer->stop();
+    closePort();
+}
+
+// The device went away under an open port: close it, say why, and try it
+// again once every RetryMs. A report for a port since closed (or reopened)
+// is late and changes nothing.
+void TCustomComm::lineLost(uint64_t Generation, int Code)
+{
+    if (!IsOpen() || Generation != m_generation)
+        return;
+    const std::string path = m_openPath;
+    closePort();
+    struct stat st {
+    };
+    std::string what;
+    if (Code == ENODEV || (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)))
+        what = "device removed";
+    else if (Code == EIO)
+        what = "line hung up";
+    else
+        what = std::strerror(Code);
+    m_closeReason = PortLabel() + ": " + what;
+    if (m_retryMs > 0 && !m_deviceName.empty())
+        m_retryTimer->start(); // from now on to open it again
+    emit ConnectionChanged();
+}
+
+// Called inside a transfer, maybe from the engine's receive step: the port
+// is closed afterwards, when the step has ended.
+void TCustomComm::scheduleLoss(int Code)
+{
+    QMetaObject::invokeMethod(
+        this, [this, generation = m_generation, Code] { lineLost(generation, Code); },
+        Qt::QueuedConnection);
+}
+
+void TCustomComm::closePort()
 {
     if (!IsOpen())
         return;
@@ -243,11 +370,16 @@ int TCustomComm::Read(void *Buffer, int Count)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     const auto start = std::chrono::steady_clock::now();
-    int n = m_port->Read(Buffer, Count);
+    TSysError error;
+    int n = m_port->Read(Buffer, Count, &error);
     if (n > 0)
         ++m_inputTaken;
     if (n >= 0)
         return n;
+    if (isLossCode(error.Code)) {
+        scheduleLoss(error.Code);
+        return -1; // no point in waiting on a device that is gone
+    }
     waitOut(start, m_readTimeout);
     return -1;
 }
@@ -257,9 +389,14 @@ int TCustomComm::Write(const void *Buffer, int Count)
     std::lock_guard<std::mutex> guard(m_lock);
     const auto start = std::chrono::steady_clock::now();
     bool timedOut = false;
-    int n = m_port->Write(Buffer, Count, m_writeTimeout, &timedOut);
+    TSysError error;
+    int n = m_port->Write(Buffer, Count, m_writeTimeout, &timedOut, &error);
     if (n >= 0)
         return n;
+    if (isLossCode(error.Code)) {
+        scheduleLoss(error.Code);
+        return -1;
+    }
     if (!timedOut)
         waitOut(start, m_writeTimeout);
     return -1;

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
+#include <sys/types.h>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -36,7 +38,8 @@ enum TBaudrate : uint8_t {
     br57600,
     br115200,
     br128000,
-    br256000
+    br256000,
+    br230400 // after the classic rates, so their values stay
 };
 enum TParity : uint8_t { paNone, paOdd, paEven, paMark, paSpace };
 enum TStopbits : uint8_t { sb10, sb15, sb20 };
@@ -193,6 +196,26 @@ class TCustomComm : public QObject, public ISerialLine
     void SetSysApi(TSysApi &Api);
     // The outcome of the last Open, for callers that want the reason.
     const TSysError &LastOpenError() const { return m_lastOpenError; }
+    // Why the port is not open, as one line for people: the open failure
+    // ("cannot open COM3 (/dev/ttyS2): Permission denied") or the loss of the
+    // device ("COM2 (/dev/ttyUSB0): device removed"); empty while open.
+    std::string CloseReason() const { return m_closeReason; }
+    // The device path a port name maps to (a "COMn" through [Ports]/default, a path as is).
+    std::string DevicePath() const;
+    // "COM2 (/dev/ttyUSB0)", or the path alone when the name is one.
+    std::string PortLabel() const;
+
+    // Whether a lost or unopened port is tried again by itself once every
+    // RetryMs milliseconds (0, the default, never). Close stops the retries.
+    void SetRetryInterval(int RetryMs);
+    int RetryInterval() const { return m_retryMs; }
+    bool Retrying() const;
+    // True while the last attempt to open was one of those retries.
+    bool LastOpenWasRetry() const { return m_lastOpenWasRetry; }
+
+  signals:
+    // The port opened, failed to open, or was lost.
+    void ConnectionChanged();
 
   protected:
     // Opens the port named by DeviceName; the port stays closed on failure.
@@ -200,6 +223,11 @@ class TCustomComm : public QObject, public ISerialLine
     void DestroyHandle();
 
   private:
+    void retry();
+    void lineLost(uint64_t Generation, int Code);
+    void scheduleLoss(int Code);
+    void closePort();
+
     std::unique_ptr<TPosixSerialPort> m_port; // never null
     TDcb m_dcb;
     std::string m_deviceName = "Com2";
@@ -219,6 +247,14 @@ class TCustomComm : public QObject, public ISerialLine
     TFlowControl m_flowControl = fcDefault;
     std::string m_iniPath;
     TSysError m_lastOpenError;
+    std::string m_closeReason;
+    int m_retryMs = 0;
+    QTimer *m_retryTimer = nullptr;
+    bool m_lastOpenWasRetry = false;
+    bool m_inRetry = false;
+    uint64_t m_generation = 0; // counts the opens, so a late loss report finds its port gone
+    std::string m_openPath;    // the path the open port was opened by
+    dev_t m_openDevice = 0;    // the device number that path led to then
     std::atomic<uint64_t> m_inputTaken{0}; // reads that placed bytes, and input purges
 };
 

@@ -3,6 +3,9 @@
 // Free of Qt, so the profile file format (and its fuzzer) can use it too.
 #pragma once
 
+#include <string>
+#include <utility>
+
 namespace quorlin
 {
 
@@ -11,6 +14,16 @@ namespace quorlin
 // 8 data bits, even, 1 stop bit, default handshaking, slave id 1. A list
 // without a selection holds -1 (SerialPort 0).
 struct TSerialValues {
+    TSerialValues() = default;
+    // In the order of the members, so "{1, 2, 5, 4, 0, 0, 1}" reads as before.
+    TSerialValues(int MBid_, int SerialPort_, int BaudRate_, int DataBits_, int Parity_,
+                  int StopBits_, int Handshaking_, std::string Device_ = {})
+        : MBid(MBid_), SerialPort(SerialPort_), BaudRate(BaudRate_), DataBits(DataBits_),
+          Parity(Parity_), StopBits(StopBits_), Handshaking(Handshaking_),
+          Device(std::move(Device_))
+    {
+    }
+
     int MBid = 1;        // "MBid", SpinEdit1: slave id 1..255
     int SerialPort = 2;  // "SerialPort", ComboBox1 index + 1: 1 = COM1 .. 4 = COM4
     int BaudRate = 5;    // "BaudRate", ComboBox2: position in 300 .. 38400 bps (5 = 9600)
@@ -18,6 +31,9 @@ struct TSerialValues {
     int Parity = 0;      // stored as "StopBits", ComboBox4: Even, Odd, None, Mark, Space
     int StopBits = 0;    // stored as "Parity", ComboBox5: 1, 1.5, 2 stop bits
     int Handshaking = 1; // "Handshaking", ComboBox6: CTS, Default, DTR, None, Software
+    // "Device": a device path chosen in ComboBox1 instead of COM1..COM4; when
+    // not empty it wins over SerialPort, which keeps the last COM choice.
+    std::string Device;
     bool operator==(const TSerialValues &) const = default;
 };
 

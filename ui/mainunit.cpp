@@ -26,6 +26,7 @@
 #include "scripts/ui/scriptcommands.h"
 #include "serial/commint.h"
 #include "serial/timeouttimer.h"
+#include "serial/ui/connectionreport.h"
 #include "ui/aboutunit.h"
 #include "ui/askunit.h"
 #include "ui/helpviewer.h"
@@ -120,6 +121,10 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     m_profile = std::make_unique<TProfileManager>(*this, *m_dialogs, m_programDir);
     // The port names are looked up in the settings file the profile reads.
     Comm1->SetIniPath(m_profile->SettingsPath().toStdString());
+    // A port that is lost or not there yet is tried again once a second, and
+    // the caption and standard error follow it by themselves.
+    Comm1->SetRetryInterval(1000);
+    new TConnectionReport(*Comm1, *this, [this] { return m_profile->TitleText; });
     m_profile->FormCreate();
 
     // The end of the desktop session (or any other quit the platform asks

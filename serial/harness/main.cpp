@@ -197,6 +197,13 @@ int main(int argc, char **argv)
     }
     std::printf("quorlin-slave ready on %s id %ld\n", device.c_str(), id);
     std::fflush(stdout);
+    // A device that goes away later (an adapter unplugged) is taken back
+    // once it returns.
+    comm.SetRetryInterval(1000);
+    QObject::connect(&comm, &TCustomComm::ConnectionChanged, [&comm] {
+        if (!comm.IsOpen() && !comm.LastOpenWasRetry())
+            std::fprintf(stderr, "quorlin-slave: %s\n", comm.CloseReason().c_str());
+    });
 
     const int rc = app.exec();
     comm.Close();

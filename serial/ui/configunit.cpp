@@ -5,10 +5,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTabBar>
 
 #include "engine/registerimage.h"
+#include "platform/serialdevices.h"
 #include "serial/commint.h"
+#include "serial/ui/connectionreport.h"
 #include "serial/ui/spinedit.h"
 
 #include <iterator>
@@ -18,7 +21,8 @@ namespace quorlin
 
 TBaudrate BaudRateFromIndex(int Index)
 {
-    static constexpr TBaudrate table[] = {br300, br600, br1200, br2400, br4800, br9600, br19200};
+    static constexpr TBaudrate table[] = {br300,   br600,   br1200,  br2400,   br4800,  br9600,
+                                          br19200, br38400, br57600, br115200, br230400};
     return Index >= 0 && Index < int(std::size(table)) ? table[Index] : br38400;
 }
 
@@ -73,11 +77,17 @@ TConfForm::TConfForm(QWidget *Parent)
     ComboBox1 = makeList(this, "ComboBox1", 40,
                          {QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"),
                           QStringLiteral("COM4")});
-    ComboBox2 = makeList(this, "ComboBox2", 70,
-                         {QStringLiteral("300 bps"), QStringLiteral("600 bps"),
-                          QStringLiteral("1200 bps"), QStringLiteral("2400 bps"),
-                          QStringLiteral("4800 bps"), QStringLiteral("9600 bps"),
-                          QStringLiteral("19200 bps"), QStringLiteral("38400 bps")});
+    // Takes a typed device path as well (a pty, a socat link).
+    ComboBox1->setEditable(true);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox1->setCurrentIndex(-1);
+    DeviceList = [] { return EnumerateSerialDevices(); };
+    ComboBox2 = makeList(
+        this, "ComboBox2", 70,
+        {QStringLiteral("300 bps"), QStringLiteral("600 bps"), QStringLiteral("1200 bps"),
+         QStringLiteral("2400 bps"), QStringLiteral("4800 bps"), QStringLiteral("9600 bps"),
+         QStringLiteral("19200 bps"), QStringLiteral("38400 bps"), QStringLiteral("57600 bps"),
+         QStringLiteral("115200 bps"), QStringLiteral("230400 bps")});
     ComboBox3 = makeList(this, "ComboBox3", 100,
                          {QStringLiteral("4 Databits"), QStringLiteral("5 Databits"),
                           QStringLiteral("6 Databits"), QStringLiteral("7 Databits"),
@@ -134,7 +144,8 @@ void TConfForm::LoadSerialDialog(int SerialPort, int BaudRate, int DataBits, int
                                  int StopbitsIndex, int Handshaking, int MBid)
 {
     // Guard the minus one against the smallest int.
-    selectIndex(ComboBox1, SerialPort > 0 ? SerialPort - 1 : -1);
+    m_comPort = SerialPort;
+    selectIndex(ComboBox1, SerialPort > 0 && SerialPort <= 4 ? SerialPort - 1 : -1);
     selectIndex(ComboBox2, BaudRate);
     selectIndex(ComboBox3, DataBits);
     selectIndex(ComboBox4, ParityIndex);
@@ -147,12 +158,67 @@ void TConfForm::LoadSerialDialog(const TSerialValues &V)
 {
     LoadSerialDialog(V.SerialPort, V.BaudRate, V.DataBits, V.Parity, V.StopBits, V.Handshaking,
                      V.MBid);
+    if (!V.Device.empty())
+        selectPort(QString::fromStdString(V.Device));
+}
+
+namespace
+{
+// 1..4 for the text of a COM item, 0 otherwise (compared exactly, as the
+// port name is).
+int comNumber(const QString &Text)
+{
+    for (int n = 1; n <= 4; ++n)
+        if (Text == QStringLiteral("COM") + QString::number(n))
+            return n;
+    return 0;
+}
+} // namespace
+
+QString TConfForm::PortText() const
+{
+    return ComboBox1->currentText().trimmed();
+}
+
+void TConfForm::selectPort(const QString &Text)
+{
+    int index = ComboBox1->findText(Text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index < 0 && !Text.isEmpty()) {
+        ComboBox1->addItem(Text);
+        index = ComboBox1->count() - 1;
+    }
+    ComboBox1->setCurrentIndex(index);
+}
+
+void TConfForm::RefreshPortList()
+{
+    const QString chosen = PortText();
+    QStringList items = {QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"),
+                         QStringLiteral("COM4")};
+    if (DeviceList)
+        for (const std::string &path : DeviceList())
+            items << QString::fromStdString(path);
+    const QSignalBlocker block(ComboBox1);
+    ComboBox1->clear();
+    ComboBox1->addItems(items);
+    selectPort(chosen);
+}
+
+void TConfForm::showEvent(QShowEvent *Event)
+{
+    RefreshPortList();
+    QDialog::showEvent(Event);
 }
 
 TSerialValues TConfForm::SerialValues() const
 {
     TSerialValues v;
-    v.SerialPort = ComboBox1->currentIndex() + 1;
+    const QString port = PortText();
+    v.SerialPort = comNumber(port);
+    if (v.SerialPort == 0 && !port.isEmpty()) {
+        v.SerialPort = m_comPort; // for programs that know no "Device"
+        v.Device = port.toStdString();
+    }
     v.BaudRate = ComboBox2->currentIndex();
     v.DataBits = ComboBox3->currentIndex();
     v.Parity = ComboBox4->currentIndex();
@@ -175,9 +241,9 @@ void TConfForm::ApplySerialSettings(TRegisterImage &Image, TCustomComm &Comm, QT
     if (Tabs.count() > 0)
         Tabs.setTabText(0, QStringLiteral("MB id ") + QString::number(Image.MBid));
 
-    bool portChosen = ComboBox1->currentIndex() >= 0;
+    const bool portChosen = !PortText().isEmpty();
     if (portChosen) {
-        const std::string name = ComboBox1->currentText().toStdString();
+        const std::string name = PortText().toStdString();
         if (name != Comm.DeviceName()) {
             Comm.Close();
             Comm.SetDeviceName(name);
@@ -197,12 +263,7 @@ void TConfForm::ApplySerialSettings(TRegisterImage &Image, TCustomComm &Comm, QT
     if (portChosen && !Comm.IsOpen())
         Comm.Open();
 
-    const QString name = QString::fromStdString(Comm.DeviceName());
-    if (Comm.IsOpen())
-        Window.setWindowTitle(TitleText + QStringLiteral(" - Connected to ") + name);
-    else
-        Window.setWindowTitle(TitleText + QStringLiteral(" - Disconnected (") + name +
-                              QStringLiteral(")"));
+    Window.setWindowTitle(ConnectionCaption(TitleText, Comm));
 }
 
 } // namespace quorlin

@@ -8,6 +8,10 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "serial/commint.h"
 #include "serial/serialvalues.h"
 
@@ -61,11 +65,27 @@ class TConfForm : public QDialog
     // OK: an emptied slave id becomes 1.
     void Button1Click();
 
+    // The port list: COM1..COM4, then the serial devices found on the
+    // machine (asked again each time the dialog opens), and a device path
+    // typed or loaded from a profile. The choice is kept across a refresh.
+    void RefreshPortList();
+    // Where the devices come from (tests give a fake tree).
+    std::function<std::vector<std::string>()> DeviceList;
+    // The chosen port as text: "COM2", a device path, or empty for none.
+    QString PortText() const;
+
     // Carries the controls over: slave id, tab caption, port name and line
     // settings of Comm, opening it when closed, and the window caption,
     // TitleText followed by the connection state.
     void ApplySerialSettings(TRegisterImage &Image, TCustomComm &Comm, QTabBar &Tabs,
                              QWidget &Window, const QString &TitleText) const;
+
+  protected:
+    void showEvent(QShowEvent *Event) override;
+
+  private:
+    void selectPort(const QString &Text);
+    int m_comPort = 0; // SerialPort as last loaded, kept while a device is chosen
 };
 
 } // namespace quorlin

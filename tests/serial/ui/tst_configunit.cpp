@@ -17,6 +17,7 @@
 #include "engine/registerimage.h"
 #include "serial/commint.h"
 #include "serial/ui/configunit.h"
+#include "serial/ui/connectionreport.h"
 #include "serial/ui/spinedit.h"
 #include "tests/serial/commfixture.h"
 
@@ -47,7 +48,9 @@ INSTANTIATE_TEST_SUITE_P(
                       IndexRow{"i2_1200", 2, br1200}, IndexRow{"i3_2400", 3, br2400},
                       IndexRow{"i4_4800", 4, br4800}, IndexRow{"i5_9600", 5, br9600},
                       IndexRow{"i6_19200", 6, br19200}, IndexRow{"i7_38400", 7, br38400},
-                      IndexRow{"none_38400", -1, br38400}, IndexRow{"i8_38400", 8, br38400}),
+                      IndexRow{"none_38400", -1, br38400}, IndexRow{"i8_57600", 8, br57600},
+                      IndexRow{"i9_115200", 9, br115200}, IndexRow{"i10_230400", 10, br230400},
+                      IndexRow{"i11_38400", 11, br38400}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 class ParityTable : public ::testing::TestWithParam<IndexRow>
@@ -288,7 +291,15 @@ INSTANTIATE_TEST_SUITE_P(
         LoadRow{"negative_indexes", {1, -5, -1, -2, -3, -4, -9}, {1, 0, -1, -1, -1, -1, -1}},
         LoadRow{"slave_id_0_gives_1", {0, 1, 0, 0, 0, 0, 0}, {1, 1, 0, 0, 0, 0, 0}},
         LoadRow{"slave_id_300_gives_255", {300, 1, 0, 0, 0, 0, 0}, {255, 1, 0, 0, 0, 0, 0}},
-        LoadRow{"int_min_port", {1, INT32_MIN, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0}}),
+        LoadRow{"int_min_port", {1, INT32_MIN, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0}},
+        LoadRow{"fastest_speed", {1, 2, 10, 4, 0, 0, 1}, {1, 2, 10, 4, 0, 0, 1}},
+        LoadRow{"speed_11_no_selection", {1, 2, 11, 4, 0, 0, 1}, {1, 2, -1, 4, 0, 0, 1}},
+        LoadRow{"device_keeps_the_com_choice",
+                {1, 3, 5, 4, 0, 0, 1, "/dev/ttyUSB0"},
+                {1, 3, 5, 4, 0, 0, 1, "/dev/ttyUSB0"}},
+        LoadRow{"device_with_port_7",
+                {1, 7, 5, 4, 0, 0, 1, "/tmp/quorlin-slave"},
+                {1, 7, 5, 4, 0, 0, 1, "/tmp/quorlin-slave"}}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 TEST(ConfForm, FreshDialogHasNoSelectionAndSlaveId1)
@@ -297,7 +308,8 @@ TEST(ConfForm, FreshDialogHasNoSelectionAndSlaveId1)
     for (QComboBox *box : {form.ComboBox1, form.ComboBox2, form.ComboBox3, form.ComboBox4,
                            form.ComboBox5, form.ComboBox6}) {
         EXPECT_EQ(box->currentIndex(), -1) << box->objectName().toStdString();
-        EXPECT_FALSE(box->isEditable());
+        // The port list also takes a typed device path.
+        EXPECT_EQ(box->isEditable(), box == form.ComboBox1);
     }
     EXPECT_EQ(form.SpinEdit1->Value(), 1);
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Configuration"));
@@ -328,6 +340,110 @@ TEST(ConfForm, OkWithEmptiedSlaveIdGives1)
     form.SpinEdit1->findChild<QLineEdit *>()->setText(QString());
     form.Button1Click();
     EXPECT_EQ(form.SpinEdit1->Text(), QStringLiteral("1"));
+}
+
+TEST_F(ConfigFixture, FastSpeedsReachTheLine)
+{
+    m_form.LoadSerialDialog(TSerialValues{});
+    apply();
+    ASSERT_TRUE(m_comm.IsOpen());
+    const std::pair<int, speed_t> rows[] = {{8, B57600}, {9, B115200}, {10, B230400}};
+    for (const auto &[index, speed] : rows) {
+        m_form.ComboBox2->setCurrentIndex(index);
+        apply();
+        EXPECT_EQ(lineSpeed(m_com2), speed) << "index " << index;
+    }
+    EXPECT_EQ(m_form.ComboBox2->itemText(10), QStringLiteral("230400 bps"));
+    EXPECT_TRUE(m_comm.IsOpen());
+}
+
+TEST_F(ConfigFixture, TypedPtyOrLinkConnectsAndTheCaptionNamesIt)
+{
+    const QString link = m_dir.filePath(QStringLiteral("quorlin-slave"));
+    ASSERT_TRUE(QFile::link(QString::fromStdString(m_com4.path()), link));
+    m_form.LoadSerialDialog(TSerialValues{});
+    for (const QString &path : {QString::fromStdString(m_com2.path()), link}) {
+        m_form.ComboBox1->setEditText(path);
+        apply();
+        EXPECT_TRUE(m_comm.IsOpen()) << path.toStdString();
+        EXPECT_EQ(m_comm.DeviceName(), path.toStdString());
+        EXPECT_EQ(m_window.windowTitle(), QStringLiteral("T - Connected to ") + path);
+        const TSerialValues saved = m_form.SerialValues();
+        EXPECT_EQ(saved.Device, path.toStdString());
+        EXPECT_EQ(saved.SerialPort, 2) << "the COM choice stays for programs without Device";
+    }
+    // Back to a COM item: the device goes.
+    m_form.ComboBox1->setCurrentIndex(0);
+    EXPECT_EQ(m_form.SerialValues().Device, "");
+    EXPECT_EQ(m_form.SerialValues().SerialPort, 1);
+}
+
+TEST_F(ConfigFixture, ReportSaysWhyOncePerAttemptAndKeepsTheCaption)
+{
+    std::vector<std::string> lines;
+    TConnectionReport report(
+        m_comm, m_window, [] { return QStringLiteral("T"); },
+        [&](const std::string &Line) { lines.push_back(Line); });
+    m_comm.SetRetryInterval(100);
+    const std::string com3 =
+        "COM3 (" + m_dir.filePath(QStringLiteral("no-such-port-3")).toStdString() + ")";
+    const std::string com2 = "COM2 (" + m_com2.path() + ")";
+
+    m_form.LoadSerialDialog(TSerialValues{});
+    m_form.ComboBox1->setCurrentIndex(2);
+    apply();
+    apply(); // OK again: tried at once, and said again
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "cannot open " + com3 + ": No such file or directory");
+    EXPECT_EQ(lines[1], lines[0]);
+    // Retries with the same outcome stay quiet.
+    QTest::qWait(350);
+    EXPECT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(m_comm.Retrying());
+
+    m_form.ComboBox1->setCurrentIndex(1);
+    apply();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], "connected to " + com2);
+    EXPECT_FALSE(m_comm.Retrying());
+
+    // The far end goes: caption and report follow without any apply.
+    m_com2.closeMaster();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_comm.IsOpen(); }, 2000));
+    EXPECT_EQ(m_window.windowTitle(), QStringLiteral("T - Disconnected (COM2)"));
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_TRUE(lines[3] == com2 + ": device removed" || lines[3] == com2 + ": line hung up")
+        << lines[3];
+}
+
+TEST(ConfForm, PortListOffersFoundDevicesAndKeepsTheChoiceAcrossRefreshes)
+{
+    TConfForm form;
+    std::vector<std::string> found = {"/dev/serial/by-id/usb-FTDI_A1-if00-port0", "/dev/ttyUSB0"};
+    form.DeviceList = [&] { return found; };
+    TSerialValues v;
+    v.Device = "/tmp/quorlin-slave";
+    form.LoadSerialDialog(v);
+    form.RefreshPortList();
+    QStringList items;
+    for (int i = 0; i < form.ComboBox1->count(); ++i)
+        items << form.ComboBox1->itemText(i);
+    EXPECT_EQ(items, (QStringList{"COM1", "COM2", "COM3", "COM4",
+                                  "/dev/serial/by-id/usb-FTDI_A1-if00-port0", "/dev/ttyUSB0",
+                                  "/tmp/quorlin-slave"}));
+    EXPECT_EQ(form.PortText(), QStringLiteral("/tmp/quorlin-slave"));
+
+    // The adapter is unplugged; the next opening of the dialog drops it.
+    found = {};
+    form.ComboBox1->setCurrentIndex(5);
+    form.show();
+    EXPECT_EQ(form.ComboBox1->count(), 5);
+    EXPECT_EQ(form.PortText(), QStringLiteral("/dev/ttyUSB0")) << "a chosen device stays shown";
+    form.hide();
+    form.ComboBox1->setCurrentIndex(1);
+    form.show();
+    EXPECT_EQ(form.ComboBox1->count(), 4);
+    EXPECT_EQ(form.PortText(), QStringLiteral("COM2"));
 }
 
 } // namespace
