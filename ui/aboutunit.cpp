@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/aboutunit.h"
+#include "serial/ui/designfit.h"
 #include "serial/ui/placement.h"
 
 #include <QCoreApplication>
@@ -224,7 +225,6 @@ TAboutBox::TAboutBox(QWidget *parent)
 
     Label1 = addLabel(Panel1, "Label1", AboutDescription(), {15, 168, 251, 141}, false);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    fitLines(Label1);
 
     Version = addLabel(Panel1, "Version", QStringLiteral("(Simple Version 1.0)"),
                        {left, 312, width, 15}, true);
@@ -240,6 +240,10 @@ TAboutBox::TAboutBox(QWidget *parent)
 
     for (QLabel *clickable : {ProgramIcon, Label4, Comments, Label6})
         clickable->installEventFilter(this);
+
+    FitDesignToFont(*this);
+    // In the box it has once the font is known.
+    fitLines(Label1);
 }
 
 void TAboutBox::UpdateVersionLines()

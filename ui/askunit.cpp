@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "serial/ui/designfit.h"
+
 namespace quorlin
 {
 
@@ -39,6 +41,7 @@ TAskForm::TAskForm(QWidget *Parent)
         accept();
     });
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+    FitDesignToFont(*this);
 }
 
 bool TAskForm::Edit1KeyPress(const QKeyEvent &Key)

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/mainunit.h"
+#include "serial/ui/designfit.h"
 #include "serial/ui/placement.h"
 
 #include <QApplication>
@@ -327,6 +328,8 @@ void TMainForm::buildPanels()
     };
     makeWords(GroupBox3, 1, 0, 3, 9, 1, 25, 26);
     makeWords(GroupBox4, 7, 100, 4, 17, 3, 28, 27);
+
+    FitDesignToFont(*client);
 }
 
 QWidget *TMainForm::FindPanelControl(int RegType, int n) const

@@ -31,6 +31,8 @@ void SetTag(QObject *Control, int Tag)
 TShape::TShape(QWidget *Parent) : QWidget(Parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // A lamp keeps its size whatever the font.
+    setFixedSize(10, 10);
 }
 
 void TShape::SetBrushColor(const QColor &Color)
@@ -75,7 +77,26 @@ void TNumberBox::mouseReleaseEvent(QMouseEvent *Event)
         emit Click(this);
 }
 
-TTabControl::TTabControl(QWidget *Parent) : QWidget(Parent), m_tabs(new QTabBar(this))
+// A tab bar that is not managed by a layout keeps the size it was given, so a
+// longer text ("MB id 100" after "MB id 1") would be cut and scrolled. The bar
+// tells its control whenever its tabs are laid out anew, hidden or shown.
+class TTabControl::TTabStrip : public QTabBar
+{
+  public:
+    explicit TTabStrip(TTabControl *Control) : QTabBar(Control), m_control(Control) {}
+
+  protected:
+    void tabLayoutChange() override
+    {
+        QTabBar::tabLayoutChange();
+        m_control->fitTabs();
+    }
+
+  private:
+    TTabControl *m_control;
+};
+
+TTabControl::TTabControl(QWidget *Parent) : QWidget(Parent), m_tabs(new TTabStrip(this))
 {
     m_tabs->setObjectName(QStringLiteral("Tabs"));
     m_tabs->setDrawBase(false);
@@ -86,7 +107,17 @@ TTabControl::TTabControl(QWidget *Parent) : QWidget(Parent), m_tabs(new QTabBar(
 void TTabControl::resizeEvent(QResizeEvent *Event)
 {
     QWidget::resizeEvent(Event);
-    m_tabs->resize(m_tabs->sizeHint().boundedTo(QSize(width() - 4, height())));
+    fitTabs();
+}
+
+void TTabControl::fitTabs()
+{
+    const QSize fitted = m_tabs->sizeHint().boundedTo(QSize(width() - 4, height()));
+    if (m_tabs->size() != fitted) {
+        m_tabs->resize(fitted);
+        // The client frame is drawn around the selected tab.
+        update();
+    }
 }
 
 void TTabControl::paintEvent(QPaintEvent *)

@@ -67,6 +67,7 @@ class TNumberBox : public QLineEdit
 
 // A tab strip whose client area holds its controls at fixed positions
 // measured from the control's own top-left corner, below and beside the tabs.
+// The strip is as wide as its tabs need, whenever a tab's text changes.
 class TTabControl : public QWidget
 {
     Q_OBJECT
@@ -79,6 +80,9 @@ class TTabControl : public QWidget
     void resizeEvent(QResizeEvent *Event) override;
 
   private:
+    class TTabStrip;
+    void fitTabs();
+
     QTabBar *m_tabs;
 };
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "scripts/ui/addscript.h"
+#include "serial/ui/designfit.h"
 #include "serial/ui/placement.h"
 
 #include <QComboBox>
@@ -93,7 +94,7 @@ TAddSForm::TAddSForm(const TScriptList &ScriptList, QWidget *parent)
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setEditable(false);
-    ComboBox1->addItems({QStringLiteral("0x (DI)"), QStringLiteral("1x (DO)"),
+    ComboBox1->addItems({QStringLiteral("0x (DO)"), QStringLiteral("1x (DI)"),
                          QStringLiteral("3x (AI)"), QStringLiteral("4x (AO)")});
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setGeometry(30, 30, 111, 22);
@@ -155,6 +156,7 @@ TAddSForm::TAddSForm(const TScriptList &ScriptList, QWidget *parent)
     connect(Button2, &QPushButton::clicked, this, &TAddSForm::reject);
 
     FormCreate();
+    FitDesignToFont(*this);
 }
 
 void TAddSForm::FormCreate()

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "scripts/ui/delscript.h"
 #include "scripts/ui/addscript.h"
+#include "serial/ui/designfit.h"
 #include "serial/ui/placement.h"
 
 #include <QEvent>
@@ -50,6 +51,7 @@ TDelSForm::TDelSForm(QWidget *parent)
 
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+    FitDesignToFont(*this);
 }
 
 void TDelSForm::FillBindingList(const TBindingList &BindingList)

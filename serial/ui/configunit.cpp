@@ -12,6 +12,7 @@
 #include "platform/serialdevices.h"
 #include "serial/commint.h"
 #include "serial/ui/connectionreport.h"
+#include "serial/ui/designfit.h"
 #include "serial/ui/spinedit.h"
 
 #include <iterator>
@@ -138,6 +139,7 @@ TConfForm::TConfForm(QWidget *Parent)
         accept();
     });
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+    FitDesignToFont(*this);
 }
 
 void TConfForm::LoadSerialDialog(int SerialPort, int BaudRate, int DataBits, int ParityIndex,

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "serial/ui/designfit.h"
 #include "ui/askunit.h"
 
 using namespace quorlin;
@@ -91,7 +94,10 @@ TEST(AskForm, OkAcceptsAndEscapeRejects)
 {
     TAskForm form;
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Enter new Value..."));
-    EXPECT_EQ(form.size(), QSize(185, 83));
+    // The design size, scaled to the font, and wide enough for the caption.
+    const QSize design = TDesignScale::ForFont(form.font()).Size(QSize(185, 83));
+    EXPECT_EQ(form.size(),
+              QSize(std::max(design.width(), CaptionWidth(form.windowTitle())), design.height()));
     EXPECT_TRUE(form.Button1->isDefault());
     form.show();
     QTest::mouseClick(form.Button1, Qt::LeftButton);

@@ -18,6 +18,7 @@
 #include "scripts/ui/addscript.h"
 #include "scripts/ui/delscript.h"
 #include "scripts/ui/scriptcommands.h"
+#include "serial/ui/designfit.h"
 
 using namespace quorlin;
 
@@ -168,10 +169,11 @@ TEST(ScriptDialog, StartsWithDesignContentsAndListsEveryScript)
 {
     TScriptList scripts = twoScripts();
     TAddSForm form(scripts);
-    EXPECT_EQ(form.size(), QSize(489, 224));
+    const TDesignScale scale = TDesignScale::ForFont(form.font());
+    EXPECT_EQ(form.size(), scale.Size(QSize(489, 224)));
     EXPECT_EQ(form.ComboBox1->currentIndex(), -1);
     ASSERT_EQ(form.ComboBox1->count(), 4);
-    EXPECT_EQ(form.ComboBox1->itemText(0), "0x (DI)");
+    EXPECT_EQ(form.ComboBox1->itemText(0), "0x (DO)");
     EXPECT_EQ(form.ComboBox1->itemText(3), "4x (AO)");
     EXPECT_EQ(form.SpinEdit1->value(), 1);
     EXPECT_EQ(form.SpinEdit1->maximum(), 2048);
@@ -185,8 +187,8 @@ TEST(ScriptDialog, StartsWithDesignContentsAndListsEveryScript)
     EXPECT_EQ(form.Edit2->text(), "0");
     EXPECT_EQ(form.Button1->text(), "OK");
     EXPECT_EQ(form.Button2->text(), "Cancel");
-    EXPECT_EQ(form.Edit3->geometry().topLeft(), QPoint(30, 130));
-    EXPECT_EQ(form.Button2->geometry(), QRect(337, 190, 75, 25));
+    EXPECT_EQ(form.Edit3->geometry().topLeft(), scale.Rect(QRect(30, 130, 71, 22)).topLeft());
+    EXPECT_EQ(form.Button2->geometry(), scale.Rect(QRect(337, 190, 75, 25)));
 }
 
 TEST(ScriptDialog, WithoutLibraryOffersOnlyTheEmptyScript)
@@ -219,10 +221,37 @@ TEST(ScriptDialog, WordTypeLowersAddressAndBitTypeWidensRangeAgain)
     form.ComboBox1->setCurrentIndex(2); // 3x (AI)
     EXPECT_EQ(form.SpinEdit1->value(), 256);
     EXPECT_EQ(form.SpinEdit1->maximum(), 256);
-    form.ComboBox1->setCurrentIndex(0); // back to 0x (DI)
+    form.ComboBox1->setCurrentIndex(0); // back to 0x (DO)
     EXPECT_EQ(form.SpinEdit1->value(), 256);
     form.SpinEdit1->setValue(2048);
     EXPECT_EQ(form.SpinEdit1->value(), 2048);
+}
+
+// Each type item names the family as the main window's panels do (coils are
+// " DO (0x regs) ", discrete inputs " DI (1x regs) "), binds that table, and
+// is shown again when a binding of that table is edited.
+TEST(ScriptDialog, TypeItemsNameTheFamilyTheyBind)
+{
+    const struct {
+        const char *text;
+        uint8_t regType;
+    } rows[] = {{"0x (DO)", RegTypeCoil},
+                {"1x (DI)", RegTypeDiscreteInput},
+                {"3x (AI)", RegTypeInputReg},
+                {"4x (AO)", RegTypeHoldingReg}};
+    TScriptList scripts = twoScripts();
+    TAddSForm form(scripts);
+    for (int item = 0; item < 4; ++item) {
+        EXPECT_EQ(form.ComboBox1->itemText(item), rows[item].text);
+        fill(form, item, 7, 0);
+        TScriptBinding read;
+        QString error;
+        ASSERT_TRUE(form.readBinding(read, error));
+        EXPECT_EQ(read.RegType, rows[item].regType) << rows[item].text;
+        form.ComboBox1->setCurrentIndex(-1);
+        form.loadBinding(binding(rows[item].regType, 7));
+        EXPECT_EQ(form.ComboBox1->currentText(), rows[item].text);
+    }
 }
 
 TEST(ScriptDialog, ParameterFieldsTakeOnlyDigitsAndBackspace)

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <termios.h>
@@ -18,6 +19,7 @@
 #include "serial/commint.h"
 #include "serial/ui/configunit.h"
 #include "serial/ui/connectionreport.h"
+#include "serial/ui/designfit.h"
 #include "serial/ui/spinedit.h"
 #include "tests/serial/commfixture.h"
 
@@ -313,7 +315,10 @@ TEST(ConfForm, FreshDialogHasNoSelectionAndSlaveId1)
     }
     EXPECT_EQ(form.SpinEdit1->Value(), 1);
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Configuration"));
-    EXPECT_EQ(form.size(), QSize(169, 259));
+    // The design size, scaled to the font, and wide enough for the caption.
+    const QSize design = TDesignScale::ForFont(form.font()).Size(QSize(169, 259));
+    EXPECT_EQ(form.size(),
+              QSize(std::max(design.width(), CaptionWidth(form.windowTitle())), design.height()));
 }
 
 TEST(ConfForm, TabOrderRunsThroughListsButtonsThenSlaveId)
