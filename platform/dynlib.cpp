@@ -85,7 +85,12 @@ bool DynamicLibrary::load(const std::string &fileName, const std::string &progra
     ::dlerror();
     m_handle = ::dlopen(m_path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!m_handle) {
-        m_error = "cannot open " + m_path + ": " + lastDlError();
+        // dlerror names the file itself ("scripts.dll: cannot open shared
+        // object file: ..."); say it once.
+        std::string reason = lastDlError();
+        if (reason.compare(0, m_path.size() + 2, m_path + ": ") == 0)
+            reason.erase(0, m_path.size() + 2);
+        m_error = "cannot open " + m_path + ": " + reason;
         return false;
     }
     return true;
@@ -105,6 +110,30 @@ void *DynamicLibrary::symbol(const std::string &name) const
     if (!m_handle || name.empty())
         return nullptr;
     return ::dlsym(m_handle, name.c_str());
+}
+
+void *DynamicLibrary::ownFunction(const std::string &name) const
+{
+    void *address = symbol(name);
+    if (!address)
+        return nullptr;
+    struct link_map *own = nullptr;
+    if (::dlinfo(m_handle, RTLD_DI_LINKMAP, &own) != 0 || !own)
+        return nullptr;
+    // The object that holds the address must be this library, and the
+    // symbol there a function that starts at that address.
+    Dl_info info{};
+    struct link_map *holder = nullptr;
+    if (::dladdr1(address, &info, reinterpret_cast<void **>(&holder), RTLD_DL_LINKMAP) == 0 ||
+        holder != own)
+        return nullptr;
+    void *symbolEntry = nullptr;
+    if (::dladdr1(address, &info, &symbolEntry, RTLD_DL_SYMENT) == 0 || !symbolEntry ||
+        info.dli_saddr != address)
+        return nullptr;
+    // The low four bits of st_info are the symbol's type in 32- and 64-bit ELF alike.
+    const unsigned type = static_cast<const ElfW(Sym) *>(symbolEntry)->st_info & 0xF;
+    return type == STT_FUNC || type == STT_GNU_IFUNC ? address : nullptr;
 }
 
 std::string findLibraryFile(const std::string &fileName, const std::string &programDir)

@@ -27,8 +27,13 @@ class DynamicLibrary
     void close();
 
     bool isLoaded() const { return m_handle != nullptr; }
-    // The address of an exported symbol, or null.
+    // The address of an exported symbol, or null. The dynamic linker also
+    // searches the library's own dependencies (libc, libm, ...) for it.
     void *symbol(const std::string &name) const;
+    // The address of a function that this library itself defines and
+    // exports, or null: a name that only a dependency defines ("exit",
+    // "rand"), and a data object, give null.
+    void *ownFunction(const std::string &name) const;
 
     // The path dlopen was given (programDir/fileName or the bare name).
     const std::string &path() const { return m_path; }

@@ -457,15 +457,15 @@ bool TIniFile::WriteBool(const std::string &Section, const std::string &Key, boo
     return WriteString(Section, Key, Value ? "1" : "0");
 }
 
-bool TIniFile::readDocument(TIniDocument &Document)
+bool TIniFile::readDocument(TIniDocument &Document, std::string &Text)
 {
-    std::string text;
-    if (readFile(m_fileName, text)) {
-        Document = TIniDocument::Parse(text);
+    if (readFile(m_fileName, Text)) {
+        Document = TIniDocument::Parse(Text);
         return true;
     }
     if (errno == ENOENT) {
         Document = {};
+        Text.clear();
         return true;
     }
     // A file that exists but cannot be read must not be replaced by one
@@ -474,11 +474,17 @@ bool TIniFile::readDocument(TIniDocument &Document)
     return false;
 }
 
+int TIniFile::ReadText(std::string &Text) const
+{
+    return readFile(m_fileName, Text) ? 0 : errno;
+}
+
 bool TIniFile::Write(const std::vector<TIniEntry> &Entries)
 {
     m_lastError.clear();
     TIniDocument doc;
-    if (!readDocument(doc))
+    std::string old;
+    if (!readDocument(doc, old))
         return false;
     for (const auto &e : Entries) {
         if (!doc.Update(e.Section, e.Key, e.Value)) {
@@ -486,10 +492,97 @@ bool TIniFile::Write(const std::vector<TIniEntry> &Entries)
             return false;
         }
     }
-    return replaceWith(doc.Text());
+    return replaceWith(doc.Text(), old);
 }
 
-bool TIniFile::replaceWith(const std::string &Text)
+namespace {
+
+bool defaultDirectoryWritable(const std::string &Dir)
+{
+    return ::access(Dir.c_str(), W_OK | X_OK) == 0;
+}
+
+// All of Text through the write seam; false with errno set.
+bool writeAllTo(int Fd, const std::string &Text)
+{
+    const char *p = Text.data();
+    std::size_t left = Text.size();
+    while (left > 0) {
+        long n = IniWriteHook(Fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        left -= std::size_t(n);
+    }
+    return true;
+}
+
+// Overwrites the file itself: its inode, owner, group, permissions and hard
+// links stay. Space is reserved before the first byte changes, so a full
+// disk leaves the old text; a write that fails later is undone with the old
+// text, which fits in the space the file already had.
+bool overwriteInPlace(const std::string &Path, const std::string &Text, const std::string &Old,
+                      int &Error)
+{
+    Fd file(::open(Path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (file.get() < 0) {
+        Error = errno;
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(file.get(), &st) != 0) {
+        Error = errno;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        Error = EINVAL;
+        return false;
+    }
+    if (Text.size() > std::size_t(st.st_size)) {
+        const int err = ::posix_fallocate(file.get(), 0, off_t(Text.size()));
+        // Some file systems cannot reserve; the write then finds out.
+        if (err != 0 && err != EOPNOTSUPP && err != EINVAL && err != ENOSYS) {
+            Error = err;
+            return false;
+        }
+    }
+    if (!writeAllTo(file.get(), Text)) {
+        Error = errno;
+        if (::lseek(file.get(), 0, SEEK_SET) == 0) {
+            const char *p = Old.data();
+            std::size_t left = Old.size();
+            while (left > 0) {
+                const ssize_t n = ::write(file.get(), p, left);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    break;
+                p += n;
+                left -= std::size_t(n);
+            }
+            if (left == 0 && ::ftruncate(file.get(), off_t(Old.size())) == 0)
+                ::fsync(file.get());
+        }
+        return false;
+    }
+    if (::ftruncate(file.get(), off_t(Text.size())) != 0 || ::fsync(file.get()) != 0 ||
+        ::close(file.release()) != 0) {
+        Error = errno;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+IniDirectoryWritableFunction IniDirectoryWritableHook = defaultDirectoryWritable;
+
+bool TIniFile::replaceWith(const std::string &Text, const std::string &Old)
 {
     auto fail = [this](int err) {
         m_lastError = errorText(err);
@@ -526,6 +619,17 @@ bool TIniFile::replaceWith(const std::string &Text)
 
     std::string dir = directoryOf(target);
     std::string base = baseNameOf(target);
+    auto inPlace = [&] {
+        int err = 0;
+        return overwriteInPlace(target, Text, Old, err) || fail(err);
+    };
+    // A writable file in a folder we may not write (a root-owned program
+    // folder holding the user's quorlin.ini), or one with other names (hard
+    // links) that a rename would leave behind with the old text, is written
+    // where it is.
+    if (exists && (st.st_nlink > 1 || !IniDirectoryWritableHook(dir)))
+        return inPlace();
+
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
@@ -533,7 +637,7 @@ bool TIniFile::replaceWith(const std::string &Text)
                std::to_string(unsigned(std::rand()) ^ unsigned(attempt)) + ".tmp";
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
-            return fail(errno);
+            return exists ? inPlace() : fail(errno);
     }
     if (fd < 0)
         return fail(EEXIST);
@@ -544,24 +648,23 @@ bool TIniFile::replaceWith(const std::string &Text)
         return fail(err);
     };
     if (exists) {
-        // The replacement keeps the old file's permissions and, where allowed, owner.
+        // The replacement keeps the old file's permissions and owner. Where
+        // we may not give it the old owner and group (another user's file),
+        // the rename would hand the file to us: write in place instead.
         if (::fchmod(file.get(), st.st_mode & 07777) != 0)
             return abandon(errno);
         if (::fchown(file.get(), st.st_uid, st.st_gid) != 0) {
-            // Not permitted for an ordinary user; the group and owner become ours.
+            struct stat mine {};
+            if (::fstat(file.get(), &mine) != 0 || mine.st_uid != st.st_uid ||
+                mine.st_gid != st.st_gid) {
+                ::close(file.release());
+                ::unlink(temp.c_str());
+                return inPlace();
+            }
         }
     }
-    const char *p = Text.data();
-    std::size_t left = Text.size();
-    while (left > 0) {
-        long n = IniWriteHook(file.get(), p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return abandon(n < 0 ? errno : ENOSPC);
-        p += n;
-        left -= std::size_t(n);
-    }
+    if (!writeAllTo(file.get(), Text))
+        return abandon(errno);
     if (::fsync(file.get()) != 0)
         return abandon(errno);
     if (::close(file.release()) != 0) {

@@ -98,8 +98,12 @@ public:
     std::vector<std::string> ReadSections() const;
     std::vector<std::string> ReadSectionKeys(const std::string &Section) const;
 
-    // Each write replaces the file atomically; false when the file or its
-    // directory may not be written, and the old file is then left whole.
+    // Each write replaces the file atomically (a temporary file renamed over
+    // it). An existing file is written in place instead (write, truncate,
+    // fsync) where the rename cannot or should not be used: its directory may
+    // not be written, the file has hard links, or the replacement could not
+    // keep the file's owner and group. False when the file (or, for a new
+    // file, its directory) may not be written; the old text is then left.
     bool WriteString(const std::string &Section, const std::string &Key, const std::string &Value);
     bool WriteInteger(const std::string &Section, const std::string &Key, int Value);
     bool WriteBool(const std::string &Section, const std::string &Key, bool Value);
@@ -111,9 +115,14 @@ public:
     // Why the last write failed ("Permission denied", ...); empty after a success.
     const std::string &LastError() const { return m_lastError; }
 
+    // The file's bytes as they are: 0, or the errno why it could not be read
+    // (ENOENT when missing, EISDIR, EINVAL for no regular file, EFBIG above
+    // IniMaxFileSize).
+    int ReadText(std::string &Text) const;
+
 private:
-    bool readDocument(TIniDocument &Document);
-    bool replaceWith(const std::string &Text);
+    bool readDocument(TIniDocument &Document, std::string &Text);
+    bool replaceWith(const std::string &Text, const std::string &Old);
 
     std::string m_fileName;
     std::string m_lastError;
@@ -123,5 +132,10 @@ private:
 // make a write fail half-way as a full disk would.
 using IniWriteFunction = long (*)(int Fd, const void *Data, std::size_t Size);
 extern IniWriteFunction IniWriteHook;
+
+// Seam for tests: whether a directory lets us create and rename files in it
+// (access(2) by default), so a test run as root can take the in-place path.
+using IniDirectoryWritableFunction = bool (*)(const std::string &Directory);
+extern IniDirectoryWritableFunction IniDirectoryWritableHook;
 
 } // namespace quorlin

@@ -14,7 +14,9 @@ TConfirmAnswer TQtProfileDialogs::Confirm(QWidget *Parent, const QString &Text, 
                     WithCancel ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel
                                : QMessageBox::Yes | QMessageBox::No,
                     Parent);
-    box.setDefaultButton(QMessageBox::Yes);
+    // Enter gives the answer that loses nothing: Yes saves before opening,
+    // but Yes to the exit question would throw the changes away.
+    box.setDefaultButton(WithCancel ? QMessageBox::Yes : QMessageBox::No);
     box.setEscapeButton(WithCancel ? QMessageBox::Cancel : QMessageBox::No);
     switch (box.exec()) {
     case QMessageBox::Yes:

@@ -34,6 +34,16 @@ std::size_t scriptSectionNumber(const std::string &Name)
 
 } // namespace
 
+std::optional<TIniDocument> ParseProfileText(std::string_view Text)
+{
+    if (Text.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    TIniDocument document = TIniDocument::Parse(Text);
+    if (!document.SectionExists(SerialSettingsSection) && !document.SectionExists(ScriptsSection))
+        return std::nullopt;
+    return document;
+}
+
 std::string ScriptSectionName(std::size_t N) { return "Script" + std::to_string(N); }
 
 TProfileContent ReadProfile(const TIniDocument &Document)

@@ -5,7 +5,9 @@
 // fuzzer and the tests drive them directly.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/inifile.h"
@@ -34,6 +36,12 @@ struct TProfileContent {
     TSerialValues Serial;
     std::vector<TProfileBindingRecord> Bindings;
 };
+
+// The document a file's bytes hold when they are a profile: no NUL byte, and
+// a "SerialSettings" or a "Scripts" section (any letter case). Nothing for
+// anything else (an image, a binary, a text without either section), which
+// must not become the current profile: the next save would write keys into it.
+std::optional<TIniDocument> ParseProfileText(std::string_view Text);
 
 // "Script" + N, N in decimal without leading zeros.
 std::string ScriptSectionName(std::size_t N);

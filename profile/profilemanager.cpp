@@ -4,7 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/inifile.h"
 
@@ -115,29 +117,81 @@ void TProfileManager::SaveProfile1Click() { save(); }
 
 void TProfileManager::SaveAsProfile1Click() { saveAs(); }
 
-bool TProfileManager::LoadProfile(const QString &Path)
+TProfileManager::FileKind TProfileManager::examine(const QString &Path, TIniDocument &Document,
+                                                   QString &Refusal)
 {
+    const QFileInfo info(Path);
+    // A directory is no file: like a missing one it gives a new profile
+    // bearing that name (which then cannot be saved there).
+    if (Path.isEmpty() || !info.exists() || info.isDir())
+        return FileKind::Missing;
+    std::string text;
+    const int err = TIniFile(toNative(Path)).ReadText(text);
+    if (err == ENOENT)
+        return FileKind::Missing;
+    // A device, a FIFO or a file larger than any profile is no profile; a
+    // file that cannot be read may be one, so the reason is given instead.
+    if (err != 0 && err != EINVAL && err != EFBIG) {
+        Refusal = QStringLiteral("Unable to read %1").arg(Path) + QStringLiteral(": ") +
+                  QString::fromLocal8Bit(std::strerror(err));
+        return FileKind::Refused;
+    }
+    std::optional<TIniDocument> document;
+    if (err == 0)
+        document = ParseProfileText(text);
+    if (!document) {
+        Refusal = QStringLiteral("'%1' is not a Quorlin profile.").arg(Path);
+        return FileKind::Refused;
+    }
+    Document = std::move(*document);
+    return FileKind::Profile;
+}
+
+void TProfileManager::reportRefusal(const QString &Refusal)
+{
+    m_dialogs.ShowError(m_host.DialogParent(), Refusal);
+}
+
+bool TProfileManager::LoadProfile(const QString &Path) { return load(Path) == LoadResult::Loaded; }
+
+TProfileManager::LoadResult TProfileManager::load(const QString &Path)
+{
+    // Checked before the unsaved-changes question: a file that will not be
+    // opened must not cost the user an answer or a save.
+    TIniDocument document;
+    QString refusal;
+    FileKind kind = examine(Path, document, refusal);
+    if (kind == FileKind::Refused) {
+        reportRefusal(refusal);
+        return LoadResult::Refused;
+    }
+
     if (!ProfileSaved) {
         switch (m_dialogs.Confirm(m_host.DialogParent(), NotSavedBeforeOpening, true)) {
         case TConfirmAnswer::Cancel:
-            return false;
+            return LoadResult::Kept;
         case TConfirmAnswer::No:
             break;
         case TConfirmAnswer::Yes:
             // The user asked to keep the changes: when they were not saved
             // (dialog cancelled, write failed) they are not thrown away either.
             if (save() != SaveResult::Saved)
-                return false;
+                return LoadResult::Kept;
+            // The save may have written the very file being opened.
+            kind = examine(Path, document, refusal);
+            if (kind == FileKind::Refused) {
+                reportRefusal(refusal);
+                return LoadResult::Refused;
+            }
             break;
         }
     }
 
     TBindingList &bindings = m_host.BindingList();
     bindings.clear();
-    const QFileInfo info(Path);
-    if (!Path.isEmpty() && info.exists() && !info.isDir()) {
+    if (kind == FileKind::Profile) {
         // Register values are not part of a profile: the image stays as it is.
-        const TProfileContent content = ReadProfile(TIniFile(toNative(Path)).Load());
+        const TProfileContent content = ReadProfile(document);
         SerialValues = content.Serial;
         bindings = MakeBindings(m_host.ScriptList(), content.Bindings);
     } else {
@@ -155,7 +209,7 @@ bool TProfileManager::LoadProfile(const QString &Path)
         ProfileNamed = false;
     }
     TitleText = titleFor(ProfilePath);
-    return true;
+    return LoadResult::Loaded;
 }
 
 // A terminate signal can end a command's question or file dialog and run the
@@ -182,8 +236,15 @@ void TProfileManager::OpenProfile1Click()
     if (!chosen)
         return;
     m_openDialogFile = *chosen;
-    if (LoadProfile(*chosen))
+    switch (load(*chosen)) {
+    case LoadResult::Refused:
+        return; // nothing changed: not the profile, not the port, not the caption
+    case LoadResult::Loaded:
         m_host.LoadSerialDialog(SerialValues);
+        break;
+    case LoadResult::Kept:
+        break;
+    }
     applySerialSettings();
 }
 
@@ -206,8 +267,20 @@ void TProfileManager::FormCreate()
     const TIniDocument settings = TIniFile(toNative(SettingsPath())).Load();
     m_host.SetStayOnTop(settings.ReadBool(SettingsSection, "StayOnTop", false));
     const QString current = fromNative(settings.ReadString(SettingsSection, "CurrentProfile", ""));
-    // 7. ProfileSaved is true, so no question can come up here.
-    LoadProfile(current);
+    // 7. ProfileSaved is true, so no question can come up here. A file
+    // there that is no profile is left alone: nobody chose it in this run,
+    // so it is said on standard error and a new untitled profile begins.
+    TIniDocument document;
+    QString refusal;
+    if (examine(current, document, refusal) == FileKind::Refused) {
+        if (refusal.endsWith(QLatin1Char('.')))
+            refusal.chop(1);
+        std::fprintf(stderr, "quorlin: %s; starting a new untitled profile\n",
+                     refusal.toLocal8Bit().constData());
+        LoadProfile(QString());
+    } else {
+        LoadProfile(current);
+    }
     // 8.
     m_host.CreateConfigDialog();
     m_host.LoadSerialDialog(SerialValues);

@@ -40,7 +40,9 @@ public:
     // Makes the file at Path the current profile (a new untitled one for an
     // empty path, a new one bearing Path when no such file exists). False
     // when the user kept the current profile at the unsaved-changes question,
-    // or asked to save it and the save did not happen; nothing changes then.
+    // or asked to save it and the save did not happen, and when the file is
+    // no profile or cannot be read (said in an error box before any
+    // question); nothing changes then.
     bool LoadProfile(const QString &Path);
 
     void NewProfile1Click();
@@ -66,6 +68,13 @@ public:
 
 private:
     enum class SaveResult { Saved, Cancelled, Failed };
+    enum class LoadResult { Loaded, Kept, Refused };
+    enum class FileKind { Profile, Missing, Refused };
+    LoadResult load(const QString &Path);
+    // Reads Path once: a profile (into Document), no such file, or a file
+    // that must not become the current profile (Refusal says why).
+    static FileKind examine(const QString &Path, TIniDocument &Document, QString &Refusal);
+    void reportRefusal(const QString &Refusal);
     SaveResult save();
     SaveResult saveAs();
     void applySerialSettings();

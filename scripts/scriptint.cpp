@@ -33,16 +33,27 @@ bool TScriptLibrary::LoadScriptLibrary(const std::string &ProgramDir, const std:
     ScriptList.clear();
     GetScriptCount = nullptr;
     GetScriptInfo = nullptr;
-    if (!ScriptLib.load(FileName, ProgramDir))
+    m_loadError.clear();
+    if (!ScriptLib.load(FileName, ProgramDir)) {
+        m_loadError = ScriptLib.errorString();
         return false;
+    }
+    auto missing = [this](const char *Export) {
+        m_loadError = ScriptLib.path() + " exports no " + Export;
+        return false;
+    };
 
-    GetScriptCount = reinterpret_cast<TGetScriptCount>(ScriptLib.symbol(QUORLIN_GET_SCRIPT_COUNT));
+    // The two exports, like every script, must be the library's own: dlsym
+    // would also find a function of that name in any of its dependencies.
+    GetScriptCount =
+        reinterpret_cast<TGetScriptCount>(ScriptLib.ownFunction(QUORLIN_GET_SCRIPT_COUNT));
     if (!GetScriptCount)
-        return false;
-    GetScriptInfo = reinterpret_cast<TGetScriptInfo>(ScriptLib.symbol(QUORLIN_GET_SCRIPT_INFO));
+        return missing(QUORLIN_GET_SCRIPT_COUNT);
+    GetScriptInfo =
+        reinterpret_cast<TGetScriptInfo>(ScriptLib.ownFunction(QUORLIN_GET_SCRIPT_INFO));
     // Without GetScriptInfo no script can be described or named: offer none.
     if (!GetScriptInfo)
-        return false;
+        return missing(QUORLIN_GET_SCRIPT_INFO);
 
     const uint16_t count = uint16_t(GetScriptCount() & 0xFFFF);
     // One buffer serves every index and is not cleared between calls.
@@ -51,7 +62,8 @@ bool TScriptLibrary::LoadScriptLibrary(const std::string &ProgramDir, const std:
     for (uint16_t index = 0; index < count; ++index) {
         GetScriptInfo(index, info.get());
         TScriptItem item = ScriptItemFromInfo(*info);
-        item.Entry = reinterpret_cast<TScriptFunc>(ScriptLib.symbol(item.Name));
+        // A name such as "exit" must not reach the C library's exit.
+        item.Entry = reinterpret_cast<TScriptFunc>(ScriptLib.ownFunction(item.Name));
         ScriptList.push_back(std::move(item));
     }
     return !ScriptList.empty();

@@ -33,8 +33,11 @@ class TScriptLibrary
   public:
     // Opens FileName from ProgramDir, else by bare name through the linker's
     // search, and lists its scripts. A missing or unloadable library, or one
-    // without GetScriptCount or GetScriptInfo, leaves ScriptList empty; no
-    // message. Returns whether any script is offered.
+    // without GetScriptCount or GetScriptInfo, leaves ScriptList empty and
+    // says why in LoadError. Only functions the library itself defines become
+    // entries: a script named after a function of one of its dependencies
+    // ("exit", "rand") is listed without one. Returns whether any script is
+    // offered.
     bool LoadScriptLibrary(const std::string &ProgramDir,
                            const std::string &FileName = ScriptLibraryName);
 
@@ -43,10 +46,15 @@ class TScriptLibrary
     TGetScriptInfo GetScriptInfo = nullptr;
 
     bool IsLoaded() const { return ScriptLib.isLoaded(); }
+    // Why the last load offers no scripts although it should have tried
+    // ("cannot open ...: ...", "... exports no GetScriptCount"); empty after
+    // a load that listed the library's scripts, also when it has none.
+    const std::string &LoadError() const { return m_loadError; }
     const DynamicLibrary &Library() const { return ScriptLib; }
 
   private:
     DynamicLibrary ScriptLib;
+    std::string m_loadError;
 };
 
 // The five strings of a TScriptInfo as the library left them.

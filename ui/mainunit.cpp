@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 #include "engine/modbusslave.h"
 #include "profile/profiledialogs.h"
 #include "profile/profilemanager.h"
@@ -473,6 +475,11 @@ TSerialValues TMainForm::ReadSerialDialog() const
 void TMainForm::LoadScriptLibrary()
 {
     m_scripts.LoadScriptLibrary(m_programDir.toStdString());
+    // Without this line a missing library only shows as a script list
+    // holding "(Empty Script)" and bindings that write 0.
+    if (!m_scripts.LoadError().empty())
+        std::fprintf(stderr, "quorlin: %s; no scripts are offered\n",
+                     m_scripts.LoadError().c_str());
 }
 
 void TMainForm::ClearReceiveBuffer()

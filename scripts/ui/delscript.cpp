@@ -13,13 +13,14 @@ namespace quorlin
 
 QString BindingLine(const TScriptBinding &Binding)
 {
-    return QStringLiteral("%1x%2 = %3 (%4, %5, %6)")
-        .arg(unsigned(Binding.RegType))
-        .arg(Binding.RegAdr, 4, 10, QLatin1Char('0'))
-        .arg(scriptText(Binding.Name))
-        .arg(unsigned(Binding.Param1))
-        .arg(unsigned(Binding.Param2))
-        .arg(unsigned(Binding.Param3));
+    // Joined piece by piece: a chain of arg() would go on to substitute into
+    // a script name that holds "%1".."%9".
+    return QString::number(unsigned(Binding.RegType)) + QLatin1Char('x') +
+           QString::number(Binding.RegAdr).rightJustified(4, QLatin1Char('0')) +
+           QStringLiteral(" = ") + scriptText(Binding.Name) + QStringLiteral(" (") +
+           QString::number(unsigned(Binding.Param1)) + QStringLiteral(", ") +
+           QString::number(unsigned(Binding.Param2)) + QStringLiteral(", ") +
+           QString::number(unsigned(Binding.Param3)) + QLatin1Char(')');
 }
 
 TDelSForm::TDelSForm(QWidget *parent)

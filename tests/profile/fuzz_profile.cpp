@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
 #include "profile/profileformat.h"
@@ -53,8 +54,15 @@ void checkReloaded(const TIniDocument &doc, const TScriptList &scripts,
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const TScriptList scripts = {{"Ramp", "", "", "", "", rampScript}};
-    const TIniDocument doc =
-        TIniDocument::Parse(std::string_view(reinterpret_cast<const char *>(data), size));
+    const std::string_view text(reinterpret_cast<const char *>(data), size);
+    const TIniDocument doc = TIniDocument::Parse(text);
+    // Only text without NUL that names one of the profile's sections is a profile.
+    const std::optional<TIniDocument> profile = ParseProfileText(text);
+    check(!profile || text.find('\0') == std::string_view::npos);
+    check(profile.has_value() ==
+          (text.find('\0') == std::string_view::npos &&
+           (doc.SectionExists("SerialSettings") || doc.SectionExists("Scripts"))));
+    check(!profile || profile->Text() == doc.Text());
     const TProfileContent content = ReadProfile(doc);
     // Never more bindings than the file could describe.
     check(content.Bindings.size() <= 2 * doc.Sections().size());

@@ -104,6 +104,33 @@ TEST_F(Lifecycle, CurrentProfileNamingAMissingFileStartsANewNamedProfile)
     EXPECT_TRUE(QFileInfo::exists(gone));
 }
 
+TEST_F(Lifecycle, CurrentProfileNamingANonProfileStartsUntitledAndLeavesTheFileAlone)
+{
+    const QString picture = path("photo.png");
+    const std::string bytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    put(picture, bytes);
+    put(ini(), "[General]\nCurrentProfile=" + picture.toStdString() + "\n");
+    m_host.Image.HoldingRegs[1] = 9;
+    ::testing::internal::CaptureStderr();
+    m_manager->FormCreate();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, "quorlin: '" + picture.toStdString() +
+                        "' is not a Quorlin profile; starting a new untitled profile\n");
+    EXPECT_TRUE(m_dialogs.Errors.empty()); // nobody chose it in this run: no box
+    EXPECT_TRUE(m_dialogs.Questions.empty());
+    EXPECT_EQ(m_manager->ProfilePath, path("UNTITLED.QRL"));
+    EXPECT_FALSE(m_manager->ProfileNamed);
+    EXPECT_EQ(m_manager->TitleText, "Quorlin 1.0 - <UNTITLED.QRL>");
+    EXPECT_EQ(m_host.Dialog, TSerialValues{});
+    EXPECT_EQ(m_host.Image.HoldingRegs[1], 0);
+
+    closeAsTheWindowDoes();
+    m_manager->Exit1Click();
+    EXPECT_EQ(contents(picture), bytes);
+    EXPECT_EQ(TIniDocument::Parse(contents(ini())).ReadString("General", "CurrentProfile", ""),
+              path("UNTITLED.QRL").toStdString());
+}
+
 TEST_F(Lifecycle, ClosingWithoutUnsavedChangesAsksNothingAndRunsTheShutdown)
 {
     put(ini(), "; settings\n[Ports]\nCOM2=/dev/ttyUSB0\n[General]\nOld=1\n");

@@ -361,6 +361,73 @@ TEST_F(LoadQuestion, YesThenFailedSaveAbandonsTheLoad)
 }
 
 // ---------------------------------------------------------------------------
+// Opening a file that is no profile
+
+struct ContentRow {
+    const char *name;
+    std::string bytes;
+    bool profile;
+};
+
+class OpenContent : public ProfileTest, public ::testing::WithParamInterface<ContentRow> {};
+
+// A refused file changes nothing, asks nothing and is never written; an
+// accepted one becomes the current profile.
+TEST_P(OpenContent, OnlyAProfileBecomesTheCurrentOne)
+{
+    load("[SerialSettings]\nMBid=5\n"
+         "[Scripts]\nCount=1\n[Script1]\nName=Ramp\nRegType=4\nRegAdr=1\n");
+    m_host.Dialog.MBid = 5;
+    m_manager->ProfileSaved = false; // a change: a refusal must not even ask about it
+    const QString other = path("other.QRL");
+    put(other, GetParam().bytes);
+    m_host.Events.clear();
+    m_dialogs.Files = {other};
+    if (GetParam().profile)
+        m_dialogs.Answers = {TConfirmAnswer::No};
+    m_manager->OpenProfile1Click();
+
+    if (GetParam().profile) {
+        EXPECT_TRUE(m_dialogs.Errors.empty());
+        EXPECT_EQ(m_manager->ProfilePath, other);
+        EXPECT_TRUE(m_manager->ProfileSaved);
+        EXPECT_TRUE(m_host.Bindings.empty());
+        return;
+    }
+    EXPECT_EQ(m_dialogs.Errors, std::vector<QString>{"'" + other + "' is not a Quorlin profile."});
+    EXPECT_TRUE(m_dialogs.Questions.empty());
+    EXPECT_EQ(m_manager->ProfilePath, path("p.QRL"));
+    EXPECT_EQ(m_manager->TitleText, "Quorlin 1.0 - <p.QRL>");
+    EXPECT_FALSE(m_manager->ProfileSaved);
+    ASSERT_EQ(m_host.Bindings.size(), 1u);
+    EXPECT_EQ(m_host.Bindings[0].Name, "Ramp");
+    EXPECT_EQ(m_host.Dialog.MBid, 5);
+    EXPECT_TRUE(m_host.Events.empty()); // neither the dialog nor the port was touched
+
+    // The next save goes to the current profile, never into the refused file.
+    m_manager->SaveProfile1Click();
+    EXPECT_EQ(contents(other), GetParam().bytes);
+    EXPECT_EQ(TIniDocument::Parse(contents(path("p.QRL"))).ReadString("Script1", "Name", ""),
+              "Ramp");
+}
+
+const char PngStart[] = "\x89PNG\r\n\x1a\n\0\0\0\rIHDR";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, OpenContent,
+    ::testing::Values(
+        ContentRow{"Image", std::string(PngStart, sizeof PngStart - 1), false},
+        ContentRow{"TextWithoutSections", "Dear diary,\ntoday MBid=3.\n", false},
+        ContentRow{"OtherProgramsIni", "[Desktop Entry]\nName=Quorlin\n", false},
+        ContentRow{"Empty", "", false},
+        ContentRow{"ProfileHoldingANul", std::string("[SerialSettings]\nMBid=3\n") + '\0' + "x\n",
+                   false},
+        ContentRow{"SerialSettingsOnly", "[SerialSettings]\n", true},
+        ContentRow{"ScriptsInOtherCase", "; by hand\n[ sCRIPTS ]\nCount=0\n", true},
+        ContentRow{"LowerCaseSerialSettingsWithCrLf", "[serialsettings]\r\nMBid=2\r\n", true}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
 // File dialogs
 
 TEST_F(ProfileFiles, SaveAsStartsInTheProgramDirectoryWithTheCurrentFileNameEveryTime)
@@ -410,7 +477,7 @@ TEST_F(ProfileFiles, SaveOnTheUntitledProfileCancelledKeepsTheUnsavedState)
 
 TEST_F(ProfileFiles, OpenDialogStartsInTheProgramDirectoryAndRemembersTheLastFile)
 {
-    put(path("a.QRL"), "");
+    put(path("a.QRL"), "[SerialSettings]\n");
     m_dialogs.Files = {path("a.QRL"), std::nullopt};
     m_manager->OpenProfile1Click();
     m_manager->OpenProfile1Click();

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 
@@ -67,6 +68,21 @@ INSTANTIATE_TEST_SUITE_P(
                       ConfirmRow{"Cancel", true, QMessageBox::Cancel, TConfirmAnswer::Cancel},
                       ConfirmRow{"ExitYes", false, QMessageBox::Yes, TConfirmAnswer::Yes},
                       ConfirmRow{"ExitNo", false, QMessageBox::No, TConfirmAnswer::No}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// Enter gives the answer that loses nothing: No at the exit question.
+class QtConfirmEnter : public ::testing::TestWithParam<ConfirmRow> {};
+
+TEST_P(QtConfirmEnter, AnswersWithTheDefaultButton)
+{
+    whenModal<QMessageBox>([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Return); });
+    EXPECT_EQ(TQtProfileDialogs().Confirm(nullptr, "?", GetParam().withCancel), GetParam().answer);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, QtConfirmEnter,
+    ::testing::Values(ConfirmRow{"ExitQuestion", false, QMessageBox::No, TConfirmAnswer::No},
+                      ConfirmRow{"OpenQuestion", true, QMessageBox::Yes, TConfirmAnswer::Yes}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(QtDialogs, ErrorBoxShowsTheMessage)

@@ -6,6 +6,9 @@
 //   TESTLIB_HIGH_COUNT  GetScriptCount says 0x10002: only the low 16 bits count
 //   TESTLIB_NO_INFO     GetScriptCount but no GetScriptInfo
 //   TESTLIB_NO_COUNT    neither export
+//   TESTLIB_FOREIGN     scripts named after functions of its dependencies
+//                       ("exit", "abort", "rand", "strlen"), a data object and
+//                       one function of its own
 #include <cstring>
 
 #include "platform/fileversion.h"
@@ -141,6 +144,26 @@ void GetScriptInfo(uint32_t, TScriptInfo *Info)
 uint32_t Orphan(uint32_t, uint32_t, uint32_t, TScriptContext *)
 {
     return 7;
+}
+
+#elif defined(TESTLIB_FOREIGN)
+static const char *const Names[] = {"exit", "abort", "rand", "strlen", "Table", "Own", "Unknown"};
+
+uint32_t GetScriptCount(void)
+{
+    return sizeof Names / sizeof Names[0];
+}
+void GetScriptInfo(uint32_t Index, TScriptInfo *Info)
+{
+    Index &= 0xFFFF;
+    if (Index < GetScriptCount())
+        describe(Info, Names[Index], "");
+}
+// Exported, but data: never a script's function.
+uint32_t Table[4] = {1, 2, 3, 4}; // not const: that would make it local
+uint32_t Own(uint32_t P1, uint32_t, uint32_t, TScriptContext *)
+{
+    return P1 + 1;
 }
 
 #else

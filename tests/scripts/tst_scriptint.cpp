@@ -5,9 +5,11 @@
 
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
+#include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
 #include "scripts/verinfo.h"
 
@@ -110,6 +112,44 @@ TEST(ScriptLibrary, ListsScriptsInIndexOrderWithTheirTextsAndEntries)
     EXPECT_EQ(list[4].Param2Text, "second");
     EXPECT_EQ(list[4].Param3Text, "third");
 }
+
+// Names the library lists but does not define itself reach nothing else: a
+// binding of "exit" with Param1 = 42 would otherwise end the program at the
+// first tick with status 42.
+struct ForeignRow {
+    const char *name;
+    bool ownEntry;
+};
+
+class ForeignNames : public ::testing::TestWithParam<ForeignRow>
+{
+};
+
+TEST_P(ForeignNames, OnlyTheLibrarysOwnFunctionsBecomeEntries)
+{
+    TScriptLibrary lib;
+    ASSERT_TRUE(lib.LoadScriptLibrary(libDir("foreign")));
+    const auto item = std::find_if(lib.ScriptList.begin(), lib.ScriptList.end(),
+                                   [](const TScriptItem &i) { return i.Name == GetParam().name; });
+    ASSERT_NE(item, lib.ScriptList.end());
+    ASSERT_EQ(item->Entry != nullptr, GetParam().ownEntry);
+
+    // A binding of it runs at a tick like any other and writes 0 or its result.
+    TRegisterImage image;
+    TBindingList bindings = {MakeBinding(lib.ScriptList, GetParam().name, 4, 7, 42, 0, 0)};
+    EXPECT_EQ(bindings[0].Entry, item->Entry);
+    image.HoldingRegs[7] = 999;
+    RunScripts(bindings, image);
+    image.ApplyPendingWrites();
+    EXPECT_EQ(image.HoldingRegs[7], GetParam().ownEntry ? 43 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ForeignNames,
+                         ::testing::Values(ForeignRow{"exit", false}, ForeignRow{"abort", false},
+                                           ForeignRow{"rand", false}, ForeignRow{"strlen", false},
+                                           ForeignRow{"Table", false}, ForeignRow{"Unknown", false},
+                                           ForeignRow{"Own", true}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ScriptLibrary, ProgramDirectoryCopyIsPreferred)
 {

@@ -104,4 +104,46 @@ TEST(Program, WithoutAnyDisplayRunsWindowlessAndStillAnswers)
     EXPECT_TRUE(program.readAllStandardError().contains("no display"));
 }
 
+// A scripts.dll that is missing or no library: one line on stderr says why.
+struct LibraryRow {
+    const char *name;
+    const char *contents; // null: no scripts.dll at all
+    const char *reason;
+};
+
+class ProgramLibrary : public ::testing::TestWithParam<LibraryRow>
+{
+};
+
+TEST_P(ProgramLibrary, SaysOnceOnStderrWhyNoScriptsAreOffered)
+{
+    InstalledProgram inst;
+    ASSERT_TRUE(inst.writeIni(QStringLiteral("[Ports]\nCOM2=%1\n").arg(inst.ptyPath()).toUtf8()));
+    ASSERT_TRUE(inst.ok() && QFile::remove(inst.path(QStringLiteral("scripts.dll"))));
+    if (GetParam().contents) {
+        ASSERT_TRUE(writeAll(inst.path(QStringLiteral("scripts.dll")), GetParam().contents));
+    }
+    QProcess program; // standard error kept apart
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(env);
+    program.start(inst.program(), {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    MasterContext master(inst.pty().master());
+    EXPECT_TRUE(waitForFirstAnswer(program, master.get()));
+    ::kill(pid_t(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(20000));
+
+    const QByteArray said = program.readAllStandardError();
+    EXPECT_EQ(said.count("scripts.dll"), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains(GetParam().reason)) << said.toStdString();
+    EXPECT_TRUE(said.contains("; no scripts are offered\n")) << said.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ProgramLibrary,
+    ::testing::Values(LibraryRow{"Missing", nullptr, "No such file or directory"},
+                      LibraryRow{"NotALibrary", "MZ this is no shared object\n", "cannot open"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 } // namespace

@@ -8,8 +8,11 @@
 #include <QTemporaryDir>
 #include <cerrno>
 #include <climits>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace quorlin {
@@ -186,6 +189,121 @@ protected:
     QTemporaryDir m_dir;
     IniWriteFunction m_savedHook = IniWriteHook;
 };
+
+// Where a rename cannot or should not replace the file, it is written where
+// it is (same inode, permissions and other names); a failed write leaves the
+// old text either way.
+struct InPlaceRow {
+    const char *name;
+    bool folderWritable; // what the folder check says
+    bool hardLinked;     // a second name for the file
+};
+
+class IniInPlace : public IniFileTest, public ::testing::WithParamInterface<InPlaceRow> {
+protected:
+    void TearDown() override
+    {
+        IniDirectoryWritableHook = m_savedFolderHook;
+        IniFileTest::TearDown();
+    }
+    IniDirectoryWritableFunction m_savedFolderHook = IniDirectoryWritableHook;
+};
+
+TEST_P(IniInPlace, WritesTheFileItselfWhereARenameWouldNotDo)
+{
+    const std::string p = path("quorlin.ini"), tail = "; " + std::string(300, 'c') + "\n";
+    put(p, "[General]\nStayOnTop=0\n" + tail);
+    ASSERT_EQ(::chmod(p.c_str(), 0604), 0);
+    if (GetParam().hardLinked) {
+        ASSERT_EQ(::link(p.c_str(), path("other.ini").c_str()), 0);
+    }
+    if (!GetParam().folderWritable)
+        IniDirectoryWritableHook = [](const std::string &) { return false; };
+    // Held open, so a replaced file's inode number cannot be handed out again.
+    const int original = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat before {}, after {};
+    ASSERT_EQ(::fstat(original, &before), 0);
+
+    TIniFile ini(p);
+    // Longer than the old text, then shorter: the file grows and is cut.
+    ASSERT_TRUE(ini.Write({{"General", "StayOnTop", "1"}, {"General", "CurrentProfile", "/a/b/c"}}))
+        << ini.LastError();
+    ASSERT_TRUE(ini.WriteString("General", "CurrentProfile", "/q")) << ini.LastError();
+    IniWriteHook = [](int fd, const void *data, std::size_t size) -> long {
+        if (size > 10)
+            return long(::write(fd, data, 10));
+        errno = EIO;
+        return -1;
+    };
+    EXPECT_FALSE(ini.WriteString("General", "CurrentProfile", "/some/other/profile.QRL"));
+    EXPECT_EQ(ini.LastError(), std::string(std::strerror(EIO)));
+
+    ASSERT_EQ(::stat(p.c_str(), &after), 0);
+    ::close(original);
+    EXPECT_EQ(after.st_ino == before.st_ino, !GetParam().folderWritable || GetParam().hardLinked);
+    EXPECT_EQ(after.st_mode & 07777, 0604u);
+    const std::string last = "[General]\nStayOnTop=1\n" + tail + "CurrentProfile=/q\n";
+    EXPECT_EQ(contents(p), last);
+    if (GetParam().hardLinked) {
+        EXPECT_EQ(contents(path("other.ini")), last);
+    }
+    EXPECT_TRUE(entries().filter(".tmp").isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, IniInPlace,
+                         ::testing::Values(InPlaceRow{"WritableFolderReplacesTheFile", true, false},
+                                           InPlaceRow{"FolderNotWritable", false, false},
+                                           InPlaceRow{"HardLinkedFile", true, true}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// As user "nobody", without any seam: a root-owned program folder holding the
+// user's quorlin.ini, and the user's folder holding root's writable file,
+// which a rename would make the user's. Needs root to prepare; skipped otherwise.
+struct UserRow {
+    const char *name;
+    bool folderOwnedByUser;
+};
+
+class IniAsUser : public IniFileTest, public ::testing::WithParamInterface<UserRow> {};
+
+TEST_P(IniAsUser, SavesAndKeepsTheFilesOwner)
+{
+    const uid_t nobody = 65534;
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to prepare files for another user";
+    const std::string folder = path("program"), p = folder + "/quorlin.ini";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(m_dir.path().toLocal8Bit().constData(), 0755), 0);
+    put(p, "[General]\nStayOnTop=0\n");
+    ASSERT_EQ(::chmod(p.c_str(), 0666), 0);
+    const bool byUser = GetParam().folderOwnedByUser;
+    ASSERT_EQ(::chown(byUser ? folder.c_str() : p.c_str(), nobody, nobody), 0);
+    struct stat before {}, after {};
+    ASSERT_EQ(::stat(p.c_str(), &before), 0);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0 ||
+            ::access(p.c_str(), W_OK) != 0)
+            ::_exit(2);
+        ::_exit(TIniFile(p).WriteString("General", "StayOnTop", "1") ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "cannot act as user nobody here";
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(contents(p), "[General]\nStayOnTop=1\n");
+    ASSERT_EQ(::stat(p.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, IniAsUser,
+                         ::testing::Values(UserRow{"RootOwnedFolderUsersFile", false},
+                                           UserRow{"UsersFolderRootsWritableFile", true}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(IniFileTest, MissingFileReadsDefaultsAndFirstWriteCreatesIt)
 {

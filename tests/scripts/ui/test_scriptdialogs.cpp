@@ -160,7 +160,12 @@ INSTANTIATE_TEST_SUITE_P(
                     LineCase{"ParametersUnsigned", binding(1, 9, "x", 65535, 32768, 4464),
                              "1x0009 = x (65535, 32768, 4464)"},
                     LineCase{"HandEditedTypeAndWideAddress", binding(200, 12345, "gone"),
-                             "200x12345 = gone (0, 0, 0)"}),
+                             "200x12345 = gone (0, 0, 0)"},
+                    // Placeholders in a name are text, not places for the numbers.
+                    LineCase{"NameWithPlaceholder", binding(0, 3, "50%1 load", 7, 8, 9),
+                             "0x0003 = 50%1 load (7, 8, 9)"},
+                    LineCase{"NameOfPlaceholdersOnly", binding(4, 1, "%9%3%L1%%", 1, 2, 3),
+                             "4x0001 = %9%3%L1%% (1, 2, 3)"}),
     [](const testing::TestParamInfo<LineCase> &info) { return std::string(info.param.name); });
 
 // ---- the script dialog itself ----------------------------------------------
