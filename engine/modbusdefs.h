@@ -41,6 +41,9 @@ inline constexpr int MinRequestLength = 4;     // id, function, CRC
 inline constexpr int ExceptionReplyLength = 5; // id, function | 0x80, code, CRC
 inline constexpr int EchoReplyLength = 8;      // id, function, 4 echoed bytes, CRC
 
+// Slave id of a request that every slave carries out and none answers.
+inline constexpr uint8_t BroadcastId = 0x00;
+
 // Request field offsets.
 inline constexpr int OffSlaveId = 0;        // slave id; 0 is broadcast
 inline constexpr int OffFunction = 1;       // function code

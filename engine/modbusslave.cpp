@@ -58,8 +58,14 @@ const TModbusSlave::FunctionRule &TModbusSlave::ruleFor(uint8_t Function)
 }
 
 TModbusSlave::TModbusSlave(TRegisterImage &Image, ISerialLine &Line, ITimeOutTimer &Timer)
-    : m_image(Image), m_line(Line), m_timer(Timer)
+    : m_image(Image), m_target(&Image), m_line(Line), m_timer(Timer)
 {
+}
+
+void TModbusSlave::SetSlaves(TSlaveSet *Slaves)
+{
+    m_slaves = Slaves;
+    m_target = &m_image;
 }
 
 void TModbusSlave::Comm1RxChar(int Count)
@@ -85,6 +91,8 @@ void TModbusSlave::Comm1RxChar(int Count)
         m_timer.Stop();
         if (addressedToUs()) {
             ProcessFrame();
+        } else if (isAcceptedBroadcast()) {
+            processBroadcast();
         } else {
             if (m_observer)
                 report(RxBuf[OffSlaveId] == 0 ? TVerdict::Broadcast : TVerdict::OtherSlave);
@@ -123,24 +131,19 @@ void TModbusSlave::ProcessFrame()
 {
     m_line.PurgeIn();
     m_line.PurgeOut();
-    const int len = ExpectedLen;
     int sent = 0;
     bool failed = false;
     TVerdict verdict = TVerdict::BadCrc;
-    // The CRC is read from received bytes only.
-    if (len >= MinRequestLength && len <= RxCount) {
-        const uint16_t crc = Crc16(RxBuf.data(), size_t(len - CrcLength));
-        if (RxBuf[len - 2] == uint8_t(crc) && RxBuf[len - 1] == uint8_t(crc >> 8)) {
-            const int n = DispatchFunction();
-            verdict = TVerdict::NoReply;
-            if (n >= MinRequestLength && n <= MaxFrameLength) {
-                putCrcLE(TxBuf.data(), size_t(n - CrcLength),
-                         Crc16(TxBuf.data(), size_t(n - CrcLength)));
-                failed = m_line.Write(TxBuf.data(), n) < 0;
-                sent = n;
-                verdict = (TxBuf[OffFunction] & ExceptionFlag) != 0 ? TVerdict::Exception
-                                                                    : TVerdict::Answered;
-            }
+    if (crcIsRight()) {
+        const int n = DispatchFunction();
+        verdict = TVerdict::NoReply;
+        if (n >= MinRequestLength && n <= MaxFrameLength) {
+            putCrcLE(TxBuf.data(), size_t(n - CrcLength),
+                     Crc16(TxBuf.data(), size_t(n - CrcLength)));
+            failed = m_line.Write(TxBuf.data(), n) < 0;
+            sent = n;
+            verdict = (TxBuf[OffFunction] & ExceptionFlag) != 0 ? TVerdict::Exception
+                                                                : TVerdict::Answered;
         }
     }
     if (m_observer)
@@ -156,16 +159,69 @@ int TModbusSlave::DispatchFunction()
 
 int TModbusSlave::ExceptionReply(uint8_t Code)
 {
-    TxBuf[0] = uint8_t(m_image.MBid);
+    TxBuf[0] = uint8_t(m_target->MBid);
     TxBuf[1] = uint8_t(RxBuf[OffFunction] | ExceptionFlag);
     TxBuf[2] = Code;
     return ExceptionReplyLength;
 }
 
-bool TModbusSlave::addressedToUs() const
+bool TModbusSlave::addressedToUs()
 {
+    if (m_slaves != nullptr) {
+        // One look-up, however many slaves share the line.
+        m_target = m_slaves->Find(RxBuf[OffSlaveId]);
+        if (m_target == nullptr) {
+            m_target = &m_image;
+            return false;
+        }
+        return true;
+    }
     // An id outside 1..255 (0 is broadcast) must never make the slave answer.
     return m_image.MBid >= 1 && m_image.MBid <= 255 && RxBuf[OffSlaveId] == m_image.MBid;
+}
+
+bool TModbusSlave::isAcceptedBroadcast() const
+{
+    if (m_slaves == nullptr || !m_slaves->AcceptBroadcast || RxBuf[OffSlaveId] != BroadcastId)
+        return false;
+    switch (RxBuf[OffFunction]) {
+    case FnWriteSingleCoil:
+    case FnWriteSingleRegister:
+    case FnWriteMultipleCoils:
+    case FnWriteMultipleRegisters:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TModbusSlave::processBroadcast()
+{
+    // Checked like any request, carried out by every slave, answered by none:
+    // the replies the handlers build are never sent.
+    m_line.PurgeIn();
+    m_line.PurgeOut();
+    const bool right = crcIsRight();
+    if (right) {
+        for (int i = 0; i < m_slaves->Count(); ++i) {
+            m_target = &m_slaves->At(i);
+            DispatchFunction();
+        }
+    }
+    m_target = &m_image;
+    if (m_observer)
+        report(right ? TVerdict::Broadcast : TVerdict::BadCrc);
+    RxCount = 0;
+}
+
+bool TModbusSlave::crcIsRight() const
+{
+    // The CRC is read from received bytes only.
+    const int len = ExpectedLen;
+    if (len < MinRequestLength || len > RxCount)
+        return false;
+    const uint16_t crc = Crc16(RxBuf.data(), size_t(len - CrcLength));
+    return RxBuf[len - 2] == uint8_t(crc) && RxBuf[len - 1] == uint8_t(crc >> 8);
 }
 
 void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool ReplyFailed)
@@ -183,7 +239,7 @@ void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool Reply
 
 int TModbusSlave::beginReply()
 {
-    TxBuf[0] = uint8_t(m_image.MBid);
+    TxBuf[0] = uint8_t(m_target->MBid);
     TxBuf[1] = RxBuf[OffFunction];
     return 2;
 }
@@ -281,19 +337,19 @@ template <typename Table> int TModbusSlave::readWords(const Table &Words)
 
 int TModbusSlave::readCoils()
 {
-    return readBits(m_image.Coils);
+    return readBits(m_target->Coils);
 }
 int TModbusSlave::readDiscreteInputs()
 {
-    return readBits(m_image.DiscreteInputs);
+    return readBits(m_target->DiscreteInputs);
 }
 int TModbusSlave::readHoldingRegisters()
 {
-    return readWords(m_image.HoldingRegs);
+    return readWords(m_target->HoldingRegs);
 }
 int TModbusSlave::readInputRegisters()
 {
-    return readWords(m_image.InputRegs);
+    return readWords(m_target->InputRegs);
 }
 
 int TModbusSlave::writeSingleCoil()
@@ -303,9 +359,9 @@ int TModbusSlave::writeSingleCoil()
         return ExceptionReply(ExIllegalDataAddress);
     const uint16_t v = readU16BE(RxBuf.data(), OffQuantity);
     if (v == CoilOn)
-        m_image.Coils[a + 1] = 1;
+        m_target->Coils[a + 1] = 1;
     else if (v == CoilOff)
-        m_image.Coils[a + 1] = 0;
+        m_target->Coils[a + 1] = 0;
     // Any other value leaves the coil alone but is echoed all the same.
     return echoReply();
 }
@@ -315,7 +371,7 @@ int TModbusSlave::writeSingleRegister()
     const int a = readU16BE(RxBuf.data(), OffAddress);
     if (a >= WordRegisterCount)
         return ExceptionReply(ExIllegalDataAddress);
-    m_image.HoldingRegs[a + 1] = readU16BE(RxBuf.data(), OffQuantity);
+    m_target->HoldingRegs[a + 1] = readU16BE(RxBuf.data(), OffQuantity);
     return echoReply();
 }
 
@@ -332,7 +388,7 @@ int TModbusSlave::writeMultipleCoils()
         for (int j = 0; j < 8; ++j) {
             const int r = a + 1 + 8 * k + j;
             if (r <= a + q)
-                m_image.Coils[r] = BitIsSet(packed, j) ? 1 : 0;
+                m_target->Coils[r] = BitIsSet(packed, j) ? 1 : 0;
         }
     }
     return echoReply();
@@ -347,7 +403,7 @@ int TModbusSlave::writeMultipleRegisters()
     // A short byte count writes only the registers whose two bytes arrived.
     const int count = std::min(q, writeDataBytes() / 2);
     for (int i = 0; i < count; ++i)
-        m_image.HoldingRegs[a + 1 + i] = readU16BE(RxBuf.data(), size_t(OffWriteData + 2 * i));
+        m_target->HoldingRegs[a + 1 + i] = readU16BE(RxBuf.data(), size_t(OffWriteData + 2 * i));
     return echoReply();
 }
 

@@ -10,6 +10,7 @@
 #include "engine/modbusdefs.h"
 #include "engine/registerimage.h"
 #include "engine/serialline.h"
+#include "engine/slaveset.h"
 
 namespace quorlin
 {
@@ -18,6 +19,10 @@ class TModbusSlave
 {
   public:
     TModbusSlave(TRegisterImage &Image, ISerialLine &Line, ITimeOutTimer &Timer);
+
+    // Answers as every slave of Slaves instead of Image alone (null: Image
+    // again). The set must outlive the engine or be unset first.
+    void SetSlaves(TSlaveSet *Slaves);
 
     // The receive step: OnRxChar of the serial device, Count bytes waiting (> 0).
     void Comm1RxChar(int Count);
@@ -45,7 +50,11 @@ class TModbusSlave
     struct FunctionRule;
     static const FunctionRule &ruleFor(uint8_t Function);
 
-    bool addressedToUs() const;
+    // Picks the image that answers the request in RxBuf; false for none.
+    bool addressedToUs();
+    bool isAcceptedBroadcast() const;
+    void processBroadcast();
+    bool crcIsRight() const;
     void report(TVerdict Verdict, int Unread = 0, int ReplyLen = 0, bool ReplyFailed = false);
     int beginReply();
     int echoReply();
@@ -73,6 +82,8 @@ class TModbusSlave
     int illegalFunction();
 
     TRegisterImage &m_image;
+    TRegisterImage *m_target;      // the slave answering the request at hand
+    TSlaveSet *m_slaves = nullptr; // null: m_image is the only slave
     ISerialLine &m_line;
     ITimeOutTimer &m_timer;
     IFrameObserver *m_observer = nullptr;

@@ -2,6 +2,7 @@
 #include "profile/profileformat.h"
 
 #include <algorithm>
+#include <array>
 
 namespace quorlin {
 
@@ -46,6 +47,48 @@ std::optional<TIniDocument> ParseProfileText(std::string_view Text)
 
 std::string ScriptSectionName(std::size_t N) { return "Script" + std::to_string(N); }
 
+std::vector<int> ParseSlaveIds(const std::string &Text, int Except)
+{
+    std::array<bool, 256> seen{};
+    std::size_t at = 0;
+    while (at <= Text.size()) {
+        std::size_t end = Text.find(',', at);
+        if (end == std::string::npos)
+            end = Text.size();
+        std::size_t b = at, e = end;
+        while (b < e && (Text[b] == ' ' || Text[b] == '\t'))
+            ++b;
+        while (e > b && (Text[e - 1] == ' ' || Text[e - 1] == '\t'))
+            --e;
+        // Plain decimal only; at most three digits can name an id.
+        int id = 0;
+        bool digits = b < e && e - b <= 3;
+        for (std::size_t i = b; digits && i < e; ++i) {
+            digits = Text[i] >= '0' && Text[i] <= '9';
+            id = id * 10 + (Text[i] - '0');
+        }
+        if (digits && id >= 1 && id <= 255 && id != Except)
+            seen[std::size_t(id)] = true;
+        at = end + 1;
+    }
+    std::vector<int> ids;
+    for (int id = 1; id <= 255; ++id)
+        if (seen[std::size_t(id)])
+            ids.push_back(id);
+    return ids;
+}
+
+std::string FormatSlaveIds(const std::vector<int> &Ids)
+{
+    std::string text;
+    for (int id : Ids) {
+        if (!text.empty())
+            text += ',';
+        text += std::to_string(id);
+    }
+    return text;
+}
+
 TProfileContent ReadProfile(const TIniDocument &Document)
 {
     TProfileContent content;
@@ -59,6 +102,11 @@ TProfileContent ReadProfile(const TIniDocument &Document)
     s.StopBits = Document.ReadInteger(SerialSettingsSection, "Parity", defaults.StopBits);
     s.Handshaking = Document.ReadInteger(SerialSettingsSection, "Handshaking", defaults.Handshaking);
     s.Device = Document.ReadString(SerialSettingsSection, "Device", "");
+
+    // The slave id control holds 1..255, and so does the first slave.
+    content.Slaves.MoreIds = ParseSlaveIds(Document.ReadString(SerialSettingsSection, "MoreIds", ""),
+                                           std::clamp(s.MBid, 1, 255));
+    content.Slaves.Broadcast = Document.ReadInteger(SerialSettingsSection, "Broadcast", 0) != 0;
 
     int count = Document.ReadInteger(ScriptsSection, "Count", 0);
     if (count <= 0)
@@ -87,6 +135,8 @@ TProfileContent ReadProfile(const TIniDocument &Document)
         r.Param1 = Document.ReadInteger(section, "Param1", 0);
         r.Param2 = Document.ReadInteger(section, "Param2", 0);
         r.Param3 = Document.ReadInteger(section, "Param3", 0);
+        if (const auto id = Document.Value(section, "MBid"))
+            r.MBid = ParseIniInteger(*id);
         content.Bindings.push_back(std::move(r));
     };
     content.Bindings.reserve(dense + sparse.size());
@@ -102,15 +152,33 @@ TBindingList MakeBindings(const TScriptList &ScriptList,
 {
     TBindingList list;
     list.reserve(Records.size());
-    for (const auto &r : Records)
+    for (const auto &r : Records) {
         list.push_back(MakeBinding(ScriptList, r.Name, r.RegType, r.RegAdr, r.Param1, r.Param2,
                                    r.Param3));
+        list.back().SlaveId = r.MBid;
+    }
     return list;
 }
 
 std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial,
                                       const TBindingList &Bindings, bool DeviceKey)
 {
+    TIniDocument existing;
+    if (DeviceKey)
+        existing.Update(SerialSettingsSection, "Device", "");
+    return ProfileEntries(Serial, Bindings, TProfileSlaves{}, existing);
+}
+
+std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindingList &Bindings,
+                                      const TProfileSlaves &Slaves,
+                                      const TIniDocument &Existing)
+{
+    auto present = [&Existing](const std::string &section, const char *key) {
+        return Existing.Value(section, key).has_value();
+    };
+    // A "Device" key already in the file is updated, also to empty, so that
+    // it never outlives the choice it stood for.
+    const bool DeviceKey = present(SerialSettingsSection, "Device");
     std::vector<TIniEntry> e;
     e.reserve(8 + 6 * Bindings.size());
     auto put = [&e](const std::string &section, const char *key, std::string value) {
@@ -125,6 +193,10 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial,
     put(SerialSettingsSection, "Handshaking", std::to_string(Serial.Handshaking));
     if (DeviceKey || !Serial.Device.empty())
         put(SerialSettingsSection, "Device", Serial.Device);
+    if (!Slaves.MoreIds.empty() || present(SerialSettingsSection, "MoreIds"))
+        put(SerialSettingsSection, "MoreIds", FormatSlaveIds(Slaves.MoreIds));
+    if (Slaves.Broadcast || present(SerialSettingsSection, "Broadcast"))
+        put(SerialSettingsSection, "Broadcast", Slaves.Broadcast ? "1" : "0");
     put(ScriptsSection, "Count", std::to_string(Bindings.size()));
     for (std::size_t i = 0; i < Bindings.size(); ++i) {
         const TScriptBinding &b = Bindings[i];
@@ -135,6 +207,11 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial,
         put(section, "Param1", std::to_string(unsigned(b.Param1)));
         put(section, "Param2", std::to_string(unsigned(b.Param2)));
         put(section, "Param3", std::to_string(unsigned(b.Param3)));
+        // Absent means the first slave; an earlier binding's key in this
+        // section would otherwise name the wrong one.
+        const int slave = b.SlaveId.value_or(Serial.MBid);
+        if (slave != Serial.MBid || present(section, "MBid"))
+            put(section, "MBid", std::to_string(slave));
     }
     return e;
 }

@@ -28,14 +28,30 @@ struct TProfileBindingRecord {
     int Param1 = 0;
     int Param2 = 0;
     int Param3 = 0;
+    std::optional<int> MBid; // the binding's slave; none: the first slave
 
     bool operator==(const TProfileBindingRecord &) const = default;
+};
+
+// The slaves besides the first one ("MBid") and the broadcast switch.
+struct TProfileSlaves {
+    std::vector<int> MoreIds; // ascending, each 1..255 once, never the first slave's
+    bool Broadcast = false;
+    bool operator==(const TProfileSlaves &) const = default;
 };
 
 struct TProfileContent {
     TSerialValues Serial;
     std::vector<TProfileBindingRecord> Bindings;
+    TProfileSlaves Slaves;
 };
+
+// "2, 17,3": decimal ids separated by commas, blanks around them allowed.
+// Anything that is no id 1..255, repeats and Except are left out; the rest
+// comes back in ascending order.
+std::vector<int> ParseSlaveIds(const std::string &Text, int Except);
+// "2,3,17".
+std::string FormatSlaveIds(const std::vector<int> &Ids);
 
 // The document a file's bytes hold when they are a profile: no NUL byte, and
 // a "SerialSettings" or a "Scripts" section (any letter case). Nothing for
@@ -65,5 +81,13 @@ TBindingList MakeBindings(const TScriptList &ScriptList,
 // again); otherwise a profile is written as it always was.
 std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial,
                                       const TBindingList &Bindings, bool DeviceKey = false);
+// The same for a line of several slaves. "MoreIds", "Broadcast" and a
+// binding's "MBid" are written only when they say more than their absence
+// would, or when Existing (the file about to be updated) already holds them,
+// so a one-slave profile keeps exactly the keys it had and a stale key is
+// never left behind; "Device" likewise.
+std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindingList &Bindings,
+                                      const TProfileSlaves &Slaves,
+                                      const TIniDocument &Existing);
 
 } // namespace quorlin

@@ -50,6 +50,18 @@ public:
     // Slave id, tab caption, port, caption from the manager's TitleText.
     virtual void ApplySerialSettings() = 0;
 
+    // The slaves a profile emulates besides the first one, whose id is the
+    // dialog's, and the broadcast switch. Called by every load, before
+    // LoadSerialDialog; NewProfile: every slave starts cleared. A host
+    // emulating one slave only may ignore both.
+    virtual void LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewProfile)
+    {
+        (void)FirstId;
+        (void)Slaves;
+        (void)NewProfile;
+    }
+    virtual TProfileSlaves ReadSlaves() const { return {}; }
+
     virtual void StartTimer() = 0; // Timer1 enabled (start-up step 10)
     virtual void StopTimer() = 0;  // Timer1 disabled (shutdown step 1)
     virtual void ClosePort() = 0;  // Comm1 closed, watcher stopped (shutdown step 2)

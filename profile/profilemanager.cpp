@@ -74,10 +74,11 @@ bool TProfileManager::writeProfile(const QString &Path)
 {
     SerialValues = m_host.ReadSerialDialog();
     TIniFile file(toNative(Path));
-    // A "Device" key already in the file is updated, also to empty, so that
-    // it never outlives the choice it stood for.
-    const bool deviceKey = file.Load().Value(SerialSettingsSection, "Device").has_value();
-    if (!file.Write(ProfileEntries(SerialValues, m_host.BindingList(), deviceKey))) {
+    // Keys of several slaves are written where the file already has them,
+    // so that none is left stale; a file that cannot be read has none.
+    const TIniDocument existing = file.Load();
+    if (!file.Write(
+            ProfileEntries(SerialValues, m_host.BindingList(), m_host.ReadSlaves(), existing))) {
         reportWriteFailure(Path, file.LastError());
         return false;
     }
@@ -194,11 +195,13 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         const TProfileContent content = ReadProfile(document);
         SerialValues = content.Serial;
         bindings = MakeBindings(m_host.ScriptList(), content.Bindings);
+        m_host.LoadSlaves(SerialValues.MBid, content.Slaves, false);
     } else {
         TRegisterImage &image = m_host.RegisterImage();
         image.ClearPendingWrites();
         SerialValues = TSerialValues{};
         image.ClearImage();
+        m_host.LoadSlaves(SerialValues.MBid, TProfileSlaves{}, true);
     }
     ProfileSaved = true;
     if (!Path.isEmpty()) {
@@ -266,10 +269,14 @@ void TProfileManager::FormCreate()
     // 6. A missing or unreadable settings file reads as an empty one.
     const TIniDocument settings = TIniFile(toNative(SettingsPath())).Load();
     m_host.SetStayOnTop(settings.ReadBool(SettingsSection, "StayOnTop", false));
-    const QString current = fromNative(settings.ReadString(SettingsSection, "CurrentProfile", ""));
+    const QString current =
+        !StartProfile.isEmpty()
+            ? StartProfile
+            : fromNative(settings.ReadString(SettingsSection, "CurrentProfile", ""));
     // 7. ProfileSaved is true, so no question can come up here. A file
-    // there that is no profile is left alone: nobody chose it in this run,
-    // so it is said on standard error and a new untitled profile begins.
+    // there that is no profile is left alone: nobody is asked at start-up
+    // (also for one named on the command line), so it is said on standard
+    // error and a new untitled profile begins.
     TIniDocument document;
     QString refusal;
     if (examine(current, document, refusal) == FileKind::Refused) {

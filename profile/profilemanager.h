@@ -32,6 +32,9 @@ public:
     QString TitleText = QString::fromLatin1(ApplicationTitle);
     // The serial values last read from or written to a profile file.
     TSerialValues SerialValues;
+    // A profile named on the command line: opened at start-up instead of
+    // the one "quorlin.ini" names (empty: that one).
+    QString StartProfile;
 
     const QString &ProgramDir() const { return m_programDir; }
     QString UntitledPath() const;

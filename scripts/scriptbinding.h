@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/registerimage.h"
+#include "engine/slaveset.h"
 #include "scripts/scriptint.h"
 
 namespace quorlin {
@@ -22,6 +24,9 @@ struct TScriptBinding {
     TScriptContext Context{};
     uint8_t RegType = 0;
     uint32_t RegAdr = 1;
+    // The slave whose register it drives; none is the profile's first slave
+    // (whatever its id). An id no slave has is kept and writes nowhere.
+    std::optional<int> SlaveId;
 };
 
 using TBindingList = std::vector<TScriptBinding>;
@@ -33,6 +38,24 @@ TScriptFunc FindScriptEntry(const TScriptList &ScriptList, const std::string &Na
 
 // Calls every binding in list order and queues each result for its register.
 void RunScripts(TBindingList &BindingList, TRegisterImage &Image);
+
+// The same for every slave on the line: each binding queues into the image
+// of its own slave, in list order; bindings of absent slaves still run (their
+// scripts keep their state) but write nowhere.
+void RunScripts(TBindingList &BindingList, TSlaveSet &Slaves);
+
+// The slave id a binding drives: SlaveId, or the first slave's when it names none.
+int BindingSlaveId(const TScriptBinding &Binding, const TSlaveSet &Slaves);
+
+// Gives slave From the id To (its image and its bindings go with it); false,
+// and nothing changed, when To is taken, out of 1..255 or From unknown.
+bool ChangeSlaveId(TSlaveSet &Slaves, TBindingList &BindingList, int From, int To);
+// The number of bindings that drive slave Id.
+int CountSlaveBindings(const TBindingList &BindingList, const TSlaveSet &Slaves, int Id);
+// Removes slave Id with its bindings; false, and nothing changed, for an
+// unknown id or the last slave. The bindings of the first slave name no id,
+// so they would pass to the next first slave if they stayed.
+bool RemoveSlave(TSlaveSet &Slaves, TBindingList &BindingList, int Id);
 
 // A binding as a profile entry describes it: name cut to 255 characters,
 // RegType to its low 8 bits, parameters to their low 16 bits, context zeroed.

@@ -4,15 +4,26 @@
 // closes the main window without the unsaved-profile question (nobody is
 // there to answer it), so the port is closed, the tick stopped and
 // quorlin.ini written.
+//
+// quorlin [options] [PROFILE]: see UsageText. --help, --version and a wrong
+// option are answered before any window exists, so they work anywhere.
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
+#include "monitor/traffic.h"
+#include "ui/commandline.h"
 #include "ui/mainunit.h"
 
 namespace
@@ -79,6 +90,51 @@ QString takeValuesOption(int &argc, char **argv, bool &Missing)
     return path;
 }
 
+std::vector<std::string> argsOf(int argc, char **argv)
+{
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+// Options QApplication takes for itself (either with one dash or two).
+bool isToolkitOption(std::string Arg)
+{
+    if (Arg.rfind("--", 0) == 0)
+        Arg.erase(0, 1);
+    static const char *const options[] = {
+        "-platform",        "-platformpluginpath", "-platformtheme", "-plugin",
+        "-style",           "-stylesheet",         "-reverse",       "-session",
+        "-qwindowgeometry", "-qwindowtitle",       "-qwindowicon",   "-widgetcount",
+        "-display",         "-geometry",           "-qmljsdebugger"};
+    const std::string name = Arg.substr(0, Arg.find('='));
+    for (const char *o : options)
+        if (name == o)
+            return true;
+    return false;
+}
+
+// Help, version and usage errors end the program with the code returned
+// here; -1 means go on.
+int answerWithoutRunning(const quorlin::TCommandLine &Line, const char *Program)
+{
+    using A = quorlin::TCommandLine::TAction;
+    const std::string name = Program ? Program : "quorlin";
+    switch (Line.Action) {
+    case A::Help:
+        std::fputs(quorlin::UsageText(name).c_str(), stdout);
+        return 0;
+    case A::Version:
+        std::fputs(quorlin::VersionText().c_str(), stdout);
+        return 0;
+    case A::Error:
+        std::fprintf(stderr, "%s: %s\n%s", name.c_str(), Line.Error.c_str(),
+                     quorlin::UsageText(name).c_str());
+        return 2;
+    case A::Run:
+        break;
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -90,8 +146,36 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    quorlin::TCommandLine line = quorlin::ParseCommandLine(argsOf(argc, argv));
+    // A wrong option may still be one of the toolkit's own (-platform,
+    // -style ...): such a line is judged again once the toolkit has taken them.
+    const std::vector<std::string> args = argsOf(argc, argv);
+    if (line.Action != quorlin::TCommandLine::TAction::Error ||
+        std::none_of(args.begin(), args.end(), isToolkitOption))
+        if (const int code = answerWithoutRunning(line, argv[0]); code >= 0)
+            return code;
+
     chooseHeadlessWhenNoDisplay();
     QApplication app(argc, argv);
+    line = quorlin::ParseCommandLine(argsOf(argc, argv));
+    if (const int code = answerWithoutRunning(line, argv[0]); code >= 0)
+        return code;
+
+    // A reader of the trace that goes away (a closed pipe) must not end the
+    // emulator: the write fails and the trace stops instead.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::unique_ptr<quorlin::TCsvTrace> trace;
+    if (!line.Trace.empty()) {
+        std::FILE *stream = line.Trace == "-" ? stdout : std::fopen(line.Trace.c_str(), "w");
+        if (stream == nullptr) {
+            std::fprintf(stderr, "%s: cannot write the trace file %s: %s\n", argv[0],
+                         line.Trace.c_str(), std::strerror(errno));
+            return 1;
+        }
+        trace = std::make_unique<quorlin::TCsvTrace>(stream, stream != stdout);
+        trace->Flush();
+    }
+
     QApplication::setApplicationName(QStringLiteral("Quorlin 1.0"));
     app.setProperty("HelpFile", QStringLiteral("Quorlin.hlp"));
 
@@ -100,7 +184,8 @@ int main(int argc, char **argv)
     const bool signalsCaught = installSignalPipe();
 
     app.setProperty(quorlin::TMainForm::StartValuesProperty, valuesFile);
-    quorlin::TMainForm mainForm;
+    quorlin::TMainForm mainForm(nullptr, QString(), nullptr, line);
+    mainForm.SetTrace(trace.get());
     if (!mainForm.StartError().isEmpty()) {
         std::fprintf(stderr, "quorlin: %s\n", qPrintable(mainForm.StartError()));
         return 2;
@@ -119,5 +204,7 @@ int main(int argc, char **argv)
     }
 
     mainForm.show();
+    if (line.Monitor)
+        mainForm.TrafficMonitor1Click();
     return app.exec();
 }

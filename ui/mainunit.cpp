@@ -6,19 +6,26 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cstdio>
 
 #include "engine/modbusslave.h"
+#include "monitor/monitorform.h"
+#include "platform/posixserial.h"
 #include "profile/profiledialogs.h"
 #include "profile/profilemanager.h"
 #include "registers/registersform.h"
@@ -30,10 +37,14 @@
 #include "serial/commint.h"
 #include "serial/timeouttimer.h"
 #include "serial/ui/connectionreport.h"
+#include "serial/ui/spinedit.h"
+#include "slaves/slavecommands.h"
+#include "slaves/slavesform.h"
 #include "ui/aboutunit.h"
 #include "ui/askunit.h"
 #include "ui/helpviewer.h"
 #include "ui/panelcontrols.h"
+#include "ui/statustext.h"
 
 namespace quorlin
 {
@@ -59,34 +70,41 @@ QString registerCaption(int Family, int n)
     return QStringLiteral("%1x%2").arg(Family).arg(n, 4, 10, QLatin1Char('0'));
 }
 
-// The main window's one slave as the register table and the values files see it.
+// The main window's slaves as the register table and the values files see
+// them: the selected one is the slave of the selected tab.
 class TMainRegisterSource : public IRegisterSource
 {
   public:
-    TMainRegisterSource(TRegisterImage &Image, const TBindingList &Bindings)
-        : m_image(Image), m_bindings(Bindings)
+    explicit TMainRegisterSource(TMainForm &Form) : m_form(Form) {}
+    int SelectedSlave() const override { return m_form.RegisterImage().MBid; }
+    TRegisterImage &SelectedImage() override { return m_form.RegisterImage(); }
+    std::vector<TSlaveImage> Slaves() const override
     {
+        std::vector<TSlaveImage> all;
+        TSlaveSet &slaves = m_form.Slaves();
+        for (int i = 0; i < slaves.Count(); ++i)
+            all.push_back({slaves.At(i).MBid, &slaves.At(i)});
+        return all;
     }
-    int SelectedSlave() const override { return m_image.MBid; }
-    TRegisterImage &SelectedImage() override { return m_image; }
-    std::vector<TSlaveImage> Slaves() const override { return {{m_image.MBid, &m_image}}; }
-    TRegisterImage *SlaveImage(int Id) override { return Id == m_image.MBid ? &m_image : nullptr; }
+    TRegisterImage *SlaveImage(int Id) override { return m_form.Slaves().Find(Id); }
     std::vector<std::pair<TRegisterRef, std::string>> SelectedScripts() const override
     {
         std::vector<std::pair<TRegisterRef, std::string>> scripts;
-        for (const TScriptBinding &b : m_bindings)
-            scripts.push_back({{int32_t(b.RegType), int32_t(b.RegAdr)}, b.Name});
+        const int selected = SelectedSlave();
+        for (const TScriptBinding &b : m_form.BindingList())
+            if (BindingSlaveId(b, m_form.Slaves()) == selected)
+                scripts.push_back({{int32_t(b.RegType), int32_t(b.RegAdr)}, b.Name});
         return scripts;
     }
 
   private:
-    TRegisterImage &m_image;
-    const TBindingList &m_bindings;
+    TMainForm &m_form;
 };
 
 } // namespace
 
-TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs *Dialogs)
+TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs *Dialogs,
+                     const TCommandLine &Options)
     : QMainWindow(Parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
@@ -99,11 +117,13 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     buildMenu();
     buildRegisterCommands();
     buildPanels();
+    buildStatusBar();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(100);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::Tick);
+    connect(Timer1, &QTimer::timeout, this, &TMainForm::TrafficTick);
     TimeOutTimer = new TQtTimeOutTimer(this, 100);
     TimeOutTimer->setObjectName(QStringLiteral("TimeOutTimer"));
 
@@ -111,7 +131,11 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     Comm1->setObjectName(QStringLiteral("Comm1"));
     Comm1->SetMonitorEvents(commEvents({evRxChar}));
     Comm1->SetOptions(0);
-    m_engine = std::make_unique<TModbusSlave>(m_image, *Comm1, *TimeOutTimer);
+    m_engine = std::make_unique<TModbusSlave>(m_lineImage, *Comm1, *TimeOutTimer);
+    m_engine->SetSlaves(&m_slaves);
+    m_engine->SetObserver(&m_traffic);
+    m_slaveCommands = std::make_unique<TSlaveCommands>(
+        m_slaves, m_bindingList, [this](int ShowId) { slavesChanged(ShowId); }, this);
     TimeOutTimer->OnTimer = [this] { m_engine->TimeOutTimerTimer(); };
     Comm1->OnRxChar = [this](TCustomComm *, int Count) { m_engine->Comm1RxChar(Count); };
 
@@ -122,13 +146,20 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
         m_dialogs = m_ownDialogs.get();
     }
     m_profile = std::make_unique<TProfileManager>(*this, *m_dialogs, m_programDir);
+    if (!Options.Profile.empty())
+        m_profile->StartProfile =
+            QFileInfo(QFile::decodeName(QByteArray::fromStdString(Options.Profile)))
+                .absoluteFilePath();
     // The port names are looked up in the settings file the profile reads.
     Comm1->SetIniPath(m_profile->SettingsPath().toStdString());
     // A port that is lost or not there yet is tried again once a second, and
     // the caption and standard error follow it by themselves.
     Comm1->SetRetryInterval(1000);
     new TConnectionReport(*Comm1, *this, [this] { return m_profile->TitleText; });
+    // Opened, failed to open or lost, also by itself (an unplugged adapter, a retry).
+    connect(Comm1, &TCustomComm::ConnectionChanged, this, &TMainForm::updatePortStatus);
     m_profile->FormCreate();
+    updateStatusBar();
 
     // The end of the desktop session (or any other quit the platform asks
     // for) reaches the application as a quit event, which would close the
@@ -145,6 +176,11 @@ TMainForm::~TMainForm()
     m_profile->FormClose();
     Comm1->OnRxChar = nullptr;
     TimeOutTimer->Stop();
+    m_engine->SetObserver(nullptr);
+    // The monitor shows rows of m_traffic, which goes before this window's
+    // children do: the monitor must go first.
+    delete MonitorForm;
+    MonitorForm = nullptr;
 }
 
 void TMainForm::CreateDialogs()
@@ -164,6 +200,7 @@ void TMainForm::SetScriptDialogs(TAddSForm *Add, TDelSForm *Del)
     DelSForm = Del;
     m_scriptCommands = std::make_unique<TScriptCommands>(
         *AddSForm, *DelSForm, m_bindingList, [this] { m_profile->ProfileSaved = false; }, this);
+    m_scriptCommands->setSlaves(&m_slaves, [this] { return m_current->MBid; });
 }
 
 void TMainForm::buildMenu()
@@ -217,6 +254,19 @@ void TMainForm::buildMenu()
                          &TMainForm::StayOnTop1Click);
     StayOnTop1->setCheckable(true);
     StayOnTop1->setChecked(false);
+    Settings1->addSeparator()->setObjectName(QStringLiteral("N6"));
+    Slaves1 = addItem(Settings1, "Slaves1", QStringLiteral("S&laves..."), &TMainForm::Slaves1Click);
+    AcceptBroadcast1 =
+        addItem(Settings1, "AcceptBroadcast1", QStringLiteral("Accept &Broadcast Writes"),
+                &TMainForm::AcceptBroadcast1Click);
+    AcceptBroadcast1->setCheckable(true);
+    AcceptBroadcast1->setChecked(false);
+
+    View1 = bar->addMenu(QStringLiteral("&View"));
+    View1->setObjectName(QStringLiteral("View1"));
+    TrafficMonitor1 = addItem(View1, "TrafficMonitor1", QStringLiteral("Traffic &Monitor"),
+                              &TMainForm::TrafficMonitor1Click);
+    TrafficMonitor1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
 
     About1 = bar->addMenu(QStringLiteral("&Help"));
     About1->setObjectName(QStringLiteral("About1"));
@@ -226,7 +276,7 @@ void TMainForm::buildMenu()
     About2 = addItem(About1, "About2", QStringLiteral("A&bout"), &TMainForm::About2Click);
 
     // The shortcuts work without opening the menu.
-    for (QAction *a : {NewProfile1, OpenProfile1, SaveProfile1})
+    for (QAction *a : {NewProfile1, OpenProfile1, SaveProfile1, TrafficMonitor1})
         addAction(a);
 }
 
@@ -243,6 +293,7 @@ void TMainForm::buildPanels()
     TabControl1->setObjectName(QStringLiteral("TabControl1"));
     TabControl1->setGeometry(0, 0, 460, 380);
     TabControl1->Tabs()->addTab(QStringLiteral("MB id 1"));
+    buildSlaveTabs();
 
     auto makeGroup = [this](const char *Name, const QString &Caption, int Top, int Height) {
         auto *box = new QGroupBox(Caption, TabControl1);
@@ -334,6 +385,99 @@ void TMainForm::buildPanels()
     FitDesignToFont(*client);
 }
 
+void TMainForm::buildStatusBar()
+{
+    // Below the panels: the window grows by the bar's height, nothing moves.
+    QStatusBar *status = statusBar();
+    status->setObjectName(QStringLiteral("StatusBar1"));
+    status->setSizeGripEnabled(false);
+    PortStatus = new QLabel(status);
+    PortStatus->setObjectName(QStringLiteral("PortStatus"));
+    status->addWidget(PortStatus, 1);
+    CountersStatus = new QToolButton(status);
+    CountersStatus->setObjectName(QStringLiteral("CountersStatus"));
+    CountersStatus->setAutoRaise(true);
+    CountersStatus->setToolTip(QStringLiteral("Open the traffic monitor"));
+    connect(CountersStatus, &QToolButton::clicked, this, &TMainForm::TrafficMonitor1Click);
+    status->addPermanentWidget(CountersStatus);
+}
+
+void TMainForm::updatePortStatus()
+{
+    m_portStatusOpen = Comm1->IsOpen();
+    m_portStatusName = Comm1->DeviceName();
+    TPortStatus port;
+    port.Name = m_portStatusName;
+    port.Device = Comm1->DevicePath();
+    port.Open = m_portStatusOpen;
+    if (port.Open) {
+        port.BaudRate = int(BaudRateValue(Comm1->BaudRate()));
+        port.DataBits = int(DatabitsValue(Comm1->Databits()));
+        static constexpr char parities[] = {'N', 'O', 'E', 'M', 'S'};
+        port.Parity = Comm1->Parity() < sizeof parities ? parities[Comm1->Parity()] : '?';
+        port.StopBits = Comm1->Stopbits() == sb10 ? "1" : Comm1->Stopbits() == sb15 ? "1.5" : "2";
+    } else {
+        // The device's own reason names the port again ("cannot open COM3
+        // (/dev/ttyS2): ..."); the status bar shows the port once, its own way.
+        port.Reason = Comm1->CloseReason();
+        for (const std::string &lead :
+             {"cannot open " + Comm1->PortLabel() + ": ", Comm1->PortLabel() + ": "})
+            if (port.Reason.rfind(lead, 0) == 0) {
+                port.Reason.erase(0, lead.size());
+                break;
+            }
+    }
+    const QString text = QString::fromStdString(PortStatusText(port));
+    if (PortStatus->text() != text) {
+        PortStatus->setText(text);
+        PortStatus->setToolTip(text); // the bar cuts a long path or reason short
+    }
+}
+
+void TMainForm::updateStatusBar()
+{
+    if (Comm1->IsOpen() != m_portStatusOpen || Comm1->DeviceName() != m_portStatusName)
+        updatePortStatus();
+    const int64_t since =
+        m_traffic.LastRequestUs < 0 ? -1 : SteadyNowUs() - m_traffic.LastRequestUs;
+    const QString right = QString::fromStdString(CountersStatusText(m_traffic.Counters, since));
+    if (CountersStatus->text() != right)
+        CountersStatus->setText(right);
+}
+
+void TMainForm::TrafficMonitor1Click()
+{
+    if (!MonitorForm) {
+        MonitorForm = new TMonitorForm(m_traffic, this);
+        MonitorForm->SlaveIds = [this] { return m_slaves.Ids(); };
+    }
+    MonitorForm->Refresh();
+    MonitorForm->show();
+    MonitorForm->raise();
+    MonitorForm->activateWindow();
+}
+
+void TMainForm::SetTrace(TCsvTrace *Trace)
+{
+    m_traffic.Trace = Trace;
+    m_traceFailureReported = false;
+}
+
+void TMainForm::TrafficTick()
+{
+    updateStatusBar();
+    if (MonitorForm && MonitorForm->isVisible())
+        MonitorForm->Refresh();
+    if (TCsvTrace *trace = m_traffic.Trace) {
+        trace->Flush();
+        // The emulator goes on serving its master; the trace just stops.
+        if (!trace->Ok() && !m_traceFailureReported) {
+            m_traceFailureReported = true;
+            std::fprintf(stderr, "quorlin: writing the trace failed; the trace stops here\n");
+        }
+    }
+}
+
 QWidget *TMainForm::FindPanelControl(int RegType, int n) const
 {
     // Tag 0 marks the controls that name no register.
@@ -367,12 +511,18 @@ QWidget *TMainForm::FindPanelControl(int RegType, int n) const
 
 void TMainForm::Tick()
 {
-    RunScripts(m_bindingList, m_image);
-    std::lock_guard<std::mutex> lock(m_image.ImageLock);
-    m_image.ApplyPendingWrites();
-    RefreshPanels();
-    if (m_registersForm)
-        m_registersForm->Refresh();
+    RunScripts(m_bindingList, m_slaves);
+    // Each slave's writes under its own lock; the panels show the selected one.
+    for (int i = 0; i < m_slaves.Count(); ++i) {
+        TRegisterImage &image = m_slaves.At(i);
+        std::lock_guard<std::mutex> lock(image.ImageLock);
+        image.ApplyPendingWrites();
+        if (&image == m_current) {
+            RefreshPanels();
+            if (m_registersForm)
+                m_registersForm->Refresh();
+        }
+    }
 }
 
 void TMainForm::RefreshPanels()
@@ -383,8 +533,8 @@ void TMainForm::RefreshPanels()
             Lamp->SetBrushColor(Bit ? LampOnColor : LampOffColor);
     };
     for (int n = 1; n <= 32; ++n) {
-        refreshLamp(Shapes[n - 1], m_image.Coils[n]);
-        refreshLamp(Shapes[32 + n - 1], m_image.DiscreteInputs[n]);
+        refreshLamp(Shapes[n - 1], m_current->Coils[n]);
+        refreshLamp(Shapes[32 + n - 1], m_current->DiscreteInputs[n]);
     }
 
     auto refreshBox = [](QLineEdit *Box, uint16_t Value) {
@@ -396,8 +546,8 @@ void TMainForm::RefreshPanels()
     // Register n of each word family sits in Edits at the box's number - 1.
     static constexpr int boxOfRegister[6] = {1, 3, 5, 2, 4, 6};
     for (int n = 1; n <= 6; ++n) {
-        refreshBox(Edits[boxOfRegister[n - 1] - 1], m_image.InputRegs[n]);
-        refreshBox(Edits[boxOfRegister[n - 1] + 6 - 1], m_image.HoldingRegs[n]);
+        refreshBox(Edits[boxOfRegister[n - 1] - 1], m_current->InputRegs[n]);
+        refreshBox(Edits[boxOfRegister[n - 1] + 6 - 1], m_current->HoldingRegs[n]);
     }
 
     auto refreshBar = [](QScrollBar *Bar, uint16_t Value) {
@@ -414,10 +564,10 @@ void TMainForm::RefreshPanels()
     static constexpr int inputHex[2] = {25, 26};
     static constexpr int holdingHex[2] = {28, 27};
     for (int n = 1; n <= 2; ++n) {
-        refreshBar(ScrollBars[n - 1], m_image.InputRegs[n]);
-        refreshBar(ScrollBars[2 + n - 1], m_image.HoldingRegs[n]);
-        refreshHex(Labels[inputHex[n - 1] - 1], m_image.InputRegs[n]);
-        refreshHex(Labels[holdingHex[n - 1] - 1], m_image.HoldingRegs[n]);
+        refreshBar(ScrollBars[n - 1], m_current->InputRegs[n]);
+        refreshBar(ScrollBars[2 + n - 1], m_current->HoldingRegs[n]);
+        refreshHex(Labels[inputHex[n - 1] - 1], m_current->InputRegs[n]);
+        refreshHex(Labels[holdingHex[n - 1] - 1], m_current->HoldingRegs[n]);
     }
 }
 
@@ -425,9 +575,10 @@ void TMainForm::Shape1MouseDown(TShape *Sender)
 {
     const int t = Tag(Sender);
     if (t < 100)
-        m_image.QueueWrite(RegTypeCoil, t, 1 - m_image.Coils[t]);
+        m_current->QueueWrite(RegTypeCoil, t, 1 - m_current->Coils[t]);
     else
-        m_image.QueueWrite(RegTypeDiscreteInput, t - 100, 1 - m_image.DiscreteInputs[t - 100]);
+        m_current->QueueWrite(RegTypeDiscreteInput, t - 100,
+                              1 - m_current->DiscreteInputs[t - 100]);
 }
 
 void TMainForm::Edit1Click(TNumberBox *Sender)
@@ -448,18 +599,18 @@ void TMainForm::Edit1Click(TNumberBox *Sender)
     }
     const int t = Tag(Sender);
     if (t < 100)
-        m_image.QueueWrite(RegTypeInputReg, t, uint32_t(v));
+        m_current->QueueWrite(RegTypeInputReg, t, uint32_t(v));
     else
-        m_image.QueueWrite(RegTypeHoldingReg, t - 100, uint32_t(v));
+        m_current->QueueWrite(RegTypeHoldingReg, t - 100, uint32_t(v));
 }
 
 void TMainForm::ScrollBar1Change(QScrollBar *Sender, int Position)
 {
     const int t = Tag(Sender);
     if (t < 100)
-        m_image.QueueWrite(RegTypeInputReg, t - 10, uint32_t(Position));
+        m_current->QueueWrite(RegTypeInputReg, t - 10, uint32_t(Position));
     else
-        m_image.QueueWrite(RegTypeHoldingReg, t - 110, uint32_t(Position));
+        m_current->QueueWrite(RegTypeHoldingReg, t - 110, uint32_t(Position));
 }
 
 void TMainForm::LoadSerialDialog(const TSerialValues &Values)
@@ -469,7 +620,15 @@ void TMainForm::LoadSerialDialog(const TSerialValues &Values)
 
 TSerialValues TMainForm::ReadSerialDialog() const
 {
-    return ConfForm->SerialValues();
+    TSerialValues values = ConfForm->SerialValues();
+    // "MBid" is the first slave's. The dialog shows the selected slave's id,
+    // which is that one only while the first slave's tab is selected; an id
+    // that is not yet applied but taken by another slave is not saved either.
+    const TRegisterImage &first = m_slaves.First();
+    const TRegisterImage *holder = m_slaves.Find(values.MBid);
+    if (m_current != &first || (holder != nullptr && holder != &first))
+        values.MBid = first.MBid;
+    return values;
 }
 
 void TMainForm::LoadScriptLibrary()
@@ -527,7 +686,8 @@ void TMainForm::StayOnTop1Click()
 
 void TMainForm::CreateLists()
 {
-    m_image.ClearPendingWrites();
+    for (int i = 0; i < m_slaves.Count(); ++i)
+        m_slaves.At(i).ClearPendingWrites();
     m_bindingList.clear();
     m_scripts.ScriptList.clear();
 }
@@ -536,11 +696,17 @@ void TMainForm::CreateConfigDialog()
 {
     if (!ConfForm)
         ConfForm = new TConfForm(this);
+    // The dialog edits the selected slave's id; another slave's is refused.
+    ConfForm->IdInUse = [this](int Id) {
+        const TRegisterImage *holder = m_slaves.Find(Id);
+        return holder != nullptr && holder != m_current;
+    };
 }
 
 void TMainForm::ReleaseImage()
 {
-    m_image.ClearPendingWrites();
+    for (int i = 0; i < m_slaves.Count(); ++i)
+        m_slaves.At(i).ClearPendingWrites();
 }
 
 void TMainForm::CloseMainWindow()
@@ -561,8 +727,132 @@ void TMainForm::ApplySerialSettings()
         if (!m_startError.isEmpty())
             return; // the port stays closed; the main sequence ends the program
     }
-    ConfForm->ApplySerialSettings(m_image, *Comm1, *TabControl1->Tabs(), *this,
+    // The selected slave takes the dialog's id, its bindings with it; an id
+    // another slave has (only a profile or a cancelled edit can leave one
+    // there) is put back to the slave's own.
+    const int wanted = ConfForm->SpinEdit1->Value();
+    if (!ChangeSlaveId(m_slaves, m_bindingList, m_current->MBid, wanted))
+        ConfForm->SpinEdit1->SetValue(m_current->MBid);
+    ConfForm->ApplySerialSettings(*m_current, *Comm1, *TabControl1->Tabs(), *this,
                                   m_profile->TitleText);
+    syncSlaveTabs();
+    updatePortStatus(); // the line settings may have changed on an open port
+}
+
+void TMainForm::LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewProfile)
+{
+    m_slaves.Assign(FirstId, Slaves.MoreIds);
+    m_slaves.AcceptBroadcast = Slaves.Broadcast;
+    AcceptBroadcast1->setChecked(Slaves.Broadcast);
+    if (NewProfile) {
+        for (int i = 0; i < m_slaves.Count(); ++i) {
+            m_slaves.At(i).ClearPendingWrites();
+            m_slaves.At(i).ClearImage();
+        }
+    }
+    // The dialog is loaded with the first slave's id next.
+    m_current = &m_slaves.First();
+    syncSlaveTabs();
+}
+
+TProfileSlaves TMainForm::ReadSlaves() const
+{
+    TProfileSlaves slaves;
+    slaves.Broadcast = m_slaves.AcceptBroadcast;
+    for (int id : m_slaves.Ids())
+        if (id != m_slaves.First().MBid)
+            slaves.MoreIds.push_back(id);
+    return slaves;
+}
+
+void TMainForm::buildSlaveTabs()
+{
+    QTabBar *tabs = TabControl1->Tabs();
+    connect(tabs, &QTabBar::currentChanged, this, [this](int Index) {
+        if (Index >= 0 && Index < m_slaves.Count())
+            SelectSlave(m_slaves.At(Index).MBid);
+    });
+    tabs->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tabs, &QWidget::customContextMenuRequested, this, [this, tabs](const QPoint &At) {
+        QMenu *menu = BuildSlaveMenu(tabs->tabAt(At));
+        menu->exec(tabs->mapToGlobal(At));
+        menu->deleteLater();
+    });
+}
+
+void TMainForm::syncSlaveTabs()
+{
+    QTabBar *tabs = TabControl1->Tabs();
+    const QSignalBlocker quiet(tabs);
+    while (tabs->count() < m_slaves.Count())
+        tabs->addTab(QString());
+    while (tabs->count() > m_slaves.Count())
+        tabs->removeTab(tabs->count() - 1);
+    for (int i = 0; i < m_slaves.Count(); ++i)
+        tabs->setTabText(i, QStringLiteral("MB id ") + QString::number(m_slaves.At(i).MBid));
+    tabs->setCurrentIndex(m_slaves.IndexOf(m_current->MBid));
+    // The strip is sized by its tabs, up to the control's width, beyond which
+    // it scrolls.
+    tabs->resize(tabs->sizeHint().boundedTo(
+        QSize(TabControl1->width() - 4, std::max(tabs->height(), tabs->sizeHint().height()))));
+    TabControl1->update();
+}
+
+void TMainForm::SelectSlave(int Id)
+{
+    TRegisterImage *image = m_slaves.Find(Id);
+    m_current = image != nullptr ? image : &m_slaves.First();
+    if (ConfForm)
+        ConfForm->SpinEdit1->SetValue(m_current->MBid);
+    syncSlaveTabs();
+    std::lock_guard<std::mutex> lock(m_current->ImageLock);
+    RefreshPanels();
+}
+
+void TMainForm::slavesChanged(int ShowId)
+{
+    // A removed slave's tab gives way to the first slave's. The selected
+    // image may be gone: it is only compared, not read, until found.
+    bool stays = false;
+    for (int i = 0; i < m_slaves.Count() && !stays; ++i)
+        stays = &m_slaves.At(i) == m_current;
+    if (!stays)
+        m_current = &m_slaves.First();
+    if (ShowId == 0)
+        ShowId = m_current->MBid;
+    SelectSlave(ShowId);
+    m_profile->ProfileSaved = false;
+}
+
+QMenu *TMainForm::BuildSlaveMenu(int TabIndex)
+{
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("SlaveMenu"));
+    menu->addAction(QStringLiteral("&Add Slave..."), this, [this] { m_slaveCommands->AddSlave(); });
+    if (TabIndex >= 0 && TabIndex < m_slaves.Count()) {
+        const int id = m_slaves.At(TabIndex).MBid;
+        QAction *remove = menu->addAction(QStringLiteral("&Remove Slave %1").arg(id), this,
+                                          [this, id] { m_slaveCommands->RemoveSlave(id); });
+        remove->setEnabled(m_slaves.Count() > 1);
+    }
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("S&laves..."), this, &TMainForm::Slaves1Click);
+    return menu;
+}
+
+void TMainForm::Slaves1Click()
+{
+    if (!SlavesForm)
+        SlavesForm = new TSlavesForm(*m_slaveCommands, this);
+    SlavesForm->Refill(m_current->MBid);
+    SlavesForm->exec();
+}
+
+void TMainForm::AcceptBroadcast1Click()
+{
+    // The checkable action has flipped its mark already.
+    m_slaves.AcceptBroadcast = AcceptBroadcast1->isChecked();
+    m_profile->ProfileSaved = false;
 }
 
 void TMainForm::SerialOptions1Click()
@@ -628,7 +918,7 @@ void TMainForm::About2Click()
 
 void TMainForm::buildRegisterCommands()
 {
-    m_registerSource = std::make_unique<TMainRegisterSource>(m_image, m_bindingList);
+    m_registerSource = std::make_unique<TMainRegisterSource>(*this);
     // File: the values commands stand above the separator before Exit.
     QAction *beforeExit = nullptr;
     for (QAction *a : File1->actions())
@@ -646,9 +936,11 @@ void TMainForm::buildRegisterCommands()
     connect(ImportValues1, &QAction::triggered, this, &TMainForm::ImportValues1Click);
 
     // View sits between Settings and Help.
-    View1 = new QMenu(QStringLiteral("&View"), this);
-    View1->setObjectName(QStringLiteral("View1"));
-    menuBar()->insertMenu(About1->menuAction(), View1);
+    if (!View1) {
+        View1 = new QMenu(QStringLiteral("&View"), this);
+        View1->setObjectName(QStringLiteral("View1"));
+        menuBar()->insertMenu(About1->menuAction(), View1);
+    }
     Registers1 = View1->addAction(QStringLiteral("&Registers"));
     Registers1->setObjectName(QStringLiteral("Registers1"));
     Registers1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));

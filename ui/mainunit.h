@@ -11,10 +11,13 @@
 #include <memory>
 
 #include "engine/registerimage.h"
+#include "engine/slaveset.h"
+#include "monitor/traffic.h"
 #include "profile/profilehost.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
 #include "serial/ui/configunit.h"
+#include "ui/commandline.h"
 
 class QAction;
 class QGroupBox;
@@ -22,6 +25,7 @@ class QLabel;
 class QMenu;
 class QScrollBar;
 class QTimer;
+class QToolButton;
 
 namespace quorlin
 {
@@ -38,9 +42,12 @@ class IRegisterSource;
 class TRegistersForm;
 class TScriptCommands;
 class TModbusSlave;
+class TMonitorForm;
 class TNumberBox;
 class TQtTimeOutTimer;
 class TShape;
+class TSlaveCommands;
+class TSlavesForm;
 class TTabControl;
 
 class TMainForm : public QMainWindow, public IProfileHost
@@ -54,8 +61,10 @@ class TMainForm : public QMainWindow, public IProfileHost
     // UNTITLED.QRL and scripts.dll are looked for; empty means the
     // executable's directory. Dialogs answers the profile commands'
     // questions and file dialogs; null means the real message boxes.
+    // Options: what the command line asked for (a profile to open).
     explicit TMainForm(QWidget *Parent = nullptr, const QString &ProgramDir = QString(),
-                       IProfileDialogs *Dialogs = nullptr);
+                       IProfileDialogs *Dialogs = nullptr,
+                       const TCommandLine &Options = TCommandLine());
     ~TMainForm() override;
 
     // The dialogs the main sequence creates after this window, in this
@@ -63,7 +72,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     void CreateDialogs();
 
     // --- what lives as long as the window ---
-    TRegisterImage &RegisterImage() override { return m_image; }
+    // The image of the slave whose tab is selected: what the panels show.
+    TRegisterImage &RegisterImage() override { return *m_current; }
     TBindingList &BindingList() override { return m_bindingList; }
     const TScriptList &ScriptList() const override { return m_scripts.ScriptList; }
     const TScriptLibrary &ScriptLibrary() const { return m_scripts; }
@@ -101,6 +111,17 @@ class TMainForm : public QMainWindow, public IProfileHost
     void ClosePort() override;
     void ReleaseImage() override;
     void CloseMainWindow() override;
+    void LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewProfile) override;
+    TProfileSlaves ReadSlaves() const override;
+
+    // --- the slaves of the line, one tab each in ascending id order ---
+    TSlaveSet &Slaves() { return m_slaves; }
+    // Shows slave Id's tab and image (0 or an unknown id: the first slave).
+    void SelectSlave(int Id);
+    TSlaveCommands &SlaveCommands() { return *m_slaveCommands; }
+    TSlavesForm *SlavesForm = nullptr; // made by the first Slaves1Click
+    // The tab strip's context menu for the tab at TabIndex (-1: none).
+    QMenu *BuildSlaveMenu(int TabIndex);
 
     // --- the panels ---
     TTabControl *TabControl1 = nullptr;
@@ -137,6 +158,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     QMenu *Settings1 = nullptr;
     QAction *SerialOptions1 = nullptr;
     QAction *StayOnTop1 = nullptr;
+    QAction *Slaves1 = nullptr;
+    QAction *AcceptBroadcast1 = nullptr;
     QMenu *About1 = nullptr;
     QAction *HelpTopics1 = nullptr;
     QAction *About2 = nullptr;
@@ -151,6 +174,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     void AddScript1Click();
     void SerialOptions1Click();
     void StayOnTop1Click();
+    void Slaves1Click();
+    void AcceptBroadcast1Click();
     void HelpTopics1Click();
     void About2Click();
     THelpViewer *HelpViewer() const { return m_helpViewer; }
@@ -158,7 +183,6 @@ class TMainForm : public QMainWindow, public IProfileHost
     // --- the register table and the register values files ---
     QAction *ExportValues1 = nullptr; // File menu
     QAction *ImportValues1 = nullptr;
-    QMenu *View1 = nullptr;
     QAction *Registers1 = nullptr; // View > Registers, Ctrl+R
     // Created when first opened; refreshed by the tick while shown.
     TRegistersForm *RegistersForm() const { return m_registersForm; }
@@ -176,6 +200,20 @@ class TMainForm : public QMainWindow, public IProfileHost
     // be answered.
     void CloseWithoutQuestion();
 
+    // --- the traffic of the line: View menu, monitor, status bar, trace ---
+    QMenu *View1 = nullptr;
+    QAction *TrafficMonitor1 = nullptr;
+    void TrafficMonitor1Click();
+    TMonitorForm *MonitorForm = nullptr; // made the first time it is asked for
+    TTrafficRecorder &Traffic() { return m_traffic; }
+    QLabel *PortStatus = nullptr;          // left of the status bar
+    QToolButton *CountersStatus = nullptr; // right; a click opens the monitor
+    // Every row of the monitor also goes to Trace (owned by the caller),
+    // pushed out at each tick. Null: no trace.
+    void SetTrace(TCsvTrace *Trace);
+    // The 100 ms tick of everything that shows the traffic.
+    void TrafficTick();
+
   protected:
     void closeEvent(QCloseEvent *Event) override;
     bool eventFilter(QObject *Watched, QEvent *Event) override;
@@ -183,9 +221,20 @@ class TMainForm : public QMainWindow, public IProfileHost
   private:
     void buildMenu();
     void buildPanels();
+    void buildSlaveTabs();
+    void syncSlaveTabs();
+    void slavesChanged(int ShowId);
+    void buildStatusBar();
+    void updateStatusBar();
+    void updatePortStatus();
 
     QString m_programDir;
-    TRegisterImage m_image;
+    // The engine's own image, never answered from: every request goes to
+    // m_slaves.
+    TRegisterImage m_lineImage;
+    TSlaveSet m_slaves;
+    TRegisterImage *m_current = &m_slaves.First();
+    std::unique_ptr<TSlaveCommands> m_slaveCommands;
     TScriptLibrary m_scripts;
     TBindingList m_bindingList;
     std::unique_ptr<TModbusSlave> m_engine;
@@ -194,6 +243,10 @@ class TMainForm : public QMainWindow, public IProfileHost
     std::unique_ptr<TProfileManager> m_profile;
     std::unique_ptr<TScriptCommands> m_scriptCommands;
     THelpViewer *m_helpViewer = nullptr;
+    TTrafficRecorder m_traffic;
+    bool m_traceFailureReported = false;
+    bool m_portStatusOpen = false; // the port as the status bar last showed it
+    std::string m_portStatusName;
     void buildRegisterCommands();
     std::unique_ptr<IRegisterSource> m_registerSource;
     TRegistersForm *m_registersForm = nullptr;

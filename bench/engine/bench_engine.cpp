@@ -9,6 +9,7 @@
 
 #include "engine/crc16.h"
 #include "engine/modbusslave.h"
+#include "engine/slaveset.h"
 
 namespace
 {
@@ -94,6 +95,52 @@ void BM_Fn16Write100(benchmark::State &S)
     runRequest(S, req, 8);
 }
 
+// A line that hands the engine the next of several prepared requests.
+class RotatingLine : public ISerialLine
+{
+  public:
+    std::vector<std::vector<uint8_t>> Requests;
+    size_t Next = 0;
+    size_t Written = 0;
+    int Read(void *Buffer, int Count) override
+    {
+        std::memcpy(Buffer, Requests[Next].data(), size_t(Count));
+        Next = (Next + 1) % Requests.size();
+        return Count;
+    }
+    int Write(const void *, int Count) override
+    {
+        Written += size_t(Count);
+        return Count;
+    }
+    void PurgeIn() override {}
+    void PurgeOut() override {}
+};
+
+// Reading ten holding registers from each of Slaves slaves in turn: the
+// look-up of the addressed slave must not cost more with 32 than with one.
+void BM_BusTurnaround(benchmark::State &State)
+{
+    const int slaves = int(State.range(0));
+    TSlaveSet set;
+    for (int id = 2; id <= slaves; ++id)
+        set.Add(id);
+    RotatingLine line;
+    for (int id = 1; id <= slaves; ++id)
+        line.Requests.push_back(withCrc({uint8_t(id), 3, 0, 0, 0, 10}));
+    IdleTimer timer;
+    TRegisterImage own;
+    TModbusSlave engine(own, line, timer);
+    engine.SetSlaves(&set);
+    for (auto _ : State) {
+        engine.Comm1RxChar(8);
+        benchmark::ClobberMemory();
+    }
+    if (line.Written != 25 * size_t(State.iterations()))
+        State.SkipWithError("a slave did not answer");
+    State.SetItemsProcessed(State.iterations());
+}
+
 void BM_Crc16(benchmark::State &State)
 {
     std::vector<uint8_t> data(size_t(State.range(0)));
@@ -109,6 +156,9 @@ BENCHMARK(BM_Fn3Read125);
 BENCHMARK(BM_Fn1Read2000Coils);
 BENCHMARK(BM_Fn16Write100);
 BENCHMARK(BM_Crc16)->Arg(8)->Arg(256);
+// Alternating runs of both sizes, so that a busy machine slows both alike;
+// compare the two medians.
+BENCHMARK(BM_BusTurnaround)->Arg(1)->Arg(32)->Repetitions(9)->ReportAggregatesOnly(true);
 
 } // namespace
 

@@ -60,6 +60,22 @@ TScriptCommands::TScriptCommands(TAddSForm &AddSForm, TDelSForm &DelSForm,
 {
 }
 
+void TScriptCommands::setSlaves(const TSlaveSet *Slaves, std::function<int()> Selected)
+{
+    m_slaves = Slaves;
+    m_selected = std::move(Selected);
+}
+
+bool TScriptCommands::ofSelectedSlave(const TScriptBinding &Binding) const
+{
+    if (m_slaves == nullptr || !m_selected)
+        return true;
+    // A binding of a slave that is not emulated is listed with every slave,
+    // so that it can still be edited or removed.
+    const int id = BindingSlaveId(Binding, *m_slaves);
+    return id == m_selected() || m_slaves->Find(id) == nullptr;
+}
+
 bool TScriptCommands::runScriptDialog(int except, TScriptBinding &result)
 {
     for (;;) {
@@ -69,8 +85,14 @@ bool TScriptCommands::runScriptDialog(int except, TScriptBinding &result)
         // reports OK anyway is treated as another round.
         if (m_addForm.selectedRegType() < 0)
             continue;
-        if (RegisterInUse(m_bindings, m_addForm.selectedRegType(),
-                          uint32_t(m_addForm.selectedAddress()), except)) {
+        bool inUse = false;
+        for (std::size_t i = 0; i < m_bindings.size() && !inUse; ++i) {
+            const TScriptBinding &b = m_bindings[i];
+            inUse = int(i) != except && ofSelectedSlave(b) &&
+                    b.RegType == m_addForm.selectedRegType() &&
+                    b.RegAdr == uint32_t(m_addForm.selectedAddress());
+        }
+        if (inUse) {
             m_prompts.wrongRegister(&m_addForm);
             continue;
         }
@@ -89,6 +111,9 @@ bool TScriptCommands::AddPLC2Click()
     TScriptBinding binding;
     if (!runScriptDialog(-1, binding))
         return false;
+    // The first slave's bindings name no id: they follow it when it changes id.
+    if (m_slaves != nullptr && m_selected && m_selected() != m_slaves->First().MBid)
+        binding.SlaveId = m_selected();
     m_bindings.push_back(binding);
     if (m_markUnsaved)
         m_markUnsaved();
@@ -97,18 +122,35 @@ bool TScriptCommands::AddPLC2Click()
 
 int TScriptCommands::chooseBinding(const char *caption, const char *button)
 {
-    m_delForm.FillBindingList(m_bindings);
+    // The lines shown are the selected slave's bindings; each remembers its
+    // place in the whole list.
+    TBindingList shown;
+    std::vector<int> places;
+    for (std::size_t i = 0; i < m_bindings.size(); ++i) {
+        if (ofSelectedSlave(m_bindings[i])) {
+            shown.push_back(m_bindings[i]);
+            places.push_back(int(i));
+        }
+    }
+    m_delForm.FillBindingList(shown);
+    for (std::size_t i = 0; i < shown.size() && m_slaves != nullptr; ++i) {
+        const int id = BindingSlaveId(shown[i], *m_slaves);
+        if (m_slaves->Find(id) == nullptr) {
+            QListWidgetItem *line = m_delForm.ListBox1->item(int(i));
+            line->setText(QStringLiteral("(MB id %1, not emulated) ").arg(id) + line->text());
+        }
+    }
     m_delForm.Button1->setEnabled(true);
     m_delForm.setWindowTitle(QString::fromLatin1(caption));
     m_delForm.Button1->setText(QString::fromLatin1(button));
-    if (m_bindings.empty())
+    if (shown.empty())
         m_delForm.Button1->setEnabled(false);
     if (m_prompts.exec(m_delForm) != QDialog::Accepted)
         return -1;
     const int index = m_delForm.selectedIndex();
     // The list cannot change while the dialog is open, but the position is
     // checked anyway before it is used.
-    return index >= 0 && index < int(m_bindings.size()) ? index : -1;
+    return index >= 0 && index < int(places.size()) ? places[std::size_t(index)] : -1;
 }
 
 bool TScriptCommands::DeletePLC1Click()
@@ -134,6 +176,7 @@ bool TScriptCommands::AddScript1Click()
     TScriptBinding binding;
     if (!runScriptDialog(index, binding))
         return false;
+    binding.SlaveId = m_bindings[std::size_t(index)].SlaveId; // the edit keeps its slave
     m_bindings[std::size_t(index)] = binding;
     if (m_markUnsaved)
         m_markUnsaved();

@@ -50,6 +50,12 @@ class TScriptCommands
 
     void setPrompts(TScriptPrompts prompts) { m_prompts = std::move(prompts); }
 
+    // With several slaves on the line the commands act on one of them: Add
+    // binds to Selected(), Remove and Edit list its bindings (and those of
+    // ids no slave has, marked), and a register counts as used only by a
+    // binding of the same slave. The set must outlive this object.
+    void setSlaves(const TSlaveSet *Slaves, std::function<int()> Selected);
+
     // "&Add Script", "&Remove Script", "Edit S&cript". Each returns true when
     // it changed the binding list; Cancel, "&No" and errors change nothing.
     bool AddPLC2Click();
@@ -62,6 +68,8 @@ class TScriptCommands
     bool runScriptDialog(int except, TScriptBinding &result);
     // Fills and shows the list dialog; the chosen position, or -1.
     int chooseBinding(const char *caption, const char *button);
+    // Whether the binding belongs to the slave the commands act on.
+    bool ofSelectedSlave(const TScriptBinding &Binding) const;
 
     TAddSForm &m_addForm;
     TDelSForm &m_delForm;
@@ -69,6 +77,8 @@ class TScriptCommands
     std::function<void()> m_markUnsaved;
     QWidget *m_parent;
     TScriptPrompts m_prompts;
+    const TSlaveSet *m_slaves = nullptr;
+    std::function<int()> m_selected;
 };
 
 } // namespace quorlin

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTabBar>
@@ -136,6 +137,8 @@ TConfForm::TConfForm(QWidget *Parent)
     // Escape and the close box reject() through QDialog already.
     connect(Button1, &QPushButton::clicked, this, [this] {
         Button1Click();
+        if (RefuseSlaveId())
+            return;
         accept();
     });
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
@@ -234,6 +237,22 @@ void TConfForm::Button1Click()
 {
     if (SpinEdit1->Text().isEmpty())
         SpinEdit1->SetValue(1);
+}
+
+bool TConfForm::RefuseSlaveId()
+{
+    const int id = SpinEdit1->Value();
+    if (!IdInUse || !IdInUse(id))
+        return false;
+    const QString message = QStringLiteral("Slave id %1 is already used.").arg(id);
+    if (ShowRefusal) {
+        ShowRefusal(message);
+    } else {
+        QMessageBox box(QMessageBox::Warning, windowTitle(), message, QMessageBox::Ok, this);
+        box.exec();
+    }
+    SpinEdit1->setFocus();
+    return true;
 }
 
 void TConfForm::ApplySerialSettings(TRegisterImage &Image, TCustomComm &Comm, QTabBar &Tabs,

@@ -74,6 +74,15 @@ class TConfForm : public QDialog
     // The chosen port as text: "COM2", a device path, or empty for none.
     QString PortText() const;
 
+    // With several slaves on the line: asked on OK with the slave id shown;
+    // true refuses it with "Slave id %d is already used." and keeps the
+    // dialog open. Unset, every id is accepted.
+    std::function<bool(int Id)> IdInUse;
+    // Shows the refusal; unset, a warning box.
+    std::function<void(const QString &Message)> ShowRefusal;
+    // True when OK must not close the dialog (the refusal has been shown).
+    bool RefuseSlaveId();
+
     // Carries the controls over: slave id, tab caption, port name and line
     // settings of Comm, opening it when closed, and the window caption,
     // TitleText followed by the connection state.

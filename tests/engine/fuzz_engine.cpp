@@ -3,7 +3,8 @@
 // firings and queued writes to the receive step, and checks after every step
 // what must hold whatever a master sends.
 //
-// Input: byte 0 is MBid; then a sequence of operations, each one byte op
+// Input: byte 0 is MBid (248..255: a bus of slaves 1, 2, 17 and that id,
+// broadcast writes accepted for odd ones); then a sequence of operations, each one byte op
 // followed by its operands:
 //   op & 3 == 0  deliver (op >> 2) + 1 bytes; the event reports all waiting bytes
 //   op & 3 == 1  the same, but reads place at most half of what they are asked
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/slaveset.h"
 #include "tests/engine/fakes.h"
 
 using namespace quorlin;
@@ -75,6 +77,8 @@ class CheckingObserver : public IFrameObserver
 };
 
 struct FuzzRig {
+    TSlaveSet Bus;
+    bool OnBus = false;
     TRegisterImage Image;
     CheckedLine Line;
     FakeTimer Timer;
@@ -96,13 +100,22 @@ void checkInvariants(FuzzRig &rig, size_t &writesSeen)
     for (size_t i = writesSeen; i < rig.Line.Writes.size(); ++i) {
         const Bytes &w = rig.Line.Writes[i];
         require(w.size() >= 5 && w.size() <= 255);
-        require(rig.Image.MBid >= 1 && rig.Image.MBid <= 255);
-        require(w[0] == rig.Image.MBid);
+        if (rig.OnBus) {
+            require(rig.Bus.Find(w[0]) != nullptr); // never a broadcast, never a stranger
+        } else {
+            require(rig.Image.MBid >= 1 && rig.Image.MBid <= 255);
+            require(w[0] == rig.Image.MBid);
+        }
         require(Crc16(w.data(), w.size()) == 0); // the CRC closes the frame
         if (w[1] & 0x80)
             require(w.size() == 5 && w[2] >= 1 && w[2] <= 3);
     }
     writesSeen = rig.Line.Writes.size();
+    for (int i = 0; rig.OnBus && i < rig.Bus.Count(); ++i) {
+        const TRegisterImage &s = rig.Bus.At(i);
+        require(s.Coils[0] == 0 && s.DiscreteInputs[0] == 0);
+        require(s.InputRegs[0] == 0 && s.HoldingRegs[0] == 0);
+    }
 }
 
 } // namespace
@@ -116,6 +129,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     // Odd ids run with an observer, even ones without: both must hold up.
     if (Data[0] & 1)
         rig.Slave.SetObserver(&rig.Observer);
+    if (Data[0] >= 248) {
+        rig.OnBus = true;
+        rig.Bus.Assign(1, {2, 17, Data[0]});
+        rig.Bus.AcceptBroadcast = (Data[0] & 1) != 0;
+        rig.Slave.SetSlaves(&rig.Bus);
+    }
     size_t at = 1;
     size_t writesSeen = 0;
     auto take = [&](size_t n) {

@@ -2,6 +2,7 @@
 // Any bytes as a profile: loading yields bounded values and bindings, and a
 // save of what was loaded, into a new file or over the damaged one, loads
 // back as the same profile.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -22,18 +23,21 @@ void check(bool ok)
         std::abort();
 }
 
-TIniDocument saved(TIniDocument doc, const TSerialValues &serial, const TBindingList &bindings)
+TIniDocument saved(TIniDocument doc, const TSerialValues &serial, const TBindingList &bindings,
+                   const TProfileSlaves &slaves)
 {
-    for (const TIniEntry &e : ProfileEntries(serial, bindings))
+    for (const TIniEntry &e : ProfileEntries(serial, bindings, slaves, doc))
         check(doc.Update(e.Section, e.Key, e.Value)); // loaded values always fit on a line
     return TIniDocument::Parse(doc.Text());
 }
 
 void checkReloaded(const TIniDocument &doc, const TScriptList &scripts,
-                   const TSerialValues &serial, const TBindingList &bindings)
+                   const TSerialValues &serial, const TBindingList &bindings,
+                   const TProfileSlaves &slaves)
 {
     const TProfileContent back = ReadProfile(doc);
     check(back.Serial == serial);
+    check(back.Slaves == slaves);
     const TBindingList again = MakeBindings(scripts, back.Bindings);
     check(again.size() == bindings.size());
     for (std::size_t i = 0; i < again.size(); ++i) {
@@ -44,6 +48,8 @@ void checkReloaded(const TIniDocument &doc, const TScriptList &scripts,
             name.remove_suffix(1);
         check(name == b.Name && a.Entry == b.Entry && a.RegType == b.RegType);
         check(a.Param1 == b.Param1 && a.Param2 == b.Param2 && a.Param3 == b.Param3);
+        // The same slave, whether named or left to mean the first one.
+        check(a.SlaveId.value_or(serial.MBid) == b.SlaveId.value_or(serial.MBid));
         // An address above INT_MAX (a negative one read back) is no number when read again.
         check(b.RegAdr == (a.RegAdr <= uint32_t(INT_MAX) ? a.RegAdr : 0u));
     }
@@ -70,7 +76,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const auto &b : bindings)
         check(b.Name.size() <= 255 && (b.Entry == nullptr || b.Name == "Ramp"));
 
-    checkReloaded(saved(TIniDocument(), content.Serial, bindings), scripts, content.Serial, bindings);
-    checkReloaded(saved(doc, content.Serial, bindings), scripts, content.Serial, bindings);
+    const TProfileSlaves &slaves = content.Slaves;
+    check(slaves.MoreIds.size() <= 254 && std::is_sorted(slaves.MoreIds.begin(), slaves.MoreIds.end()));
+    for (int id : slaves.MoreIds)
+        check(id >= 1 && id <= 255 && id != content.Serial.MBid);
+    checkReloaded(saved(TIniDocument(), content.Serial, bindings, slaves), scripts, content.Serial,
+                  bindings, slaves);
+    checkReloaded(saved(doc, content.Serial, bindings, slaves), scripts, content.Serial, bindings,
+                  slaves);
     return 0;
 }

@@ -197,3 +197,41 @@ TEST_F(Bindings, TwoBindingsOfOneScriptKeepSeparateState)
     EXPECT_EQ(image.HoldingRegs[1], 3);
     EXPECT_EQ(image.HoldingRegs[2], 1003);
 }
+
+// Bindings spread over slaves 1 (the first), 2 and 17 of one line.
+TEST_F(Bindings, EachSlaveTakesOnlyItsOwnBindingsAndAbsentSlavesTakeNone)
+{
+    TSlaveSet slaves;
+    slaves.Add(2);
+    slaves.Add(17);
+    const struct {
+        int slaveId; // as the binding names it; -1: none, the first slave
+        int regAdr;
+        int p1;
+    } rows[] = {{-1, 1, 10}, {1, 2, 11}, {2, 1, 20}, {17, 3, 170}, {99, 1, 990}};
+    for (const auto &r : rows) {
+        list.push_back(bind("Calls", 4, r.regAdr, r.p1));
+        if (r.slaveId >= 0)
+            list.back().SlaveId = r.slaveId;
+    }
+    for (int i = 0; i < 2; ++i) {
+        RunScripts(list, slaves);
+        for (int k = 0; k < slaves.Count(); ++k)
+            slaves.At(k).ApplyPendingWrites();
+    }
+    // "Calls" counts its calls up from Param1: two ticks give Param1 + 2.
+    const TRegisterImage &one = *slaves.Find(1), &two = *slaves.Find(2), &s17 = *slaves.Find(17);
+    EXPECT_EQ(one.HoldingRegs[1], 12);
+    EXPECT_EQ(one.HoldingRegs[2], 13);
+    EXPECT_EQ(one.HoldingRegs[3], 0);
+    EXPECT_EQ(two.HoldingRegs[1], 22);
+    EXPECT_EQ(two.HoldingRegs[2], 0);
+    EXPECT_EQ(s17.HoldingRegs[3], 172);
+    EXPECT_EQ(s17.HoldingRegs[1], 0);
+    EXPECT_EQ(list[4].Context.Word2, 2); // slave 99 is absent: its script runs, writes nowhere
+
+    // The first slave's bindings follow it when its id changes.
+    ASSERT_TRUE(slaves.ChangeId(1, 5));
+    EXPECT_EQ(BindingSlaveId(list[0], slaves), 5);
+    EXPECT_EQ(BindingSlaveId(list[2], slaves), 2);
+}

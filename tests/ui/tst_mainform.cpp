@@ -543,6 +543,7 @@ TEST_F(MainFormTest, MenuHoldsEveryItemWithItsShortcut)
                 {"File1", "ExportValues1", "Export &Values...", ""},
                 {"File1", "ImportValues1", "&Import Values...", ""},
                 {"View1", "Registers1", "&Registers", "Ctrl+R"},
+                {"View1", "TrafficMonitor1", "Traffic &Monitor", "Ctrl+T"},
                 {"About1", "HelpTopics1", "Help &Topics", ""},
                 {"About1", "About2", "A&bout", ""}};
     for (const Row &r : rows) {

@@ -1,0 +1,435 @@
+// SPDX-License-Identifier: MIT
+#include "monitor/traffic.h"
+
+#include <chrono>
+#include <ctime>
+
+#include "engine/bytes.h"
+#include "engine/modbusdefs.h"
+
+namespace quorlin
+{
+
+namespace
+{
+
+bool hasAddress(int Function)
+{
+    switch (Function) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 15:
+    case 16:
+    case 22:
+    case 23:
+    case 24:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool hasQuantity(int Function)
+{
+    switch (Function) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 15:
+    case 16:
+    case 23:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+TRequestFields ParseRequest(std::span<const uint8_t> Frame)
+{
+    TRequestFields f;
+    if (Frame.size() > size_t(modbus::OffSlaveId))
+        f.Slave = Frame[modbus::OffSlaveId];
+    if (Frame.size() > size_t(modbus::OffFunction))
+        f.Function = Frame[modbus::OffFunction];
+    if (hasAddress(f.Function) && Frame.size() >= size_t(modbus::OffAddress + 2))
+        f.Address = readU16BE(Frame.data(), modbus::OffAddress);
+    if (hasQuantity(f.Function) && Frame.size() >= size_t(modbus::OffQuantity + 2))
+        f.Quantity = readU16BE(Frame.data(), modbus::OffQuantity);
+    return f;
+}
+
+int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2])
+{
+    const TRequestFields f = ParseRequest(Report.Rx);
+    TTrafficRow &rx = Out[0];
+    rx.TimeUs = TimeUs;
+    rx.Direction = TDirection::Rx;
+    rx.Verdict = Report.Verdict;
+    rx.ExceptionCode = Report.ExceptionCode;
+    rx.Slave = f.Slave;
+    rx.Function = f.Function;
+    rx.Address = f.Address;
+    rx.Quantity = f.Quantity;
+    rx.Bytes.assign(reinterpret_cast<const char *>(Report.Rx.data()), Report.Rx.size());
+    // A reply the line refused never travelled: there is no frame to show.
+    if (Report.Reply.empty() || Report.ReplyFailed)
+        return 1;
+    TTrafficRow &tx = Out[1];
+    tx.TimeUs = TimeUs;
+    tx.Direction = TDirection::Tx;
+    tx.Verdict = Report.Verdict;
+    tx.ExceptionCode = Report.ExceptionCode;
+    tx.Slave = Report.Reply[modbus::OffSlaveId];
+    tx.Function = f.Function;
+    tx.Address = f.Address;
+    tx.Quantity = f.Quantity;
+    tx.Bytes.assign(reinterpret_cast<const char *>(Report.Reply.data()), Report.Reply.size());
+    return 2;
+}
+
+std::string FunctionName(int Function)
+{
+    switch (Function) {
+    case 1:
+        return "Read Coils";
+    case 2:
+        return "Read Discrete Inputs";
+    case 3:
+        return "Read Holding Registers";
+    case 4:
+        return "Read Input Registers";
+    case 5:
+        return "Write Single Coil";
+    case 6:
+        return "Write Single Register";
+    case 7:
+        return "Read Exception Status";
+    case 8:
+        return "Diagnostics";
+    case 11:
+        return "Get Comm Event Counter";
+    case 12:
+        return "Get Comm Event Log";
+    case 15:
+        return "Write Multiple Coils";
+    case 16:
+        return "Write Multiple Registers";
+    case 17:
+        return "Report Slave ID";
+    case 20:
+        return "Read File Record";
+    case 21:
+        return "Write File Record";
+    case 22:
+        return "Mask Write Register";
+    case 23:
+        return "Read/Write Multiple Registers";
+    case 24:
+        return "Read FIFO Queue";
+    case 43:
+        return "Encapsulated Interface Transport";
+    default:
+        return {};
+    }
+}
+
+std::string FunctionText(int Function)
+{
+    if (Function < 0)
+        return {};
+    const std::string name = FunctionName(Function);
+    return name.empty() ? std::to_string(Function) : std::to_string(Function) + " " + name;
+}
+
+char RegisterTable(int Function)
+{
+    switch (Function) {
+    case 1:
+    case 5:
+    case 15:
+        return '0';
+    case 2:
+        return '1';
+    case 4:
+        return '3';
+    case 3:
+    case 6:
+    case 16:
+    case 22:
+    case 23:
+    case 24:
+        return '4';
+    default:
+        return 0;
+    }
+}
+
+std::string RegisterText(const TTrafficRow &Row)
+{
+    const char table = RegisterTable(Row.Function);
+    if (table == 0 || Row.Address < 0)
+        return {};
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%cx%04d", table, int(Row.Address) + 1);
+    return buf;
+}
+
+std::string ResultText(const TTrafficRow &Row)
+{
+    if (Row.Direction == TDirection::Tx)
+        return Row.Verdict == TVerdict::Exception ? VerdictText(Row.Verdict, Row.ExceptionCode)
+                                                  : std::string("reply");
+    return VerdictText(Row.Verdict, Row.ExceptionCode);
+}
+
+std::string HexText(std::string_view Bytes)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string s;
+    if (Bytes.empty())
+        return s;
+    s.resize(Bytes.size() * 3 - 1, ' ');
+    for (size_t i = 0; i < Bytes.size(); ++i) {
+        const auto b = uint8_t(Bytes[i]);
+        s[3 * i] = digits[b >> 4];
+        s[3 * i + 1] = digits[b & 15];
+    }
+    return s;
+}
+
+std::string LocalTimeText(int64_t TimeUs)
+{
+    int64_t seconds = TimeUs / 1000000;
+    int64_t micros = TimeUs % 1000000;
+    if (micros < 0) {
+        micros += 1000000;
+        --seconds;
+    }
+    // Rows come many to a second: the calendar is worked out once a second.
+    static int64_t cachedSecond = INT64_MIN;
+    static char cachedText[32] = "";
+    if (seconds != cachedSecond) {
+        const std::time_t t = std::time_t(seconds);
+        const std::tm *local = std::localtime(&t);
+        if (local == nullptr ||
+            std::strftime(cachedText, sizeof cachedText, "%Y-%m-%dT%H:%M:%S", local) == 0)
+            std::snprintf(cachedText, sizeof cachedText, "@%lld", static_cast<long long>(seconds));
+        cachedSecond = seconds;
+    }
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%s.%06d", cachedText, int(micros));
+    return buf;
+}
+
+int64_t NowUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+int64_t SteadyNowUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool IsDiscarded(TVerdict Verdict)
+{
+    switch (Verdict) {
+    case TVerdict::BadCrc:
+    case TVerdict::TimedOut:
+    case TVerdict::TooLong:
+    case TVerdict::NoReply:
+        return true;
+    default:
+        return false;
+    }
+}
+
+const char *const CsvHeader = "time,direction,slave,function,address,quantity,result,bytes";
+
+std::string CsvField(std::string_view Text)
+{
+    if (Text.find_first_of(",\"\r\n") == std::string_view::npos)
+        return std::string(Text);
+    std::string quoted = "\"";
+    for (char c : Text) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+std::string CsvLine(const TTrafficRow &Row)
+{
+    auto number = [](int64_t v) { return v < 0 ? std::string() : std::to_string(v); };
+    std::string line;
+    line.reserve(64 + Row.Bytes.size() * 3);
+    line += LocalTimeText(Row.TimeUs);
+    line += Row.Direction == TDirection::Rx ? ",RX," : ",TX,";
+    line += number(Row.Slave);
+    line += ',';
+    line += number(Row.Function);
+    line += ',';
+    line += number(Row.Address);
+    line += ',';
+    line += number(Row.Quantity);
+    line += ',';
+    line += CsvField(ResultText(Row));
+    line += ',';
+    line += HexText(Row.Bytes);
+    line += "\r\n";
+    return line;
+}
+
+std::string FilterName(TRowFilter Filter)
+{
+    switch (Filter) {
+    case TRowFilter::All:
+        return "All frames";
+    case TRowFilter::Problems:
+        return "Problems only";
+    case TRowFilter::Answered:
+        return "answered";
+    case TRowFilter::Exception:
+        return "exception";
+    case TRowFilter::BadCrc:
+        return "bad crc";
+    case TRowFilter::OtherSlave:
+        return "other slave";
+    case TRowFilter::Broadcast:
+        return "broadcast";
+    case TRowFilter::TimedOut:
+        return "timed out";
+    case TRowFilter::TooLong:
+        return "too long";
+    case TRowFilter::NoReply:
+        return "no reply";
+    }
+    return {};
+}
+
+bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row)
+{
+    switch (Filter) {
+    case TRowFilter::All:
+        return true;
+    case TRowFilter::Problems:
+        return Row.Verdict != TVerdict::Answered;
+    case TRowFilter::Answered:
+        return Row.Verdict == TVerdict::Answered;
+    case TRowFilter::Exception:
+        return Row.Verdict == TVerdict::Exception;
+    case TRowFilter::BadCrc:
+        return Row.Verdict == TVerdict::BadCrc;
+    case TRowFilter::OtherSlave:
+        return Row.Verdict == TVerdict::OtherSlave;
+    case TRowFilter::Broadcast:
+        return Row.Verdict == TVerdict::Broadcast;
+    case TRowFilter::TimedOut:
+        return Row.Verdict == TVerdict::TimedOut;
+    case TRowFilter::TooLong:
+        return Row.Verdict == TVerdict::TooLong;
+    case TRowFilter::NoReply:
+        return Row.Verdict == TVerdict::NoReply;
+    }
+    return false;
+}
+
+TTrafficStore::TTrafficStore(size_t Capacity) : m_capacity(Capacity > 0 ? Capacity : 1) {}
+
+void TTrafficStore::Append(TTrafficRow Row)
+{
+    const size_t slot = size_t((m_end - m_base) % m_capacity);
+    if (slot == m_rows.size())
+        m_rows.push_back(std::move(Row));
+    else
+        m_rows[slot] = std::move(Row);
+    ++m_end;
+    if (m_end - m_begin > m_capacity) {
+        ++m_begin;
+        ++m_dropped;
+    }
+}
+
+void TTrafficStore::Clear()
+{
+    // Sequence numbers go on, so a view never takes a new row for an old one.
+    std::vector<TTrafficRow>().swap(m_rows);
+    m_base = m_begin = m_end;
+    m_dropped = 0;
+}
+
+TCsvTrace::TCsvTrace(std::FILE *Stream, bool Owned) : m_stream(Stream), m_owned(Owned)
+{
+    m_ok = m_stream != nullptr && std::fputs(CsvHeader, m_stream) >= 0 &&
+           std::fputs("\r\n", m_stream) >= 0;
+}
+
+TCsvTrace::~TCsvTrace()
+{
+    if (m_stream == nullptr)
+        return;
+    Flush();
+    if (m_owned)
+        std::fclose(m_stream);
+}
+
+void TCsvTrace::Write(const TTrafficRow &Row)
+{
+    if (!m_ok)
+        return;
+    const std::string line = CsvLine(Row);
+    m_ok = std::fwrite(line.data(), 1, line.size(), m_stream) == line.size();
+}
+
+void TCsvTrace::Flush()
+{
+    if (m_ok && std::fflush(m_stream) != 0)
+        m_ok = false;
+}
+
+TTrafficRecorder::TTrafficRecorder(size_t Capacity) : Store(Capacity) {}
+
+bool SlaveAccepts(int Slave, const TTrafficRow &Row)
+{
+    return Slave < 0 || Row.Slave == Slave || Row.Slave == 0;
+}
+
+void TTrafficRecorder::ResetCounters()
+{
+    Counters.Reset();
+    SlaveCounters.fill(TLineCounters{});
+}
+
+void TTrafficRecorder::FrameDone(const TFrameReport &Report)
+{
+    Counters.Count(Report);
+    if (!Report.Rx.empty())
+        SlaveCounters[Report.Rx[0]].Count(Report);
+    if (Report.Verdict == TVerdict::Answered || Report.Verdict == TVerdict::Exception)
+        LastRequestUs = SteadyNowUs();
+    TTrafficRow rows[2];
+    const int n = RowsOfReport(Report, NowUs(), rows);
+    if (Trace != nullptr)
+        for (int i = 0; i < n; ++i)
+            Trace->Write(rows[i]);
+    if (Paused) {
+        PausedRows += uint64_t(n);
+    } else {
+        for (int i = 0; i < n; ++i)
+            Store.Append(std::move(rows[i]));
+    }
+    ++Generation;
+}
+
+} // namespace quorlin

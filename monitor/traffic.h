@@ -1,0 +1,174 @@
+// SPDX-License-Identifier: MIT
+// The traffic of one line as rows: one row per frame received (RX) and per
+// reply sent (TX), with the fields a person debugging a master looks at, and
+// the CSV form of a row that "Save As..." and the trace file write. Standard
+// C++ only, so it can be tested, fuzzed and measured without a display.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/frameobserver.h"
+
+namespace quorlin
+{
+
+enum class TDirection : uint8_t { Rx, Tx };
+
+struct TTrafficRow {
+    int64_t TimeUs = 0; // microseconds since the Unix epoch
+    TDirection Direction = TDirection::Rx;
+    // The fate of the request; a TX row carries its request's (Answered or
+    // Exception), so a filter by verdict keeps a request and its reply together.
+    TVerdict Verdict = TVerdict::Answered;
+    uint8_t ExceptionCode = 0;
+    int16_t Slave = -1;    // byte 0, -1 when no byte was held
+    int16_t Function = -1; // the request's function code, -1 when unknown
+    int32_t Address = -1;  // 0-based data address as the request carries it, -1: none
+    int32_t Quantity = -1; // -1: none
+    std::string Bytes;     // the frame as it travelled, one char per byte
+};
+
+// Fields of a request as far as its bytes go: a function without an address
+// (7, 8, 11, ...) or a frame too short to hold one leaves them at -1.
+struct TRequestFields {
+    int16_t Slave = -1;
+    int16_t Function = -1;
+    int32_t Address = -1;
+    int32_t Quantity = -1;
+};
+TRequestFields ParseRequest(std::span<const uint8_t> Frame);
+
+// The rows of one report: the RX row, then the TX row when a reply went out.
+// Returns how many rows were written to Out.
+int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2]);
+
+// "Read Holding Registers"; empty for a code without a standard name.
+std::string FunctionName(int Function);
+// "3 Read Holding Registers", "65" for an unnamed code, "" for none.
+std::string FunctionText(int Function);
+// The table a function addresses, as its type code digit ('0', '1', '3',
+// '4'), or 0 when it addresses none.
+char RegisterTable(int Function);
+// "4x0001": the first register a row addresses, numbered from 1; "" for none.
+std::string RegisterText(const TTrafficRow &Row);
+// "answered", "bad crc", ... for RX rows; "reply" or "exception N" for TX rows.
+std::string ResultText(const TTrafficRow &Row);
+// "01 03 00 0A": upper-case pairs, single spaces.
+std::string HexText(std::string_view Bytes);
+// Local time to the microsecond: "2026-12-08T23:15:01.123456".
+std::string LocalTimeText(int64_t TimeUs);
+int64_t NowUs();
+
+// Whether a verdict means the frame was thrown away or not understood.
+bool IsDiscarded(TVerdict Verdict);
+
+// CSV of RFC 4180: comma separated, CRLF line ends, fields holding a comma,
+// a quote or a line break quoted with doubled quotes.
+extern const char *const CsvHeader; // "time,direction,...,bytes", no line end
+std::string CsvField(std::string_view Text);
+std::string CsvLine(const TTrafficRow &Row); // with its CRLF
+
+// Verdict filters of the monitor, in the order the window lists them.
+enum class TRowFilter : uint8_t {
+    All,
+    Problems, // everything but answered requests and their replies
+    Answered,
+    Exception,
+    BadCrc,
+    OtherSlave,
+    Broadcast,
+    TimedOut,
+    TooLong,
+    NoReply,
+};
+inline constexpr int RowFilterCount = 10;
+std::string FilterName(TRowFilter Filter);
+bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row);
+// The slave filter: Slave < 0 takes every row; otherwise the rows of that id
+// and the broadcasts (id 0), which address every slave.
+bool SlaveAccepts(int Slave, const TTrafficRow &Row);
+
+// The newest Capacity rows, oldest first, and how many older ones were
+// dropped to keep within it. Rows are numbered in the order they came
+// (sequence numbers), so a view can tell which of its rows are gone.
+class TTrafficStore
+{
+  public:
+    static constexpr size_t DefaultCapacity = 100000;
+    explicit TTrafficStore(size_t Capacity = DefaultCapacity);
+
+    void Append(TTrafficRow Row);
+    void Clear();
+    size_t Size() const { return size_t(m_end - m_begin); }
+    size_t Capacity() const { return m_capacity; }
+    uint64_t Dropped() const { return m_dropped; }
+    uint64_t FirstSeq() const { return m_begin; } // of the oldest row kept
+    uint64_t EndSeq() const { return m_end; }     // one past the newest
+    const TTrafficRow &AtSeq(uint64_t Seq) const { return m_rows[(Seq - m_base) % m_capacity]; }
+    const TTrafficRow &At(size_t Index) const { return AtSeq(m_begin + Index); }
+
+  private:
+    size_t m_capacity;
+    std::vector<TTrafficRow> m_rows; // grows to m_capacity, then reused in turn
+    uint64_t m_base = 0;             // sequence number that sits in m_rows[0]
+    uint64_t m_begin = 0;
+    uint64_t m_end = 0;
+    uint64_t m_dropped = 0;
+};
+
+// Writes rows to a trace as CSV, header first. Lines are buffered by the C
+// library and pushed out by Flush, which the 100 ms tick calls.
+class TCsvTrace
+{
+  public:
+    // Takes a stream that is open for writing; Owned closes it at the end.
+    TCsvTrace(std::FILE *Stream, bool Owned);
+    ~TCsvTrace();
+    TCsvTrace(const TCsvTrace &) = delete;
+    TCsvTrace &operator=(const TCsvTrace &) = delete;
+
+    void Write(const TTrafficRow &Row);
+    void Flush();
+    // False once a write or a flush has failed (disk full, closed pipe).
+    bool Ok() const { return m_ok; }
+
+  private:
+    std::FILE *m_stream;
+    bool m_owned;
+    bool m_ok = true;
+};
+
+// The observer the program attaches to its engine: counts every frame, keeps
+// the rows for the monitor (unless paused) and hands them to the trace.
+class TTrafficRecorder : public IFrameObserver
+{
+  public:
+    explicit TTrafficRecorder(size_t Capacity = TTrafficStore::DefaultCapacity);
+
+    void FrameDone(const TFrameReport &Report) override;
+
+    TLineCounters Counters;
+    // The same counts split by the id the frames carried (byte 0).
+    std::array<TLineCounters, 256> SlaveCounters{};
+    void ResetCounters();
+    TTrafficStore Store;
+    // While paused the rows are counted in PausedRows instead of being kept.
+    bool Paused = false;
+    uint64_t PausedRows = 0;
+    TCsvTrace *Trace = nullptr;
+    // When the last request for us was seen (steady clock, microseconds), or
+    // -1 before the first.
+    int64_t LastRequestUs = -1;
+    // Bumped by every row, so a view knows whether it has anything to repaint.
+    uint64_t Generation = 0;
+};
+
+// Microseconds on a clock that never jumps, for "time since".
+int64_t SteadyNowUs();
+
+} // namespace quorlin

@@ -1,0 +1,273 @@
+// SPDX-License-Identifier: MIT
+// Rows, CSV lines, filters, the bounded store, the trace file and the
+// recorder that ties them to the engine's reports.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "monitor/traffic.h"
+#include "tests/engine/fakes.h"
+
+namespace quorlin::test
+{
+namespace
+{
+
+// Times are shown in local time: the tests fix it to UTC.
+const bool inUtc = [] {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    return true;
+}();
+
+constexpr int64_t SomeTime = 1000000123456; // 1970-01-12T13:46:40.123456 UTC
+const std::string SomeTimeText = "1970-01-12T13:46:40.123456";
+
+struct ReportCase {
+    TVerdict Verdict;
+    uint8_t ExceptionCode;
+    Bytes Rx;
+    Bytes Reply;
+    int Unread = 0;
+    bool ReplyFailed = false;
+};
+
+std::vector<std::string> csvOf(const ReportCase &C)
+{
+    TFrameReport r;
+    r.Verdict = C.Verdict;
+    r.ExceptionCode = C.ExceptionCode;
+    r.Rx = C.Rx;
+    r.Reply = C.Reply;
+    r.Unread = C.Unread;
+    r.ReplyFailed = C.ReplyFailed;
+    TTrafficRow rows[2];
+    const int n = RowsOfReport(r, SomeTime, rows);
+    std::vector<std::string> lines;
+    for (int i = 0; i < n; ++i)
+        lines.push_back(CsvLine(rows[i]));
+    return lines;
+}
+
+struct CsvRow {
+    const char *Name;
+    ReportCase Report;
+    // Lines without the time and the CRLF; {rx} and {tx} stand for the hex
+    // of the received and the reply bytes.
+    std::vector<std::string> Lines;
+};
+
+class CsvRows : public ::testing::TestWithParam<CsvRow>
+{
+};
+
+TEST_P(CsvRows, ReportBecomesTheseLines)
+{
+    const CsvRow &row = GetParam();
+    std::vector<std::string> want;
+    for (std::string line : row.Lines) {
+        for (auto [key, bytes] : {std::pair{"{rx}", &row.Report.Rx}, {"{tx}", &row.Report.Reply}})
+            if (const size_t at = line.find(key); at != std::string::npos)
+                line.replace(at, 4, toHex(*bytes));
+        want.push_back(SomeTimeText + "," + line + "\r\n");
+    }
+    EXPECT_EQ(csvOf(row.Report), want);
+}
+
+// clang-format off
+const CsvRow csvRows[] = {
+    // fn 3, A = 0, Q = 2, registers 0x1234 and 5
+    {"ReadAnsweredAndItsReply",
+     {TVerdict::Answered, 0, hex("01 03 00 00 00 02 C4 0B"), hex("01 03 04 12 34 00 05 7E 86")},
+     {"RX,1,3,0,2,answered,01 03 00 00 00 02 C4 0B", "TX,1,3,0,2,reply,01 03 04 12 34 00 05 7E 86"}},
+    // fn 1, A = 2048, Q = 1: out of range
+    {"ExceptionOnBothRows",
+     {TVerdict::Exception, 2, hex("01 01 08 00 00 01 FF AA"), hex("01 81 02 C1 91")},
+     {"RX,1,1,2048,1,exception 2,{rx}", "TX,1,1,2048,1,exception 2,{tx}"}},
+    // fn 6 carries an address and a value, no quantity
+    {"WriteSingleRegisterHasNoQuantity",
+     {TVerdict::Answered, 0, hex("01 06 00 FF 9C 40 crc"), hex("01 06 00 FF 9C 40 crc")},
+     {"RX,1,6,255,,answered,{rx}", "TX,1,6,255,,reply,{tx}"}},
+    // fn 16, A = 0, Q = 1, one value
+    {"WriteMultipleRegisters",
+     {TVerdict::Answered, 0, hex("01 10 00 00 00 01 02 00 2A crc"), hex("01 10 00 00 00 01 crc")},
+     {"RX,1,16,0,1,answered,{rx}", "TX,1,16,0,1,reply,{tx}"}},
+    {"ReportSlaveIdHasNoAddress",
+     {TVerdict::Answered, 0, hex("01 11 crc"), hex("01 11 09 09 FF 09 FF 01 02 0A 00 D0 crc")},
+     {"RX,1,17,,,answered,{rx}", "TX,1,17,,,reply,{tx}"}},
+    {"FragmentKeepsWhatItHolds", {TVerdict::TimedOut, 0, hex("01 03 00 04"), {}},
+     {"RX,1,3,4,,timed out,01 03 00 04"}},
+    {"SingleByteFragment", {TVerdict::TimedOut, 0, hex("01"), {}},
+     {"RX,1,,,,timed out,01"}},
+    {"OverflowOfAnEmptyBuffer", {TVerdict::TooLong, 0, {}, {}, 300},
+     {"RX,,,,,too long,"}},
+    {"RefusedReplyLeavesOnlyTheRequest",
+     {TVerdict::Answered, 0, hex("01 07 41 E2"), hex("01 07 00 22 30"), 0, true},
+     {"RX,1,7,,,answered,01 07 41 E2"}},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Traffic, CsvRows, ::testing::ValuesIn(csvRows),
+                         [](const auto &Info) { return std::string(Info.param.Name); });
+
+TEST(Csv, LocalTimeHasMicrosecondsAndCountsBackBeforeTheEpoch)
+{
+    EXPECT_EQ(LocalTimeText(SomeTime), SomeTimeText);
+    EXPECT_EQ(LocalTimeText(0), "1970-01-01T00:00:00.000000");
+    EXPECT_EQ(LocalTimeText(-1), "1969-12-31T23:59:59.999999");
+    EXPECT_EQ(LocalTimeText(1796771701123456), "2026-12-08T23:15:01.123456");
+}
+
+TEST(Csv, FieldsAreQuotedOnlyWhenTheyMustBe)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {"", ""},
+        {"exception 2", "exception 2"},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"two\r\nlines", "\"two\r\nlines\""},
+    };
+    for (const auto &[in, out] : rows)
+        EXPECT_EQ(CsvField(in), out) << in;
+    EXPECT_STREQ(CsvHeader, "time,direction,slave,function,address,quantity,result,bytes");
+}
+
+TEST(MonitorText, FunctionsAndRegistersAsTheWindowShowsThem)
+{
+    struct Row {
+        int Function;
+        int Address;
+        std::string Function_;
+        std::string Register;
+    };
+    const Row rows[] = {
+        {3, 0, "3 Read Holding Registers", "4x0001"},
+        {1, 2047, "1 Read Coils", "0x2048"},
+        {2, 0, "2 Read Discrete Inputs", "1x0001"},
+        {4, 255, "4 Read Input Registers", "3x0256"},
+        {5, 9, "5 Write Single Coil", "0x0010"},
+        {6, 99, "6 Write Single Register", "4x0100"},
+        {15, 0, "15 Write Multiple Coils", "0x0001"},
+        {16, 65535, "16 Write Multiple Registers", "4x65536"},
+        {7, -1, "7 Read Exception Status", ""},
+        {8, -1, "8 Diagnostics", ""},
+        {43, -1, "43 Encapsulated Interface Transport", ""},
+        {65, -1, "65", ""},
+        {-1, -1, "", ""},
+        {3, -1, "3 Read Holding Registers", ""}, // a fragment without its address
+    };
+    for (const Row &r : rows) {
+        TTrafficRow row;
+        row.Function = int16_t(r.Function);
+        row.Address = r.Address;
+        EXPECT_EQ(FunctionText(r.Function), r.Function_) << r.Function;
+        EXPECT_EQ(RegisterText(row), r.Register) << r.Function << " " << r.Address;
+    }
+}
+
+TTrafficRow rowFrom(int Slave)
+{
+    TTrafficRow row;
+    row.Slave = int16_t(Slave);
+    return row;
+}
+
+std::vector<int> slavesIn(const TTrafficStore &Store)
+{
+    std::vector<int> out;
+    for (size_t i = 0; i < Store.Size(); ++i)
+        out.push_back(Store.At(i).Slave);
+    return out;
+}
+
+TEST(TrafficStore, KeepsTheNewestRowsAndCountsTheDropped)
+{
+    TTrafficStore store(3);
+    for (int i = 0; i < 5; ++i)
+        store.Append(rowFrom(i));
+    EXPECT_EQ(slavesIn(store), (std::vector<int>{2, 3, 4}));
+    EXPECT_EQ(store.Dropped(), 2u);
+    EXPECT_EQ(store.FirstSeq(), 2u);
+    EXPECT_EQ(store.EndSeq(), 5u);
+    EXPECT_EQ(store.AtSeq(3).Slave, 3);
+
+    // Cleared in the middle of its ring: numbering goes on, nothing old comes back.
+    store.Clear();
+    EXPECT_EQ(store.Size(), 0u);
+    EXPECT_EQ(store.Dropped(), 0u);
+    EXPECT_EQ(store.FirstSeq(), 5u);
+    for (int i = 5; i < 9; ++i)
+        store.Append(rowFrom(i));
+    EXPECT_EQ(slavesIn(store), (std::vector<int>{6, 7, 8}));
+    EXPECT_EQ(store.Dropped(), 1u);
+    EXPECT_EQ(store.AtSeq(8).Slave, 8);
+}
+
+std::string readBack(std::FILE *F)
+{
+    std::rewind(F);
+    std::string text;
+    char buf[256];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, F)) > 0)
+        text.append(buf, n);
+    return text;
+}
+
+TEST(CsvTrace, AFullDiskIsNoticed)
+{
+    std::FILE *f = std::fopen("/dev/full", "w");
+    if (f == nullptr)
+        GTEST_SKIP() << "no /dev/full";
+    TCsvTrace trace(f, true);
+    trace.Write(rowFrom(1));
+    trace.Flush();
+    EXPECT_FALSE(trace.Ok());
+}
+
+TEST(TrafficRecorder, PauseStopsTheRowsButNotTheCountersOrTheTrace)
+{
+    std::FILE *f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    TCsvTrace trace(f, false);
+    TTrafficRecorder rec(100);
+    rec.Trace = &trace;
+    const Bytes rx = hex("01 07 41 E2"), reply = hex("01 07 00 22 30");
+    TFrameReport r;
+    r.Rx = rx;
+    r.Reply = reply;
+
+    rec.FrameDone(r);
+    EXPECT_EQ(rec.Store.Size(), 2u);
+    EXPECT_GE(rec.LastRequestUs, 0);
+    rec.Paused = true;
+    rec.FrameDone(r);
+    EXPECT_EQ(rec.Store.Size(), 2u);
+    EXPECT_EQ(rec.PausedRows, 2u);
+    EXPECT_EQ(rec.Counters.Requests, 2u);
+    EXPECT_EQ(rec.Generation, 2u);
+
+    trace.Flush();
+    const std::string text = readBack(f);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5); // header and four rows
+    std::fclose(f);
+}
+
+TEST(TrafficRecorder, OnlyRequestsForUsSetTheTimeOfTheLastRequest)
+{
+    TTrafficRecorder rec(10);
+    const Bytes rx = hex("02 07 41 E2");
+    TFrameReport r;
+    r.Rx = rx;
+    for (TVerdict v : {TVerdict::OtherSlave, TVerdict::BadCrc, TVerdict::TimedOut,
+                       TVerdict::Broadcast, TVerdict::TooLong, TVerdict::NoReply}) {
+        r.Verdict = v;
+        rec.FrameDone(r);
+    }
+    EXPECT_EQ(rec.LastRequestUs, -1);
+    EXPECT_EQ(rec.Store.Size(), 6u);
+}
+
+} // namespace
+} // namespace quorlin::test

@@ -1,0 +1,123 @@
+// SPDX-License-Identifier: MIT
+// The command line as rows of arguments and what they ask for, and the two
+// texts of the status bar.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "ui/commandline.h"
+#include "ui/statustext.h"
+
+namespace quorlin
+{
+namespace
+{
+
+using A = TCommandLine::TAction;
+
+struct LineRow {
+    const char *Name;
+    std::vector<std::string> Args;
+    A Action;
+    std::string Profile;
+    std::string Trace;
+};
+
+class CommandLine : public ::testing::TestWithParam<LineRow>
+{
+};
+
+TEST_P(CommandLine, ArgumentsAskForThis)
+{
+    const LineRow &row = GetParam();
+    const TCommandLine c = ParseCommandLine(row.Args);
+    EXPECT_EQ(c.Action, row.Action) << c.Error;
+    if (row.Action == A::Error) {
+        EXPECT_FALSE(c.Error.empty());
+        return;
+    }
+    EXPECT_EQ(c.Profile, row.Profile);
+    EXPECT_EQ(c.Trace, row.Trace);
+    EXPECT_EQ(c.Monitor,
+              std::find(row.Args.begin(), row.Args.end(), "--monitor") != row.Args.end());
+}
+
+// clang-format off
+const LineRow lineRows[] = {
+    {"Nothing", {}, A::Run, "", ""},
+    {"ProfileOnly", {"plant.QRL"}, A::Run, "plant.QRL", ""},
+    {"TraceToFile", {"--trace", "out.csv"}, A::Run, "", "out.csv"},
+    {"TraceWithEquals", {"--trace=out.csv", "plant.QRL"}, A::Run, "plant.QRL", "out.csv"},
+    {"TraceToStandardOutput", {"--trace", "-", "plant.QRL"}, A::Run, "plant.QRL", "-"},
+    {"ProfileBeforeOption", {"plant.QRL", "--trace", "t.csv"}, A::Run, "plant.QRL", "t.csv"},
+    {"MonitorWithProfile", {"--monitor", "plant.QRL"}, A::Run, "plant.QRL", ""},
+    {"DashDashEndsOptions", {"--", "--odd-name.QRL"}, A::Run, "--odd-name.QRL", ""},
+    {"Help", {"--help"}, A::Help, "", ""},
+    {"ShortHelp", {"-h"}, A::Help, "", ""},
+    {"Version", {"--version"}, A::Version, "", ""},
+    {"HelpWinsOverVersion", {"--version", "--help"}, A::Help, "", ""},
+    {"HelpWinsOverAWrongOptionAfterIt", {"--help", "plant.QRL"}, A::Help, "plant.QRL", ""},
+    {"UnknownLongOption", {"--values"}, A::Error, "", ""},
+    {"UnknownShortOption", {"-x"}, A::Error, "", ""},
+    {"TraceWithoutFile", {"--trace"}, A::Error, "", ""},
+    {"TraceWithEmptyFile", {"--trace="}, A::Error, "", ""},
+    {"TraceTwice", {"--trace", "a", "--trace", "b"}, A::Error, "", ""},
+    {"TwoProfiles", {"a.QRL", "b.QRL"}, A::Error, "", ""},
+    // a trace file named like an option is still a file name
+    {"TraceFileLooksLikeAnOption", {"--trace", "--help"}, A::Run, "", "--help"},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Ui, CommandLine, ::testing::ValuesIn(lineRows),
+                         [](const auto &Info) { return std::string(Info.param.Name); });
+
+TEST(CommandLineText, UsageNamesEveryOption)
+{
+    const std::string usage = UsageText("quorlin");
+    EXPECT_EQ(usage.rfind("Usage: quorlin [options] [PROFILE]\n", 0), 0u);
+    for (const char *option : {"--trace FILE", "--monitor", "--help", "--version", "PROFILE"})
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
+TEST(StatusText, PortOnTheLeft)
+{
+    struct Row {
+        TPortStatus Port;
+        std::string Text;
+    };
+    const Row rows[] = {
+        {{"COM2", "/dev/pts/4", true, 9600, 8, 'E', "1", ""}, "COM2 /dev/pts/4 9600 8E1"},
+        {{"COM1", "/dev/ttyUSB0", true, 38400, 8, 'N', "2", ""}, "COM1 /dev/ttyUSB0 38400 8N2"},
+        {{"COM4", "/dev/ttyS3", true, 300, 7, 'S', "1.5", ""}, "COM4 /dev/ttyS3 300 7S1.5"},
+        {{"COM3", "/dev/ttyS2", false, 0, 8, 'N', "", "Permission denied"},
+         "COM3 /dev/ttyS2: Permission denied"},
+        {{"COM3", "/dev/ttyS2", false, 0, 8, 'N', "", ""}, "COM3 /dev/ttyS2: closed"},
+        {{"COMX", "", false, 0, 8, 'N', "", ""}, "COMX: no such port"},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(PortStatusText(r.Port), r.Text);
+}
+
+TEST(StatusText, CountersOnTheRight)
+{
+    TLineCounters c;
+    c.Requests = 12;
+    c.Exceptions = 1;
+    c.BadCrc = 3;
+    c.TimedOut = 2;
+    c.OtherSlave = 99; // not among the four shown
+    const std::pair<int64_t, std::string> rows[] = {
+        {-1, "No request yet"},
+        {0, "Last request 0.0 s ago"},
+        {400000, "Last request 0.4 s ago"},
+        {59900000, "Last request 59.9 s ago"},
+        {61000000, "Last request 1 min 1 s ago"},
+        {3600000000LL + 5 * 60000000LL, "Last request 1 h 5 min ago"},
+    };
+    for (const auto &[since, tail] : rows)
+        EXPECT_EQ(CountersStatusText(c, since),
+                  "Requests 12 | Exceptions 1 | Bad CRC 3 | Timed out 2 | " + tail);
+}
+
+} // namespace
+} // namespace quorlin

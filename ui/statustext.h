@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+// The two texts of the main window's status bar: the port on the left, the
+// counters that matter most on the right. Standard C++, tested as tables.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/frameobserver.h"
+
+namespace quorlin
+{
+
+struct TPortStatus {
+    std::string Name;   // as the caption names it: "COM2"
+    std::string Device; // the device it maps to; empty when it maps to none
+    bool Open = false;
+    // Line settings, shown while open.
+    int BaudRate = 0;
+    int DataBits = 8;
+    char Parity = 'N';    // N, O, E, M or S
+    std::string StopBits; // "1", "1.5" or "2"
+    // Why it is closed ("Permission denied"); empty when no reason is known.
+    std::string Reason;
+};
+
+// "COM2 /dev/pts/4 9600 8E1", or "COM3 /dev/ttyS2: Permission denied".
+std::string PortStatusText(const TPortStatus &Port);
+
+// "Requests 12 | Exceptions 1 | Bad CRC 0 | Timed out 2 | Last request 0.4 s ago".
+// SinceLastUs < 0: no request yet.
+std::string CountersStatusText(const TLineCounters &Counters, int64_t SinceLastUs);
+
+} // namespace quorlin
