@@ -27,8 +27,39 @@ std::string VerdictText(TVerdict Verdict, uint8_t ExceptionCode)
     return "unknown";
 }
 
+std::string ReportText(const TFrameReport &Report)
+{
+    std::string text;
+    switch (Report.Injected) {
+    case TFaultKind::None:
+        text = VerdictText(Report.Verdict, Report.ExceptionCode);
+        break;
+    case TFaultKind::NoReply:
+        text = "no reply (injected)";
+        break;
+    case TFaultKind::Exception:
+        text = VerdictText(TVerdict::Exception, Report.ExceptionCode) + " (injected)";
+        break;
+    case TFaultKind::WrongId:
+        text = "wrong id (injected)";
+        break;
+    case TFaultKind::BadCrc:
+        text = "bad crc (injected)";
+        break;
+    }
+    if (Report.DelayMs > 0)
+        text += ", delayed " + std::to_string(Report.DelayMs) + " ms";
+    if (Report.SplitMs > 0)
+        text += ", split " + std::to_string(Report.SplitMs) + " ms";
+    if (Report.Replaced)
+        text += ", replaced a held-back reply";
+    return text;
+}
+
 void TLineCounters::Count(const TFrameReport &Report)
 {
+    if (Report.Injected != TFaultKind::None)
+        ++Injected;
     BytesIn += Report.Rx.size() + uint64_t(Report.Unread > 0 ? Report.Unread : 0);
     switch (Report.Verdict) {
     case TVerdict::Answered:

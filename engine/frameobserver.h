@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+#include "engine/faultplan.h"
+
 namespace quorlin
 {
 
@@ -31,6 +33,11 @@ struct TFrameReport {
     uint8_t ExceptionCode = 0;      // the code sent (Exception only)
     std::span<const uint8_t> Reply; // the reply as handed to the line; empty when silent
     bool ReplyFailed = false;       // the line refused the reply's write
+    // Injected faults: what was done to this request's reply on purpose.
+    TFaultKind Injected = TFaultKind::None; // the reply withheld or changed (Reply as sent)
+    int DelayMs = 0;                        // the reply held back this long
+    int SplitMs = 0;                        // the reply sent in two halves with this gap
+    bool Replaced = false;                  // this frame cancelled a reply still held back
 };
 
 class IFrameObserver
@@ -45,6 +52,10 @@ class IFrameObserver
 // "answered", "exception 2", "bad crc", ...: the text the monitor, the trace
 // file and the CSV export show in their result column.
 std::string VerdictText(TVerdict Verdict, uint8_t ExceptionCode = 0);
+// The verdict with what the faults did to it: "no reply (injected)",
+// "exception 6 (injected)", "wrong id (injected)", "bad crc (injected)",
+// then ", delayed 200 ms", ", split 30 ms", ", replaced a held-back reply".
+std::string ReportText(const TFrameReport &Report);
 
 // Counters of one line. Requests are the frames for our id that passed the
 // CRC check (each answered, normally or with an exception); every other
@@ -61,6 +72,7 @@ struct TLineCounters {
     uint64_t NoReply = 0;
     uint64_t BytesIn = 0;
     uint64_t BytesOut = 0;
+    uint64_t Injected = 0; // replies withheld or changed by injected faults
 
     void Count(const TFrameReport &Report);
     void Reset() { *this = TLineCounters{}; }

@@ -89,6 +89,12 @@ void TModbusSlave::Comm1RxChar(int Count)
         m_timer.Start();
     if (FrameComplete()) {
         m_timer.Stop();
+        // A device still holding back a reply does not answer two requests:
+        // the new one replaces it.
+        if (m_sender.Cancel()) {
+            m_faults.CountCancelled();
+            m_replaced = true;
+        }
         if (addressedToUs()) {
             ProcessFrame();
         } else if (isAcceptedBroadcast()) {
@@ -98,6 +104,7 @@ void TModbusSlave::Comm1RxChar(int Count)
                 report(RxBuf[OffSlaveId] == 0 ? TVerdict::Broadcast : TVerdict::OtherSlave);
             RxCount = 0;
         }
+        m_replaced = false;
     }
 }
 
@@ -134,16 +141,24 @@ void TModbusSlave::ProcessFrame()
     int sent = 0;
     bool failed = false;
     TVerdict verdict = TVerdict::BadCrc;
+    m_fault = {};
     if (crcIsRight()) {
-        const int n = DispatchFunction();
+        // An injected exception replaces the handler: the image stays as it is.
+        const TFaultDecision fault = m_faults.Decide(RxBuf[OffSlaveId]);
+        const int n = fault.Kind == TFaultKind::Exception ? ExceptionReply(fault.ExceptionCode)
+                                                          : DispatchFunction();
         verdict = TVerdict::NoReply;
         if (n >= MinRequestLength && n <= MaxFrameLength) {
             putCrcLE(TxBuf.data(), size_t(n - CrcLength),
                      Crc16(TxBuf.data(), size_t(n - CrcLength)));
-            failed = m_line.Write(TxBuf.data(), n) < 0;
-            sent = n;
             verdict = (TxBuf[OffFunction] & ExceptionFlag) != 0 ? TVerdict::Exception
                                                                 : TVerdict::Answered;
+            m_fault = fault;
+            ShapeReply(TxBuf.data(), n, fault);
+            if (fault.Kind != TFaultKind::NoReply) {
+                failed = m_sender.Send(TxBuf.data(), n, fault) < 0;
+                sent = n;
+            }
         }
     }
     if (m_observer)
@@ -234,6 +249,11 @@ void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool Reply
         r.ExceptionCode = TxBuf[2];
     r.Reply = std::span<const uint8_t>(TxBuf.data(), size_t(ReplyLen));
     r.ReplyFailed = ReplyFailed;
+    r.Injected = m_fault.Kind;
+    r.DelayMs = m_fault.DelayMs;
+    r.SplitMs = m_fault.SplitMs;
+    r.Replaced = m_replaced;
+    m_fault = {};
     m_observer->FrameDone(r);
 }
 

@@ -6,9 +6,11 @@
 #include <array>
 #include <cstdint>
 
+#include "engine/faultplan.h"
 #include "engine/frameobserver.h"
 #include "engine/modbusdefs.h"
 #include "engine/registerimage.h"
+#include "engine/replysender.h"
 #include "engine/serialline.h"
 #include "engine/slaveset.h"
 
@@ -44,6 +46,15 @@ class TModbusSlave
     // so a request that cannot fit RxBuf never completes.
     int ExpectedLen = 0;
     std::array<uint8_t, modbus::MaxFrameLength> TxBuf{};
+
+    // Injected faults. Delays and split replies need the reply timer; without
+    // one every reply goes out at once and whole.
+    TFaultPlan &Faults() { return m_faults; }
+    const TFaultPlan &Faults() const { return m_faults; }
+    void SetReplyTimer(IReplyTimer *Timer) { m_sender.SetTimer(Timer); }
+    // The reply timer fired: a held-back reply, or its second half, goes out.
+    void ReplyTimerTimer() { m_sender.TimerFired(); }
+    bool ReplyPending() const { return m_sender.Pending(); }
 
   private:
     using Handler = int (TModbusSlave::*)();
@@ -87,6 +98,10 @@ class TModbusSlave
     ISerialLine &m_line;
     ITimeOutTimer &m_timer;
     IFrameObserver *m_observer = nullptr;
+    TFaultPlan m_faults;
+    TReplySender m_sender{m_line};
+    TFaultDecision m_fault;  // injected into the frame being reported
+    bool m_replaced = false; // this frame cancelled a reply still held back
 };
 
 } // namespace quorlin

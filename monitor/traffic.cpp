@@ -78,6 +78,9 @@ int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2])
     rx.Address = f.Address;
     rx.Quantity = f.Quantity;
     rx.Bytes.assign(reinterpret_cast<const char *>(Report.Rx.data()), Report.Rx.size());
+    if (Report.Injected != TFaultKind::None || Report.DelayMs > 0 || Report.SplitMs > 0 ||
+        Report.Replaced)
+        rx.Injected = ReportText(Report);
     // A reply the line refused never travelled: there is no frame to show.
     if (Report.Reply.empty() || Report.ReplyFailed)
         return 1;
@@ -91,6 +94,7 @@ int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2])
     tx.Address = f.Address;
     tx.Quantity = f.Quantity;
     tx.Bytes.assign(reinterpret_cast<const char *>(Report.Reply.data()), Report.Reply.size());
+    tx.Injected = rx.Injected;
     return 2;
 }
 
@@ -183,6 +187,8 @@ std::string RegisterText(const TTrafficRow &Row)
 
 std::string ResultText(const TTrafficRow &Row)
 {
+    if (!Row.Injected.empty())
+        return Row.Injected;
     if (Row.Direction == TDirection::Tx)
         return Row.Verdict == TVerdict::Exception ? VerdictText(Row.Verdict, Row.ExceptionCode)
                                                   : std::string("reply");

@@ -31,6 +31,7 @@ struct TTrafficRow {
     int32_t Address = -1;  // 0-based data address as the request carries it, -1: none
     int32_t Quantity = -1; // -1: none
     std::string Bytes;     // the frame as it travelled, one char per byte
+    std::string Injected;  // what injected faults did ("bad crc (injected), delayed 200 ms")
 };
 
 // Fields of a request as far as its bytes go: a function without an address

@@ -5,6 +5,7 @@
 // use a fake.
 #pragma once
 
+#include "engine/faultplan.h"
 #include "engine/registerimage.h"
 #include "profile/profileformat.h"
 #include "scripts/scriptbinding.h"
@@ -67,6 +68,10 @@ public:
     virtual void ClosePort() = 0;  // Comm1 closed, watcher stopped (shutdown step 2)
     // Shutdown step 4: image lock destroyed, pending writes discarded.
     virtual void ReleaseImage() = 0;
+
+    // The profile's faults (all off for a profile without them) handed to
+    // the engine, which starts counting afresh.
+    virtual void ApplyFaults(const TFaultSettings &) {}
 
     // Close the main window as its close box does; the window's close
     // handling then calls FormCloseQuery and FormClose of the manager.

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/inifile.h"
+#include "profile/faultformat.h"
 
 namespace quorlin {
 
@@ -77,8 +78,13 @@ bool TProfileManager::writeProfile(const QString &Path)
     // Keys of several slaves are written where the file already has them,
     // so that none is left stale; a file that cannot be read has none.
     const TIniDocument existing = file.Load();
-    if (!file.Write(
-            ProfileEntries(SerialValues, m_host.BindingList(), m_host.ReadSlaves(), existing))) {
+    std::vector<TIniEntry> entries =
+        ProfileEntries(SerialValues, m_host.BindingList(), m_host.ReadSlaves(), existing);
+    if (FaultsToBeSaved(Faults, existing)) {
+        const std::vector<TIniEntry> faults = FaultEntries(Faults);
+        entries.insert(entries.end(), faults.begin(), faults.end());
+    }
+    if (!file.Write(entries)) {
         reportWriteFailure(Path, file.LastError());
         return false;
     }
@@ -194,15 +200,18 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         // Register values are not part of a profile: the image stays as it is.
         const TProfileContent content = ReadProfile(document);
         SerialValues = content.Serial;
+        Faults = ReadFaults(document).value_or(TFaultSettings{});
         bindings = MakeBindings(m_host.ScriptList(), content.Bindings);
         m_host.LoadSlaves(SerialValues.MBid, content.Slaves, false);
     } else {
         TRegisterImage &image = m_host.RegisterImage();
         image.ClearPendingWrites();
         SerialValues = TSerialValues{};
+        Faults = TFaultSettings{};
         image.ClearImage();
         m_host.LoadSlaves(SerialValues.MBid, TProfileSlaves{}, true);
     }
+    m_host.ApplyFaults(Faults);
     ProfileSaved = true;
     if (!Path.isEmpty()) {
         ProfilePath = Path;

@@ -32,6 +32,8 @@ public:
     QString TitleText = QString::fromLatin1(ApplicationTitle);
     // The serial values last read from or written to a profile file.
     TSerialValues SerialValues;
+    // The faults of the current profile, as loaded or as last changed.
+    TFaultSettings Faults;
     // A profile named on the command line: opened at start-up instead of
     // the one "quorlin.ini" names (empty: that one).
     QString StartProfile;

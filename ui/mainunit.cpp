@@ -24,6 +24,8 @@
 #include <cstdio>
 
 #include "engine/modbusslave.h"
+#include "faults/faultsform.h"
+#include "faults/replytimer.h"
 #include "monitor/monitorform.h"
 #include "platform/posixserial.h"
 #include "profile/profiledialogs.h"
@@ -137,6 +139,10 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     m_slaveCommands = std::make_unique<TSlaveCommands>(
         m_slaves, m_bindingList, [this](int ShowId) { slavesChanged(ShowId); }, this);
     TimeOutTimer->OnTimer = [this] { m_engine->TimeOutTimerTimer(); };
+    ReplyTimer = new TQtReplyTimer(this);
+    ReplyTimer->setObjectName(QStringLiteral("ReplyTimer"));
+    ReplyTimer->OnTimer = [this] { m_engine->ReplyTimerTimer(); };
+    m_engine->SetReplyTimer(ReplyTimer);
     Comm1->OnRxChar = [this](TCustomComm *, int Count) { m_engine->Comm1RxChar(Count); };
 
     // Start-up: everything above exists before the profile manager drives it.
@@ -176,6 +182,7 @@ TMainForm::~TMainForm()
     m_profile->FormClose();
     Comm1->OnRxChar = nullptr;
     TimeOutTimer->Stop();
+    ReplyTimer->Stop();
     m_engine->SetObserver(nullptr);
     // The monitor shows rows of m_traffic, which goes before this window's
     // children do: the monitor must go first.
@@ -261,6 +268,11 @@ void TMainForm::buildMenu()
                 &TMainForm::AcceptBroadcast1Click);
     AcceptBroadcast1->setCheckable(true);
     AcceptBroadcast1->setChecked(false);
+    addSeparator(Settings1, "N7");
+    Faults1 = addItem(Settings1, "Faults1", QStringLiteral("&Faults..."), &TMainForm::Faults1Click);
+    InjectFaults1 = addItem(Settings1, "InjectFaults1", QStringLiteral("&Inject Faults"),
+                            &TMainForm::InjectFaults1Click);
+    InjectFaults1->setCheckable(true);
 
     View1 = bar->addMenu(QStringLiteral("&View"));
     View1->setObjectName(QStringLiteral("View1"));
@@ -682,6 +694,52 @@ void TMainForm::StayOnTop1Click()
     // it from the state before the click, together with the window.
     StayOnTop1->setChecked(!StayOnTop1->isChecked());
     m_profile->StayOnTop1Click();
+}
+
+void TMainForm::ApplyFaults(const TFaultSettings &Faults)
+{
+    m_engine->Faults().Load(Faults);
+    InjectFaults1->setChecked(Faults.Enabled != 0);
+    // A master that fails against a slave injecting faults on purpose must
+    // not send anyone looking for a broken line: the status bar says so, loud.
+    if (Faults.Enabled != 0 && !FaultsStatus) {
+        FaultsStatus = new QLabel(statusBar());
+        FaultsStatus->setObjectName(QStringLiteral("FaultsStatus"));
+        FaultsStatus->setStyleSheet(QStringLiteral(
+            "QLabel { background: #c00000; color: white; font-weight: bold; padding: 1px 6px; }"));
+        statusBar()->addPermanentWidget(FaultsStatus);
+    }
+    if (FaultsStatus) {
+        FaultsStatus->setText(FaultsSummary(NormalisedFaults(Faults)));
+        FaultsStatus->setVisible(Faults.Enabled != 0);
+    }
+}
+
+void TMainForm::Faults1Click()
+{
+    if (!FaultsForm) {
+        FaultsForm = new TFaultsForm(this);
+        FaultsForm->CountsSource = [this] { return m_engine->Faults().Counts(); };
+    }
+    FaultsForm->LoadFaults(m_profile->Faults);
+    if (FaultsForm->exec() != QDialog::Accepted)
+        return;
+    const TFaultSettings chosen = NormalisedFaults(FaultsForm->Faults());
+    // OK without a change keeps the counts running.
+    if (chosen == m_profile->Faults)
+        return;
+    m_profile->Faults = chosen;
+    ApplyFaults(chosen);
+    m_profile->ProfileSaved = false;
+}
+
+void TMainForm::InjectFaults1Click()
+{
+    TFaultSettings f = m_profile->Faults;
+    f.Enabled = InjectFaults1->isChecked() ? 1 : 0;
+    m_profile->Faults = f;
+    ApplyFaults(f);
+    m_profile->ProfileSaved = false;
 }
 
 void TMainForm::CreateLists()

@@ -36,6 +36,7 @@ class TAddSForm;
 class TAskForm;
 class TComm;
 class TDelSForm;
+class TFaultsForm;
 class THelpViewer;
 class TProfileManager;
 class IRegisterSource;
@@ -44,6 +45,7 @@ class TScriptCommands;
 class TModbusSlave;
 class TMonitorForm;
 class TNumberBox;
+class TQtReplyTimer;
 class TQtTimeOutTimer;
 class TShape;
 class TSlaveCommands;
@@ -82,6 +84,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     TComm *Comm1 = nullptr;
     QTimer *Timer1 = nullptr;                // 100 ms, periodic: Tick
     TQtTimeOutTimer *TimeOutTimer = nullptr; // 100 ms, one-shot: drops a partial request
+    TQtReplyTimer *ReplyTimer = nullptr;     // one-shot: holds back a reply (injected delay)
     TConfForm *ConfForm = nullptr;
     // Created by CreateDialogs (or by a test), after this window.
     TAskForm *AskForm = nullptr;
@@ -111,6 +114,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     void ClosePort() override;
     void ReleaseImage() override;
     void CloseMainWindow() override;
+    void ApplyFaults(const TFaultSettings &Faults) override;
     void LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewProfile) override;
     TProfileSlaves ReadSlaves() const override;
 
@@ -158,6 +162,10 @@ class TMainForm : public QMainWindow, public IProfileHost
     QMenu *Settings1 = nullptr;
     QAction *SerialOptions1 = nullptr;
     QAction *StayOnTop1 = nullptr;
+    QAction *Faults1 = nullptr;       // "Faults...": the Faults dialog
+    QAction *InjectFaults1 = nullptr; // check item: the faults' Enabled
+    TFaultsForm *FaultsForm = nullptr;
+    QLabel *FaultsStatus = nullptr; // in the status bar while faults are on
     QAction *Slaves1 = nullptr;
     QAction *AcceptBroadcast1 = nullptr;
     QMenu *About1 = nullptr;
@@ -174,6 +182,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     void AddScript1Click();
     void SerialOptions1Click();
     void StayOnTop1Click();
+    void Faults1Click();
+    void InjectFaults1Click();
     void Slaves1Click();
     void AcceptBroadcast1Click();
     void HelpTopics1Click();

@@ -31,6 +31,8 @@ struct ReportCase {
     Bytes Reply;
     int Unread = 0;
     bool ReplyFailed = false;
+    TFaultKind Injected = TFaultKind::None;
+    int DelayMs = 0;
 };
 
 std::vector<std::string> csvOf(const ReportCase &C)
@@ -42,6 +44,8 @@ std::vector<std::string> csvOf(const ReportCase &C)
     r.Reply = C.Reply;
     r.Unread = C.Unread;
     r.ReplyFailed = C.ReplyFailed;
+    r.Injected = C.Injected;
+    r.DelayMs = C.DelayMs;
     TTrafficRow rows[2];
     const int n = RowsOfReport(r, SomeTime, rows);
     std::vector<std::string> lines;
@@ -105,6 +109,13 @@ const CsvRow csvRows[] = {
     {"RefusedReplyLeavesOnlyTheRequest",
      {TVerdict::Answered, 0, hex("01 07 41 E2"), hex("01 07 00 22 30"), 0, true},
      {"RX,1,7,,,answered,01 07 41 E2"}},
+    // Injected faults name themselves on both rows, in the trace as on the screen.
+    {"InjectedBadCrcDelayed",
+     {TVerdict::Answered, 0, hex("01 03 00 00 00 02 C4 0B"), hex("01 03 04 12 34 00 05 7E 79"), 0, false, TFaultKind::BadCrc, 200},
+     {"RX,1,3,0,2,\"bad crc (injected), delayed 200 ms\",{rx}", "TX,1,3,0,2,\"bad crc (injected), delayed 200 ms\",{tx}"}},
+    {"InjectedNoReply",
+     {TVerdict::Answered, 0, hex("01 03 00 00 00 02 C4 0B"), {}, 0, false, TFaultKind::NoReply},
+     {"RX,1,3,0,2,no reply (injected),{rx}"}},
 };
 // clang-format on
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string_view>
 
+#include "profile/faultformat.h"
 #include "profile/profileformat.h"
 
 using namespace quorlin;
@@ -84,5 +85,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                   bindings, slaves);
     checkReloaded(saved(doc, content.Serial, bindings, slaves), scripts, content.Serial, bindings,
                   slaves);
+
+    // Faults come in range and survive a save over the damaged file.
+    if (const auto faults = ReadFaults(doc)) {
+        check(NormalisedFaults(*faults) == *faults);
+        TIniDocument again = doc;
+        for (const TIniEntry &e : FaultEntries(*faults))
+            check(again.Update(e.Section, e.Key, e.Value));
+        check(ReadFaults(TIniDocument::Parse(again.Text())) == faults);
+    }
     return 0;
 }

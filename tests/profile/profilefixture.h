@@ -63,6 +63,9 @@ class FakeHost : public IProfileHost
     void StopTimer() override { Events.push_back("StopTimer"); }
     void ClosePort() override { Events.push_back("ClosePort"); }
     void ReleaseImage() override { Events.push_back("ReleaseImage"); }
+    // Not an event: the order of the start-up steps stays as it was.
+    std::vector<TFaultSettings> AppliedFaults;
+    void ApplyFaults(const TFaultSettings &Faults) override { AppliedFaults.push_back(Faults); }
     void CloseMainWindow() override
     {
         Events.push_back("CloseMainWindow");

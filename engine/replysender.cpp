@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: MIT
+#include "engine/replysender.h"
+
+#include <algorithm>
+
+#include "engine/bytes.h"
+#include "engine/crc16.h"
+
+namespace quorlin
+{
+
+using namespace modbus;
+
+void InjectWrongId(uint8_t *Frame, int Length)
+{
+    if (Length < MinRequestLength)
+        return;
+    Frame[OffSlaveId] = Frame[OffSlaveId] >= 255 ? 1 : uint8_t(Frame[OffSlaveId] + 1);
+    putCrcLE(Frame, size_t(Length - CrcLength), Crc16(Frame, size_t(Length - CrcLength)));
+}
+
+void InjectBadCrc(uint8_t *Frame, int Length)
+{
+    if (Length >= MinRequestLength)
+        Frame[Length - 1] = uint8_t(~Frame[Length - 1]);
+}
+
+void ShapeReply(uint8_t *Frame, int Length, const TFaultDecision &Fault)
+{
+    if (Fault.Kind == TFaultKind::WrongId)
+        InjectWrongId(Frame, Length);
+    else if (Fault.Kind == TFaultKind::BadCrc)
+        InjectBadCrc(Frame, Length);
+}
+
+int TReplySender::Send(const uint8_t *Frame, int Length, const TFaultDecision &Fault)
+{
+    if (Length <= 0 || Length > MaxFrameLength || Fault.Kind == TFaultKind::NoReply)
+        return 0;
+    // A reply still held back belongs to an earlier request; the caller has
+    // cancelled it already, this is only a guard.
+    Cancel();
+    const bool split = m_timer != nullptr && Length >= 2 && Fault.SplitMs > 0;
+    const bool delay = m_timer != nullptr && Fault.DelayMs > 0;
+    if (!split && !delay)
+        return m_line.Write(Frame, Length); // the everyday road: no copy, no timer
+    std::copy_n(Frame, Length, m_frame.begin());
+    m_length = Length;
+    m_splitMs = split ? Fault.SplitMs : 0;
+    if (delay) {
+        m_stage = Stage::Delay;
+        m_timer->Start(Fault.DelayMs);
+        return 0;
+    }
+    return sendFirstPart();
+}
+
+int TReplySender::sendFirstPart()
+{
+    if (m_splitMs > 0) {
+        m_stage = Stage::Split;
+        m_timer->Start(m_splitMs);
+        return m_line.Write(m_frame.data(), m_length / 2);
+    }
+    m_stage = Stage::Idle;
+    return m_line.Write(m_frame.data(), m_length);
+}
+
+void TReplySender::TimerFired()
+{
+    if (m_timer != nullptr)
+        m_timer->Stop();
+    switch (m_stage) {
+    case Stage::Idle:
+        break; // a late firing after a cancel
+    case Stage::Delay:
+        sendFirstPart();
+        break;
+    case Stage::Split: {
+        m_stage = Stage::Idle;
+        const int first = m_length / 2;
+        m_line.Write(m_frame.data() + first, m_length - first);
+        break;
+    }
+    }
+}
+
+bool TReplySender::Cancel()
+{
+    if (m_stage == Stage::Idle)
+        return false;
+    m_stage = Stage::Idle;
+    if (m_timer != nullptr)
+        m_timer->Stop();
+    return true;
+}
+
+} // namespace quorlin

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+// The last step of a reply: the frame, its CRC already in place, shaped by
+// the injected fault, then written to the line at once, after a delay, or in
+// two halves with a gap between them. Waiting is done by a timer of the program's
+// (never a sleep), so the engine keeps receiving meanwhile.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "engine/faultplan.h"
+#include "engine/modbusdefs.h"
+#include "engine/serialline.h"
+
+namespace quorlin
+{
+
+// A one-shot timer with an interval given at each start. The program fills it
+// with a QTimer, tests with a fake clock.
+class IReplyTimer
+{
+  public:
+    virtual ~IReplyTimer() = default;
+    virtual void Start(int Ms) = 0; // a running timer is restarted
+    virtual void Stop() = 0;
+    virtual bool IsRunning() const = 0;
+};
+
+// The reply's slave id plus one (255 wraps to 1, never the broadcast 0), the
+// CRC computed over what is sent. Length counts the CRC.
+void InjectWrongId(uint8_t *Frame, int Length);
+// The last CRC byte inverted.
+void InjectBadCrc(uint8_t *Frame, int Length);
+// The frame as the fault sends it: a wrong id or a bad CRC, or left alone.
+void ShapeReply(uint8_t *Frame, int Length, const TFaultDecision &Fault);
+
+class TReplySender
+{
+  public:
+    explicit TReplySender(ISerialLine &Line) : m_line(Line) {}
+
+    // Without a timer, replies go out at once and whole, whatever the faults say.
+    void SetTimer(IReplyTimer *Timer) { m_timer = Timer; }
+
+    // Frame holds Length bytes, CRC included and already shaped; the fault's
+    // delay and split say when its bytes go. NoReply sends nothing. The
+    // result of the write when it went out at once, else 0.
+    int Send(const uint8_t *Frame, int Length, const TFaultDecision &Fault);
+    // The timer fired: the held-back reply, or its second half, goes out.
+    void TimerFired();
+    // Drops a reply still waiting (or the half not yet sent); true if there was one.
+    bool Cancel();
+    bool Pending() const { return m_stage != Stage::Idle; }
+
+  private:
+    enum class Stage { Idle, Delay, Split };
+    int sendFirstPart();
+
+    ISerialLine &m_line;
+    IReplyTimer *m_timer = nullptr;
+    std::array<uint8_t, modbus::MaxFrameLength> m_frame{};
+    int m_length = 0;
+    int m_splitMs = 0;
+    Stage m_stage = Stage::Idle;
+};
+
+} // namespace quorlin

@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: MIT
+#include "faults/faultsform.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <climits>
+
+namespace quorlin
+{
+
+TFaultsForm::TFaultsForm(QWidget *Parent) : QDialog(Parent)
+{
+    setObjectName(QStringLiteral("FaultsForm"));
+    setWindowTitle(QStringLiteral("Faults"));
+    setSizeGripEnabled(true);
+
+    auto *form = new QFormLayout;
+    EnabledBox = new QCheckBox(QStringLiteral("&Inject faults"), this);
+    EnabledBox->setObjectName(QStringLiteral("EnabledBox"));
+    form->addRow(EnabledBox);
+
+    auto spin = [this, form](QSpinBox *&Edit, const char *Name, const QString &Caption, int Min,
+                             int Max, const QString &Suffix = QString()) {
+        Edit = new QSpinBox(this);
+        Edit->setObjectName(QLatin1String(Name));
+        Edit->setRange(Min, Max);
+        Edit->setSuffix(Suffix);
+        form->addRow(Caption, Edit);
+    };
+    const QString ms = QStringLiteral(" ms");
+    const QString pct = QStringLiteral(" %");
+    spin(MBidEdit, "MBidEdit", QStringLiteral("&For slave id"), 0, 255);
+    MBidEdit->setSpecialValueText(QStringLiteral("every slave"));
+    spin(DelayMsEdit, "DelayMsEdit", QStringLiteral("&Delay"), 0, MaxFaultDelayMs, ms);
+    spin(DelayMaxMsEdit, "DelayMaxMsEdit", QStringLiteral("Delay up &to"), 0, MaxFaultDelayMs, ms);
+    DelayMaxMsEdit->setSpecialValueText(QStringLiteral("fixed delay"));
+    DelayMaxMsEdit->setToolTip(
+        QStringLiteral("Above the delay: each delay is drawn from the range between the two"));
+    spin(NoReplyEveryEdit, "NoReplyEveryEdit", QStringLiteral("&No reply to every Nth request"), 0,
+         INT_MAX);
+    spin(NoReplyPercentEdit, "NoReplyPercentEdit", QStringLiteral("No reply, &chance"), 0, 100,
+         pct);
+    spin(ExceptionEveryEdit, "ExceptionEveryEdit",
+         QStringLiteral("&Exception to every Nth request"), 0, INT_MAX);
+    spin(ExceptionCodeEdit, "ExceptionCodeEdit", QStringLiteral("Exception c&ode"), 0, 255);
+    ExceptionCodeEdit->setSpecialValueText(
+        QStringLiteral("%1 (default)").arg(DefaultFaultException));
+    spin(BadCrcEveryEdit, "BadCrcEveryEdit", QStringLiteral("&Bad CRC on every Nth reply"), 0,
+         INT_MAX);
+    spin(BadCrcPercentEdit, "BadCrcPercentEdit", QStringLiteral("Bad CRC, c&hance"), 0, 100, pct);
+    spin(WrongIdEveryEdit, "WrongIdEveryEdit", QStringLiteral("&Wrong id on every Nth reply"), 0,
+         INT_MAX);
+    spin(SplitReplyMsEdit, "SplitReplyMsEdit", QStringLiteral("&Split replies, gap"), 0,
+         MaxFaultDelayMs, ms);
+    spin(SeedEdit, "SeedEdit", QStringLiteral("Random s&eed"), INT_MIN, INT_MAX);
+    for (QSpinBox *every : {NoReplyEveryEdit, ExceptionEveryEdit, BadCrcEveryEdit, WrongIdEveryEdit,
+                            SplitReplyMsEdit, DelayMsEdit})
+        every->setSpecialValueText(QStringLiteral("off"));
+    for (QSpinBox *chance : {NoReplyPercentEdit, BadCrcPercentEdit})
+        chance->setSpecialValueText(QStringLiteral("off"));
+
+    CountsLabel = new QLabel(this);
+    CountsLabel->setObjectName(QStringLiteral("CountsLabel"));
+    CountsLabel->setWordWrap(true);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->setObjectName(QStringLiteral("Buttons"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto *top = new QVBoxLayout(this);
+    top->addLayout(form);
+    top->addWidget(CountsLabel);
+    top->addStretch();
+    top->addWidget(buttons);
+
+    m_refresh = new QTimer(this);
+    m_refresh->setInterval(500);
+    connect(m_refresh, &QTimer::timeout, this, &TFaultsForm::RefreshCounts);
+}
+
+void TFaultsForm::LoadFaults(const TFaultSettings &F)
+{
+    EnabledBox->setChecked(F.Enabled != 0);
+    MBidEdit->setValue(F.MBid);
+    DelayMsEdit->setValue(F.DelayMs);
+    DelayMaxMsEdit->setValue(F.DelayMaxMs);
+    NoReplyEveryEdit->setValue(F.NoReplyEvery);
+    NoReplyPercentEdit->setValue(F.NoReplyPercent);
+    ExceptionEveryEdit->setValue(F.ExceptionEvery);
+    ExceptionCodeEdit->setValue(F.ExceptionCode);
+    BadCrcEveryEdit->setValue(F.BadCrcEvery);
+    BadCrcPercentEdit->setValue(F.BadCrcPercent);
+    WrongIdEveryEdit->setValue(F.WrongIdEvery);
+    SplitReplyMsEdit->setValue(F.SplitReplyMs);
+    SeedEdit->setValue(F.Seed);
+}
+
+TFaultSettings TFaultsForm::Faults() const
+{
+    TFaultSettings f;
+    f.Enabled = EnabledBox->isChecked() ? 1 : 0;
+    f.MBid = MBidEdit->value();
+    f.DelayMs = DelayMsEdit->value();
+    f.DelayMaxMs = DelayMaxMsEdit->value();
+    f.NoReplyEvery = NoReplyEveryEdit->value();
+    f.NoReplyPercent = NoReplyPercentEdit->value();
+    f.ExceptionEvery = ExceptionEveryEdit->value();
+    f.ExceptionCode = ExceptionCodeEdit->value();
+    f.BadCrcEvery = BadCrcEveryEdit->value();
+    f.BadCrcPercent = BadCrcPercentEdit->value();
+    f.WrongIdEvery = WrongIdEveryEdit->value();
+    f.SplitReplyMs = SplitReplyMsEdit->value();
+    f.Seed = SeedEdit->value();
+    return f;
+}
+
+void TFaultsForm::RefreshCounts()
+{
+    CountsLabel->setText(DescribeFaultCounts(CountsSource ? CountsSource() : TFaultCounts{}));
+}
+
+void TFaultsForm::showEvent(QShowEvent *Event)
+{
+    RefreshCounts();
+    m_refresh->start();
+    QDialog::showEvent(Event);
+}
+
+void TFaultsForm::hideEvent(QHideEvent *Event)
+{
+    m_refresh->stop();
+    QDialog::hideEvent(Event);
+}
+
+QString DescribeFaultCounts(const TFaultCounts &C)
+{
+    return QStringLiteral("Since the faults were last set: %1 requests counted; %2 without "
+                          "reply, %3 exceptions, %4 wrong ids, %5 bad CRCs; %6 replies delayed, "
+                          "%7 split, %8 cancelled by a newer request.")
+        .arg(C.Requests)
+        .arg(C.NoReply)
+        .arg(C.Exception)
+        .arg(C.WrongId)
+        .arg(C.BadCrc)
+        .arg(C.Delayed)
+        .arg(C.Split)
+        .arg(C.Cancelled);
+}
+
+} // namespace quorlin
+
+namespace quorlin
+{
+
+QString FaultsSummary(const TFaultSettings &F)
+{
+    QStringList parts;
+    auto every = [&parts](int N, const QString &What) {
+        if (N > 0)
+            parts << (N == 1 ? QStringLiteral("%1 always").arg(What)
+                             : QStringLiteral("%1 every %2").arg(What).arg(N));
+    };
+    auto chance = [&parts](int P, const QString &What) {
+        if (P > 0)
+            parts << QStringLiteral("%1 %2 %").arg(What).arg(P);
+    };
+    if (F.MBid != 0)
+        parts << QStringLiteral("slave %1 only").arg(F.MBid);
+    every(F.NoReplyEvery, QStringLiteral("no reply"));
+    chance(F.NoReplyPercent, QStringLiteral("no reply"));
+    every(F.ExceptionEvery,
+          QStringLiteral("exception %1")
+              .arg(F.ExceptionCode != 0 ? F.ExceptionCode : DefaultFaultException));
+    every(F.WrongIdEvery, QStringLiteral("wrong id"));
+    every(F.BadCrcEvery, QStringLiteral("bad CRC"));
+    chance(F.BadCrcPercent, QStringLiteral("bad CRC"));
+    if (F.DelayMaxMs > F.DelayMs)
+        parts << QStringLiteral("delay %1-%2 ms").arg(F.DelayMs).arg(F.DelayMaxMs);
+    else if (F.DelayMs > 0)
+        parts << QStringLiteral("delay %1 ms").arg(F.DelayMs);
+    if (F.SplitReplyMs > 0)
+        parts << QStringLiteral("split %1 ms").arg(F.SplitReplyMs);
+    if (parts.isEmpty())
+        parts << QStringLiteral("none set");
+    return QStringLiteral("FAULTS ON: ") + parts.join(QStringLiteral(", "));
+}
+
+} // namespace quorlin

@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: MIT
+// "Settings > Faults..." and "Settings > Inject Faults" on the main window:
+// what OK, Cancel and the check item do to the engine and to the profile,
+// and the counts the dialog shows while a master is served.
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QSpinBox>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "engine/modbusslave.h"
+#include "faults/faultsform.h"
+#include "profile/profilemanager.h"
+#include "tests/ui/uitesthelpers.h"
+#include "ui/mainunit.h"
+
+using namespace quorlin;
+using namespace quorlin::testing;
+
+namespace
+{
+
+class FaultsMenuTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.ok());
+        m_form = std::make_unique<TMainForm>(nullptr, m_dir.path());
+        m_form->CreateDialogs();
+        m_form->Timer1->stop();
+    }
+    const TFaultPlan &plan() { return m_form->Engine().Faults(); }
+
+    // Opens the Faults dialog, lets Edit change it, and closes it with OK or Cancel.
+    void editFaults(std::function<void(TFaultsForm *)> Edit, bool Ok = true)
+    {
+        onNextModal<TFaultsForm>([Edit, Ok](TFaultsForm *Dialog) {
+            Edit(Dialog);
+            if (Ok)
+                Dialog->accept();
+            else
+                QTest::keyClick(Dialog, Qt::Key_Escape);
+        });
+        m_form->Faults1Click();
+    }
+
+    ProgramDir m_dir;
+    std::unique_ptr<TMainForm> m_form;
+};
+
+TEST_F(FaultsMenuTest, CancelAndUnchangedOkKeepTheProfileAndOkAppliesEveryKey)
+{
+    editFaults([](TFaultsForm *d) { d->NoReplyEveryEdit->setValue(3); }, false);
+    editFaults([](TFaultsForm *) {});
+    EXPECT_EQ(plan().Settings(), TFaultSettings{});
+    EXPECT_TRUE(m_form->Profile().ProfileSaved);
+
+    editFaults([](TFaultsForm *d) {
+        d->EnabledBox->setChecked(true);
+        const std::pair<QSpinBox *, int> values[] = {
+            {d->MBidEdit, 1},          {d->DelayMsEdit, 20},       {d->DelayMaxMsEdit, 40},
+            {d->NoReplyEveryEdit, 5},  {d->NoReplyPercentEdit, 7}, {d->ExceptionEveryEdit, 9},
+            {d->ExceptionCodeEdit, 6}, {d->BadCrcEveryEdit, 2},    {d->BadCrcPercentEdit, 3},
+            {d->WrongIdEveryEdit, 11}, {d->SplitReplyMsEdit, 15},  {d->SeedEdit, -8}};
+        for (const auto &[edit, value] : values)
+            edit->setValue(value);
+    });
+    const TFaultSettings want{1, 1, 20, 40, 5, 7, 9, 6, 2, 3, 11, 15, -8};
+    EXPECT_EQ(plan().Settings(), want);
+    EXPECT_EQ(m_form->Profile().Faults, want);
+    EXPECT_TRUE(m_form->InjectFaults1->isChecked());
+    EXPECT_FALSE(m_form->Profile().ProfileSaved);
+
+    // The dialog opens again with what was set.
+    editFaults([&want](TFaultsForm *d) { EXPECT_EQ(d->Faults(), want); }, false);
+}
+
+TEST_F(FaultsMenuTest, InjectFaultsSwitchesTheFaultsAndANewProfileHasNone)
+{
+    m_form->InjectFaults1->trigger();
+    EXPECT_TRUE(plan().Enabled());
+    EXPECT_FALSE(m_form->Profile().ProfileSaved);
+    ASSERT_NE(m_form->FaultsStatus, nullptr);
+    EXPECT_FALSE(m_form->FaultsStatus->isHidden());
+    EXPECT_EQ(m_form->FaultsStatus->text(), QStringLiteral("FAULTS ON: none set"));
+    m_form->InjectFaults1->trigger();
+    EXPECT_FALSE(plan().Enabled());
+    EXPECT_TRUE(m_form->FaultsStatus->isHidden());
+
+    m_form->InjectFaults1->trigger();
+    // A new profile has no faults, and the check item follows.
+    m_form->Profile().ProfileSaved = true; // no question about the changes
+    m_form->NewProfile1Click();
+    EXPECT_FALSE(plan().Enabled());
+    EXPECT_FALSE(m_form->InjectFaults1->isChecked());
+}
+
+TEST_F(FaultsMenuTest, DialogShowsWhatTheFaultsDidToAMaster)
+{
+    editFaults([](TFaultsForm *d) {
+        d->EnabledBox->setChecked(true);
+        d->BadCrcEveryEdit->setValue(2);
+    });
+    Master master(m_dir.com2().master());
+    uint16_t regs[2];
+    std::string seen;
+    for (int i = 0; i < 4; ++i)
+        seen += master.run(
+                    [&regs](modbus_t *Ctx) { return modbus_read_registers(Ctx, 0, 2, regs); }) == 2
+                    ? '.'
+                    : 'c';
+    EXPECT_EQ(seen, ".c.c");
+    EXPECT_EQ(plan().Counts().Requests, 4u);
+    EXPECT_EQ(plan().Counts().BadCrc, 2u);
+
+    QString shown;
+    editFaults([&shown](TFaultsForm *d) { shown = d->CountsLabel->text(); }, false);
+    EXPECT_TRUE(shown.contains(QStringLiteral("4 requests counted"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("2 bad CRCs"))) << shown.toStdString();
+}
+
+struct SummaryRow {
+    TFaultSettings Faults;
+    const char *Text;
+};
+
+TEST(FaultsStatus, NamesEveryFaultThatIsSet)
+{
+    const SummaryRow rows[] = {
+        {{.NoReplyEvery = 3, .ExceptionEvery = 5, .BadCrcPercent = 10}, //
+         "FAULTS ON: no reply every 3, exception 4 every 5, bad CRC 10 %"},
+        {{.MBid = 7, .DelayMs = 200, .DelayMaxMs = 400, .ExceptionCode = 6, .WrongIdEvery = 1},
+         "FAULTS ON: slave 7 only, wrong id always, delay 200-400 ms"},
+        {{.DelayMs = 50, .DelayMaxMs = 20, .NoReplyPercent = 5, .SplitReplyMs = 3},
+         "FAULTS ON: no reply 5 %, delay 50 ms, split 3 ms"},
+    };
+    for (const SummaryRow &r : rows)
+        EXPECT_EQ(FaultsSummary(r.Faults), QString::fromUtf8(r.Text));
+}
+
+} // namespace
