@@ -55,6 +55,9 @@ class TModbusSlave
     // The reply timer fired: a held-back reply, or its second half, goes out.
     void ReplyTimerTimer() { m_sender.TimerFired(); }
     bool ReplyPending() const { return m_sender.Pending(); }
+    // Drops a reply still held back: it was asked for on the line as it was,
+    // and must not reach another port or go out at another speed.
+    void CancelReply() { m_sender.Cancel(); }
 
   private:
     using Handler = int (TModbusSlave::*)();

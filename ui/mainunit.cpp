@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollBar>
+#include <QFontMetrics>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTimer>
@@ -405,6 +406,10 @@ void TMainForm::buildStatusBar()
     status->setSizeGripEnabled(false);
     PortStatus = new QLabel(status);
     PortStatus->setObjectName(QStringLiteral("PortStatus"));
+    // The window keeps its width: a long device path or reason is cut short
+    // here (its tooltip has it whole) rather than pushing the counters and
+    // the faults warning out of sight.
+    PortStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     status->addWidget(PortStatus, 1);
     CountersStatus = new QToolButton(status);
     CountersStatus->setObjectName(QStringLiteral("CountersStatus"));
@@ -452,9 +457,22 @@ void TMainForm::updateStatusBar()
         updatePortStatus();
     const int64_t since =
         m_traffic.LastRequestUs < 0 ? -1 : SteadyNowUs() - m_traffic.LastRequestUs;
-    const QString right = QString::fromStdString(CountersStatusText(m_traffic.Counters, since));
-    if (CountersStatus->text() != right)
+    // The full counters where the port text leaves room for them, else the
+    // short form: the port's own text must stay readable too.
+    QString right = QString::fromStdString(CountersStatusText(m_traffic.Counters, since));
+    const QFontMetrics metrics = CountersStatus->fontMetrics();
+    int room = statusBar()->contentsRect().width() - 24 -
+               PortStatus->fontMetrics().horizontalAdvance(PortStatus->text());
+    if (FaultsStatus && FaultsStatus->isVisible())
+        room -= FaultsStatus->sizeHint().width();
+    if (metrics.horizontalAdvance(right) > room)
+        right = QString::fromStdString(ShortCountersStatusText(m_traffic.Counters, since));
+    if (CountersStatus->text() != right) {
         CountersStatus->setText(right);
+        CountersStatus->setToolTip(
+            QString::fromStdString(CountersStatusText(m_traffic.Counters, since)) +
+            QStringLiteral("\nClick to open the traffic monitor"));
+    }
 }
 
 void TMainForm::TrafficMonitor1Click()
@@ -670,6 +688,7 @@ void TMainForm::StopTimer()
 
 void TMainForm::ClosePort()
 {
+    m_engine->CancelReply();
     Comm1->Close();
 }
 
@@ -791,6 +810,7 @@ void TMainForm::ApplySerialSettings()
     const int wanted = ConfForm->SpinEdit1->Value();
     if (!ChangeSlaveId(m_slaves, m_bindingList, m_current->MBid, wanted))
         ConfForm->SpinEdit1->SetValue(m_current->MBid);
+    m_engine->CancelReply();
     ConfForm->ApplySerialSettings(*m_current, *Comm1, *TabControl1->Tabs(), *this,
                                   m_profile->TitleText);
     syncSlaveTabs();

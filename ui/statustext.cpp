@@ -49,4 +49,11 @@ std::string CountersStatusText(const TLineCounters &C, int64_t SinceLastUs)
            (SinceLastUs < 0 ? std::string("No request yet") : "Last request " + ago(SinceLastUs));
 }
 
+std::string ShortCountersStatusText(const TLineCounters &C, int64_t SinceLastUs)
+{
+    return "Req " + std::to_string(C.Requests) + " | Exc " + std::to_string(C.Exceptions) +
+           " | CRC " + std::to_string(C.BadCrc) + " | T/O " + std::to_string(C.TimedOut) + " | " +
+           (SinceLastUs < 0 ? std::string("idle") : ago(SinceLastUs));
+}
+
 } // namespace quorlin

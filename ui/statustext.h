@@ -30,5 +30,8 @@ std::string PortStatusText(const TPortStatus &Port);
 // "Requests 12 | Exceptions 1 | Bad CRC 0 | Timed out 2 | Last request 0.4 s ago".
 // SinceLastUs < 0: no request yet.
 std::string CountersStatusText(const TLineCounters &Counters, int64_t SinceLastUs);
+// The same in the room the narrow main window leaves beside a long port text:
+// "Req 12 | Exc 1 | CRC 0 | T/O 2 | 0.4 s ago" (its tooltip spells it out).
+std::string ShortCountersStatusText(const TLineCounters &Counters, int64_t SinceLastUs);
 
 } // namespace quorlin

@@ -209,6 +209,21 @@ TEST(Faults, NewRequestCancelsTheReplyStillHeldBack)
                                         "answered, delayed 500 ms, replaced a held-back reply"}));
 }
 
+TEST(Faults, ReplyHeldBackIsDroppedWhenTheLineChanges)
+{
+    // Split too: a half already sent must not be followed by the other half
+    // on another port or at another speed.
+    for (const TFaultSettings &faults : {on({.DelayMs = 300}), on({.SplitReplyMs = 50})}) {
+        FaultRig rig(faults);
+        rig.arrive(ReadTwo);
+        const size_t before = rig.Line.Writes.size();
+        rig.Slave.CancelReply();
+        rig.advance(1000);
+        EXPECT_EQ(rig.Line.Writes.size(), before);
+        EXPECT_FALSE(rig.Slave.ReplyPending());
+    }
+}
+
 TEST(Faults, OnlyAnsweredRequestsCountAndALoadStartsAfresh)
 {
     FaultRig rig(on({.NoReplyEvery = 2}));

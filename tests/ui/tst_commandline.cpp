@@ -117,6 +117,8 @@ TEST(StatusText, CountersOnTheRight)
     for (const auto &[since, tail] : rows)
         EXPECT_EQ(CountersStatusText(c, since),
                   "Requests 12 | Exceptions 1 | Bad CRC 3 | Timed out 2 | " + tail);
+    EXPECT_EQ(ShortCountersStatusText(c, -1), "Req 12 | Exc 1 | CRC 3 | T/O 2 | idle");
+    EXPECT_EQ(ShortCountersStatusText(c, 61000000), "Req 12 | Exc 1 | CRC 3 | T/O 2 | 1 min 1 s ago");
 }
 
 } // namespace

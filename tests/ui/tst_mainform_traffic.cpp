@@ -145,9 +145,13 @@ TEST_F(TrafficWindowTest, KnownSequenceMovesTheCountersOneByOne)
     EXPECT_EQ(traffic.Counters.BytesOut, 31u);
 
     m_form->TrafficTick();
+    // Beside a pty's path the bar shows the short form; its tooltip spells it out.
     EXPECT_TRUE(m_form->CountersStatus->text().startsWith(
-        QStringLiteral("Requests 4 | Exceptions 1 | Bad CRC 1 | Timed out 1 | Last request ")))
+        QStringLiteral("Req 4 | Exc 1 | CRC 1 | T/O 1 | ")))
         << m_form->CountersStatus->text().toStdString();
+    EXPECT_TRUE(m_form->CountersStatus->toolTip().startsWith(
+        QStringLiteral("Requests 4 | Exceptions 1 | Bad CRC 1 | Timed out 1 | Last request ")))
+        << m_form->CountersStatus->toolTip().toStdString();
 
     // The counters open the monitor, which shows every row so far.
     EXPECT_EQ(m_form->MonitorForm, nullptr);
