@@ -74,6 +74,8 @@ std::string UsageText(const std::string &Program)
            "                  it becomes the last one used when the program closes\n"
            "  --trace FILE    write every frame of the line to FILE as CSV while running\n"
            "                  ('-' for standard output), flushed every 100 ms\n"
+           "  --values FILE   import register values from FILE (CSV) once the profile is\n"
+           "                  loaded; a bad file ends the program with status 2\n"
            "  --monitor       open the traffic monitor at start\n"
            "  --help          print this help and exit\n"
            "  --version       print the version and exit\n";

@@ -31,6 +31,9 @@
 #include "platform/posixserial.h"
 #include "profile/profiledialogs.h"
 #include "profile/profilemanager.h"
+#include "registers/registersform.h"
+#include "registers/registersource.h"
+#include "registers/valuesfile.h"
 #include "scripts/ui/addscript.h"
 #include "scripts/ui/delscript.h"
 #include "scripts/ui/scriptcommands.h"
@@ -70,6 +73,37 @@ QString registerCaption(int Family, int n)
     return QStringLiteral("%1x%2").arg(Family).arg(n, 4, 10, QLatin1Char('0'));
 }
 
+// The main window's slaves as the register table and the values files see
+// them: the selected one is the slave of the selected tab.
+class TMainRegisterSource : public IRegisterSource
+{
+  public:
+    explicit TMainRegisterSource(TMainForm &Form) : m_form(Form) {}
+    int SelectedSlave() const override { return m_form.RegisterImage().MBid; }
+    TRegisterImage &SelectedImage() override { return m_form.RegisterImage(); }
+    std::vector<TSlaveImage> Slaves() const override
+    {
+        std::vector<TSlaveImage> all;
+        TSlaveSet &slaves = m_form.Slaves();
+        for (int i = 0; i < slaves.Count(); ++i)
+            all.push_back({slaves.At(i).MBid, &slaves.At(i)});
+        return all;
+    }
+    TRegisterImage *SlaveImage(int Id) override { return m_form.Slaves().Find(Id); }
+    std::vector<std::pair<TRegisterRef, std::string>> SelectedScripts() const override
+    {
+        std::vector<std::pair<TRegisterRef, std::string>> scripts;
+        const int selected = SelectedSlave();
+        for (const TScriptBinding &b : m_form.BindingList())
+            if (BindingSlaveId(b, m_form.Slaves()) == selected)
+                scripts.push_back({{int32_t(b.RegType), int32_t(b.RegAdr)}, b.Name});
+        return scripts;
+    }
+
+  private:
+    TMainForm &m_form;
+};
+
 } // namespace
 
 TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs *Dialogs,
@@ -84,6 +118,7 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 
     buildMenu();
+    buildRegisterCommands();
     buildPanels();
     buildStatusBar();
 
@@ -512,8 +547,11 @@ void TMainForm::Tick()
         TRegisterImage &image = m_slaves.At(i);
         std::lock_guard<std::mutex> lock(image.ImageLock);
         image.ApplyPendingWrites();
-        if (&image == m_current)
+        if (&image == m_current) {
             RefreshPanels();
+            if (m_registersForm)
+                m_registersForm->Refresh();
+        }
     }
 }
 
@@ -755,6 +793,17 @@ void TMainForm::CloseMainWindow()
 
 void TMainForm::ApplySerialSettings()
 {
+    // The values file named at start is read once the profile has been
+    // loaded (so its slaves are known) and before the port opens, so a
+    // master never sees the device without them.
+    if (!m_startValuesTaken) {
+        m_startValuesTaken = true;
+        const QString path = qApp->property(StartValuesProperty).toString();
+        if (!path.isEmpty())
+            m_startError = ImportValuesFile(path, *m_registerSource);
+        if (!m_startError.isEmpty())
+            return; // the port stays closed; the main sequence ends the program
+    }
     // The selected slave takes the dialog's id, its bindings with it; an id
     // another slave has (only a profile or a cancelled edit can leave one
     // there) is put back to the slave's own.
@@ -943,6 +992,72 @@ void TMainForm::About2Click()
 {
     if (AboutBox)
         AboutBox->About2Click();
+}
+
+void TMainForm::buildRegisterCommands()
+{
+    m_registerSource = std::make_unique<TMainRegisterSource>(*this);
+    // File: the values commands stand above the separator before Exit.
+    QAction *beforeExit = nullptr;
+    for (QAction *a : File1->actions())
+        if (a->objectName() == QLatin1String("N1"))
+            beforeExit = a;
+    ExportValues1 = new QAction(QStringLiteral("Export &Values..."), File1);
+    ExportValues1->setObjectName(QStringLiteral("ExportValues1"));
+    ImportValues1 = new QAction(QStringLiteral("&Import Values..."), File1);
+    ImportValues1->setObjectName(QStringLiteral("ImportValues1"));
+    QAction *separator = new QAction(File1);
+    separator->setSeparator(true);
+    separator->setObjectName(QStringLiteral("N6"));
+    File1->insertActions(beforeExit, {separator, ExportValues1, ImportValues1});
+    connect(ExportValues1, &QAction::triggered, this, &TMainForm::ExportValues1Click);
+    connect(ImportValues1, &QAction::triggered, this, &TMainForm::ImportValues1Click);
+
+    // View sits between Settings and Help.
+    if (!View1) {
+        View1 = new QMenu(QStringLiteral("&View"), this);
+        View1->setObjectName(QStringLiteral("View1"));
+        menuBar()->insertMenu(About1->menuAction(), View1);
+    }
+    Registers1 = View1->addAction(QStringLiteral("&Registers"));
+    Registers1->setObjectName(QStringLiteral("Registers1"));
+    Registers1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    connect(Registers1, &QAction::triggered, this, &TMainForm::Registers1Click);
+    addAction(Registers1);
+}
+
+void TMainForm::Registers1Click()
+{
+    if (!m_registersForm) {
+        m_registersForm = new TRegistersForm(*m_registerSource, *m_dialogs, this);
+        connect(m_registersForm, &TRegistersForm::ExportRequested, this,
+                &TMainForm::ExportValues1Click);
+        connect(m_registersForm, &TRegistersForm::ImportRequested, this,
+                &TMainForm::ImportValues1Click);
+    }
+    m_registersForm->show();
+    m_registersForm->raise();
+    m_registersForm->activateWindow();
+}
+
+void TMainForm::ExportValues1Click()
+{
+    QWidget *parent = m_registersForm && m_registersForm->isActiveWindow()
+                          ? static_cast<QWidget *>(m_registersForm)
+                          : this;
+    if (m_valuesDirectory.isEmpty())
+        m_valuesDirectory = m_programDir;
+    ExportValuesCommand(parent, *m_registerSource, *m_dialogs, m_valuesDirectory);
+}
+
+void TMainForm::ImportValues1Click()
+{
+    QWidget *parent = m_registersForm && m_registersForm->isActiveWindow()
+                          ? static_cast<QWidget *>(m_registersForm)
+                          : this;
+    if (m_valuesDirectory.isEmpty())
+        m_valuesDirectory = m_programDir;
+    ImportValuesCommand(parent, *m_registerSource, *m_dialogs, m_valuesDirectory);
 }
 
 void TMainForm::CloseWithoutQuestion()

@@ -39,6 +39,8 @@ class TDelSForm;
 class TFaultsForm;
 class THelpViewer;
 class TProfileManager;
+class IRegisterSource;
+class TRegistersForm;
 class TScriptCommands;
 class TModbusSlave;
 class TMonitorForm;
@@ -188,6 +190,22 @@ class TMainForm : public QMainWindow, public IProfileHost
     void About2Click();
     THelpViewer *HelpViewer() const { return m_helpViewer; }
 
+    // --- the register table and the register values files ---
+    QAction *ExportValues1 = nullptr; // File menu
+    QAction *ImportValues1 = nullptr;
+    QAction *Registers1 = nullptr; // View > Registers, Ctrl+R
+    // Created when first opened; refreshed by the tick while shown.
+    TRegistersForm *RegistersForm() const { return m_registersForm; }
+    IRegisterSource &RegisterSource() { return *m_registerSource; }
+    // The application property that names a register values file to import
+    // at start; when it cannot be, the port is not opened and StartError
+    // says why.
+    static constexpr const char *StartValuesProperty = "StartValues";
+    const QString &StartError() const { return m_startError; }
+    void Registers1Click();
+    void ExportValues1Click();
+    void ImportValues1Click();
+
     // Closes without the unsaved-profile question: a terminate signal cannot
     // be answered.
     void CloseWithoutQuestion();
@@ -239,6 +257,12 @@ class TMainForm : public QMainWindow, public IProfileHost
     bool m_traceFailureReported = false;
     bool m_portStatusOpen = false; // the port as the status bar last showed it
     std::string m_portStatusName;
+    void buildRegisterCommands();
+    std::unique_ptr<IRegisterSource> m_registerSource;
+    TRegistersForm *m_registersForm = nullptr;
+    QString m_valuesDirectory;
+    bool m_startValuesTaken = false;
+    QString m_startError;
 };
 
 } // namespace quorlin

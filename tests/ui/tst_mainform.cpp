@@ -540,6 +540,9 @@ TEST_F(MainFormTest, MenuHoldsEveryItemWithItsShortcut)
                 {"AddPLC1", "AddScript1", "Edit S&cript", ""},
                 {"Settings1", "SerialOptions1", "Serial O&ptions", ""},
                 {"Settings1", "StayOnTop1", "Stay On Top", ""},
+                {"File1", "ExportValues1", "Export &Values...", ""},
+                {"File1", "ImportValues1", "&Import Values...", ""},
+                {"View1", "Registers1", "&Registers", "Ctrl+R"},
                 {"View1", "TrafficMonitor1", "Traffic &Monitor", "Ctrl+T"},
                 {"About1", "HelpTopics1", "Help &Topics", ""},
                 {"About1", "About2", "A&bout", ""}};
@@ -562,7 +565,8 @@ TEST_F(MainFormTest, MenuHoldsEveryItemWithItsShortcut)
     for (QAction *a : child<QMenu>("File1")->actions())
         file << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
     EXPECT_EQ(file, (QStringList{"NewProfile1", "-", "OpenProfile1", "-", "SaveProfile1",
-                                 "SaveAsProfile1", "-", "Exit1"}));
+                                 "SaveAsProfile1", "-", "ExportValues1", "ImportValues1", "-",
+                                 "Exit1"}));
     EXPECT_TRUE(m_form->StayOnTop1->isCheckable());
     EXPECT_FALSE(m_form->StayOnTop1->isChecked());
 }

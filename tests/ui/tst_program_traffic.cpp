@@ -59,7 +59,7 @@ TEST(ProgramCommandLine, HelpVersionAndWrongOptionsEndAtOnce)
         {{"--help"}, 0, "Usage: ", ""},
         {{"--version"}, 0, "Quorlin 1.0\n", ""},
         {{"plant.QRL", "--help"}, 0, "Usage: ", ""},
-        {{"--values"}, 2, "", "unknown option '--values'"},
+        {{"--bogus"}, 2, "", "unknown option '--bogus'"},
         {{"--trace"}, 2, "", "needs a file name"},
         {{"a.QRL", "b.QRL"}, 2, "", "more than one profile"},
     };

@@ -1,0 +1,357 @@
+// SPDX-License-Identifier: MIT
+#include "engine/registercsv.h"
+
+#include <charconv>
+#include <system_error>
+
+namespace quorlin
+{
+
+namespace
+{
+
+constexpr int32_t AllTypes[] = {RegTypeCoil, RegTypeDiscreteInput, RegTypeInputReg,
+                                RegTypeHoldingReg};
+
+struct TRecord {
+    int Line = 1; // where the record starts
+    std::vector<std::string> Fields;
+    std::vector<bool> Quoted;
+    std::string Error; // a malformed record
+};
+
+// Splits RFC 4180 text into records. CRLF, LF and a lone CR all end a line;
+// a quoted field may hold commas, line breaks and doubled quotes.
+class TRecordReader
+{
+  public:
+    explicit TRecordReader(std::string_view Text) : m_text(Text)
+    {
+        if (m_text.substr(0, 3) == "\xEF\xBB\xBF") // a spreadsheet's byte-order mark
+            m_text.remove_prefix(3);
+    }
+
+    bool next(TRecord &Record)
+    {
+        if (m_at >= m_text.size())
+            return false;
+        Record = TRecord{};
+        Record.Line = m_line;
+        std::string field;
+        bool quoted = false;
+        for (;;) {
+            if (m_at >= m_text.size()) {
+                Record.Fields.push_back(std::move(field));
+                Record.Quoted.push_back(quoted);
+                return true;
+            }
+            const char c = m_text[m_at];
+            if (c == '"' && !quoted && isBlank(field)) {
+                field.clear();
+                quoted = true;
+                if (!readQuoted(field, Record))
+                    return true;
+                continue;
+            }
+            if (c == ',') {
+                ++m_at;
+                Record.Fields.push_back(std::move(field));
+                Record.Quoted.push_back(quoted);
+                field.clear();
+                quoted = false;
+                continue;
+            }
+            if (c == '\r' || c == '\n') {
+                skipLineEnd();
+                Record.Fields.push_back(std::move(field));
+                Record.Quoted.push_back(quoted);
+                return true;
+            }
+            if (quoted && c != ' ' && c != '\t') {
+                Record.Error = "a closing quote must end its field";
+                skipRestOfRecord();
+                return true;
+            }
+            if (!quoted)
+                field += c;
+            ++m_at;
+        }
+    }
+
+  private:
+    static bool isBlank(const std::string &Field)
+    {
+        return Field.find_first_not_of(" \t") == std::string::npos;
+    }
+
+    void skipLineEnd()
+    {
+        if (m_text[m_at] == '\r' && m_at + 1 < m_text.size() && m_text[m_at + 1] == '\n')
+            ++m_at;
+        ++m_at;
+        ++m_line;
+    }
+
+    // After the opening quote; stops behind the closing one.
+    bool readQuoted(std::string &Field, TRecord &Record)
+    {
+        ++m_at;
+        while (m_at < m_text.size()) {
+            const char c = m_text[m_at];
+            if (c == '"') {
+                if (m_at + 1 < m_text.size() && m_text[m_at + 1] == '"') {
+                    Field += '"';
+                    m_at += 2;
+                    continue;
+                }
+                ++m_at;
+                return true;
+            }
+            if (c == '\r' || c == '\n') {
+                Field += '\n';
+                skipLineEnd();
+                continue;
+            }
+            Field += c;
+            ++m_at;
+        }
+        Record.Error = "a quoted field is not closed";
+        return false;
+    }
+
+    void skipRestOfRecord()
+    {
+        while (m_at < m_text.size() && m_text[m_at] != '\r' && m_text[m_at] != '\n')
+            ++m_at;
+        if (m_at < m_text.size())
+            skipLineEnd();
+    }
+
+    std::string_view m_text;
+    size_t m_at = 0;
+    int m_line = 1;
+};
+
+std::string trimmed(std::string_view Text)
+{
+    const size_t first = Text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    const size_t last = Text.find_last_not_of(" \t");
+    return std::string(Text.substr(first, last - first + 1));
+}
+
+std::string lower(std::string Text)
+{
+    for (char &c : Text)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return Text;
+}
+
+// A decimal number with nothing else around it.
+std::optional<int64_t> decimal(std::string_view Text)
+{
+    int64_t v = 0;
+    const char *last = Text.data() + Text.size();
+    const auto [end, ec] = std::from_chars(Text.data(), last, v);
+    if (Text.empty() || ec != std::errc() || end != last)
+        return std::nullopt;
+    return v;
+}
+
+std::optional<uint16_t> wordValue(std::string_view Text)
+{
+    if (Text.size() > 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X')) {
+        uint32_t v = 0;
+        const std::string_view digits = Text.substr(2);
+        const char *last = digits.data() + digits.size();
+        const auto [end, ec] = std::from_chars(digits.data(), last, v, 16);
+        if (ec != std::errc() || end != last || v > 0xFFFF)
+            return std::nullopt;
+        return uint16_t(v);
+    }
+    const auto v = decimal(Text);
+    if (!v || *v < -32768 || *v > 65535)
+        return std::nullopt;
+    return uint16_t(*v);
+}
+
+} // namespace
+
+int RegisterCount(int32_t RegType)
+{
+    switch (RegType) {
+    case RegTypeCoil:
+    case RegTypeDiscreteInput:
+        return BitRegisterCount;
+    case RegTypeInputReg:
+    case RegTypeHoldingReg:
+        return WordRegisterCount;
+    default:
+        return 0;
+    }
+}
+
+std::string RegisterName(TRegisterRef Ref)
+{
+    std::string number = std::to_string(Ref.RegAdr);
+    if (number.size() < 4)
+        number.insert(0, 4 - number.size(), '0');
+    return std::to_string(Ref.RegType) + "x" + number;
+}
+
+std::optional<TRegisterRef> ParseRegisterName(std::string_view Text)
+{
+    if (Text.size() < 3 || Text.size() > 12 || (Text[1] != 'x' && Text[1] != 'X'))
+        return std::nullopt;
+    const int32_t type = Text[0] - '0';
+    if (RegisterCount(type) == 0)
+        return std::nullopt;
+    const std::string_view digits = Text.substr(2);
+    if (digits.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    const auto n = decimal(digits);
+    if (!n || *n < 1 || *n > RegisterCount(type))
+        return std::nullopt;
+    return TRegisterRef{type, int32_t(*n)};
+}
+
+std::string WriteValuesCsv(std::span<const TSlaveImage> Slaves)
+{
+    std::string out = "slave,register,value\r\n";
+    for (const TSlaveImage &slave : Slaves) {
+        if (!slave.Image)
+            continue;
+        const TRegisterImage &image = *slave.Image;
+        const std::string id = std::to_string(slave.Id) + ",";
+        for (const int32_t type : AllTypes) {
+            for (int n = 1; n <= RegisterCount(type); ++n) {
+                unsigned value = 0;
+                switch (type) {
+                case RegTypeCoil:
+                    value = image.Coils[size_t(n)];
+                    break;
+                case RegTypeDiscreteInput:
+                    value = image.DiscreteInputs[size_t(n)];
+                    break;
+                case RegTypeInputReg:
+                    value = image.InputRegs[size_t(n)];
+                    break;
+                default:
+                    value = image.HoldingRegs[size_t(n)];
+                    break;
+                }
+                out += id;
+                out += RegisterName({type, n});
+                out += ',';
+                out += std::to_string(value);
+                out += "\r\n";
+            }
+        }
+    }
+    return out;
+}
+
+TValuesImport ReadValuesCsv(std::string_view Text, int SelectedSlave,
+                            const std::function<bool(int)> &IsEmulated)
+{
+    TValuesImport result;
+    std::string firstError;
+    int badLines = 0;
+    auto bad = [&](int Line, const std::string &Why) {
+        if (badLines++ == 0)
+            firstError = "line " + std::to_string(Line) + ": " + Why;
+    };
+
+    TRecordReader reader(Text);
+    TRecord record;
+    bool haveHeader = false;
+    bool withSlave = false;
+    while (reader.next(record)) {
+        if (!record.Error.empty()) {
+            bad(record.Line, record.Error);
+            continue;
+        }
+        if (record.Fields.size() == 1 && !record.Quoted[0] && trimmed(record.Fields[0]).empty())
+            continue; // a blank line
+        if (!haveHeader) {
+            haveHeader = true;
+            std::string header;
+            for (size_t i = 0; i < record.Fields.size(); ++i)
+                header += (i ? "," : "") + lower(trimmed(record.Fields[i]));
+            if (header == "slave,register,value") {
+                withSlave = true;
+            } else if (header != "register,value") {
+                bad(record.Line, "the header must be slave,register,value or register,value");
+                break; // without columns nothing below can be read
+            }
+            continue;
+        }
+        const size_t columns = withSlave ? 3 : 2;
+        if (record.Fields.size() != columns) {
+            bad(record.Line, "expected " + std::to_string(columns) + " fields, found " +
+                                 std::to_string(record.Fields.size()));
+            continue;
+        }
+        TValueEntry entry;
+        entry.Slave = SelectedSlave;
+        size_t at = 0;
+        if (withSlave) {
+            const std::string id = trimmed(record.Fields[at++]);
+            if (!id.empty()) {
+                const auto n = decimal(id);
+                if (!n || *n < 1 || *n > 255) {
+                    bad(record.Line, id + " is not a slave id");
+                    continue;
+                }
+                entry.Slave = int(*n);
+            }
+        }
+        if (!IsEmulated || !IsEmulated(entry.Slave)) {
+            bad(record.Line, "slave " + std::to_string(entry.Slave) + " is not emulated");
+            continue;
+        }
+        const std::string name = trimmed(record.Fields[at++]);
+        const auto ref = ParseRegisterName(name);
+        if (!ref) {
+            bad(record.Line,
+                (name.empty() ? std::string("an empty field") : name) + " is not a register");
+            continue;
+        }
+        entry.Register = *ref;
+        const std::string value = trimmed(record.Fields[at]);
+        const bool bit = ref->RegType == RegTypeCoil || ref->RegType == RegTypeDiscreteInput;
+        if (bit) {
+            if (value != "0" && value != "1") {
+                bad(record.Line, (value.empty() ? std::string("an empty value") : value) +
+                                     " is out of range for " + name + " (0 or 1)");
+                continue;
+            }
+            entry.Value = value == "1" ? 1 : 0;
+        } else {
+            const auto v = wordValue(value);
+            if (!v) {
+                bad(record.Line, (value.empty() ? std::string("an empty value") : value) +
+                                     " is out of range for " + name + " (0 to 65535)");
+                continue;
+            }
+            entry.Value = *v;
+        }
+        result.Entries.push_back(entry);
+    }
+    if (!haveHeader && badLines == 0)
+        bad(1, "the file is empty; the header must be slave,register,value or register,value");
+    if (badLines > 0) {
+        result.Entries.clear();
+        result.Error = firstError;
+        if (badLines > 1)
+            result.Error += " (and " + std::to_string(badLines - 1) + " more bad line" +
+                            (badLines > 2 ? "s" : "") + ")";
+        return result;
+    }
+    result.Ok = true;
+    return result;
+}
+
+} // namespace quorlin

@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: MIT
+// The register table window: every register of one table of the selected
+// slave, each row in a format of its own, values typed in place or bits
+// toggled by a click, refreshed by the main window's tick.
+#pragma once
+
+#include <QWidget>
+
+#include "engine/valuecodec.h"
+
+class QComboBox;
+class QMenu;
+class QPushButton;
+class QShortcut;
+class QTableView;
+
+namespace quorlin
+{
+
+class IProfileDialogs;
+class IRegisterSource;
+class TRegisterModel;
+
+class TRegistersForm : public QWidget
+{
+    Q_OBJECT
+  public:
+    TRegistersForm(IRegisterSource &Source, IProfileDialogs &Dialogs, QWidget *Parent = nullptr);
+
+    // From the tick, with ImageLock held: repaints the visible values that
+    // changed, and the title when the slave id did. Does nothing while hidden.
+    void Refresh();
+
+    QComboBox *TableBox = nullptr;  // Coils (0x) .. Holding Registers (4x)
+    QComboBox *FormatBox = nullptr; // applies to the selected rows
+    QPushButton *ExportButton = nullptr;
+    QPushButton *ImportButton = nullptr;
+    QTableView *View = nullptr;
+    TRegisterModel *Model = nullptr;
+
+    // Every format a register row can take, in menu order.
+    static const std::vector<TValueFormat> &AllFormats();
+    // Gives the selected rows (or the current one) this format.
+    void SetSelectedFormat(TValueFormat Format);
+    // The menu the table shows on a right click over its rows.
+    QMenu *FormatMenu() const { return m_formatMenu; }
+
+  signals:
+    void ExportRequested();
+    void ImportRequested();
+
+  protected:
+    void showEvent(QShowEvent *Event) override;
+
+  private:
+    void tableChosen(int Index);
+    void updateTitle();
+    void currentRowChanged();
+    std::vector<int> selectedRows() const;
+
+    IRegisterSource &m_source;
+    IProfileDialogs &m_dialogs;
+    QMenu *m_formatMenu = nullptr;
+    QShortcut *m_space = nullptr;
+    int m_titleSlave = -1;
+};
+
+} // namespace quorlin

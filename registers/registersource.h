@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+// What the register table and the values files see of the program: the
+// emulated slaves, the one the user has selected, and the script bindings.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/registercsv.h"
+#include "engine/registerimage.h"
+
+namespace quorlin
+{
+
+class IRegisterSource
+{
+  public:
+    virtual ~IRegisterSource() = default;
+    // The slave the main window has selected; its image is never null.
+    virtual int SelectedSlave() const = 0;
+    virtual TRegisterImage &SelectedImage() = 0;
+    // Every emulated slave, in the order the main window lists them.
+    virtual std::vector<TSlaveImage> Slaves() const = 0;
+    // The image of an emulated slave, or null.
+    virtual TRegisterImage *SlaveImage(int Id) = 0;
+    // The registers of the selected slave that scripts drive, with the
+    // scripts' names, in binding order.
+    virtual std::vector<std::pair<TRegisterRef, std::string>> SelectedScripts() const = 0;
+};
+
+} // namespace quorlin

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: MIT
+// Two emulated slaves, the first one selected, for the register table and
+// the values files.
+#pragma once
+
+#include "registers/registersource.h"
+
+namespace quorlin::test
+{
+
+class FakeSource : public IRegisterSource
+{
+  public:
+    FakeSource()
+    {
+        Images[0].MBid = 1;
+        Images[1].MBid = 7;
+    }
+    int SelectedSlave() const override { return Images[Selected].MBid; }
+    TRegisterImage &SelectedImage() override { return Images[Selected]; }
+    std::vector<TSlaveImage> Slaves() const override
+    {
+        return {{Images[0].MBid, &Images[0]}, {Images[1].MBid, &Images[1]}};
+    }
+    TRegisterImage *SlaveImage(int Id) override
+    {
+        for (TRegisterImage &im : Images)
+            if (im.MBid == Id)
+                return &im;
+        return nullptr;
+    }
+    std::vector<std::pair<TRegisterRef, std::string>> SelectedScripts() const override
+    {
+        return Scripts;
+    }
+
+    TRegisterImage Images[2];
+    int Selected = 0;
+    std::vector<std::pair<TRegisterRef, std::string>> Scripts;
+};
+
+} // namespace quorlin::test
