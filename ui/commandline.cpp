@@ -23,13 +23,17 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
     bool traceGiven = false;
     bool profileGiven = false;
     bool optionsEnd = false;
-    auto setTrace = [&](const std::string &File) -> bool {
-        if (traceGiven || File.empty())
+    bool valuesGiven = false;
+    // An option that takes a file: once, and with a name.
+    auto setFile = [](bool &Given, std::string &Into, const std::string &File) -> bool {
+        if (Given || File.empty())
             return false;
-        traceGiven = true;
-        c.Trace = File;
+        Given = true;
+        Into = File;
         return true;
     };
+    auto setTrace = [&](const std::string &File) { return setFile(traceGiven, c.Trace, File); };
+    auto setValues = [&](const std::string &File) { return setFile(valuesGiven, c.Values, File); };
     for (size_t i = 0; i < Args.size(); ++i) {
         const std::string &a = Args[i];
         if (!optionsEnd && a == "--") {
@@ -50,6 +54,14 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
         } else if (!optionsEnd && a.rfind("--trace=", 0) == 0) {
             if (!setTrace(a.substr(8)))
                 return failure("option '--trace' given twice or with an empty name");
+        } else if (!optionsEnd && a == "--values") {
+            if (i + 1 >= Args.size())
+                return failure("option '--values' needs a file name");
+            if (!setValues(Args[++i]))
+                return failure("option '--values' given twice or with an empty name");
+        } else if (!optionsEnd && a.rfind("--values=", 0) == 0) {
+            if (!setValues(a.substr(9)))
+                return failure("option '--values' given twice or with an empty name");
         } else if (!optionsEnd && a.size() > 1 && a[0] == '-') {
             return failure("unknown option '" + a + "'");
         } else {

@@ -14,6 +14,7 @@ struct TCommandLine {
     TAction Action = TAction::Run;
     std::string Profile;  // opened instead of CurrentProfile; empty: none given
     std::string Trace;    // file the traffic goes to; "-" standard output; empty: none
+    std::string Values;   // register values (CSV) imported once the profile is loaded
     bool Monitor = false; // open the traffic monitor at start
     std::string Error;    // what was wrong, for Action Error
 };

@@ -62,34 +62,6 @@ void chooseHeadlessWhenNoDisplay()
     std::fprintf(stderr, "quorlin: no display; running without a visible window\n");
 }
 
-// Takes "--values FILE" (or "--values=FILE") out of the arguments: the
-// register values file to import once the profile is loaded. Missing is
-// set when the option names no file.
-QString takeValuesOption(int &argc, char **argv, bool &Missing)
-{
-    QString path;
-    Missing = false;
-    int kept = 1;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--values") {
-            if (i + 1 >= argc) {
-                Missing = true;
-                continue;
-            }
-            path = QString::fromLocal8Bit(argv[++i]);
-        } else if (arg.rfind("--values=", 0) == 0) {
-            path = QString::fromLocal8Bit(arg.substr(9).c_str());
-            Missing = path.isEmpty();
-        } else {
-            argv[kept++] = argv[i];
-        }
-    }
-    argc = kept;
-    argv[argc] = nullptr;
-    return path;
-}
-
 std::vector<std::string> argsOf(int argc, char **argv)
 {
     return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -139,13 +111,6 @@ int answerWithoutRunning(const quorlin::TCommandLine &Line, const char *Program)
 
 int main(int argc, char **argv)
 {
-    bool valuesMissing = false;
-    const QString valuesFile = takeValuesOption(argc, argv, valuesMissing);
-    if (valuesMissing) {
-        std::fprintf(stderr, "quorlin: --values needs a file name\n");
-        return 2;
-    }
-
     quorlin::TCommandLine line = quorlin::ParseCommandLine(argsOf(argc, argv));
     // A wrong option may still be one of the toolkit's own (-platform,
     // -style ...): such a line is judged again once the toolkit has taken them.
@@ -183,7 +148,8 @@ int main(int argc, char **argv)
     // meanwhile waits in the pipe and closes the window once the loop runs.
     const bool signalsCaught = installSignalPipe();
 
-    app.setProperty(quorlin::TMainForm::StartValuesProperty, valuesFile);
+    app.setProperty(quorlin::TMainForm::StartValuesProperty,
+                    QString::fromLocal8Bit(line.Values.c_str()));
     quorlin::TMainForm mainForm(nullptr, QString(), nullptr, line);
     mainForm.SetTrace(trace.get());
     if (!mainForm.StartError().isEmpty()) {

@@ -21,6 +21,7 @@ struct LineRow {
     A Action;
     std::string Profile;
     std::string Trace;
+    std::string Values = {};
 };
 
 class CommandLine : public ::testing::TestWithParam<LineRow>
@@ -38,6 +39,7 @@ TEST_P(CommandLine, ArgumentsAskForThis)
     }
     EXPECT_EQ(c.Profile, row.Profile);
     EXPECT_EQ(c.Trace, row.Trace);
+    EXPECT_EQ(c.Values, row.Values);
     EXPECT_EQ(c.Monitor,
               std::find(row.Args.begin(), row.Args.end(), "--monitor") != row.Args.end());
 }
@@ -57,7 +59,12 @@ const LineRow lineRows[] = {
     {"Version", {"--version"}, A::Version, "", ""},
     {"HelpWinsOverVersion", {"--version", "--help"}, A::Help, "", ""},
     {"HelpWinsOverAWrongOptionAfterIt", {"--help", "plant.QRL"}, A::Help, "plant.QRL", ""},
-    {"UnknownLongOption", {"--values"}, A::Error, "", ""},
+    {"UnknownLongOption", {"--bogus"}, A::Error, "", ""},
+    {"ValuesFile", {"--values", "v.csv", "plant.QRL"}, A::Run, "plant.QRL", "", "v.csv"},
+    {"ValuesWithEqualsAndTrace", {"--values=v.csv", "--trace", "t.csv"}, A::Run, "", "t.csv", "v.csv"},
+    {"ValuesWithoutFile", {"--values"}, A::Error, "", ""},
+    {"ValuesTwice", {"--values", "a", "--values=b"}, A::Error, "", ""},
+    {"HelpWithValuesLacksNothing", {"--values", "v.csv", "--help"}, A::Help, "", "", "v.csv"},
     {"UnknownShortOption", {"-x"}, A::Error, "", ""},
     {"TraceWithoutFile", {"--trace"}, A::Error, "", ""},
     {"TraceWithEmptyFile", {"--trace="}, A::Error, "", ""},
@@ -75,7 +82,8 @@ TEST(CommandLineText, UsageNamesEveryOption)
 {
     const std::string usage = UsageText("quorlin");
     EXPECT_EQ(usage.rfind("Usage: quorlin [options] [PROFILE]\n", 0), 0u);
-    for (const char *option : {"--trace FILE", "--monitor", "--help", "--version", "PROFILE"})
+    for (const char *option :
+         {"--trace FILE", "--values FILE", "--monitor", "--help", "--version", "PROFILE"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
@@ -118,7 +126,8 @@ TEST(StatusText, CountersOnTheRight)
         EXPECT_EQ(CountersStatusText(c, since),
                   "Requests 12 | Exceptions 1 | Bad CRC 3 | Timed out 2 | " + tail);
     EXPECT_EQ(ShortCountersStatusText(c, -1), "Req 12 | Exc 1 | CRC 3 | T/O 2 | idle");
-    EXPECT_EQ(ShortCountersStatusText(c, 61000000), "Req 12 | Exc 1 | CRC 3 | T/O 2 | 1 min 1 s ago");
+    EXPECT_EQ(ShortCountersStatusText(c, 61000000),
+              "Req 12 | Exc 1 | CRC 3 | T/O 2 | 1 min 1 s ago");
 }
 
 } // namespace

@@ -136,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                                {"--values=%1"},
                                "%1: line 2: slave 2 is not emulated"},
                       BadStart{"NoSuchFile", "", {"--values", "%1"}, "Unable to read %1"},
-                      BadStart{"NoFileName", "", {"--values"}, "--values needs a file name"}),
+                      BadStart{"NoFileName", "", {"--values"}, "option '--values' needs a file name"}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 } // namespace
