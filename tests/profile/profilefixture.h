@@ -120,7 +120,8 @@ class FakeDialogs : public IProfileDialogs
             ADD_FAILURE() << "unexpected file dialog";
             return std::nullopt;
         }
-        auto f = Files.front();
+        std::optional<QString> f;
+        f.swap(Files.front());
         Files.pop_front();
         return f;
     }
