@@ -170,7 +170,7 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
 {
     setObjectName(QStringLiteral("MonitorForm"));
     setWindowTitle(QStringLiteral("Traffic Monitor"));
-    resize(900, 480);
+    resize(1100, 520);
 
     FilterBox = new QComboBox(this);
     FilterBox->setObjectName(QStringLiteral("FilterBox"));
@@ -213,9 +213,13 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
     TrafficView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     TrafficView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     TrafficView->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {200, 36, 44, 190, 70, 60, 90};
-    for (int c = 0; c < int(std::size(widths)); ++c)
-        TrafficView->setColumnWidth(c, widths[c]);
+    // Columns as wide as their usual contents in the font this desktop gives.
+    const char *const widest[] = {"2026-12-31 23:59:59.999999", "RX",     "Slave",
+                                  "16 Write Multiple Registers", "4x0000", "Quantity",
+                                  "exception 6 (injected)"};
+    for (int c = 0; c < int(std::size(widest)); ++c)
+        TrafficView->setColumnWidth(
+            c, TrafficView->fontMetrics().horizontalAdvance(QString::fromLatin1(widest[c])) + 16);
 
     CountersLabel = new QLabel(this);
     CountersLabel->setObjectName(QStringLiteral("CountersLabel"));
