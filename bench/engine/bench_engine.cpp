@@ -16,14 +16,18 @@ namespace
 
 using namespace quorlin;
 
-class ReplayLine : public ISerialLine
+// A line that hands the engine the next of several prepared requests (or the one,
+// again and again).
+class RotatingLine : public ISerialLine
 {
   public:
-    std::vector<uint8_t> Request;
+    std::vector<std::vector<uint8_t>> Requests;
+    size_t Next = 0;
     size_t Written = 0;
     int Read(void *Buffer, int Count) override
     {
-        std::memcpy(Buffer, Request.data(), size_t(Count));
+        std::memcpy(Buffer, Requests[Next].data(), size_t(Count));
+        Next = (Next + 1) % Requests.size();
         return Count;
     }
     int Write(const void *, int Count) override
@@ -59,11 +63,11 @@ void runRequest(benchmark::State &State, std::vector<uint8_t> Request, size_t Re
         image.HoldingRegs[n] = uint16_t(n * 0x0101);
     for (size_t n = 1; n < image.Coils.size(); n += 3)
         image.Coils[n] = 1;
-    ReplayLine line;
-    line.Request = withCrc(std::move(Request));
+    RotatingLine line;
+    line.Requests = {withCrc(std::move(Request))};
     IdleTimer timer;
     TModbusSlave slave(image, line, timer);
-    const int length = int(line.Request.size());
+    const int length = int(line.Requests[0].size());
     for (auto _ : State) {
         slave.Comm1RxChar(length);
         benchmark::ClobberMemory();
@@ -94,28 +98,6 @@ void BM_Fn16Write100(benchmark::State &S)
     }
     runRequest(S, req, 8);
 }
-
-// A line that hands the engine the next of several prepared requests.
-class RotatingLine : public ISerialLine
-{
-  public:
-    std::vector<std::vector<uint8_t>> Requests;
-    size_t Next = 0;
-    size_t Written = 0;
-    int Read(void *Buffer, int Count) override
-    {
-        std::memcpy(Buffer, Requests[Next].data(), size_t(Count));
-        Next = (Next + 1) % Requests.size();
-        return Count;
-    }
-    int Write(const void *, int Count) override
-    {
-        Written += size_t(Count);
-        return Count;
-    }
-    void PurgeIn() override {}
-    void PurgeOut() override {}
-};
 
 // Reading ten holding registers from each of Slaves slaves in turn: the
 // look-up of the addressed slave must not cost more with 32 than with one.

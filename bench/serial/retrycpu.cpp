@@ -15,29 +15,13 @@
 #include <string>
 #include <thread>
 
+#include "platform/processcpu.h"
+
 namespace fs = std::filesystem;
+using quorlin::ProcessCpuSeconds;
 
 namespace
 {
-
-double cpuSeconds(pid_t Pid)
-{
-    std::ifstream in("/proc/" + std::to_string(Pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), {});
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    std::istringstream fields(stat.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14)
-            utime = std::stoull(field);
-        if (i == 15)
-            stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
-}
 
 } // namespace
 
@@ -59,10 +43,10 @@ int main()
         ::_exit(127);
     }
     std::this_thread::sleep_for(std::chrono::seconds(3)); // past the start-up
-    const double c0 = cpuSeconds(pid);
+    const double c0 = ProcessCpuSeconds(pid);
     const auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(10));
-    const double c1 = cpuSeconds(pid);
+    const double c1 = ProcessCpuSeconds(pid);
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     ::kill(pid, SIGTERM);

@@ -16,32 +16,14 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "platform/processcpu.h"
 #include "tests/ui/installedprogram.h"
 
 using namespace quorlin::testing;
+using quorlin::ProcessCpuSeconds;
 
 namespace
 {
-
-// CPU seconds (user + system) the process has used so far.
-double cpuSeconds(qint64 Pid)
-{
-    std::ifstream in("/proc/" + std::to_string(Pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), {});
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    std::istringstream fields(stat.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) { // field 3 is the state
-        if (i == 14)
-            utime = std::stoull(field);
-        if (i == 15)
-            stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
-}
 
 class SocatPair
 {
@@ -173,11 +155,12 @@ TEST_F(ProgramReconnect, PairKilledAndRestartedUnderTheSameNames)
     EXPECT_LT(lost.elapsed(), 1000) << "noticed within a second";
 
     // Waiting for the pair costs next to nothing.
-    const double c0 = cpuSeconds(program.processId());
+    const double c0 = ProcessCpuSeconds(program.processId());
     QElapsedTimer wall;
     wall.start();
     QThread::msleep(3000);
-    const double pct = 100.0 * (cpuSeconds(program.processId()) - c0) / (wall.elapsed() / 1000.0);
+    const double pct =
+        100.0 * (ProcessCpuSeconds(program.processId()) - c0) / (wall.elapsed() / 1000.0);
     std::printf("waiting for the device: %.2f %% of one core\n", pct);
     EXPECT_LT(pct, 2.0) << "the machine may be busy, but a spinning retry costs far more";
     EXPECT_TRUE(saidWithin("cannot open " + label + ": No such file or directory", 100));
