@@ -17,8 +17,12 @@
 // status 1, since timing garbage would be worthless. The figures themselves
 // never fail the run: a busy machine is no fault of the program.
 //
-// The master and both slaves run on one CPU, so the noise of a shared machine
-// falls on both slaves alike (--all-cpus lets the scheduler spread them).
+// The master and both slaves run on one CPU, the one least busy when the run
+// starts, so the noise of a shared machine falls on both slaves alike
+// (--all-cpus lets the scheduler spread them). What other programs took of
+// that CPU while the figures were taken is printed with them: a few per cent
+// more makes every figure, and even the ratio, say more about the machine
+// than about the program.
 //
 //   bench_program_latency [--all-cpus] [REQUESTS_PER_WORKLOAD [SLOW_POLLS]]
 //   (defaults: 3000 requests per workload and slave; slow polls for 10 s)
@@ -45,6 +49,8 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+#include "platform/processcpu.h"
 
 extern char **environ;
 
@@ -400,6 +406,136 @@ void printRow(const char *Workload, const std::string &Label, const std::vector<
                 f.P50, f.P90, f.P99, f.Max);
 }
 
+// Busy and total time of one CPU (-1: all of them) so far, in clock ticks.
+struct CpuTimes {
+    unsigned long long Busy = 0, Total = 0;
+};
+
+CpuTimes cpuTimes(int Cpu)
+{
+    std::ifstream in("/proc/stat");
+    const std::string want = Cpu < 0 ? "cpu " : "cpu" + std::to_string(Cpu) + " ";
+    std::string line;
+    CpuTimes t;
+    while (std::getline(in, line))
+        if (line.rfind(want, 0) == 0) {
+            std::istringstream f(line.substr(want.size()));
+            unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0,
+                               softirq = 0, steal = 0;
+            f >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+            t.Busy = user + nice + system + irq + softirq + steal;
+            t.Total = t.Busy + idle + iowait;
+        }
+    return t;
+}
+
+// Of the CPUs this process may use, the one least busy over a short look.
+int quietestCpu()
+{
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0)
+        return std::max(0, sched_getcpu());
+    std::vector<int> cpus;
+    for (int c = 0; c < CPU_SETSIZE; ++c)
+        if (CPU_ISSET(c, &allowed))
+            cpus.push_back(c);
+    std::vector<CpuTimes> before;
+    for (int c : cpus)
+        before.push_back(cpuTimes(c));
+    ::usleep(300000);
+    int best = std::max(0, sched_getcpu());
+    unsigned long long least = ~0ull;
+    for (size_t i = 0; i < cpus.size(); ++i) {
+        const unsigned long long busy = cpuTimes(cpus[i]).Busy - before[i].Busy;
+        if (busy < least) {
+            least = busy;
+            best = cpus[i];
+        }
+    }
+    return best;
+}
+
+// CPU seconds of the kernel's own threads so far: what they do while the
+// benchmark runs is mostly moving its bytes through the ptys.
+double kernelThreadSeconds()
+{
+    constexpr unsigned long PfKthread = 0x00200000;
+    unsigned long long ticks = 0;
+    std::error_code ec;
+    for (const auto &e : fs::directory_iterator("/proc", ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream in(e.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), {});
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream f(stat.substr(close + 2));
+        std::string field;
+        unsigned long flags = 0;
+        unsigned long long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && f >> field; ++i) { // field 3 is the state
+            if (i == 9)
+                flags = std::stoul(field);
+            else if (i == 14)
+                utime = std::stoull(field);
+            else if (i == 15)
+                stime = std::stoull(field);
+        }
+        if (flags & PfKthread)
+            ticks += utime + stime;
+    }
+    return double(ticks) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// The share of a CPU's time (of all CPUs' with -1) that went to programs
+// other than this one and the slaves it watches, between Start() and Share().
+// The kernel's threads count as this run's, wherever they ran: the share
+// leans towards calling a run quiet.
+class OtherWork
+{
+  public:
+    OtherWork(int Cpu, std::vector<pid_t> Pids) : m_cpu(Cpu), m_pids(std::move(Pids)) { Start(); }
+    void Start()
+    {
+        m_ours = ours();
+        m_times = cpuTimes(m_cpu);
+    }
+    double Share() const
+    {
+        const CpuTimes now = cpuTimes(m_cpu);
+        const double hz = double(::sysconf(_SC_CLK_TCK));
+        const double total = double(now.Total - m_times.Total) / hz;
+        const double other = double(now.Busy - m_times.Busy) / hz - (ours() - m_ours);
+        return total > 0 ? std::clamp(other / total, 0.0, 1.0) : 0.0;
+    }
+
+  private:
+    double ours() const
+    {
+        double s = quorlin::ProcessCpuSeconds(::getpid()) + kernelThreadSeconds();
+        for (pid_t p : m_pids)
+            s += std::max(0.0, quorlin::ProcessCpuSeconds(p));
+        return s;
+    }
+    int m_cpu;
+    std::vector<pid_t> m_pids;
+    double m_ours = 0;
+    CpuTimes m_times;
+};
+
+// Above this share of other work the figures describe the machine's load.
+constexpr double DisturbedShare = 0.10;
+
+std::string otherWorkNote(double Share)
+{
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "other work on the CPU: %.0f %%%s", Share * 100,
+                  Share > DisturbedShare ? ", DISTURBED" : "");
+    return buf;
+}
+
 std::string slowProfile()
 {
     std::ostringstream p;
@@ -443,12 +579,14 @@ int main(int argc, char **argv)
     };
 
     // Everything on one CPU (inherited by the slaves and their threads).
-    bool pinned = false;
+    int cpu = -1;
     if (pin) {
         cpu_set_t one;
         CPU_ZERO(&one);
-        CPU_SET(std::max(0, sched_getcpu()), &one);
-        pinned = sched_setaffinity(0, sizeof one, &one) == 0;
+        const int quiet = quietestCpu();
+        CPU_SET(quiet, &one);
+        if (sched_setaffinity(0, sizeof one, &one) == 0)
+            cpu = quiet;
     }
     Slave program, reference;
     program.Label = "quorlin";
@@ -462,10 +600,11 @@ int main(int argc, char **argv)
     std::printf("Whole program and libmodbus's RTU server over ptys, alternating request by "
                 "request%s;\nmicroseconds from the last request byte written to the last reply "
                 "byte read.\nEvery reply checked byte for byte.\n\n",
-                pinned ? ", all on one CPU" : "");
+                cpu >= 0 ? (", all on CPU " + std::to_string(cpu)).c_str() : "");
     std::printf("%-16s %-10s %7s %9s %9s %9s %9s\n", "workload", "slave", "n", "p50", "p90", "p99",
                 "max");
-    bool within = true;
+    bool within = true, disturbed = false;
+    OtherWork other(cpu, {program.Pid, reference.Pid});
     for (const Request &w : workloads) {
         std::vector<double> us[2];
         double t;
@@ -474,6 +613,7 @@ int main(int argc, char **argv)
         for (const auto end = Clock::now() + std::chrono::seconds(1); Clock::now() < end;)
             for (Slave *s : pair)
                 exchangeOrFail(*s, w, t);
+        other.Start();
         for (int i = 0; i < count; ++i)
             for (int k = 0; k < 2; ++k) {
                 const int which = (i + k) % 2; // who goes first alternates too
@@ -484,10 +624,13 @@ int main(int argc, char **argv)
         printRow(w.Name, reference.Label, us[1]);
         const double ratio = figures(us[0]).P50 / figures(us[1]).P50;
         within = within && ratio <= 1.0;
-        std::printf("%-16s %-10s %7s %9.2f\n", "", "p50 ratio", "", ratio);
+        disturbed = disturbed || other.Share() > DisturbedShare;
+        std::printf("%-16s %-10s %7s %9.2f   (%s)\n", "", "p50 ratio", "", ratio,
+                    otherWorkNote(other.Share()).c_str());
     }
-    std::printf("p50 of the program at most libmodbus's in every workload: %s\n",
-                within ? "yes" : "NO");
+    std::printf("p50 of the program at most libmodbus's in every workload: %s%s\n",
+                within ? "yes" : "NO",
+                disturbed ? " (but other work disturbed the figures: run it again)" : "");
     checkQuiet(program);
     stop(program);
 
@@ -512,6 +655,7 @@ int main(int argc, char **argv)
     Slave *slowPair[2] = {&slow, &reference};
     std::vector<double> us[2];
     const auto period = std::chrono::milliseconds(10);
+    const OtherWork slowOther(cpu, {slow.Pid, reference.Pid});
     const auto start = Clock::now();
     auto next = start;
     for (int i = 0;
@@ -544,8 +688,9 @@ int main(int argc, char **argv)
                 "max");
     printRow("slow scripts", slow.Label, us[0]);
     printRow("slow scripts", reference.Label, us[1]);
-    std::printf("p99 of the program under 1 ms with slow scripts: %s\n",
-                figures(us[0]).P99 < 1000.0 ? "yes" : "NO");
+    std::printf("p99 of the program under 1 ms with slow scripts: %s (%s)\n",
+                figures(us[0]).P99 < 1000.0 ? "yes" : "NO",
+                otherWorkNote(slowOther.Share()).c_str());
 
     for (Slave *s : slowPair)
         checkQuiet(*s);
