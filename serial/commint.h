@@ -19,6 +19,7 @@
 
 #include "engine/serialline.h"
 #include "platform/posixserial.h"
+#include "serial/linehandler.h"
 
 namespace quorlin
 {
@@ -184,6 +185,19 @@ class TCustomComm : public QObject, public ISerialLine
     void PurgeIn() override;
     void PurgeOut() override;
 
+    // Received characters and the line's deadlines are served by Handler on
+    // the port's own thread, now and after every later Open; OnRxChar is not
+    // called meanwhile. Null gives them back to OnRxChar. Returns once a
+    // call in progress on the old handler has ended.
+    void SetLineHandler(ILineHandler *Handler);
+    ILineHandler *LineHandler() const { return m_lineHandler; }
+    // While the returned lock is held the port's thread calls no line
+    // handler (an empty lock while the port is closed: none runs then).
+    std::unique_lock<std::mutex> HoldLine();
+    // Counts every read that placed bytes and every input purge, so a line
+    // handler can tell whether it took input.
+    uint64_t InputTakenCount() const { return m_inputTaken.load(); }
+
     // One completed wait of the watcher, on the user-interface thread.
     void HandleSignal(TCommEventThread *Sender, uint32_t EventMask);
     void UpdateDataControlBlock();
@@ -256,6 +270,7 @@ class TCustomComm : public QObject, public ISerialLine
     std::string m_openPath;    // the path the open port was opened by
     dev_t m_openDevice = 0;    // the device number that path led to then
     std::atomic<uint64_t> m_inputTaken{0}; // reads that placed bytes, and input purges
+    ILineHandler *m_lineHandler = nullptr;
 };
 
 class TComm : public TCustomComm
