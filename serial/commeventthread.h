@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The watcher of an open port: waits for line events on its own duplicate of
-// the port descriptor and hands each completed wait to the user-interface
-// thread, blocking until it has been handled there. The device starts one per
+// the port descriptor. Received characters and the line's deadlines go to the
+// line handler, when there is one, right here on the watcher's thread; every
+// other completed wait is handed to the user-interface thread, the watcher
+// blocking until it has been handled there. The device starts one per
 // Open and stops it in Close; nobody joins or deletes it, it ends by itself.
 #pragma once
 

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The serial device: owns one port, keeps the line settings as typed
 // properties, and turns the watcher's line events into handler calls on the
-// user-interface thread. Every failure is silent: IsOpen, and Read/Write
+// user-interface thread, except what a line handler serves on the port's own
+// thread. Every failure is silent: IsOpen, and Read/Write
 // returning -1, are the only reports.
 //
 // Public surface fixed for the layers above; the serial layer may add to it.
