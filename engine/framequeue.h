@@ -10,6 +10,7 @@
 // window's thread calls Drain); Dropped may be read from anywhere.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +46,11 @@ class TFrameQueue : public IFrameObserver
     uint64_t Dropped() const { return m_dropped.load(std::memory_order_acquire); }
     size_t Capacity() const { return m_capacity; }
 
+    // Consumer side: adds what the frames dropped since the last call would
+    // have counted, for the line and by the id they carried (byte 0), so the
+    // counters stay whole when rows are lost.
+    void TakeDroppedCounts(TLineCounters &Line, std::array<TLineCounters, 256> &BySlave);
+
   private:
     struct TSlot {
         TFrameReport Report; // its spans point at Rx and Reply below
@@ -68,7 +74,11 @@ class TFrameQueue : public IFrameObserver
     std::atomic<uint64_t> m_dropped{0};
 
     alignas(64) std::atomic<uint64_t> m_taken{0};
-    size_t m_readSlot = 0; // the consumer's own
+    size_t m_readSlot = 0;                 // the consumer's own
+    uint64_t m_droppedCounted = 0;         // m_dropped at the last TakeDroppedCounts
+    static constexpr int CountFields = 12; // the members of TLineCounters
+    // The dropped frames' counts not yet taken: the line's, then one set per id.
+    const std::unique_ptr<std::atomic<uint64_t>[]> m_droppedCounts;
 };
 
 template <typename TSink> size_t TFrameQueue::Drain(TSink &&Sink)

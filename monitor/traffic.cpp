@@ -431,6 +431,7 @@ size_t TTrafficRecorder::Take(TFrameQueue &Queue)
 {
     const size_t n = Queue.Drain([this](const TFrameReport &Report, int64_t TimeUs,
                                         int64_t SteadyUs) { Record(Report, TimeUs, SteadyUs); });
+    Queue.TakeDroppedCounts(Counters, SlaveCounters);
     // The queue counts from its start; a smaller count means a new queue.
     const uint64_t dropped = Queue.Dropped();
     const uint64_t lost = dropped >= m_queueDropped ? dropped - m_queueDropped : dropped;

@@ -159,7 +159,8 @@ class TTrafficRecorder : public IFrameObserver
     // Records a frame taken earlier, at TimeUs (system clock) and SteadyUs
     // (steady clock), as the frame queue hands them over.
     void Record(const TFrameReport &Report, int64_t TimeUs, int64_t SteadyUs);
-    // Records every frame waiting in Queue; returns how many there were.
+    // Records every frame waiting in Queue, and counts those it dropped;
+    // returns how many frames were recorded.
     size_t Take(TFrameQueue &Queue);
 
     TLineCounters Counters;
@@ -177,8 +178,8 @@ class TTrafficRecorder : public IFrameObserver
     // Bumped by every row, so a view knows whether it has anything to repaint.
     uint64_t Generation = 0;
     // Frames the queue dropped before Take saw them, because the consumer fell
-    // behind: they are in neither the rows nor the counters. Zero it to start
-    // counting again.
+    // behind: they are missing from the rows, though the counters hold them.
+    // Zero it to start counting again.
     uint64_t LostFrames = 0;
 
   private:

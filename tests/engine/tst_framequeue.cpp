@@ -95,6 +95,8 @@ TEST(FrameQueue, FullQueueDropsAndCountsThenAcceptsAgainAfterADrain)
         TFrameQueue queue(capacity);
         uint8_t next = 0;
         uint64_t dropped = 0;
+        TLineCounters line;
+        std::array<TLineCounters, 256> bySlave{};
         for (int push : pushes) {
             std::vector<Fields> kept;
             for (int i = 0; i < push; ++i, ++next) {
@@ -107,6 +109,11 @@ TEST(FrameQueue, FullQueueDropsAndCountsThenAcceptsAgainAfterADrain)
             }
             EXPECT_EQ(queue.Dropped(), dropped);
             EXPECT_EQ(drainAll(queue), kept) << "after frame " << int(next);
+            // The dropped frames (answered, two bytes each) still count.
+            queue.TakeDroppedCounts(line, bySlave);
+            EXPECT_EQ(line.Requests, dropped);
+            EXPECT_EQ(line.BytesIn, 2 * dropped);
+            EXPECT_EQ(bySlave[next - 1u].Requests, uint64_t(kept.size() < size_t(push)));
         }
     }
 }
@@ -152,8 +159,11 @@ TEST_P(ConcurrentQueue, EveryFrameArrivesOnceInOrderOrIsCountedDropped)
         lastSteady = SteadyUs;
         ++received;
     };
+    TLineCounters line;
+    std::array<TLineCounters, 256> bySlave{};
     for (;;) {
         const bool finished = done.load(std::memory_order_acquire);
+        queue.TakeDroppedCounts(line, bySlave);
         if (queue.Drain(check) == 0) {
             if (finished)
                 break;
@@ -165,6 +175,13 @@ TEST_P(ConcurrentQueue, EveryFrameArrivesOnceInOrderOrIsCountedDropped)
     EXPECT_EQ(faults, 0u);
     EXPECT_EQ(received + queue.Dropped(), Pushed);
     EXPECT_GT(received, 0u);
+    // Every dropped frame counted once, for the line and for its id.
+    queue.TakeDroppedCounts(line, bySlave);
+    EXPECT_EQ(line.Requests, queue.Dropped());
+    uint64_t bySlaveRequests = 0;
+    for (const TLineCounters &c : bySlave)
+        bySlaveRequests += c.Requests;
+    EXPECT_EQ(bySlaveRequests, queue.Dropped());
 }
 
 INSTANTIATE_TEST_SUITE_P(FrameQueue, ConcurrentQueue, ::testing::Values(4096, 7));

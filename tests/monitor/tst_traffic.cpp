@@ -307,7 +307,8 @@ TEST(TrafficRecorder, TakeRecordsQueuedFramesWithTheirOwnTimesAndCountsTheLost)
     EXPECT_EQ(rec.Store.At(1).Bytes, std::string(reply.begin(), reply.end()));
     EXPECT_LE(rec.LastRequestUs, queuedBySteady);
     EXPECT_GE(rec.LastRequestUs, 0);
-    EXPECT_EQ(rec.Counters.BadCrc, 1u);
+    EXPECT_EQ(rec.Counters.BadCrc, 2u); // the lost frame counted all the same
+    EXPECT_EQ(rec.SlaveCounters[1].BadCrc, 2u);
     EXPECT_EQ(rec.LostFrames, 1u);
 
     // Nothing new: nothing to repaint. Zeroed, only new losses count.
