@@ -148,7 +148,7 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     Comm1->SetOptions(0);
     m_engine = std::make_unique<TModbusSlave>(m_lineImage, *Comm1, *TimeOutTimer);
     m_engine->SetSlaves(&m_slaves);
-    m_engine->SetObserver(&m_traffic); // QUEUE-TODO
+    m_engine->SetObserver(&m_frames);
     m_slaveCommands = std::make_unique<TSlaveCommands>(
         m_slaves, m_bindingList, [this](int ShowId) { slavesChanged(ShowId); }, this);
     m_lineEngine = std::make_unique<TLineEngine>(*m_engine, *Comm1, *m_timeOut, *m_replyDeadline);
@@ -503,7 +503,7 @@ void TMainForm::SetTrace(TCsvTrace *Trace)
 
 void TMainForm::TrafficTick()
 {
-    // QUEUE-TODO m_traffic.Take(m_frames);
+    m_traffic.Take(m_frames);
     updateStatusBar();
     if (MonitorForm && MonitorForm->isVisible())
         MonitorForm->Refresh();

@@ -10,6 +10,7 @@
 #include <array>
 #include <memory>
 
+#include "engine/framequeue.h"
 #include "engine/registerimage.h"
 #include "engine/slaveset.h"
 #include "monitor/traffic.h"
@@ -258,7 +259,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     std::unique_ptr<TDeadline> m_replyDeadline;
     std::unique_ptr<TLineEngine> m_lineEngine;
     // Reports cross from the port's thread here; the tick hands them on.
-    // QUEUE-TODO TFrameQueue m_frames;
+    TFrameQueue m_frames;
     TRegisterTables m_view;
     IProfileDialogs *m_dialogs = nullptr; // m_ownDialogs unless the caller gave its own
     std::unique_ptr<IProfileDialogs> m_ownDialogs;
