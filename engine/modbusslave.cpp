@@ -58,7 +58,7 @@ const TModbusSlave::FunctionRule &TModbusSlave::ruleFor(uint8_t Function)
 }
 
 TModbusSlave::TModbusSlave(TRegisterImage &Image, ISerialLine &Line, ITimeOutTimer &Timer)
-    : m_image(Image), m_target(&Image), m_line(Line), m_timer(Timer)
+    : m_image(Image), m_target(&Image), m_lock(&Image.ImageLock), m_line(Line), m_timer(Timer)
 {
 }
 
@@ -66,6 +66,7 @@ void TModbusSlave::SetSlaves(TSlaveSet *Slaves)
 {
     m_slaves = Slaves;
     m_target = &m_image;
+    m_lock = Slaves != nullptr ? &Slaves->Lock() : &m_image.ImageLock;
 }
 
 void TModbusSlave::Comm1RxChar(int Count)
@@ -91,19 +92,8 @@ void TModbusSlave::Comm1RxChar(int Count)
         m_timer.Stop();
         // A device still holding back a reply does not answer two requests:
         // the new one replaces it.
-        if (m_sender.Cancel()) {
-            m_faults.CountCancelled();
-            m_replaced = true;
-        }
-        if (addressedToUs()) {
-            ProcessFrame();
-        } else if (isAcceptedBroadcast()) {
-            processBroadcast();
-        } else {
-            if (m_observer)
-                report(RxBuf[OffSlaveId] == 0 ? TVerdict::Broadcast : TVerdict::OtherSlave);
-            RxCount = 0;
-        }
+        m_replaced = m_sender.Cancel();
+        ProcessFrame();
         m_replaced = false;
     }
 }
@@ -136,34 +126,64 @@ bool TModbusSlave::FrameComplete()
 
 void TModbusSlave::ProcessFrame()
 {
-    m_line.PurgeIn();
-    m_line.PurgeOut();
+    TVerdict verdict = TVerdict::OtherSlave;
+    m_fault = {};
+    TFaultDecision fault;
+    const int n = handleLocked(verdict, fault);
+    // The reply leaves with the lock released: the write may wait on the line.
     int sent = 0;
     bool failed = false;
-    TVerdict verdict = TVerdict::BadCrc;
-    m_fault = {};
-    if (crcIsRight()) {
-        // An injected exception replaces the handler: the image stays as it is.
-        const TFaultDecision fault = m_faults.Decide(RxBuf[OffSlaveId]);
-        const int n = fault.Kind == TFaultKind::Exception ? ExceptionReply(fault.ExceptionCode)
-                                                          : DispatchFunction();
-        verdict = TVerdict::NoReply;
-        if (n >= MinRequestLength && n <= MaxFrameLength) {
-            putCrcLE(TxBuf.data(), size_t(n - CrcLength),
-                     Crc16(TxBuf.data(), size_t(n - CrcLength)));
-            verdict = (TxBuf[OffFunction] & ExceptionFlag) != 0 ? TVerdict::Exception
-                                                                : TVerdict::Answered;
-            m_fault = fault;
-            ShapeReply(TxBuf.data(), n, fault);
-            if (fault.Kind != TFaultKind::NoReply) {
-                failed = m_sender.Send(TxBuf.data(), n, fault) < 0;
-                sent = n;
-            }
+    if (n >= MinRequestLength && n <= MaxFrameLength) {
+        putCrcLE(TxBuf.data(), size_t(n - CrcLength), Crc16(TxBuf.data(), size_t(n - CrcLength)));
+        verdict = (TxBuf[OffFunction] & ExceptionFlag) != 0 ? TVerdict::Exception
+                                                            : TVerdict::Answered;
+        m_fault = fault;
+        ShapeReply(TxBuf.data(), n, fault);
+        if (fault.Kind != TFaultKind::NoReply) {
+            failed = m_sender.Send(TxBuf.data(), n, fault) < 0;
+            sent = n;
         }
     }
     if (m_observer)
         report(verdict, 0, sent, failed);
     RxCount = 0;
+}
+
+int TModbusSlave::handleLocked(TVerdict &Verdict, TFaultDecision &Fault)
+{
+    std::lock_guard<std::mutex> hold(*m_lock);
+    if (m_replaced)
+        m_faults.CountCancelled();
+    if (addressedToUs()) {
+        m_line.PurgeIn();
+        m_line.PurgeOut();
+        Verdict = TVerdict::BadCrc;
+        if (!crcIsRight())
+            return 0;
+        // An injected exception replaces the handler: the image stays as it is.
+        Fault = m_faults.Decide(RxBuf[OffSlaveId]);
+        Verdict = TVerdict::NoReply;
+        return Fault.Kind == TFaultKind::Exception ? ExceptionReply(Fault.ExceptionCode)
+                                                   : DispatchFunction();
+    }
+    if (isAcceptedBroadcast()) {
+        // Checked like any request, carried out by every slave, answered by
+        // none: the replies the handlers build are never sent.
+        m_line.PurgeIn();
+        m_line.PurgeOut();
+        const bool right = crcIsRight();
+        if (right) {
+            for (int i = 0; i < m_slaves->Count(); ++i) {
+                m_target = &m_slaves->At(i);
+                DispatchFunction();
+            }
+        }
+        m_target = &m_image;
+        Verdict = right ? TVerdict::Broadcast : TVerdict::BadCrc;
+        return 0;
+    }
+    Verdict = RxBuf[OffSlaveId] == 0 ? TVerdict::Broadcast : TVerdict::OtherSlave;
+    return 0;
 }
 
 int TModbusSlave::DispatchFunction()
@@ -208,25 +228,6 @@ bool TModbusSlave::isAcceptedBroadcast() const
     default:
         return false;
     }
-}
-
-void TModbusSlave::processBroadcast()
-{
-    // Checked like any request, carried out by every slave, answered by none:
-    // the replies the handlers build are never sent.
-    m_line.PurgeIn();
-    m_line.PurgeOut();
-    const bool right = crcIsRight();
-    if (right) {
-        for (int i = 0; i < m_slaves->Count(); ++i) {
-            m_target = &m_slaves->At(i);
-            DispatchFunction();
-        }
-    }
-    m_target = &m_image;
-    if (m_observer)
-        report(right ? TVerdict::Broadcast : TVerdict::BadCrc);
-    RxCount = 0;
 }
 
 bool TModbusSlave::crcIsRight() const

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <mutex>
 
 #include "engine/faultplan.h"
 #include "engine/frameobserver.h"
@@ -25,6 +26,11 @@ class TModbusSlave
     // Answers as every slave of Slaves instead of Image alone (null: Image
     // again). The set must outlive the engine or be unset first.
     void SetSlaves(TSlaveSet *Slaves);
+
+    // The lock the engine holds while it handles one request: the image's
+    // ImageLock, or the slave set's. Whoever changes what the engine reads
+    // (tables, slaves, faults) from another thread holds it meanwhile.
+    std::mutex &Lock() const { return *m_lock; }
 
     // The receive step: OnRxChar of the serial device, Count bytes waiting (> 0).
     void Comm1RxChar(int Count);
@@ -48,7 +54,8 @@ class TModbusSlave
     std::array<uint8_t, modbus::MaxFrameLength> TxBuf{};
 
     // Injected faults. Delays and split replies need the reply timer; without
-    // one every reply goes out at once and whole.
+    // one every reply goes out at once and whole. From another thread than
+    // the engine's, load and read them holding Lock().
     TFaultPlan &Faults() { return m_faults; }
     const TFaultPlan &Faults() const { return m_faults; }
     void SetReplyTimer(IReplyTimer *Timer) { m_sender.SetTimer(Timer); }
@@ -65,9 +72,13 @@ class TModbusSlave
     static const FunctionRule &ruleFor(uint8_t Function);
 
     // Picks the image that answers the request in RxBuf; false for none.
+    // The caller holds the lock.
     bool addressedToUs();
+    // Under the lock: carries out the request (building the reply in TxBuf,
+    // returning its length without the CRC's computation yet, 0 for none)
+    // and says what became of it.
+    int handleLocked(TVerdict &Verdict, TFaultDecision &Fault);
     bool isAcceptedBroadcast() const;
-    void processBroadcast();
     bool crcIsRight() const;
     void report(TVerdict Verdict, int Unread = 0, int ReplyLen = 0, bool ReplyFailed = false);
     int beginReply();
@@ -98,6 +109,7 @@ class TModbusSlave
     TRegisterImage &m_image;
     TRegisterImage *m_target;      // the slave answering the request at hand
     TSlaveSet *m_slaves = nullptr; // null: m_image is the only slave
+    std::mutex *m_lock;            // m_image's lock or the set's
     ISerialLine &m_line;
     ITimeOutTimer &m_timer;
     IFrameObserver *m_observer = nullptr;

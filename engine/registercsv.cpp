@@ -223,7 +223,7 @@ std::string WriteValuesCsv(std::span<const TSlaveImage> Slaves)
     for (const TSlaveImage &slave : Slaves) {
         if (!slave.Image)
             continue;
-        const TRegisterImage &image = *slave.Image;
+        const TRegisterTables &image = *slave.Image;
         const std::string id = std::to_string(slave.Id) + ",";
         for (const int32_t type : AllTypes) {
             for (int n = 1; n <= RegisterCount(type); ++n) {

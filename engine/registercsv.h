@@ -36,7 +36,7 @@ std::optional<TRegisterRef> ParseRegisterName(std::string_view Text);
 
 struct TSlaveImage {
     int Id = 1;
-    const TRegisterImage *Image = nullptr;
+    const TRegisterTables *Image = nullptr;
 };
 
 // Every register of every slave given, with the header slave,register,value

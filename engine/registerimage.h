@@ -40,19 +40,39 @@ struct TPendingWrite {
     uint16_t Value;
 };
 
-class TRegisterImage
-{
-  public:
+// The four tables alone: what a view of a slave copies to show it.
+struct TRegisterTables {
     // Register number n lives at index n; index 0 exists and is never addressed.
     std::array<uint8_t, BitRegisterCount + 1> Coils{};
     std::array<uint8_t, BitRegisterCount + 1> DiscreteInputs{};
     std::array<uint16_t, WordRegisterCount + 1> InputRegs{};
     std::array<uint16_t, WordRegisterCount + 1> HoldingRegs{};
+};
+
+class TRegisterImage : public TRegisterTables
+{
+  public:
+    TRegisterImage() : ImageLock(m_ownLock) {}
+    // An image guarded by a lock it shares: the slaves of one line share
+    // one, so the engine and the window never need to hold two.
+    explicit TRegisterImage(std::mutex &SharedLock) : ImageLock(SharedLock) {}
+    TRegisterImage(const TRegisterImage &) = delete;
+    TRegisterImage &operator=(const TRegisterImage &) = delete;
 
     int MBid = 1; // 1..255
 
+    // Only the user-interface thread queues and applies; the engine never
+    // looks at the queue.
     std::deque<TPendingWrite> PendingWrites;
-    std::mutex ImageLock; // taken by the tick only, around apply + refresh
+
+  private:
+    std::mutex m_ownLock; // before ImageLock, which may refer to it
+
+  public:
+    // Held by the engine while it handles one request, and by the tick while
+    // it applies the pending writes and copies what the window shows. Never
+    // held across a blocking system call, never taken while holding another.
+    std::mutex &ImageLock;
 
     void ClearImage();
     // Keeps the low 16 bits of Value; takes no lock and checks nothing.

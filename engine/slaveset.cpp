@@ -18,7 +18,7 @@ bool validId(int Id)
 
 TSlaveSet::TSlaveSet()
 {
-    m_first = Add(1);
+    m_first = add(1);
 }
 
 std::vector<int> TSlaveSet::Ids() const
@@ -46,9 +46,15 @@ void TSlaveSet::sort()
 
 TRegisterImage *TSlaveSet::Add(int Id)
 {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return add(Id);
+}
+
+TRegisterImage *TSlaveSet::add(int Id)
+{
     if (!validId(Id) || m_byId[size_t(Id)] != nullptr)
         return nullptr;
-    auto image = std::make_unique<TRegisterImage>();
+    auto image = std::make_unique<TRegisterImage>(m_lock);
     image->MBid = Id;
     TRegisterImage *p = image.get();
     m_slaves.push_back(std::move(image));
@@ -61,6 +67,7 @@ TRegisterImage *TSlaveSet::Add(int Id)
 
 bool TSlaveSet::Remove(int Id)
 {
+    std::lock_guard<std::mutex> hold(m_lock);
     TRegisterImage *p = Find(Id);
     if (p == nullptr || m_slaves.size() <= 1)
         return false;
@@ -75,6 +82,7 @@ bool TSlaveSet::Remove(int Id)
 
 bool TSlaveSet::ChangeId(int From, int To)
 {
+    std::lock_guard<std::mutex> hold(m_lock);
     TRegisterImage *p = Find(From);
     if (p == nullptr || !validId(To))
         return false;
@@ -91,6 +99,7 @@ bool TSlaveSet::ChangeId(int From, int To)
 
 void TSlaveSet::Assign(int FirstId, const std::vector<int> &MoreIds)
 {
+    std::lock_guard<std::mutex> hold(m_lock);
     FirstId = std::clamp(FirstId, MinSlaveId, MaxSlaveId);
     std::array<bool, MaxSlaveId + 1> wanted{};
     wanted[size_t(FirstId)] = true;
@@ -109,7 +118,7 @@ void TSlaveSet::Assign(int FirstId, const std::vector<int> &MoreIds)
     m_first = nullptr;
     for (int id = MinSlaveId; id <= MaxSlaveId; ++id)
         if (wanted[size_t(id)] && m_byId[size_t(id)] == nullptr)
-            Add(id);
+            add(id);
     m_first = m_byId[size_t(FirstId)];
 }
 

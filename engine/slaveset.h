@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: MIT
 // Several emulated slaves on one line: one register image per slave id, found
 // by id in one step however many slaves there are. The image of each slave
-// carries its own id (MBid), tables and pending writes.
+// carries its own id (MBid), tables and pending writes; all of them share the
+// set's one lock, which also guards the set itself. Only one thread (the
+// user interface's) changes the set, always under the lock; the engine looks
+// slaves up under the lock; that one thread may read the set without it.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "engine/registerimage.h"
@@ -54,11 +59,18 @@ class TSlaveSet
     // cleared. FirstId out of range is held to 1..255.
     void Assign(int FirstId, const std::vector<int> &MoreIds);
 
-    // Whether id 0 with functions 5, 6, 15 and 16 is carried out on every slave.
-    bool AcceptBroadcast = false;
+    // Whether id 0 with functions 5, 6, 15 and 16 is carried out on every
+    // slave. Read by the engine on the line's thread.
+    std::atomic<bool> AcceptBroadcast{false};
+
+    // The lock of every image in the set (their ImageLock) and of the set.
+    std::mutex &Lock() const { return m_lock; }
 
   private:
     void sort();
+    TRegisterImage *add(int Id);
+
+    mutable std::mutex m_lock; // before the images, which refer to it
 
     std::vector<std::unique_ptr<TRegisterImage>> m_slaves;
     std::array<TRegisterImage *, MaxSlaveId + 1> m_byId{};

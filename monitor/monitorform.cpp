@@ -270,6 +270,9 @@ void TMonitorForm::updateLabels()
     QString rows = QStringLiteral("%1 rows").arg(Model->rowCount());
     if (m_recorder.Store.Dropped() > 0)
         rows += QStringLiteral(", %1 older rows dropped").arg(m_recorder.Store.Dropped());
+    if (m_recorder.LostFrames > 0)
+        rows +=
+            QStringLiteral(", %1 frames lost: the window fell behind").arg(m_recorder.LostFrames);
     if (m_recorder.Paused)
         rows += QStringLiteral(", paused: %1 rows not shown").arg(m_recorder.PausedRows);
     RowsLabel->setText(rows);
@@ -331,6 +334,7 @@ void TMonitorForm::PauseClicked(bool Paused)
 void TMonitorForm::ClearClicked()
 {
     m_recorder.Store.Clear();
+    m_recorder.LostFrames = 0;
     Model->Sync();
     updateLabels();
 }

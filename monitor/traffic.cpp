@@ -424,13 +424,34 @@ void TTrafficRecorder::ResetCounters()
 
 void TTrafficRecorder::FrameDone(const TFrameReport &Report)
 {
+    Record(Report, NowUs(), SteadyNowUs());
+}
+
+size_t TTrafficRecorder::Take(TFrameQueue &Queue)
+{
+    const size_t n = Queue.Drain([this](const TFrameReport &Report, int64_t TimeUs,
+                                        int64_t SteadyUs) { Record(Report, TimeUs, SteadyUs); });
+    Queue.TakeDroppedCounts(Counters, SlaveCounters);
+    // The queue counts from its start; a smaller count means a new queue.
+    const uint64_t dropped = Queue.Dropped();
+    const uint64_t lost = dropped >= m_queueDropped ? dropped - m_queueDropped : dropped;
+    m_queueDropped = dropped;
+    if (lost > 0) {
+        LostFrames += lost;
+        ++Generation; // the window has news even if no row came
+    }
+    return n;
+}
+
+void TTrafficRecorder::Record(const TFrameReport &Report, int64_t TimeUs, int64_t SteadyUs)
+{
     Counters.Count(Report);
     if (!Report.Rx.empty())
         SlaveCounters[Report.Rx[0]].Count(Report);
     if (Report.Verdict == TVerdict::Answered || Report.Verdict == TVerdict::Exception)
-        LastRequestUs = SteadyNowUs();
+        LastRequestUs = SteadyUs;
     TTrafficRow rows[2];
-    const int n = RowsOfReport(Report, NowUs(), rows);
+    const int n = RowsOfReport(Report, TimeUs, rows);
     if (Trace != nullptr)
         for (int i = 0; i < n; ++i)
             Trace->Write(rows[i]);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/frameobserver.h"
+#include "engine/framequeue.h"
 
 namespace quorlin
 {
@@ -153,7 +154,14 @@ class TTrafficRecorder : public IFrameObserver
   public:
     explicit TTrafficRecorder(size_t Capacity = TTrafficStore::DefaultCapacity);
 
+    // Records the frame as taken now.
     void FrameDone(const TFrameReport &Report) override;
+    // Records a frame taken earlier, at TimeUs (system clock) and SteadyUs
+    // (steady clock), as the frame queue hands them over.
+    void Record(const TFrameReport &Report, int64_t TimeUs, int64_t SteadyUs);
+    // Records every frame waiting in Queue, and counts those it dropped;
+    // returns how many frames were recorded.
+    size_t Take(TFrameQueue &Queue);
 
     TLineCounters Counters;
     // The same counts split by the id the frames carried (byte 0).
@@ -169,6 +177,13 @@ class TTrafficRecorder : public IFrameObserver
     int64_t LastRequestUs = -1;
     // Bumped by every row, so a view knows whether it has anything to repaint.
     uint64_t Generation = 0;
+    // Frames the queue dropped before Take saw them, because the consumer fell
+    // behind: they are missing from the rows, though the counters hold them.
+    // Zero it to start counting again.
+    uint64_t LostFrames = 0;
+
+  private:
+    uint64_t m_queueDropped = 0; // the queue's drop count at the last Take
 };
 
 // Microseconds on a clock that never jumps, for "time since".

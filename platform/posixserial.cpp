@@ -15,6 +15,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -607,17 +608,25 @@ uint32_t TSerialEventWaiter::Sample()
     return ev & m_mask;
 }
 
-TSerialEventWaiter::TWait TSerialEventWaiter::Wait(uint32_t &EventMask)
+TSerialEventWaiter::TWait TSerialEventWaiter::Wait(uint32_t &EventMask, int TimeoutMs)
 {
     EventMask = 0;
     m_lostCode = 0;
     if (m_fd < 0 || m_stop < 0)
         return TWait::Failed;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(std::max(0, TimeoutMs));
     for (;;) {
         // Attach left each of these set only where the mask asks for it.
         const bool sampling = m_canModem || m_canCounts || m_canOutq;
+        int pollMs = sampling ? sampleMs : -1;
+        if (TimeoutMs >= 0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+            const int leftMs = int(std::max<int64_t>(0, left.count()));
+            pollMs = pollMs < 0 ? leftMs : std::min(pollMs, leftMs);
+        }
         pollfd fds[2] = {{m_fd, short((m_mask & EV_RXCHAR) ? POLLIN : 0), 0}, {m_stop, POLLIN, 0}};
-        int n = retryEintr([&] { return m_api.Poll(fds, 2, sampling ? sampleMs : -1); });
+        int n = retryEintr([&] { return m_api.Poll(fds, 2, pollMs); });
         if (n < 0)
             return TWait::Failed;
         if (fds[1].revents)
@@ -650,6 +659,8 @@ TSerialEventWaiter::TWait TSerialEventWaiter::Wait(uint32_t &EventMask)
         }
         if (broken || stale)
             return TWait::Failed;
+        if (TimeoutMs >= 0 && Clock::now() >= until)
+            return TWait::TimedOut;
     }
 }
 

@@ -209,10 +209,11 @@ class TSerialEventWaiter
     TSysError Attach(int PortFd, uint32_t Mask);
     uint32_t Mask() const { return m_mask; }
 
-    enum class TWait { Events, Stopped, Failed };
+    enum class TWait { Events, Stopped, Failed, TimedOut };
     // Blocks until an event, the stop signal or a failure (an error of the
-    // descriptor, a hung-up line, a readable queue that did not grow).
-    TWait Wait(uint32_t &EventMask);
+    // descriptor, a hung-up line, a readable queue that did not grow), or
+    // until TimeoutMs milliseconds have passed (TimedOut; -1 waits for ever).
+    TWait Wait(uint32_t &EventMask, int TimeoutMs = -1);
     // After Failed: why the line is gone for good (the device hung up, was
     // unplugged, or its descriptor became invalid), as an errno value; 0 when
     // the failure may pass by itself.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "profile/profilemanager.h"
 
+#include <mutex>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -208,7 +210,11 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         image.ClearPendingWrites();
         SerialValues = TSerialValues{};
         Faults = TFaultSettings{};
-        image.ClearImage();
+        {
+            // The engine may be answering from these tables right now.
+            std::lock_guard<std::mutex> lock(image.ImageLock);
+            image.ClearImage();
+        }
         m_host.LoadSlaves(SerialValues.MBid, TProfileSlaves{}, true);
     }
     m_host.ApplyFaults(Faults);
@@ -270,7 +276,11 @@ void TProfileManager::FormCreate()
     // 2. Image lock, pending writes, bindings, available scripts.
     m_host.CreateLists();
     // 3.
-    m_host.RegisterImage().ClearImage();
+    {
+        TRegisterImage &image = m_host.RegisterImage();
+        std::lock_guard<std::mutex> lock(image.ImageLock);
+        image.ClearImage();
+    }
     // 4. Before the profile, so its bindings find their scripts.
     m_host.LoadScriptLibrary();
     // 5.

@@ -50,7 +50,7 @@ void TRegisterModel::SetTable(int RegType)
     Reload();
 }
 
-uint16_t TRegisterModel::imageValue(const TRegisterImage &Image, int Register) const
+uint16_t TRegisterModel::imageValue(const TRegisterTables &Image, int Register) const
 {
     switch (m_type) {
     case RegTypeCoil:
@@ -67,8 +67,8 @@ uint16_t TRegisterModel::imageValue(const TRegisterImage &Image, int Register) c
 void TRegisterModel::Reload()
 {
     beginResetModel();
-    const TRegisterImage &image = m_source.SelectedImage();
-    m_shownImage = &image;
+    m_shownImage = &m_source.SelectedImage();
+    const TRegisterTables &image = m_source.SelectedTables();
     const int count = RegisterCount(m_type);
     m_shown.assign(size_t(count) + 1, 0);
     for (int n = 1; n <= count; ++n)
@@ -79,11 +79,11 @@ void TRegisterModel::Reload()
 
 void TRegisterModel::Refresh(int First, int Last)
 {
-    const TRegisterImage &image = m_source.SelectedImage();
-    if (&image != m_shownImage) {
+    if (&m_source.SelectedImage() != m_shownImage) {
         Reload(); // another slave selected: every row changes
         return;
     }
+    const TRegisterTables &image = m_source.SelectedTables();
     const TRowFormats &formats = Formats();
     m_changed.clear();
     auto scan = [&](const auto &Table) {
@@ -169,9 +169,9 @@ void TRegisterModel::ToggleBit(int Row)
 {
     if (!IsBitTable() || Row < 0 || Row >= rowCount())
         return;
-    // Read from the image at the click, as the lamps do.
-    TRegisterImage &image = m_source.SelectedImage();
-    m_source.SelectedImage().QueueWrite(m_type, Row + 1, 1 - imageValue(image, Row + 1));
+    // The value shown, as the lamps do.
+    m_source.SelectedImage().QueueWrite(m_type, Row + 1,
+                                        1 - imageValue(m_source.SelectedTables(), Row + 1));
 }
 
 QString TRegisterModel::WriteText(int Row, const QString &Text)

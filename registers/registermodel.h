@@ -33,7 +33,7 @@ class TRegisterModel : public QAbstractTableModel
     bool IsBitTable() const;
 
     // Takes the values of the selected slave's table; rows First..Last are
-    // the ones on screen. Called by the tick with ImageLock held.
+    // the ones on screen. Called by the tick, after it copied the tables.
     void Refresh(int First, int Last);
     // Rereads everything, after the selected slave or the table changed.
     void Reload();
@@ -60,7 +60,7 @@ class TRegisterModel : public QAbstractTableModel
     void EditRefused(const QString &Reason);
 
   private:
-    uint16_t imageValue(const TRegisterImage &Image, int Register) const;
+    uint16_t imageValue(const TRegisterTables &Image, int Register) const;
     QString valueText(int Row) const;
     std::vector<std::pair<int, std::string>> boundScripts() const;
     void emitValueRows(const std::vector<int> &Rows);

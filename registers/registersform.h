@@ -27,7 +27,7 @@ class TRegistersForm : public QWidget
   public:
     TRegistersForm(IRegisterSource &Source, IProfileDialogs &Dialogs, QWidget *Parent = nullptr);
 
-    // From the tick, with ImageLock held: repaints the visible values that
+    // From the tick, after it copied the tables: repaints the visible values that
     // changed, and the title when the slave id did. Does nothing while hidden.
     void Refresh();
 

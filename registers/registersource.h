@@ -19,8 +19,13 @@ class IRegisterSource
     virtual ~IRegisterSource() = default;
     // The slave the main window has selected; its image is never null.
     virtual int SelectedSlave() const = 0;
+    // The selected slave's image: where writes are queued. Its tables belong
+    // to the engine; what is shown is read from SelectedTables.
     virtual TRegisterImage &SelectedImage() = 0;
-    // Every emulated slave, in the order the main window lists them.
+    // The selected slave's tables as the tick last copied them.
+    virtual const TRegisterTables &SelectedTables() const = 0;
+    // Every emulated slave, in the order the main window lists them, with a
+    // copy of its tables that stays as it is until the next call.
     virtual std::vector<TSlaveImage> Slaves() const = 0;
     // The image of an emulated slave, or null.
     virtual TRegisterImage *SlaveImage(int Id) = 0;

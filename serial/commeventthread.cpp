@@ -3,7 +3,10 @@
 
 #include <QMetaObject>
 #include <QThread>
+#include <algorithm>
 #include <thread>
+
+#include "engine/deadline.h"
 
 namespace quorlin
 {
@@ -42,9 +45,11 @@ TCommEventThread::~TCommEventThread()
 }
 
 std::shared_ptr<TCommEventThread>
-TCommEventThread::Create(int PortFd, TCommEventTypes MonitorEvents, TSysApi &Api)
+TCommEventThread::Create(int PortFd, TCommEventTypes MonitorEvents, TSysApi &Api,
+                         ILineHandler *Line)
 {
     std::shared_ptr<TCommEventThread> t(new TCommEventThread(Api));
+    t->m_line = Line;
     if (t->m_waiter.Attach(PortFd, EventMaskOf(MonitorEvents)))
         return nullptr;
     t->m_receiver = new QObject; // belongs to the calling, user-interface thread
@@ -68,6 +73,14 @@ void TCommEventThread::Stop()
 {
     m_terminated.store(true);
     m_waiter.Signal();
+    // A handler call already under way finishes before the port may go.
+    std::lock_guard<std::mutex> hold(m_lineLock);
+}
+
+void TCommEventThread::SetLineHandler(ILineHandler *Handler)
+{
+    std::lock_guard<std::mutex> hold(m_lineLock);
+    m_line = Handler;
 }
 
 void TCommEventThread::Execute()
@@ -75,17 +88,75 @@ void TCommEventThread::Execute()
     TSerialEventWaiter::RaiseThreadPriority();
     while (!m_terminated.load()) {
         uint32_t mask = 0;
-        const auto result = m_waiter.Wait(mask);
+        const int timeoutMs = lineTimeoutMs();
+        const auto result = m_waiter.Wait(mask, timeoutMs);
         if (m_terminated.load() || result == TSerialEventWaiter::TWait::Stopped)
             break;
-        if (result == TSerialEventWaiter::TWait::Events) {
-            HandOver(mask);
+        if (result == TSerialEventWaiter::TWait::TimedOut) {
+            lineDeadline();
+        } else if (result == TSerialEventWaiter::TWait::Events) {
+            mask = lineEvents(mask);
+            if (mask != 0)
+                HandOver(mask);
         } else if (const int code = m_waiter.LostCode()) {
             ReportLost(code);
             break; // nothing more will come from this line
-        } else if (m_waiter.BackOff(backOffMs))
-            break; // a hung-up line or a failing descriptor: never spin on it
+        } else {
+            // A hung-up line or a failing descriptor: never spin on it, but
+            // keep the line's deadlines.
+            const int pause = timeoutMs >= 0 ? std::min(backOffMs, timeoutMs) : backOffMs;
+            if (m_waiter.BackOff(pause))
+                break;
+            lineDeadline();
+        }
     }
+}
+
+// Milliseconds until the handler's deadline, rounded up, or -1 for none.
+int TCommEventThread::lineTimeoutMs()
+{
+    std::lock_guard<std::mutex> hold(m_lineLock);
+    if (m_line == nullptr)
+        return -1;
+    const int64_t due = m_line->LineDeadlineUs();
+    if (due < 0)
+        return -1;
+    const int64_t left = due - MonotonicUs();
+    return left <= 0 ? 0 : int((left + 999) / 1000);
+}
+
+void TCommEventThread::lineDeadline()
+{
+    std::lock_guard<std::mutex> hold(m_lineLock);
+    if (m_line != nullptr && !m_terminated.load())
+        lineDeadlineHeld();
+}
+
+// With m_lineLock held.
+void TCommEventThread::lineDeadlineHeld()
+{
+    const int64_t due = m_line->LineDeadlineUs();
+    if (due >= 0 && due <= MonotonicUs())
+        m_line->LineDeadline();
+}
+
+// Received characters go to the handler here; what is left of the mask is
+// for the user-interface thread.
+uint32_t TCommEventThread::lineEvents(uint32_t EventMask)
+{
+    if ((EventMask & EV_RXCHAR) == 0)
+        return EventMask;
+    std::lock_guard<std::mutex> hold(m_lineLock);
+    if (m_line == nullptr || m_terminated.load())
+        return EventMask;
+    const int queued = m_waiter.QueueLength();
+    bool taken = false;
+    if (queued > 0)
+        taken = m_line->LineRxChar(queued);
+    m_waiter.Delivered(taken);
+    // Bytes that keep coming must not keep a time-out from falling due.
+    lineDeadlineHeld();
+    return EventMask & ~uint32_t(EV_RXCHAR);
 }
 
 // The only place where the watcher calls into the user-interface thread; it

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The watcher of an open port: waits for line events on its own duplicate of
-// the port descriptor and hands each completed wait to the user-interface
-// thread, blocking until it has been handled there. The device starts one per
+// the port descriptor. Received characters and the line's deadlines go to the
+// line handler, when there is one, right here on the watcher's thread; every
+// other completed wait is handed to the user-interface thread, the watcher
+// blocking until it has been handled there. The device starts one per
 // Open and stops it in Close; nobody joins or deletes it, it ends by itself.
 #pragma once
 
@@ -10,9 +12,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "platform/posixserial.h"
 #include "serial/commint.h"
+#include "serial/linehandler.h"
 
 namespace quorlin
 {
@@ -25,8 +29,11 @@ class TCommEventThread : public std::enable_shared_from_this<TCommEventThread>
     // Sets the port's event mask and starts the thread at once. Deliveries run
     // in the event loop of the calling (user-interface) thread, modal loops
     // included. Null when the port descriptor cannot be watched.
+    // Line, when given, serves received characters and deadlines on the
+    // watcher's own thread from the first event on (see SetLineHandler).
     static std::shared_ptr<TCommEventThread> Create(int PortFd, TCommEventTypes MonitorEvents,
-                                                    TSysApi &Api = TSysApi::Default());
+                                                    TSysApi &Api = TSysApi::Default(),
+                                                    ILineHandler *Line = nullptr);
     ~TCommEventThread();
 
     // Set once by the device, on the user-interface thread, before it next
@@ -37,8 +44,17 @@ class TCommEventThread : public std::enable_shared_from_this<TCommEventThread>
     // unplugged: Code is an errno value). The watcher ends after it.
     std::function<void(TCommEventThread *Sender, int Code)> OnLost;
 
-    // Sets the terminate flag and wakes the wait; returns at once. Nothing is
-    // delivered after it.
+    // Received characters and deadlines go to Handler on this thread (null:
+    // received characters are handed over like every other event). Returns
+    // once a call in progress on the old handler has ended.
+    void SetLineHandler(ILineHandler *Handler);
+    // While the returned lock is held the line's thread calls no handler:
+    // what the handler owns may be changed from another thread meanwhile.
+    std::unique_lock<std::mutex> HoldLine() { return std::unique_lock<std::mutex>(m_lineLock); }
+
+    // Sets the terminate flag and wakes the wait. Nothing is delivered after
+    // it, and it returns once a line handler call in progress has ended, so
+    // the caller may close the port and free what the handler uses.
     void Stop();
     bool Terminated() const { return m_terminated.load(); }
     // Told by the handler, during a delivery, that it took input (read or
@@ -58,10 +74,16 @@ class TCommEventThread : public std::enable_shared_from_this<TCommEventThread>
     void HandOver(uint32_t EventMask);
     void Deliver(uint32_t EventMask);
     void ReportLost(int Code);
+    int lineTimeoutMs();
+    void lineDeadline();
+    void lineDeadlineHeld();
+    uint32_t lineEvents(uint32_t EventMask);
 
     TSerialEventWaiter m_waiter;
     std::atomic<bool> m_terminated{false};
     bool m_inputTaken = false;     // user-interface thread only
+    std::mutex m_lineLock;         // held around every call of m_line
+    ILineHandler *m_line = nullptr;
     QObject *m_receiver = nullptr; // lives in the user-interface thread; deleteLater at the end
 };
 

@@ -224,7 +224,8 @@ void TCustomComm::Open()
     m_lastOpenWasRetry = m_inRetry;
     CreateHandle();
     if (IsOpen()) {
-        m_eventThread = TCommEventThread::Create(m_port->Fd(), m_monitorEvents, m_port->Api());
+        m_eventThread =
+            TCommEventThread::Create(m_port->Fd(), m_monitorEvents, m_port->Api(), m_lineHandler);
         if (!m_eventThread) {
             // A port nobody watches would look connected and never answer.
             m_lastOpenError = {EAGAIN, "cannot watch " + m_deviceName, "cannot watch the line"};
@@ -261,6 +262,20 @@ void TCustomComm::Open()
     // Queue sizes are the driver's own on this platform; ReadBufSize still
     // sets XonLim and XoffLim.
     emit ConnectionChanged();
+}
+
+void TCustomComm::SetLineHandler(ILineHandler *Handler)
+{
+    m_lineHandler = Handler;
+    if (m_eventThread)
+        m_eventThread->SetLineHandler(Handler);
+}
+
+std::unique_lock<std::mutex> TCustomComm::HoldLine()
+{
+    if (m_eventThread)
+        return m_eventThread->HoldLine();
+    return {};
 }
 
 void TCustomComm::Close()

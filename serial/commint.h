@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The serial device: owns one port, keeps the line settings as typed
 // properties, and turns the watcher's line events into handler calls on the
-// user-interface thread. Every failure is silent: IsOpen, and Read/Write
+// user-interface thread, except what a line handler serves on the port's own
+// thread. Every failure is silent: IsOpen, and Read/Write
 // returning -1, are the only reports.
 //
 // Public surface fixed for the layers above; the serial layer may add to it.
@@ -19,6 +20,7 @@
 
 #include "engine/serialline.h"
 #include "platform/posixserial.h"
+#include "serial/linehandler.h"
 
 namespace quorlin
 {
@@ -184,6 +186,19 @@ class TCustomComm : public QObject, public ISerialLine
     void PurgeIn() override;
     void PurgeOut() override;
 
+    // Received characters and the line's deadlines are served by Handler on
+    // the port's own thread, now and after every later Open; OnRxChar is not
+    // called meanwhile. Null gives them back to OnRxChar. Returns once a
+    // call in progress on the old handler has ended.
+    void SetLineHandler(ILineHandler *Handler);
+    ILineHandler *LineHandler() const { return m_lineHandler; }
+    // While the returned lock is held the port's thread calls no line
+    // handler (an empty lock while the port is closed: none runs then).
+    std::unique_lock<std::mutex> HoldLine();
+    // Counts every read that placed bytes and every input purge, so a line
+    // handler can tell whether it took input.
+    uint64_t InputTakenCount() const { return m_inputTaken.load(); }
+
     // One completed wait of the watcher, on the user-interface thread.
     void HandleSignal(TCommEventThread *Sender, uint32_t EventMask);
     void UpdateDataControlBlock();
@@ -256,6 +271,7 @@ class TCustomComm : public QObject, public ISerialLine
     std::string m_openPath;    // the path the open port was opened by
     dev_t m_openDevice = 0;    // the device number that path led to then
     std::atomic<uint64_t> m_inputTaken{0}; // reads that placed bytes, and input purges
+    ILineHandler *m_lineHandler = nullptr;
 };
 
 class TComm : public TCustomComm

@@ -24,9 +24,9 @@
 
 #include <cstdio>
 
+#include "engine/deadline.h"
 #include "engine/modbusslave.h"
 #include "faults/faultsform.h"
-#include "faults/replytimer.h"
 #include "monitor/monitorform.h"
 #include "platform/posixserial.h"
 #include "profile/profiledialogs.h"
@@ -38,7 +38,7 @@
 #include "scripts/ui/delscript.h"
 #include "scripts/ui/scriptcommands.h"
 #include "serial/commint.h"
-#include "serial/timeouttimer.h"
+#include "serial/lineengine.h"
 #include "serial/ui/connectionreport.h"
 #include "serial/ui/spinedit.h"
 #include "slaves/slavecommands.h"
@@ -81,12 +81,20 @@ class TMainRegisterSource : public IRegisterSource
     explicit TMainRegisterSource(TMainForm &Form) : m_form(Form) {}
     int SelectedSlave() const override { return m_form.RegisterImage().MBid; }
     TRegisterImage &SelectedImage() override { return m_form.RegisterImage(); }
+    const TRegisterTables &SelectedTables() const override { return m_form.View(); }
+    // Copies taken under the lock: the engine may be writing the tables.
     std::vector<TSlaveImage> Slaves() const override
     {
         std::vector<TSlaveImage> all;
         TSlaveSet &slaves = m_form.Slaves();
-        for (int i = 0; i < slaves.Count(); ++i)
-            all.push_back({slaves.At(i).MBid, &slaves.At(i)});
+        m_copies.resize(size_t(slaves.Count()));
+        std::lock_guard<std::mutex> hold(slaves.Lock());
+        for (int i = 0; i < slaves.Count(); ++i) {
+            if (!m_copies[size_t(i)])
+                m_copies[size_t(i)] = std::make_unique<TRegisterTables>();
+            *m_copies[size_t(i)] = slaves.At(i);
+            all.push_back({slaves.At(i).MBid, m_copies[size_t(i)].get()});
+        }
         return all;
     }
     TRegisterImage *SlaveImage(int Id) override { return m_form.Slaves().Find(Id); }
@@ -102,6 +110,7 @@ class TMainRegisterSource : public IRegisterSource
 
   private:
     TMainForm &m_form;
+    mutable std::vector<std::unique_ptr<TRegisterTables>> m_copies;
 };
 
 } // namespace
@@ -127,8 +136,11 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     Timer1->setInterval(100);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::Tick);
     connect(Timer1, &QTimer::timeout, this, &TMainForm::TrafficTick);
-    TimeOutTimer = new TQtTimeOutTimer(this, 100);
-    TimeOutTimer->setObjectName(QStringLiteral("TimeOutTimer"));
+    // The line's own thread keeps both: a busy window delays no reply.
+    m_timeOut = std::make_unique<TDeadline>(100);
+    m_replyDeadline = std::make_unique<TDeadline>(0);
+    TimeOutTimer = m_timeOut.get();
+    ReplyTimer = m_replyDeadline.get();
 
     Comm1 = new TComm(this);
     Comm1->setObjectName(QStringLiteral("Comm1"));
@@ -136,15 +148,11 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     Comm1->SetOptions(0);
     m_engine = std::make_unique<TModbusSlave>(m_lineImage, *Comm1, *TimeOutTimer);
     m_engine->SetSlaves(&m_slaves);
-    m_engine->SetObserver(&m_traffic);
+    m_engine->SetObserver(&m_frames);
     m_slaveCommands = std::make_unique<TSlaveCommands>(
         m_slaves, m_bindingList, [this](int ShowId) { slavesChanged(ShowId); }, this);
-    TimeOutTimer->OnTimer = [this] { m_engine->TimeOutTimerTimer(); };
-    ReplyTimer = new TQtReplyTimer(this);
-    ReplyTimer->setObjectName(QStringLiteral("ReplyTimer"));
-    ReplyTimer->OnTimer = [this] { m_engine->ReplyTimerTimer(); };
-    m_engine->SetReplyTimer(ReplyTimer);
-    Comm1->OnRxChar = [this](TCustomComm *, int Count) { m_engine->Comm1RxChar(Count); };
+    m_lineEngine = std::make_unique<TLineEngine>(*m_engine, *Comm1, *m_timeOut, *m_replyDeadline);
+    Comm1->SetLineHandler(m_lineEngine.get());
 
     // Start-up: everything above exists before the profile manager drives it.
     m_dialogs = Dialogs;
@@ -181,9 +189,9 @@ TMainForm::~TMainForm()
 {
     // Nothing may reach the engine or the image once they start to go.
     m_profile->FormClose();
-    Comm1->OnRxChar = nullptr;
-    TimeOutTimer->Stop();
-    ReplyTimer->Stop();
+    // The port's thread stops serving the engine before anything it uses goes.
+    Comm1->Close();
+    Comm1->SetLineHandler(nullptr);
     m_engine->SetObserver(nullptr);
     // The monitor shows rows of m_traffic, which goes before this window's
     // children do: the monitor must go first.
@@ -495,6 +503,7 @@ void TMainForm::SetTrace(TCsvTrace *Trace)
 
 void TMainForm::TrafficTick()
 {
+    m_traffic.Take(m_frames);
     updateStatusBar();
     if (MonitorForm && MonitorForm->isVisible())
         MonitorForm->Refresh();
@@ -541,21 +550,31 @@ QWidget *TMainForm::FindPanelControl(int RegType, int n) const
 
 void TMainForm::Tick()
 {
+    // Scripts only queue writes: they run with the engine free to answer.
     RunScripts(m_bindingList, m_slaves);
-    // Each slave's writes under its own lock; the panels show the selected one.
-    for (int i = 0; i < m_slaves.Count(); ++i) {
-        TRegisterImage &image = m_slaves.At(i);
-        std::lock_guard<std::mutex> lock(image.ImageLock);
-        image.ApplyPendingWrites();
-        if (&image == m_current) {
-            RefreshPanels();
-            if (m_registersForm)
-                m_registersForm->Refresh();
-        }
+    {
+        // The one lock of the line, held briefly: the writes go in, and the
+        // selected slave is copied for the panels and the register table.
+        std::lock_guard<std::mutex> lock(m_slaves.Lock());
+        for (int i = 0; i < m_slaves.Count(); ++i)
+            m_slaves.At(i).ApplyPendingWrites();
+        m_view = *m_current;
     }
+    paintPanels();
+    if (m_registersForm)
+        m_registersForm->Refresh();
 }
 
 void TMainForm::RefreshPanels()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_slaves.Lock());
+        m_view = *m_current;
+    }
+    paintPanels();
+}
+
+void TMainForm::paintPanels()
 {
     auto refreshLamp = [](TShape *Lamp, uint8_t Bit) {
         const bool shows = Lamp->BrushColor() == LampOnColor;
@@ -563,8 +582,8 @@ void TMainForm::RefreshPanels()
             Lamp->SetBrushColor(Bit ? LampOnColor : LampOffColor);
     };
     for (int n = 1; n <= 32; ++n) {
-        refreshLamp(Shapes[n - 1], m_current->Coils[n]);
-        refreshLamp(Shapes[32 + n - 1], m_current->DiscreteInputs[n]);
+        refreshLamp(Shapes[n - 1], m_view.Coils[n]);
+        refreshLamp(Shapes[32 + n - 1], m_view.DiscreteInputs[n]);
     }
 
     auto refreshBox = [](QLineEdit *Box, uint16_t Value) {
@@ -576,8 +595,8 @@ void TMainForm::RefreshPanels()
     // Register n of each word family sits in Edits at the box's number - 1.
     static constexpr int boxOfRegister[6] = {1, 3, 5, 2, 4, 6};
     for (int n = 1; n <= 6; ++n) {
-        refreshBox(Edits[boxOfRegister[n - 1] - 1], m_current->InputRegs[n]);
-        refreshBox(Edits[boxOfRegister[n - 1] + 6 - 1], m_current->HoldingRegs[n]);
+        refreshBox(Edits[boxOfRegister[n - 1] - 1], m_view.InputRegs[n]);
+        refreshBox(Edits[boxOfRegister[n - 1] + 6 - 1], m_view.HoldingRegs[n]);
     }
 
     auto refreshBar = [](QScrollBar *Bar, uint16_t Value) {
@@ -594,10 +613,10 @@ void TMainForm::RefreshPanels()
     static constexpr int inputHex[2] = {25, 26};
     static constexpr int holdingHex[2] = {28, 27};
     for (int n = 1; n <= 2; ++n) {
-        refreshBar(ScrollBars[n - 1], m_current->InputRegs[n]);
-        refreshBar(ScrollBars[2 + n - 1], m_current->HoldingRegs[n]);
-        refreshHex(Labels[inputHex[n - 1] - 1], m_current->InputRegs[n]);
-        refreshHex(Labels[holdingHex[n - 1] - 1], m_current->HoldingRegs[n]);
+        refreshBar(ScrollBars[n - 1], m_view.InputRegs[n]);
+        refreshBar(ScrollBars[2 + n - 1], m_view.HoldingRegs[n]);
+        refreshHex(Labels[inputHex[n - 1] - 1], m_view.InputRegs[n]);
+        refreshHex(Labels[holdingHex[n - 1] - 1], m_view.HoldingRegs[n]);
     }
 }
 
@@ -605,10 +624,9 @@ void TMainForm::Shape1MouseDown(TShape *Sender)
 {
     const int t = Tag(Sender);
     if (t < 100)
-        m_current->QueueWrite(RegTypeCoil, t, 1 - m_current->Coils[t]);
+        m_current->QueueWrite(RegTypeCoil, t, 1 - m_view.Coils[t]);
     else
-        m_current->QueueWrite(RegTypeDiscreteInput, t - 100,
-                              1 - m_current->DiscreteInputs[t - 100]);
+        m_current->QueueWrite(RegTypeDiscreteInput, t - 100, 1 - m_view.DiscreteInputs[t - 100]);
 }
 
 void TMainForm::Edit1Click(TNumberBox *Sender)
@@ -673,6 +691,7 @@ void TMainForm::LoadScriptLibrary()
 
 void TMainForm::ClearReceiveBuffer()
 {
+    const auto hold = Comm1->HoldLine();
     m_engine->RxCount = 0;
 }
 
@@ -688,8 +707,8 @@ void TMainForm::StopTimer()
 
 void TMainForm::ClosePort()
 {
+    Comm1->Close(); // its thread first: the engine is then this thread's alone
     m_engine->CancelReply();
-    Comm1->Close();
 }
 
 bool TMainForm::StayOnTop() const
@@ -717,7 +736,10 @@ void TMainForm::StayOnTop1Click()
 
 void TMainForm::ApplyFaults(const TFaultSettings &Faults)
 {
-    m_engine->Faults().Load(Faults);
+    {
+        std::lock_guard<std::mutex> lock(m_engine->Lock());
+        m_engine->Faults().Load(Faults);
+    }
     InjectFaults1->setChecked(Faults.Enabled != 0);
     // A master that fails against a slave injecting faults on purpose must
     // not send anyone looking for a broken line: the status bar says so, loud.
@@ -738,7 +760,10 @@ void TMainForm::Faults1Click()
 {
     if (!FaultsForm) {
         FaultsForm = new TFaultsForm(this);
-        FaultsForm->CountsSource = [this] { return m_engine->Faults().Counts(); };
+        FaultsForm->CountsSource = [this] {
+            std::lock_guard<std::mutex> lock(m_engine->Lock());
+            return m_engine->Faults().Counts();
+        };
     }
     FaultsForm->LoadFaults(m_profile->Faults);
     if (FaultsForm->exec() != QDialog::Accepted)
@@ -810,7 +835,10 @@ void TMainForm::ApplySerialSettings()
     const int wanted = ConfForm->SpinEdit1->Value();
     if (!ChangeSlaveId(m_slaves, m_bindingList, m_current->MBid, wanted))
         ConfForm->SpinEdit1->SetValue(m_current->MBid);
-    m_engine->CancelReply();
+    {
+        const auto hold = Comm1->HoldLine();
+        m_engine->CancelReply();
+    }
     ConfForm->ApplySerialSettings(*m_current, *Comm1, *TabControl1->Tabs(), *this,
                                   m_profile->TitleText);
     syncSlaveTabs();
@@ -823,6 +851,7 @@ void TMainForm::LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewPr
     m_slaves.AcceptBroadcast = Slaves.Broadcast;
     AcceptBroadcast1->setChecked(Slaves.Broadcast);
     if (NewProfile) {
+        std::lock_guard<std::mutex> lock(m_slaves.Lock());
         for (int i = 0; i < m_slaves.Count(); ++i) {
             m_slaves.At(i).ClearPendingWrites();
             m_slaves.At(i).ClearImage();
@@ -883,7 +912,6 @@ void TMainForm::SelectSlave(int Id)
     if (ConfForm)
         ConfForm->SpinEdit1->SetValue(m_current->MBid);
     syncSlaveTabs();
-    std::lock_guard<std::mutex> lock(m_current->ImageLock);
     RefreshPanels();
 }
 

@@ -10,6 +10,7 @@
 #include <array>
 #include <memory>
 
+#include "engine/framequeue.h"
 #include "engine/registerimage.h"
 #include "engine/slaveset.h"
 #include "monitor/traffic.h"
@@ -45,8 +46,8 @@ class TScriptCommands;
 class TModbusSlave;
 class TMonitorForm;
 class TNumberBox;
-class TQtReplyTimer;
-class TQtTimeOutTimer;
+class TDeadline;
+class TLineEngine;
 class TShape;
 class TSlaveCommands;
 class TSlavesForm;
@@ -83,8 +84,9 @@ class TMainForm : public QMainWindow, public IProfileHost
     const QString &ProgramDir() const { return m_programDir; }
     TComm *Comm1 = nullptr;
     QTimer *Timer1 = nullptr;                // 100 ms, periodic: Tick
-    TQtTimeOutTimer *TimeOutTimer = nullptr; // 100 ms, one-shot: drops a partial request
-    TQtReplyTimer *ReplyTimer = nullptr;     // one-shot: holds back a reply (injected delay)
+    // Deadlines of the port's own thread, which serves the engine.
+    TDeadline *TimeOutTimer = nullptr; // 100 ms, one-shot: drops a partial request
+    TDeadline *ReplyTimer = nullptr;   // one-shot: holds back a reply (injected delay)
     TConfForm *ConfForm = nullptr;
     // Created by CreateDialogs (or by a test), after this window.
     TAskForm *AskForm = nullptr;
@@ -143,7 +145,11 @@ class TMainForm : public QMainWindow, public IProfileHost
     QWidget *FindPanelControl(int RegType, int n) const;
 
     void Tick();
+    // Copies the selected slave's tables (under the line's lock) and shows them.
     void RefreshPanels();
+    // What the panels and the register table show: the selected slave's
+    // tables as the last tick or refresh copied them.
+    const TRegisterTables &View() const { return m_view; }
     void Shape1MouseDown(TShape *Sender);
     void Edit1Click(TNumberBox *Sender);
     void ScrollBar1Change(QScrollBar *Sender, int Position);
@@ -230,6 +236,7 @@ class TMainForm : public QMainWindow, public IProfileHost
 
   private:
     void buildMenu();
+    void paintPanels();
     void buildPanels();
     void buildSlaveTabs();
     void syncSlaveTabs();
@@ -248,6 +255,12 @@ class TMainForm : public QMainWindow, public IProfileHost
     TScriptLibrary m_scripts;
     TBindingList m_bindingList;
     std::unique_ptr<TModbusSlave> m_engine;
+    std::unique_ptr<TDeadline> m_timeOut;
+    std::unique_ptr<TDeadline> m_replyDeadline;
+    std::unique_ptr<TLineEngine> m_lineEngine;
+    // Reports cross from the port's thread here; the tick hands them on.
+    TFrameQueue m_frames;
+    TRegisterTables m_view;
     IProfileDialogs *m_dialogs = nullptr; // m_ownDialogs unless the caller gave its own
     std::unique_ptr<IProfileDialogs> m_ownDialogs;
     std::unique_ptr<TProfileManager> m_profile;

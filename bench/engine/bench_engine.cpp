@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
 // Cost of one request from its first byte handed to the receive step to its
-// reply written, and the CRC's throughput. The line copies from a prepared
+// reply written, the CRC's throughput, and what handing a frame's report to
+// the window's thread through the frame queue adds. The line copies from a prepared
 // frame and only counts what is written, so the figures are the engine's.
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
 #include "engine/crc16.h"
+#include "engine/framequeue.h"
 #include "engine/modbusslave.h"
 #include "engine/slaveset.h"
 
@@ -133,11 +136,80 @@ void BM_Crc16(benchmark::State &State)
     State.SetBytesProcessed(int64_t(State.iterations()) * State.range(0));
 }
 
+// The report of a typical request: ten holding registers read.
+struct TypicalReport {
+    std::vector<uint8_t> Rx = withCrc({1, 3, 0, 0, 0, 10});
+    std::vector<uint8_t> Reply = std::vector<uint8_t>(25, 0x5A);
+    TFrameReport Report;
+    TypicalReport()
+    {
+        Report.Rx = Rx;
+        Report.Reply = Reply;
+    }
+};
+
+// Prints the time per frame of Batch frames per round as "frame_time".
+void perFrame(benchmark::State &State, size_t Batch)
+{
+    const double frames = double(State.iterations()) * double(Batch);
+    State.SetItemsProcessed(int64_t(frames));
+    State.counters["frame_time"] =
+        benchmark::Counter(frames, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// What the engine's thread pays per frame: one FrameDone into a queue with
+// room. A full queue's worth is pushed per timed round, drained untimed.
+void BM_FrameQueuePush(benchmark::State &State)
+{
+    TypicalReport typical;
+    TFrameQueue queue;
+    const size_t batch = queue.Capacity();
+    for (auto _ : State) {
+        State.PauseTiming();
+        queue.Drain([](const TFrameReport &, int64_t, int64_t) {});
+        State.ResumeTiming();
+        for (size_t i = 0; i < batch; ++i)
+            queue.FrameDone(typical.Report);
+        benchmark::ClobberMemory();
+    }
+    if (queue.Dropped() != 0)
+        State.SkipWithError("the queue dropped frames");
+    perFrame(State, batch);
+}
+
+// What the window's thread pays per frame to take it out of the queue and
+// copy its bytes (as a row does, without the rest of a row's work): a full
+// queue drained per timed round.
+void BM_FrameQueueDrain(benchmark::State &State)
+{
+    TypicalReport typical;
+    TFrameQueue queue;
+    const size_t batch = queue.Capacity();
+    std::string rx, reply;
+    for (auto _ : State) {
+        State.PauseTiming();
+        for (size_t i = 0; i < batch; ++i)
+            queue.FrameDone(typical.Report);
+        State.ResumeTiming();
+        const size_t n = queue.Drain([&](const TFrameReport &R, int64_t, int64_t) {
+            rx.assign(reinterpret_cast<const char *>(R.Rx.data()), R.Rx.size());
+            reply.assign(reinterpret_cast<const char *>(R.Reply.data()), R.Reply.size());
+            benchmark::DoNotOptimize(rx.data());
+            benchmark::DoNotOptimize(reply.data());
+        });
+        if (n != batch)
+            State.SkipWithError("the queue lost frames");
+    }
+    perFrame(State, batch);
+}
+
 BENCHMARK(BM_Fn3Read10);
 BENCHMARK(BM_Fn3Read125);
 BENCHMARK(BM_Fn1Read2000Coils);
 BENCHMARK(BM_Fn16Write100);
 BENCHMARK(BM_Crc16)->Arg(8)->Arg(256);
+BENCHMARK(BM_FrameQueuePush);
+BENCHMARK(BM_FrameQueueDrain);
 // Alternating runs of both sizes, so that a busy machine slows both alike;
 // compare the two medians.
 BENCHMARK(BM_BusTurnaround)->Arg(1)->Arg(32)->Repetitions(9)->ReportAggregatesOnly(true);

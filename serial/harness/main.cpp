@@ -30,7 +30,8 @@
 #include "engine/modbusslave.h"
 #include "engine/registerimage.h"
 #include "serial/commint.h"
-#include "serial/timeouttimer.h"
+#include "engine/deadline.h"
+#include "serial/lineengine.h"
 
 using namespace quorlin;
 
@@ -177,10 +178,11 @@ int main(int argc, char **argv)
     }
 
     TComm comm;
-    TQtTimeOutTimer timer;
-    TModbusSlave slave(image, comm, timer);
-    timer.OnTimer = [&slave] { slave.TimeOutTimerTimer(); };
-    comm.OnRxChar = [&slave](TCustomComm *, int Count) { slave.Comm1RxChar(Count); };
+    // The engine answers on the port's own thread, as in the program.
+    TDeadline timeOut(100), reply(0);
+    TModbusSlave slave(image, comm, timeOut);
+    TLineEngine line(slave, comm, timeOut, reply);
+    comm.SetLineHandler(&line);
     comm.SetMonitorEvents(commEvents({evRxChar}));
     comm.SetOptions(0);
     if (!ini.empty())

@@ -17,6 +17,7 @@
 #include "serial/ui/spinedit.h"
 
 #include <iterator>
+#include <mutex>
 
 namespace quorlin
 {
@@ -258,7 +259,11 @@ bool TConfForm::RefuseSlaveId()
 void TConfForm::ApplySerialSettings(TRegisterImage &Image, TCustomComm &Comm, QTabBar &Tabs,
                                     QWidget &Window, const QString &TitleText) const
 {
-    Image.MBid = SpinEdit1->Value();
+    {
+        // The engine reads the id on the port's thread, under this lock.
+        std::lock_guard<std::mutex> hold(Image.ImageLock);
+        Image.MBid = SpinEdit1->Value();
+    }
     if (Tabs.count() > 0)
         Tabs.setTabText(0, QStringLiteral("MB id ") + QString::number(Image.MBid));
 

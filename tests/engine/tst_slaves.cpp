@@ -3,6 +3,9 @@
 // stay silent, broadcast writes reach every slave and are never answered.
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <thread>
+
 #include "engine/slaveset.h"
 #include "tests/engine/fakes.h"
 
@@ -265,6 +268,78 @@ TEST(SlaveSet, AssignKeepsTheImagesOfIdsThatStay)
     set.Assign(300, {});
     EXPECT_EQ(set.Ids(), std::vector<int>{255});
 }
+
+// Whether another thread could take the line's lock at each step the engine
+// takes on the line: upper case while the engine holds it.
+class LockProbeLine : public FakeLine
+{
+  public:
+    explicit LockProbeLine(std::mutex &Lock) : m_lock(Lock) {}
+    std::string Steps;
+
+    void PurgeIn() override
+    {
+        Steps += held() ? 'I' : 'i';
+        FakeLine::PurgeIn();
+    }
+    void PurgeOut() override { Steps += held() ? 'O' : 'o'; }
+    int Write(const void *Buffer, int Count) override
+    {
+        Steps += held() ? 'W' : 'w';
+        return FakeLine::Write(Buffer, Count);
+    }
+
+  private:
+    bool held()
+    {
+        bool taken = false;
+        std::thread([&] {
+            taken = m_lock.try_lock();
+            if (taken)
+                m_lock.unlock();
+        }).join();
+        return !taken;
+    }
+    std::mutex &m_lock;
+};
+
+struct LockRow {
+    const char *name;
+    const char *request;
+    const char *steps;
+};
+
+class LineLock : public ::testing::TestWithParam<LockRow>
+{
+};
+
+// The request is handled under the lock, the window's tick waiting at most
+// that long; the reply's write, which may block, is made without it.
+TEST_P(LineLock, HeldWhileHandlingFreeWhileWriting)
+{
+    TSlaveSet slaves;
+    slaves.Add(2);
+    slaves.AcceptBroadcast = true;
+    TRegisterImage unused;
+    LockProbeLine line(slaves.Lock());
+    FakeTimer timer;
+    TModbusSlave engine(unused, line, timer);
+    engine.SetSlaves(&slaves);
+    const Bytes request = hex(GetParam().request);
+    line.Input.assign(request.begin(), request.end());
+    engine.Comm1RxChar(int(request.size()));
+    EXPECT_EQ(line.Steps, GetParam().steps);
+    EXPECT_EQ(engine.RxCount, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LineLock,
+    ::testing::Values(LockRow{"Read", "02 03 00 00 00 01 crc", "IOw"},
+                      LockRow{"Exception", "02 03 01 00 00 01 crc", "IOw"},
+                      LockRow{"BadCrc", "02 03 00 00 00 01 00 00", "IO"},
+                      LockRow{"Broadcast", "00 06 00 01 00 07 crc", "IO"},
+                      LockRow{"OtherSlave", "09 03 00 00 00 01 crc", ""}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace quorlin::test

@@ -204,6 +204,26 @@ TEST_F(SmallMonitorTest, KeepsTheNewestRowsAndSaysHowManyWereDropped)
     EXPECT_EQ(cell(4, TTrafficModel::ColBytes), QStringLiteral("02"));
 }
 
+TEST_F(MonitorFormTest, SaysHowManyFramesTheQueueLostUntilCleared)
+{
+    TFrameQueue queue(3);
+    const Bytes rx = hex("01 03 00 00 00 0A C5 CD");
+    TFrameReport r;
+    r.Rx = rx;
+    r.Verdict = TVerdict::BadCrc;
+    for (int frames : {3, 15, 0, 1}) { // the queue holds 3: 12 lost in the second round
+        for (int i = 0; i < frames; ++i)
+            queue.FrameDone(r);
+        if (frames == 0)
+            QTest::mouseClick(m_form.ClearButton, Qt::LeftButton);
+        m_rec.Take(queue);
+        m_form.Refresh();
+        const QString text = m_form.RowsLabel->text();
+        EXPECT_EQ(text.contains(QStringLiteral("frames lost")), frames == 15) << text.toStdString();
+        EXPECT_EQ(text.contains(QStringLiteral(", 12 frames lost")), frames == 15);
+    }
+}
+
 TEST_F(MonitorFormTest, FollowsTheEndUnlessScrolledUp)
 {
     m_form.resize(600, 200);

@@ -280,5 +280,47 @@ TEST(TrafficRecorder, OnlyRequestsForUsSetTheTimeOfTheLastRequest)
     EXPECT_EQ(rec.Store.Size(), 6u);
 }
 
+// Frames queued on the line's thread keep the times they were taken, not
+// the time the window got round to them; frames the queue dropped are counted.
+TEST(TrafficRecorder, TakeRecordsQueuedFramesWithTheirOwnTimesAndCountsTheLost)
+{
+    TFrameQueue queue(2);
+    TTrafficRecorder rec(100);
+    const Bytes rx = hex("01 03 00 00 00 0A C5 CD"), reply = hex("01 83 02 C0 F1");
+    TFrameReport r;
+    r.Rx = rx;
+    r.Reply = reply;
+    r.Verdict = TVerdict::Exception;
+    queue.FrameDone(r);
+    r.Verdict = TVerdict::BadCrc;
+    r.Reply = {};
+    for (int i = 0; i < 2; ++i)
+        queue.FrameDone(r); // the second finds the queue full
+    const int64_t queuedBy = NowUs(), queuedBySteady = SteadyNowUs();
+    while (NowUs() <= queuedBy || SteadyNowUs() <= queuedBySteady) {
+    }
+
+    EXPECT_EQ(rec.Take(queue), 2u);
+    ASSERT_EQ(rec.Store.Size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_LE(rec.Store.At(i).TimeUs, queuedBy) << "row " << i;
+    EXPECT_EQ(rec.Store.At(1).Bytes, std::string(reply.begin(), reply.end()));
+    EXPECT_LE(rec.LastRequestUs, queuedBySteady);
+    EXPECT_GE(rec.LastRequestUs, 0);
+    EXPECT_EQ(rec.Counters.BadCrc, 2u); // the lost frame counted all the same
+    EXPECT_EQ(rec.SlaveCounters[1].BadCrc, 2u);
+    EXPECT_EQ(rec.LostFrames, 1u);
+
+    // Nothing new: nothing to repaint. Zeroed, only new losses count.
+    const uint64_t generation = rec.Generation;
+    EXPECT_EQ(rec.Take(queue), 0u);
+    EXPECT_EQ(rec.Generation, generation);
+    rec.LostFrames = 0;
+    for (int i = 0; i < 4; ++i)
+        queue.FrameDone(r);
+    EXPECT_EQ(rec.Take(queue), 2u);
+    EXPECT_EQ(rec.LostFrames, 2u);
+}
+
 } // namespace
 } // namespace quorlin::test

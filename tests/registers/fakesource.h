@@ -18,6 +18,7 @@ class FakeSource : public IRegisterSource
     }
     int SelectedSlave() const override { return Images[Selected].MBid; }
     TRegisterImage &SelectedImage() override { return Images[Selected]; }
+    const TRegisterTables &SelectedTables() const override { return Images[Selected]; }
     std::vector<TSlaveImage> Slaves() const override
     {
         return {{Images[0].MBid, &Images[0]}, {Images[1].MBid, &Images[1]}};

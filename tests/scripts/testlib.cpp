@@ -6,9 +6,12 @@
 //   TESTLIB_HIGH_COUNT  GetScriptCount says 0x10002: only the low 16 bits count
 //   TESTLIB_NO_INFO     GetScriptCount but no GetScriptInfo
 //   TESTLIB_NO_COUNT    neither export
+//   TESTLIB_SPIN        one slow script, "Spin": busy-waits Param1 microseconds
+//                       (2000 when 0), then returns how often it has run
 //   TESTLIB_FOREIGN     scripts named after functions of its dependencies
 //                       ("exit", "abort", "rand", "strlen"), a data object and
 //                       one function of its own
+#include <chrono>
 #include <cstring>
 
 #include "platform/fileversion.h"
@@ -89,6 +92,27 @@ uint32_t Calls(uint32_t Base, uint32_t, uint32_t, TScriptContext *Ctx)
 {
     Ctx->Word2 = uint16_t(Ctx->Word2 + 1);
     return Base + Ctx->Word2;
+}
+
+#elif defined(TESTLIB_SPIN)
+uint32_t GetScriptCount(void)
+{
+    return 1;
+}
+void GetScriptInfo(uint32_t, TScriptInfo *Info)
+{
+    describe(Info, "Spin", "busy-waits, then counts its runs");
+}
+// As a script doing real work keeps the thread that runs it busy.
+uint32_t Spin(uint32_t P1, uint32_t, uint32_t, TScriptContext *Ctx)
+{
+    using Clock = std::chrono::steady_clock;
+    const uint32_t us = (P1 & 0xFFFF) != 0 ? (P1 & 0xFFFF) : 2000;
+    const auto end = Clock::now() + std::chrono::microseconds(us);
+    while (Clock::now() < end) {
+    }
+    Ctx->Word2 = uint16_t(Ctx->Word2 + 1);
+    return Ctx->Word2;
 }
 
 #elif defined(TESTLIB_COUNT_ZERO)

@@ -22,7 +22,7 @@
 #include "profile/profilemanager.h"
 #include "scripts/ui/addscript.h"
 #include "serial/commint.h"
-#include "serial/timeouttimer.h"
+#include "engine/deadline.h"
 #include "serial/ui/configunit.h"
 #include "serial/ui/designfit.h"
 #include "serial/ui/spinedit.h"
@@ -96,7 +96,8 @@ TEST_F(MainFormTest, TimerTicksEvery100msAfterStartUp)
     TMainForm form(nullptr, m_dir.path());
     EXPECT_TRUE(form.Timer1->isActive());
     EXPECT_EQ(form.Timer1->interval(), 100);
-    EXPECT_TRUE(form.TimeOutTimer->Timer().isSingleShot());
+    // The request time-out is a 100 ms deadline of the port's own thread.
+    EXPECT_EQ(form.TimeOutTimer->DefaultMs(), 100);
     // A lamp click lands through the running timer alone.
     QTest::mouseClick(form.findChild<TShape *>(QStringLiteral("Shape5")), Qt::LeftButton);
     EXPECT_TRUE(QTest::qWaitFor([&] { return form.RegisterImage().Coils[5] == 1; }, 5000));

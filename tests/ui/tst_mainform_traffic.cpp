@@ -128,7 +128,13 @@ TEST_F(TrafficWindowTest, KnownSequenceMovesTheCountersOneByOne)
             ASSERT_EQ(::write(m_dir.com2().master(), b.data(), b.size()), ssize_t(b.size()));
         }
         rows += step.Rows.size();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return traffic.Store.Size() >= rows; }, 5000))
+        // Reports reach the recorder at the tick, from the port's own thread.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                m_form->TrafficTick();
+                return traffic.Store.Size() >= rows;
+            },
+            5000))
             << step.Name;
         const TLineCounters &c = traffic.Counters;
         const Counts &want = after[i];
@@ -174,8 +180,13 @@ TEST_F(TrafficWindowTest, ViewMenuOpensOneMonitorWhichRepaintsAtTheTick)
     uint16_t regs[2];
     ASSERT_EQ(master.run([&](modbus_t *m) { return modbus_read_registers(m, 0, 2, regs); }), 2);
     EXPECT_EQ(monitor->Model->rowCount(), 0); // nothing until the tick
-    m_form->TrafficTick();
-    EXPECT_EQ(monitor->Model->rowCount(), 2);
+    // The report may follow the reply by a moment: it is made after the write.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            m_form->TrafficTick();
+            return monitor->Model->rowCount() == 2;
+        },
+        5000));
 }
 
 } // namespace

@@ -536,6 +536,22 @@ TEST_F(SerialEventWaiter, ArrivalIsAnEventUnreadBytesAreNotAndStopEndsTheWait)
     EXPECT_TRUE(waiter.BackOff(1000)) << "the stop signal stays set";
 }
 
+TEST_F(SerialEventWaiter, ATimeOutEndsAQuietWaitButNotOneWithBytesWaiting)
+{
+    TSerialEventWaiter waiter;
+    ASSERT_FALSE(waiter.Attach(port.Fd(), EV_RXCHAR));
+    uint32_t mask = 1;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(waiter.Wait(mask, 30), TSerialEventWaiter::TWait::TimedOut);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+    EXPECT_EQ(mask, 0u);
+    // Bytes already there are an event even with no time left.
+    ASSERT_TRUE(pty.send({7}));
+    ASSERT_TRUE(waitQueued(port.Fd(), 1));
+    EXPECT_EQ(waiter.Wait(mask, 0), TSerialEventWaiter::TWait::Events);
+    EXPECT_EQ(mask, EV_RXCHAR);
+}
+
 TEST_F(SerialEventWaiter, HungUpLineFailsAndBackOffWaitsOnTheStopSignal)
 {
     TSerialEventWaiter waiter;

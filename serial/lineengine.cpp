@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+#include "serial/lineengine.h"
+
+namespace quorlin
+{
+
+TLineEngine::TLineEngine(TModbusSlave &Engine, TCustomComm &Comm, TDeadline &TimeOut,
+                         TDeadline &Reply)
+    : m_engine(Engine), m_comm(Comm), m_timeOut(TimeOut), m_reply(Reply)
+{
+    m_engine.SetReplyTimer(&m_reply);
+}
+
+bool TLineEngine::LineRxChar(int Count)
+{
+    const uint64_t before = m_comm.InputTakenCount();
+    m_engine.Comm1RxChar(Count);
+    return m_comm.InputTakenCount() != before;
+}
+
+int64_t TLineEngine::LineDeadlineUs()
+{
+    const int64_t a = m_timeOut.DueUs();
+    const int64_t b = m_reply.DueUs();
+    if (a < 0)
+        return b;
+    return b < 0 || a < b ? a : b;
+}
+
+void TLineEngine::LineDeadline()
+{
+    const int64_t now = m_timeOut.Now();
+    // The time-out first: a partial request is dropped before a held reply
+    // goes out, as the older of the two deadlines would have it anyway.
+    if (m_timeOut.Due(now))
+        m_engine.TimeOutTimerTimer();
+    if (m_reply.Due(now))
+        m_engine.ReplyTimerTimer();
+}
+
+} // namespace quorlin

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: MIT
+// What an open port's own thread does itself instead of handing it to the
+// user-interface thread: take in received characters and keep the line's
+// deadlines. The engine answers a master from here, so a busy window never
+// makes a master wait.
+#pragma once
+
+#include <cstdint>
+
+namespace quorlin
+{
+
+class ILineHandler
+{
+  public:
+    virtual ~ILineHandler() = default;
+    // Count (> 0) bytes wait in the driver's input queue. True when the
+    // handler took input (read or purged), so what is still queued is new.
+    virtual bool LineRxChar(int Count) = 0;
+    // When LineDeadline is to be called next, in microseconds of the
+    // steady clock; -1 for no deadline.
+    virtual int64_t LineDeadlineUs() = 0;
+    // The deadline has come (or passed).
+    virtual void LineDeadline() = 0;
+};
+
+} // namespace quorlin
