@@ -3,8 +3,10 @@
 # make test   - the same set-up, then build and run every test through CTest
 # make fuzz   - build the libFuzzer targets with clang and run each FUZZ_SECONDS
 # make bench  - build and run the benchmarks, printing their figures
+# make tsan   - build the tests whose threads meet with ThreadSanitizer (clang), run them
 BUILD        ?= build
 FUZZ_BUILD   ?= build-fuzz
+TSAN_BUILD   ?= build-tsan
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 BUILD_TYPE   ?= RelWithDebInfo
@@ -12,7 +14,7 @@ BUILD_TYPE   ?= RelWithDebInfo
 # cmake --build runs make again below us: keep its output to what matters.
 MAKEFLAGS    += --no-print-directory
 
-.PHONY: all deps configure build run test fuzz bench sanitize clean
+.PHONY: all deps configure build run test fuzz bench sanitize tsan clean
 
 all: build
 
@@ -45,5 +47,8 @@ fuzz: deps
 bench: build
 	tools/bench $(BUILD)
 
+tsan: deps
+	@JOBS=$(JOBS) tools/tsan $(TSAN_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD) build-asan
+	rm -rf $(BUILD) $(FUZZ_BUILD) build-asan $(TSAN_BUILD)

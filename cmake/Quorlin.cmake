@@ -19,11 +19,14 @@ function(quorlin_add_layer_subdirectories)
     endforeach()
 endfunction()
 
-# quorlin_add_test(<name> SOURCES <files...> LIBS <libs...> [GUI] [ENV <k=v>...])
+# quorlin_add_test(<name> SOURCES <files...> LIBS <libs...> [GUI] [ENV <k=v>...]
+#                  [LABELS <label...>])
 # One GoogleTest executable per layer, registered with CTest. GUI tests get a
-# QApplication main; every test runs headless.
+# QApplication main; every test runs headless. The label "tsan" marks a test
+# whose threads meet (the line's thread, the tick, a master thread): make tsan
+# builds and runs exactly those, through the target tsan_tests.
 function(quorlin_add_test name)
-    cmake_parse_arguments(T "GUI" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+    cmake_parse_arguments(T "GUI" "TIMEOUT" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     if(T_GUI)
         target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/testmain_gui.cpp)
@@ -39,6 +42,15 @@ function(quorlin_add_test name)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QUORLIN_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUORLIN_BUILD_DIR=${CMAKE_BINARY_DIR};${T_ENV}")
+    if(T_LABELS)
+        set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    if("tsan" IN_LIST T_LABELS)
+        if(NOT TARGET tsan_tests)
+            add_custom_target(tsan_tests)
+        endif()
+        add_dependencies(tsan_tests ${name})
+    endif()
 endfunction()
 
 # quorlin_add_fuzzer(<name> SOURCES <files...> LIBS <libs...>)

@@ -33,6 +33,12 @@ class FaultsMenuTest : public ::testing::Test
         m_form->Timer1->stop();
     }
     const TFaultPlan &plan() { return m_form->Engine().Faults(); }
+    // The engine counts on the line's thread, under its lock.
+    TFaultCounts counts()
+    {
+        std::lock_guard<std::mutex> lock(m_form->Engine().Lock());
+        return plan().Counts();
+    }
 
     // Opens the Faults dialog, lets Edit change it, and closes it with OK or Cancel.
     void editFaults(std::function<void(TFaultsForm *)> Edit, bool Ok = true)
@@ -113,8 +119,8 @@ TEST_F(FaultsMenuTest, DialogShowsWhatTheFaultsDidToAMaster)
                     ? '.'
                     : 'c';
     EXPECT_EQ(seen, ".c.c");
-    EXPECT_EQ(plan().Counts().Requests, 4u);
-    EXPECT_EQ(plan().Counts().BadCrc, 2u);
+    EXPECT_EQ(counts().Requests, 4u);
+    EXPECT_EQ(counts().BadCrc, 2u);
 
     QString shown;
     editFaults([&shown](TFaultsForm *d) { shown = d->CountsLabel->text(); }, false);

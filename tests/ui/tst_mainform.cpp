@@ -143,8 +143,13 @@ TEST_F(MainFormTest, MasterWriteOfHoldingRegister1ShowsAtNextTickWithoutEcho)
 {
     Master master(m_dir.com2().master());
     ASSERT_EQ(master.run([](modbus_t *ctx) { return modbus_write_register(ctx, 0, 1234); }), 1);
-    // The master's write lands at once; the panels follow at the tick.
-    EXPECT_EQ(image().HoldingRegs[1], 1234);
+    // The master's write lands at once; the panels follow at the tick. The
+    // engine wrote it on the line's thread: read it under the image's lock.
+    auto holding1 = [this] {
+        std::lock_guard<std::mutex> lock(image().ImageLock);
+        return image().HoldingRegs[1];
+    };
+    EXPECT_EQ(holding1(), 1234);
     EXPECT_EQ(child<QScrollBar>("ScrollBar3")->value(), 0);
     m_form->Tick();
     EXPECT_EQ(child<QScrollBar>("ScrollBar3")->value(), 1234);
@@ -155,7 +160,7 @@ TEST_F(MainFormTest, MasterWriteOfHoldingRegister1ShowsAtNextTickWithoutEcho)
     EXPECT_TRUE(image().PendingWrites.empty());
     ASSERT_EQ(master.run([](modbus_t *ctx) { return modbus_write_register(ctx, 0, 7); }), 1);
     m_form->Tick();
-    EXPECT_EQ(image().HoldingRegs[1], 7);
+    EXPECT_EQ(holding1(), 7);
     EXPECT_EQ(child<QScrollBar>("ScrollBar3")->value(), 7);
     uint16_t back = 0;
     ASSERT_EQ(
