@@ -168,6 +168,9 @@ void TCommEventThread::HandOver(uint32_t EventMask)
     auto self = shared_from_this();
     QMetaObject::invokeMethod(
         m_receiver, [self, EventMask] { self->Deliver(EventMask); }, Qt::BlockingQueuedConnection);
+    // Qt's own semaphore already orders the delivery before this point; this
+    // says so in terms a race detector can follow.
+    m_delivered.load(std::memory_order_acquire);
 }
 
 // Queued, not blocking: the watcher ends right after, and the device closes
@@ -190,13 +193,14 @@ void TCommEventThread::ReportLost(int Code)
 
 void TCommEventThread::Deliver(uint32_t EventMask)
 {
-    if (m_terminated.load())
-        return; // stopped while this delivery was queued: nothing after Stop
-    m_inputTaken = false;
-    if (OnSignal)
-        OnSignal(this, EventMask);
-    if (EventMask & EV_RXCHAR)
-        m_waiter.Delivered(m_inputTaken);
+    if (!m_terminated.load()) { // nothing after Stop, even when queued before
+        m_inputTaken = false;
+        if (OnSignal)
+            OnSignal(this, EventMask);
+        if (EventMask & EV_RXCHAR)
+            m_waiter.Delivered(m_inputTaken);
+    }
+    m_delivered.fetch_add(1, std::memory_order_release);
 }
 
 } // namespace quorlin

@@ -82,6 +82,7 @@ class TCommEventThread : public std::enable_shared_from_this<TCommEventThread>
     TSerialEventWaiter m_waiter;
     std::atomic<bool> m_terminated{false};
     bool m_inputTaken = false;     // user-interface thread only
+    std::atomic<uint64_t> m_delivered{0}; // deliveries done, for the hand-over's ordering
     std::mutex m_lineLock;         // held around every call of m_line
     ILineHandler *m_line = nullptr;
     QObject *m_receiver = nullptr; // lives in the user-interface thread; deleteLater at the end
