@@ -43,6 +43,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <poll.h>
 #include <pty.h>
 #include <sched.h>
@@ -464,12 +465,12 @@ int quietestCpu()
     return best;
 }
 
-// CPU seconds of the kernel's own threads so far: what they do while the
-// benchmark runs is mostly moving its bytes through the ptys.
-double kernelThreadSeconds()
+// CPU clock ticks of each of the kernel's own threads so far: what they do
+// while the benchmark runs is mostly moving its bytes through the ptys.
+std::map<long, unsigned long long> kernelThreadTicks()
 {
     constexpr unsigned long PfKthread = 0x00200000;
-    unsigned long long ticks = 0;
+    std::map<long, unsigned long long> ticks;
     std::error_code ec;
     for (const auto &e : fs::directory_iterator("/proc", ec)) {
         const std::string name = e.path().filename().string();
@@ -493,9 +494,9 @@ double kernelThreadSeconds()
                 stime = std::stoull(field);
         }
         if (flags & PfKthread)
-            ticks += utime + stime;
+            ticks[std::stol(name)] = utime + stime;
     }
-    return double(ticks) / double(::sysconf(_SC_CLK_TCK));
+    return ticks;
 }
 
 // The share of a CPU's time (of all CPUs' with -1) that went to programs
@@ -509,21 +510,30 @@ class OtherWork
     void Start()
     {
         m_ours = ours();
+        m_kernel = kernelThreadTicks();
         m_times = cpuTimes(m_cpu);
     }
     double Share() const
     {
         const CpuTimes now = cpuTimes(m_cpu);
         const double hz = double(::sysconf(_SC_CLK_TCK));
+        // Kernel threads come and go (and take their time with them): only
+        // what each spent since Start() counts, a new one's whole time.
+        unsigned long long kernel = 0;
+        for (const auto &[pid, ticks] : kernelThreadTicks()) {
+            const auto then = m_kernel.find(pid);
+            kernel += then == m_kernel.end() ? ticks : ticks - std::min(ticks, then->second);
+        }
         const double total = double(now.Total - m_times.Total) / hz;
-        const double other = double(now.Busy - m_times.Busy) / hz - (ours() - m_ours);
+        const double other =
+            double(now.Busy - m_times.Busy) / hz - (ours() - m_ours) - double(kernel) / hz;
         return total > 0 ? std::clamp(other / total, 0.0, 1.0) : 0.0;
     }
 
   private:
     double ours() const
     {
-        double s = quorlin::ProcessCpuSeconds(::getpid()) + kernelThreadSeconds();
+        double s = quorlin::ProcessCpuSeconds(::getpid());
         for (pid_t p : m_pids)
             s += std::max(0.0, quorlin::ProcessCpuSeconds(p));
         return s;
@@ -531,6 +541,7 @@ class OtherWork
     int m_cpu;
     std::vector<pid_t> m_pids;
     double m_ours = 0;
+    std::map<long, unsigned long long> m_kernel;
     CpuTimes m_times;
 };
 
