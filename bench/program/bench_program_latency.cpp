@@ -34,6 +34,7 @@
 //   (defaults: 3000 requests per workload and slave; slow polls for 10 s)
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -621,13 +622,15 @@ int main(int argc, char **argv)
     // a halted one) costs tens of microseconds, more than the difference to
     // be measured, and how often it happens depends on how each slave
     // splits its work into threads rather than on how fast it answers.
-    if (awake && cpu >= 0)
-        std::thread([] {
+    std::atomic<bool> keepAwake{awake && cpu >= 0};
+    std::thread waker;
+    if (keepAwake)
+        waker = std::thread([&keepAwake] {
             sched_param none{};
             pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
-            for (;;)
-                ;
-        }).detach();
+            while (keepAwake.load(std::memory_order_relaxed)) {
+            }
+        });
     Slave program, reference;
     program.Label = "quorlin";
     reference.Label = "libmodbus";
@@ -664,10 +667,11 @@ int main(int argc, char **argv)
         printRow(w.Name, program.Label, us[0]);
         printRow(w.Name, reference.Label, us[1]);
         const double ratio = figures(us[0]).P50 / figures(us[1]).P50;
+        const double share = other.Share();
         within = within && ratio <= 1.0;
-        disturbed = disturbed || other.Share() > DisturbedShare;
+        disturbed = disturbed || share > DisturbedShare;
         std::printf("%-16s %-10s %7s %9.2f   (%+.1f us; %s)\n", "", "p50 ratio", "", ratio,
-                    figures(us[0]).P50 - figures(us[1]).P50, otherWorkNote(other.Share()).c_str());
+                    figures(us[0]).P50 - figures(us[1]).P50, otherWorkNote(share).c_str());
     }
     std::printf("p50 of the program at most libmodbus's in every workload: %s%s\n",
                 within ? "yes" : "NO",
@@ -682,6 +686,9 @@ int main(int argc, char **argv)
     // program. So from here everything may use every CPU, as it would on a
     // desk (--slow-on-one-cpu keeps them together).
     int slowCpu = cpu;
+    keepAwake = false;
+    if (waker.joinable())
+        waker.join();
     if (!slowPinned && knowAllowed && cpu >= 0 &&
         sched_setaffinity(0, sizeof allowed, &allowed) == 0 &&
         sched_setaffinity(reference.Pid, sizeof allowed, &allowed) == 0)
