@@ -34,6 +34,7 @@
 //   (defaults: 3000 requests per workload and slave; slow polls for 10 s)
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -43,6 +44,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <poll.h>
 #include <pty.h>
 #include <sched.h>
@@ -464,12 +466,12 @@ int quietestCpu()
     return best;
 }
 
-// CPU seconds of the kernel's own threads so far: what they do while the
-// benchmark runs is mostly moving its bytes through the ptys.
-double kernelThreadSeconds()
+// CPU clock ticks of each of the kernel's own threads so far: what they do
+// while the benchmark runs is mostly moving its bytes through the ptys.
+std::map<long, unsigned long long> kernelThreadTicks()
 {
     constexpr unsigned long PfKthread = 0x00200000;
-    unsigned long long ticks = 0;
+    std::map<long, unsigned long long> ticks;
     std::error_code ec;
     for (const auto &e : fs::directory_iterator("/proc", ec)) {
         const std::string name = e.path().filename().string();
@@ -493,9 +495,9 @@ double kernelThreadSeconds()
                 stime = std::stoull(field);
         }
         if (flags & PfKthread)
-            ticks += utime + stime;
+            ticks[std::stol(name)] = utime + stime;
     }
-    return double(ticks) / double(::sysconf(_SC_CLK_TCK));
+    return ticks;
 }
 
 // The share of a CPU's time (of all CPUs' with -1) that went to programs
@@ -509,21 +511,30 @@ class OtherWork
     void Start()
     {
         m_ours = ours();
+        m_kernel = kernelThreadTicks();
         m_times = cpuTimes(m_cpu);
     }
     double Share() const
     {
         const CpuTimes now = cpuTimes(m_cpu);
         const double hz = double(::sysconf(_SC_CLK_TCK));
+        // Kernel threads come and go (and take their time with them): only
+        // what each spent since Start() counts, a new one's whole time.
+        unsigned long long kernel = 0;
+        for (const auto &[pid, ticks] : kernelThreadTicks()) {
+            const auto then = m_kernel.find(pid);
+            kernel += then == m_kernel.end() ? ticks : ticks - std::min(ticks, then->second);
+        }
         const double total = double(now.Total - m_times.Total) / hz;
-        const double other = double(now.Busy - m_times.Busy) / hz - (ours() - m_ours);
+        const double other =
+            double(now.Busy - m_times.Busy) / hz - (ours() - m_ours) - double(kernel) / hz;
         return total > 0 ? std::clamp(other / total, 0.0, 1.0) : 0.0;
     }
 
   private:
     double ours() const
     {
-        double s = quorlin::ProcessCpuSeconds(::getpid()) + kernelThreadSeconds();
+        double s = quorlin::ProcessCpuSeconds(::getpid());
         for (pid_t p : m_pids)
             s += std::max(0.0, quorlin::ProcessCpuSeconds(p));
         return s;
@@ -531,6 +542,7 @@ class OtherWork
     int m_cpu;
     std::vector<pid_t> m_pids;
     double m_ours = 0;
+    std::map<long, unsigned long long> m_kernel;
     CpuTimes m_times;
 };
 
@@ -610,13 +622,15 @@ int main(int argc, char **argv)
     // a halted one) costs tens of microseconds, more than the difference to
     // be measured, and how often it happens depends on how each slave
     // splits its work into threads rather than on how fast it answers.
-    if (awake && cpu >= 0)
-        std::thread([] {
+    std::atomic<bool> keepAwake{awake && cpu >= 0};
+    std::thread waker;
+    if (keepAwake)
+        waker = std::thread([&keepAwake] {
             sched_param none{};
             pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
-            for (;;)
-                ;
-        }).detach();
+            while (keepAwake.load(std::memory_order_relaxed)) {
+            }
+        });
     Slave program, reference;
     program.Label = "quorlin";
     reference.Label = "libmodbus";
@@ -653,10 +667,11 @@ int main(int argc, char **argv)
         printRow(w.Name, program.Label, us[0]);
         printRow(w.Name, reference.Label, us[1]);
         const double ratio = figures(us[0]).P50 / figures(us[1]).P50;
+        const double share = other.Share();
         within = within && ratio <= 1.0;
-        disturbed = disturbed || other.Share() > DisturbedShare;
+        disturbed = disturbed || share > DisturbedShare;
         std::printf("%-16s %-10s %7s %9.2f   (%+.1f us; %s)\n", "", "p50 ratio", "", ratio,
-                    figures(us[0]).P50 - figures(us[1]).P50, otherWorkNote(other.Share()).c_str());
+                    figures(us[0]).P50 - figures(us[1]).P50, otherWorkNote(share).c_str());
     }
     std::printf("p50 of the program at most libmodbus's in every workload: %s%s\n",
                 within ? "yes" : "NO",
@@ -671,6 +686,9 @@ int main(int argc, char **argv)
     // program. So from here everything may use every CPU, as it would on a
     // desk (--slow-on-one-cpu keeps them together).
     int slowCpu = cpu;
+    keepAwake = false;
+    if (waker.joinable())
+        waker.join();
     if (!slowPinned && knowAllowed && cpu >= 0 &&
         sched_setaffinity(0, sizeof allowed, &allowed) == 0 &&
         sched_setaffinity(reference.Pid, sizeof allowed, &allowed) == 0)
