@@ -32,6 +32,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/ptymaster.h"
 #include "engine/crc16.h"
 #include "monitor/monitorform.h"
 #include "monitor/traffic.h"
@@ -43,6 +44,7 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
+using namespace quorlin::bench;
 
 std::vector<uint8_t> frame(std::vector<uint8_t> Pdu)
 {
@@ -98,29 +100,13 @@ bool setUp(Instance &I, const std::vector<std::string> &Extra)
     return ok;
 }
 
-bool readReply(int Fd, std::vector<uint8_t> &Buf, size_t Len, int TimeoutMs)
-{
-    Buf.clear();
-    uint8_t tmp[512];
-    while (Buf.size() < Len) {
-        pollfd p{Fd, POLLIN, 0};
-        if (::poll(&p, 1, TimeoutMs) <= 0)
-            return false;
-        const ssize_t n = ::read(Fd, tmp, std::min(sizeof tmp, Len - Buf.size()));
-        if (n <= 0)
-            return false;
-        Buf.insert(Buf.end(), tmp, tmp + n);
-    }
-    return true;
-}
-
 bool exchange(int Master, const Workload &W, double &Us, int TimeoutMs = 1000)
 {
     static std::vector<uint8_t> reply;
     if (::write(Master, W.Request.data(), W.Request.size()) != ssize_t(W.Request.size()))
         return false;
     const auto t0 = Clock::now();
-    const bool ok = readReply(Master, reply, W.ReplyLen, TimeoutMs) && reply[1] == W.Request[1];
+    const bool ok = ReadReply(Master, reply, W.ReplyLen, TimeoutMs) && reply[1] == W.Request[1];
     Us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
     if (!ok) {
         ::usleep(150000); // let the program's time-out drop what it holds

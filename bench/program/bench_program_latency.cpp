@@ -59,6 +59,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/ptymaster.h"
 #include "platform/processcpu.h"
 
 extern char **environ;
@@ -68,32 +69,12 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
+using namespace quorlin::bench;
 
 constexpr int ReplyTimeoutMs = 1000;
 constexpr int SlowBindings = 25;
 constexpr int SlowFirstRegister = 201; // 4x0201..4x0225, clear of what is polled
 constexpr int SlowScriptUs = 2000;
-
-// Modbus CRC, bit by bit: independent of the engine's table version, so a
-// fault there cannot hide in the check.
-uint16_t crc16(const std::vector<uint8_t> &B)
-{
-    uint16_t crc = 0xFFFF;
-    for (uint8_t byte : B) {
-        crc ^= byte;
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
-    }
-    return crc;
-}
-
-std::vector<uint8_t> frame(std::vector<uint8_t> Pdu)
-{
-    const uint16_t c = crc16(Pdu);
-    Pdu.push_back(uint8_t(c & 0xFF));
-    Pdu.push_back(uint8_t(c >> 8));
-    return Pdu;
-}
 
 std::string hex(const std::vector<uint8_t> &B)
 {
@@ -125,7 +106,7 @@ Request readRequest(const char *Name, uint16_t Start, uint16_t Count)
 {
     Request r{Name, 3, Start, Count, {}, {}};
     r.Bytes =
-        frame({1, 3, uint8_t(Start >> 8), uint8_t(Start), uint8_t(Count >> 8), uint8_t(Count)});
+        RtuFrame({1, 3, uint8_t(Start >> 8), uint8_t(Start), uint8_t(Count >> 8), uint8_t(Count)});
     return r;
 }
 
@@ -139,7 +120,7 @@ Request writeRequest(const char *Name, uint16_t Start, std::vector<uint16_t> Val
         pdu.push_back(uint8_t(v >> 8));
         pdu.push_back(uint8_t(v));
     }
-    r.Bytes = frame(pdu);
+    r.Bytes = RtuFrame(pdu);
     return r;
 }
 
@@ -158,14 +139,14 @@ std::vector<Slave *> Running; // stopped by finish(), also on failure
 std::vector<uint8_t> expectedReply(const Slave &S, const Request &R)
 {
     if (R.Fn == 16) // id, function, start and count echoed
-        return frame(std::vector<uint8_t>(R.Bytes.begin(), R.Bytes.begin() + 6));
+        return RtuFrame(std::vector<uint8_t>(R.Bytes.begin(), R.Bytes.begin() + 6));
     std::vector<uint8_t> pdu = {1, 3, uint8_t(2 * R.Count)};
     for (int i = 0; i < R.Count; ++i) {
         const uint16_t v = S.Holding[size_t(R.Start + i)];
         pdu.push_back(uint8_t(v >> 8));
         pdu.push_back(uint8_t(v));
     }
-    return frame(pdu);
+    return RtuFrame(pdu);
 }
 
 void stop(Slave &S)
@@ -287,25 +268,6 @@ void startReference(Slave &S)
         fail("the libmodbus reference slave did not start (" + line + ")");
 }
 
-// Reads up to Len bytes within TimeoutMs; what arrived is in Buf.
-bool readReply(int Fd, std::vector<uint8_t> &Buf, size_t Len, int TimeoutMs)
-{
-    Buf.clear();
-    uint8_t tmp[512];
-    const auto end = Clock::now() + std::chrono::milliseconds(TimeoutMs);
-    while (Buf.size() < Len) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-        pollfd p{Fd, POLLIN, 0};
-        if (left < 0 || ::poll(&p, 1, int(left) + 1) <= 0)
-            return false;
-        const ssize_t n = ::read(Fd, tmp, std::min(sizeof tmp, Len - Buf.size()));
-        if (n <= 0)
-            return false;
-        Buf.insert(Buf.end(), tmp, tmp + n);
-    }
-    return true;
-}
 
 // Sends R to S and waits for its reply: the microseconds from the first
 // request byte written to the last reply byte read, or a message saying what
@@ -328,7 +290,7 @@ bool exchange(Slave &S, const Request &R, double &Us, std::string &Problem,
         if (n > 0)
             done += size_t(n);
     }
-    const bool complete = readReply(S.Master, got, want.size(), TimeoutMs);
+    const bool complete = ReadReply(S.Master, got, want.size(), TimeoutMs);
     Us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
     if (complete && got == want) {
         if (R.Fn == 16)
@@ -352,7 +314,7 @@ void exchangeOrFail(Slave &S, const Request &R, double &Us)
 void checkQuiet(Slave &S)
 {
     std::vector<uint8_t> extra;
-    readReply(S.Master, extra, 256, 20); // whatever arrives within 20 ms
+    ReadReply(S.Master, extra, 256, 20); // whatever arrives within 20 ms
     if (!extra.empty())
         fail(S.Label + " sent bytes nobody asked for: " + hex(extra));
 }
@@ -380,9 +342,9 @@ std::vector<uint16_t> readValues(Slave &S, uint16_t Start, uint16_t Count)
         fail(S.Label + ": write failed");
     std::vector<uint8_t> got;
     const size_t len = 5 + 2 * size_t(Count);
-    if (!readReply(S.Master, got, len, ReplyTimeoutMs) || got[0] != 1 || got[1] != 3 ||
+    if (!ReadReply(S.Master, got, len, ReplyTimeoutMs) || got[0] != 1 || got[1] != 3 ||
         got[2] != 2 * Count ||
-        crc16(std::vector<uint8_t>(got.begin(), got.end() - 2)) !=
+        BitwiseCrc16(std::vector<uint8_t>(got.begin(), got.end() - 2)) !=
             uint16_t(got[len - 2] | got[len - 1] << 8))
         fail(S.Label + ": bad reply to the read of the scripts' registers: " + hex(got));
     std::vector<uint16_t> v;

@@ -23,32 +23,15 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/ptymaster.h"
+
 extern char **environ;
 
 namespace
 {
 
 using Clock = std::chrono::steady_clock;
-
-// Modbus CRC, bit by bit (independent of the engine's table version).
-uint16_t crc16(const std::vector<uint8_t> &b)
-{
-    uint16_t crc = 0xFFFF;
-    for (uint8_t byte : b) {
-        crc ^= byte;
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
-    }
-    return crc;
-}
-
-std::vector<uint8_t> frame(std::vector<uint8_t> pdu)
-{
-    uint16_t c = crc16(pdu);
-    pdu.push_back(uint8_t(c & 0xFF));
-    pdu.push_back(uint8_t(c >> 8));
-    return pdu;
-}
+using namespace quorlin::bench;
 
 struct Workload {
     const char *name;
@@ -64,10 +47,10 @@ std::vector<Workload> workloads()
         fc16.push_back(uint8_t(i));
     }
     return {
-        {"fn3 x10 regs", frame({1, 3, 0, 0, 0, 10}), 5 + 20},
-        {"fn3 x125 regs", frame({1, 3, 0, 0, 0, 125}), 5 + 250},
-        {"fn1 x2000 coils", frame({1, 1, 0, 0, 0x07, 0xD0}), 5 + 250},
-        {"fn16 x100 regs", frame(fc16), 8},
+        {"fn3 x10 regs", RtuFrame({1, 3, 0, 0, 0, 10}), 5 + 20},
+        {"fn3 x125 regs", RtuFrame({1, 3, 0, 0, 0, 125}), 5 + 250},
+        {"fn1 x2000 coils", RtuFrame({1, 1, 0, 0, 0x07, 0xD0}), 5 + 250},
+        {"fn16 x100 regs", RtuFrame(fc16), 8},
     };
 }
 
@@ -125,22 +108,6 @@ struct Result {
     int failures = 0;
 };
 
-bool readReply(int fd, std::vector<uint8_t> &buf, size_t len)
-{
-    buf.clear();
-    uint8_t tmp[512];
-    while (buf.size() < len) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 1000) <= 0)
-            return false;
-        ssize_t n = ::read(fd, tmp, std::min(sizeof tmp, len - buf.size()));
-        if (n <= 0)
-            return false;
-        buf.insert(buf.end(), tmp, tmp + n);
-    }
-    return true;
-}
-
 struct Stats {
     std::vector<double> us;
     int failures = 0;
@@ -157,7 +124,7 @@ bool exchange(int master, const Workload &w, std::vector<uint8_t> &reply, double
             done += size_t(n);
     }
     const auto t0 = Clock::now();
-    const bool ok = readReply(master, reply, w.replyLen) && reply[0] == w.request[0] &&
+    const bool ok = ReadReply(master, reply, w.replyLen, 1000) && reply[0] == w.request[0] &&
                     reply[1] == w.request[1];
     us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
     if (!ok)
