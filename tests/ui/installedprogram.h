@@ -9,7 +9,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <QStringList>
 #include <chrono>
+#include <csignal>
 #include <modbus.h>
 
 #include "tests/serial/ptypair.h"
@@ -69,6 +71,15 @@ class InstalledProgram
         m_iniWritten = writeAll(iniPath(), Contents);
         return m_iniWritten;
     }
+    // quorlin.ini mapping COM2 to the pty, naming Profile as the last one
+    // used when it is given.
+    bool writePortIni(const QString &Profile = QString())
+    {
+        QString ini = QStringLiteral("[Ports]\nCOM2=%1\n").arg(ptyPath());
+        if (!Profile.isEmpty())
+            ini.prepend(QStringLiteral("[General]\nCurrentProfile=%1\n").arg(Profile));
+        return writeIni(ini.toUtf8());
+    }
     QString path(const QString &File) const { return m_dir.filePath(File); }
     QString program() const { return path(QStringLiteral("quorlin")); }
     QString iniPath() const { return path(QStringLiteral("quorlin.ini")); }
@@ -100,15 +111,28 @@ class MasterContext
     modbus_t *m_ctx;
 };
 
-// Starts the installed program headless, its output mixed into the test's.
-inline bool startOffscreen(QProcess &Program, const QString &Path)
+// Starts the installed program headless; its output is mixed into the
+// test's unless the caller chose another channel mode before.
+inline bool startOffscreen(QProcess &Program, const QString &Path,
+                           const QStringList &Args = QStringList(), bool Forward = true)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     Program.setProcessEnvironment(env);
-    Program.setProcessChannelMode(QProcess::ForwardedChannels);
-    Program.start(Path, {});
+    if (Forward)
+        Program.setProcessChannelMode(QProcess::ForwardedChannels);
+    Program.start(Path, Args);
     return Program.waitForStarted(10000);
+}
+
+// Ends the program as a service manager would: its exit code, or -1 when it
+// did not end within 20 s.
+inline int endWithSigterm(QProcess &Program)
+{
+    ::kill(pid_t(Program.processId()), SIGTERM);
+    if (!Program.waitForFinished(20000))
+        return -1;
+    return Program.exitStatus() == QProcess::NormalExit ? Program.exitCode() : -1;
 }
 
 // Polls holding registers until the program answers: the first answer tells

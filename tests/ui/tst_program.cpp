@@ -23,7 +23,7 @@ namespace
 TEST(Program, AnswersAMasterOnAllFourFamiliesAndEndsCleanlyOnSigterm)
 {
     InstalledProgram inst;
-    ASSERT_TRUE(inst.writeIni(QStringLiteral("[Ports]\nCOM2=%1\n").arg(inst.ptyPath()).toUtf8()));
+    ASSERT_TRUE(inst.writePortIni());
     ASSERT_TRUE(inst.ok()) << "quorlin and scripts.dll must be built first";
 
     QProcess program;
@@ -69,10 +69,7 @@ TEST(Program, AnswersAMasterOnAllFourFamiliesAndEndsCleanlyOnSigterm)
     EXPECT_EQ(modbus_read_registers(ctx, 256, 1, regs), -1);
     EXPECT_EQ(errno, EMBXILADD);
 
-    ASSERT_EQ(::kill(pid_t(program.processId()), SIGTERM), 0);
-    ASSERT_TRUE(program.waitForFinished(20000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(endWithSigterm(program), 0);
 
     // The port is free for the next program.
     const int fd = ::open(inst.pty().path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -84,7 +81,7 @@ TEST(Program, AnswersAMasterOnAllFourFamiliesAndEndsCleanlyOnSigterm)
 TEST(Program, WithoutAnyDisplayRunsWindowlessAndStillAnswers)
 {
     InstalledProgram inst;
-    ASSERT_TRUE(inst.writeIni(QStringLiteral("[Ports]\nCOM2=%1\n").arg(inst.ptyPath()).toUtf8()));
+    ASSERT_TRUE(inst.writePortIni());
     ASSERT_TRUE(inst.ok()) << "quorlin and scripts.dll must be built first";
 
     QProcess program;
@@ -98,9 +95,7 @@ TEST(Program, WithoutAnyDisplayRunsWindowlessAndStillAnswers)
     MasterContext master(inst.pty().master());
     EXPECT_TRUE(waitForFirstAnswer(program, master.get()));
 
-    ::kill(pid_t(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(20000));
-    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(endWithSigterm(program), 0);
     EXPECT_TRUE(program.readAllStandardError().contains("no display"));
 }
 
@@ -118,17 +113,13 @@ class ProgramLibrary : public ::testing::TestWithParam<LibraryRow>
 TEST_P(ProgramLibrary, SaysOnceOnStderrWhyNoScriptsAreOffered)
 {
     InstalledProgram inst;
-    ASSERT_TRUE(inst.writeIni(QStringLiteral("[Ports]\nCOM2=%1\n").arg(inst.ptyPath()).toUtf8()));
+    ASSERT_TRUE(inst.writePortIni());
     ASSERT_TRUE(inst.ok() && QFile::remove(inst.path(QStringLiteral("scripts.dll"))));
     if (GetParam().contents) {
         ASSERT_TRUE(writeAll(inst.path(QStringLiteral("scripts.dll")), GetParam().contents));
     }
     QProcess program; // standard error kept apart
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(env);
-    program.start(inst.program(), {});
-    ASSERT_TRUE(program.waitForStarted(10000));
+    ASSERT_TRUE(startOffscreen(program, inst.program(), {}, false));
     MasterContext master(inst.pty().master());
     EXPECT_TRUE(waitForFirstAnswer(program, master.get()));
     ::kill(pid_t(program.processId()), SIGTERM);

@@ -31,9 +31,7 @@ class FaultyInstallation : public InstalledProgram
         const QString profile = path(QStringLiteral("faults.QRL"));
         m_written =
             writeAll(profile, ("[Scripts]\nCount=0\n[Faults]\nEnabled=1\n" + Faults).toUtf8()) &&
-            writeIni(QStringLiteral("[General]\nCurrentProfile=%1\n[Ports]\nCOM2=%2\n")
-                         .arg(profile, ptyPath())
-                         .toUtf8());
+            writePortIni(profile);
     }
     bool ok() const { return InstalledProgram::ok() && m_written; }
 
@@ -57,8 +55,7 @@ bool waitForPortTaken(const QProcess &Program, const PtyPair &Pty)
 
 void stop(QProcess &Program)
 {
-    ::kill(pid_t(Program.processId()), SIGTERM);
-    Program.waitForFinished(20000);
+    endWithSigterm(Program);
 }
 
 struct FaultRow {

@@ -29,9 +29,9 @@ QByteArray spinProfile()
 {
     QByteArray p = "[Scripts]\nCount=" + QByteArray::number(Bindings) + "\n";
     for (int i = 1; i <= Bindings; ++i)
-        p += "[Script" + QByteArray::number(i) + "]\nName=Spin\nRegType=4\nRegAdr=" +
-             QByteArray::number(FirstBound + i - 1) + "\nParam1=" + QByteArray::number(SpinUs) +
-             "\nParam2=0\nParam3=0\n";
+        p += "[Script" + QByteArray::number(i) +
+             "]\nName=Spin\nRegType=4\nRegAdr=" + QByteArray::number(FirstBound + i - 1) +
+             "\nParam1=" + QByteArray::number(SpinUs) + "\nParam2=0\nParam3=0\n";
     return p;
 }
 
@@ -43,12 +43,11 @@ class BusyProgram : public ::testing::Test
         ASSERT_TRUE(m_inst.ok()) << "quorlin must be built first";
         const QString spin = QStringLiteral(QUORLIN_TEST_LIBS "/spin/scripts.dll");
         ASSERT_TRUE(QFile::remove(m_inst.path(QStringLiteral("scripts.dll"))));
-        ASSERT_TRUE(QFile::copy(spin, m_inst.path(QStringLiteral("scripts.dll")))) << "no " << spin.toStdString();
+        ASSERT_TRUE(QFile::copy(spin, m_inst.path(QStringLiteral("scripts.dll"))))
+            << "no " << spin.toStdString();
         const QString profile = m_inst.path(QStringLiteral("busy.QRL"));
         ASSERT_TRUE(writeAll(profile, spinProfile()));
-        ASSERT_TRUE(m_inst.writeIni(QStringLiteral("[General]\nCurrentProfile=%1\n[Ports]\nCOM2=%2\n")
-                                        .arg(profile, m_inst.ptyPath())
-                                        .toUtf8()));
+        ASSERT_TRUE(m_inst.writePortIni(profile));
         ASSERT_TRUE(startOffscreen(m_program, m_inst.program()));
         m_master = std::make_unique<MasterContext>(m_inst.pty().master());
         ASSERT_TRUE(waitForFirstAnswer(m_program, m_master->get()));
@@ -56,8 +55,7 @@ class BusyProgram : public ::testing::Test
     void TearDown() override
     {
         m_master.reset();
-        ::kill(pid_t(m_program.processId()), SIGTERM);
-        m_program.waitForFinished(20000);
+        endWithSigterm(m_program);
     }
 
     InstalledProgram m_inst;

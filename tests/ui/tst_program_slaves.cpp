@@ -65,9 +65,7 @@ TEST(ProgramBus, ThreeSlavesAnswerFromTheirOwnImagesWithTheirOwnScripts)
     InstalledProgram inst;
     const QString profile = inst.path(QStringLiteral("bus.QRL"));
     ASSERT_TRUE(writeAll(profile, busProfile()));
-    ASSERT_TRUE(inst.writeIni(QStringLiteral("[General]\nCurrentProfile=%1\n[Ports]\nCOM2=%2\n")
-                                  .arg(profile, inst.ptyPath())
-                                  .toUtf8()));
+    ASSERT_TRUE(inst.writePortIni(profile));
     ASSERT_TRUE(inst.ok()) << "quorlin and scripts.dll must be built first";
 
     QProcess program;
@@ -121,9 +119,7 @@ TEST(ProgramBus, ThreeSlavesAnswerFromTheirOwnImagesWithTheirOwnScripts)
         EXPECT_EQ(readHolding(ctx, id, 21), 77) << id;
     }
 
-    ASSERT_EQ(::kill(pid_t(program.processId()), SIGTERM), 0);
-    ASSERT_TRUE(program.waitForFinished(20000));
-    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(endWithSigterm(program), 0);
     // Nothing was changed, so the profile is as it was written.
     EXPECT_EQ(readAll(profile), busProfile());
 }

@@ -112,9 +112,7 @@ TEST(ProgramTrace, KnownSequenceIsLoggedLineByLine)
     const QString profile = inst.path(QStringLiteral("plain.QRL"));
     // The profile named on the command line, not the one quorlin.ini names.
     ASSERT_TRUE(writeAll(profile, "[SerialSettings]\nMBid=1\n"));
-    ASSERT_TRUE(inst.writeIni(QStringLiteral("[General]\nCurrentProfile=%1\n[Ports]\nCOM2=%2\n")
-                                  .arg(inst.path(QStringLiteral("other.QRL")), inst.ptyPath())
-                                  .toUtf8()));
+    ASSERT_TRUE(inst.writePortIni(inst.path(QStringLiteral("other.QRL"))));
     ASSERT_TRUE(writeAll(inst.path(QStringLiteral("other.QRL")), "[SerialSettings]\nMBid=9\n"));
     ASSERT_TRUE(inst.ok()) << "quorlin must be built first";
     const QString trace = inst.path(QStringLiteral("trace.csv"));
@@ -162,9 +160,7 @@ TEST(ProgramTrace, KnownSequenceIsLoggedLineByLine)
         ASSERT_TRUE(waitForLines(trace, expected)) << step.Name;
     }
 
-    ::kill(pid_t(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(20000));
-    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(endWithSigterm(program), 0);
 
     const QStringList lines = traceLines(trace);
     ASSERT_EQ(lines.size(), expected);
@@ -187,14 +183,11 @@ TEST(ProgramTrace, KnownSequenceIsLoggedLineByLine)
 TEST(ProgramTrace, DashSendsTheTraceToStandardOutput)
 {
     InstalledProgram inst;
-    ASSERT_TRUE(inst.writeIni(QStringLiteral("[Ports]\nCOM2=%1\n").arg(inst.ptyPath()).toUtf8()));
+    ASSERT_TRUE(inst.writePortIni());
     ASSERT_TRUE(inst.ok()) << "quorlin must be built first";
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(env);
-    program.start(inst.program(), {QStringLiteral("--trace"), QStringLiteral("-")});
-    ASSERT_TRUE(program.waitForStarted(10000));
+    QProcess program; // standard output read below
+    ASSERT_TRUE(startOffscreen(program, inst.program(),
+                               {QStringLiteral("--trace"), QStringLiteral("-")}, false));
     MasterContext master(inst.pty().master());
     ASSERT_TRUE(waitForFirstAnswer(program, master.get()));
     // The reply's row reaches the pipe within a tick, while the program runs.
@@ -207,9 +200,7 @@ TEST(ProgramTrace, DashSendsTheTraceToStandardOutput)
     EXPECT_TRUE(out.startsWith("time,direction,slave,function,address,quantity,result,bytes\r\n"))
         << out.toStdString();
     EXPECT_TRUE(out.contains(reply)) << out.toStdString();
-    ::kill(pid_t(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(20000));
-    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(endWithSigterm(program), 0);
 }
 
 } // namespace

@@ -35,19 +35,10 @@ speed_t speed(const PtyPair &Pty)
     return ::cfgetospeed(&t);
 }
 
-bool start(QProcess &Program, const QString &Path, const QStringList &Args)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    Program.setProcessEnvironment(env);
-    Program.start(Path, Args);
-    return Program.waitForStarted(10000);
-}
-
 TEST(ProgramValues, PreloadedValuesAreWhatAMasterReads)
 {
     InstalledProgram inst;
-    ASSERT_TRUE(inst.writeIni(QStringLiteral("[Ports]\nCOM2=%1\n").arg(inst.ptyPath()).toUtf8()));
+    ASSERT_TRUE(inst.writePortIni());
     ASSERT_TRUE(inst.ok()) << "quorlin and scripts.dll must be built first";
     const QString values = inst.path(QStringLiteral("device.csv"));
     ASSERT_TRUE(writeAll(values, "slave,register,value\r\n"
@@ -60,8 +51,7 @@ TEST(ProgramValues, PreloadedValuesAreWhatAMasterReads)
 
     setSpeed1200(inst.pty());
     QProcess program;
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
-    ASSERT_TRUE(start(program, inst.program(), {QStringLiteral("--values"), values}));
+    ASSERT_TRUE(startOffscreen(program, inst.program(), {QStringLiteral("--values"), values}));
     MasterContext master(inst.pty().master());
     modbus_t *ctx = master.get();
     ASSERT_TRUE(waitForFirstAnswer(program, ctx));
@@ -83,9 +73,7 @@ TEST(ProgramValues, PreloadedValuesAreWhatAMasterReads)
     ASSERT_EQ(modbus_read_input_bits(ctx, 2047, 1, bits), 1);
     EXPECT_EQ(bits[0], 1);
 
-    ::kill(pid_t(program.processId()), SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(20000));
-    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(endWithSigterm(program), 0);
 }
 
 struct BadStart {
@@ -103,7 +91,7 @@ TEST_P(ProgramValuesRefused, EndsWithStatusTwoAndTheReasonBeforeThePortOpens)
 {
     const BadStart &row = GetParam();
     InstalledProgram inst;
-    ASSERT_TRUE(inst.writeIni(QStringLiteral("[Ports]\nCOM2=%1\n").arg(inst.ptyPath()).toUtf8()));
+    ASSERT_TRUE(inst.writePortIni());
     ASSERT_TRUE(inst.ok());
     const QString file = inst.path(QStringLiteral("device.csv"));
     if (!row.File.isEmpty()) {
@@ -115,7 +103,7 @@ TEST_P(ProgramValuesRefused, EndsWithStatusTwoAndTheReasonBeforeThePortOpens)
 
     setSpeed1200(inst.pty());
     QProcess program;
-    ASSERT_TRUE(start(program, inst.program(), args));
+    ASSERT_TRUE(startOffscreen(program, inst.program(), args, false));
     ASSERT_TRUE(program.waitForFinished(20000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 2);
@@ -136,7 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
                                {"--values=%1"},
                                "%1: line 2: slave 2 is not emulated"},
                       BadStart{"NoSuchFile", "", {"--values", "%1"}, "Unable to read %1"},
-                      BadStart{"NoFileName", "", {"--values"}, "option '--values' needs a file name"}),
+                      BadStart{
+                          "NoFileName", "", {"--values"}, "option '--values' needs a file name"}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 } // namespace
