@@ -31,19 +31,27 @@ QString fromNative(const std::string &Path)
 } // namespace
 
 TProfileManager::TProfileManager(IProfileHost &Host, IProfileDialogs &Dialogs, QString ProgramDir)
-    : m_host(Host), m_dialogs(Dialogs), m_programDir(std::move(ProgramDir))
+    : m_host(Host), m_dialogs(Dialogs), m_programDir(std::move(ProgramDir)),
+      m_settingsDir(m_programDir), m_dataDir(m_programDir)
 {
+    ProfilePath = UntitledPath();
+}
+
+void TProfileManager::SetUserFolders(const QString &SettingsDir, const QString &DataDir)
+{
+    m_settingsDir = SettingsDir;
+    m_dataDir = DataDir;
     ProfilePath = UntitledPath();
 }
 
 QString TProfileManager::UntitledPath() const
 {
-    return QDir(m_programDir).filePath(QString::fromLatin1(UntitledProfileName));
+    return QDir(m_dataDir).filePath(QString::fromLatin1(UntitledProfileName));
 }
 
 QString TProfileManager::SettingsPath() const
 {
-    return QDir(m_programDir).filePath(QString::fromLatin1(SettingsFileName));
+    return QDir(m_settingsDir).filePath(QString::fromLatin1(SettingsFileName));
 }
 
 QString TProfileManager::titleFor(const QString &Path)
@@ -59,7 +67,7 @@ TFileDialogRequest TProfileManager::fileRequest(const QString &Title) const
     // "Any files" is "*" here: on this platform many files have no extension.
     r.Filters = {QStringLiteral("Quorlin Profiles (*.QRL)"), QStringLiteral("Any files (*)")};
     r.DefaultSuffix = QStringLiteral("QRL");
-    r.Directory = m_programDir;
+    r.Directory = m_dataDir;
     return r;
 }
 

@@ -44,6 +44,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
         } else if (!optionsEnd && a == "--version") {
             if (c.Action != TCommandLine::TAction::Help)
                 c.Action = TCommandLine::TAction::Version;
+        } else if (!optionsEnd && a == "--paths") {
+            if (c.Action != TCommandLine::TAction::Help)
+                c.Action = TCommandLine::TAction::Paths;
         } else if (!optionsEnd && a == "--monitor") {
             c.Monitor = true;
         } else if (!optionsEnd && a == "--trace") {
@@ -90,7 +93,9 @@ std::string UsageText(const std::string &Program)
            "                  loaded; a bad file ends the program with status 2\n"
            "  --monitor       open the traffic monitor at start\n"
            "  --help          print this help and exit\n"
-           "  --version       print the version and exit\n";
+           "  --version       print the version and exit\n"
+           "  --paths         print where the settings, profiles, scripts.dll and the\n"
+           "                  manual are, and exit\n";
 }
 
 std::string VersionText()

@@ -10,7 +10,7 @@ namespace quorlin
 {
 
 struct TCommandLine {
-    enum class TAction { Run, Help, Version, Error };
+    enum class TAction { Run, Help, Version, Paths, Error };
     TAction Action = TAction::Run;
     std::string Profile;  // opened instead of CurrentProfile; empty: none given
     std::string Trace;    // file the traffic goes to; "-" standard output; empty: none

@@ -23,8 +23,11 @@
 #include <vector>
 
 #include "monitor/traffic.h"
+#include "platform/dynlib.h"
+#include "platform/filelocations.h"
 #include "ui/commandline.h"
 #include "ui/mainunit.h"
+#include "ui/programicon.h"
 
 namespace
 {
@@ -97,6 +100,12 @@ int answerWithoutRunning(const quorlin::TCommandLine &Line, const char *Program)
     case A::Version:
         std::fputs(quorlin::VersionText().c_str(), stdout);
         return 0;
+    case A::Paths:
+        std::fputs(quorlin::LocationsText(quorlin::ChooseFileLocations(
+                                              quorlin::ProbePlaces(quorlin::programDirectory())))
+                       .c_str(),
+                   stdout);
+        return 0;
     case A::Error:
         std::fprintf(stderr, "%s: %s\n%s", name.c_str(), Line.Error.c_str(),
                      quorlin::UsageText(name).c_str());
@@ -142,6 +151,10 @@ int main(int argc, char **argv)
     }
 
     QApplication::setApplicationName(QStringLiteral("Quorlin 1.0"));
+    // The id of the desktop entry: Wayland compositors find the window's
+    // icon and menu entry through it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quorlin.Quorlin"));
+    QApplication::setWindowIcon(quorlin::ProgramIcon());
     app.setProperty("HelpFile", QStringLiteral("Quorlin.hlp"));
 
     // Installed before the start-up opens the port: a signal that arrives

@@ -22,7 +22,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/deadline.h"
 #include "engine/modbusslave.h"
@@ -32,6 +34,7 @@
 #include "profile/profiledialogs.h"
 #include "profile/profilemanager.h"
 #include "registers/registersform.h"
+#include "ui/permissionnotice.h"
 #include "registers/registersource.h"
 #include "registers/valuesfile.h"
 #include "scripts/ui/addscript.h"
@@ -161,6 +164,18 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
         m_dialogs = m_ownDialogs.get();
     }
     m_profile = std::make_unique<TProfileManager>(*this, *m_dialogs, m_programDir);
+    m_locations = ChooseFileLocations(ProbePlaces(m_programDir.toStdString()));
+    if (!m_locations.Portable()) {
+        // A folder that cannot be made shows later, as the settings file or
+        // profile that cannot be written.
+        if (!MakeUserFolders(m_locations))
+            std::fprintf(stderr, "quorlin: cannot make the folders %s and %s: %s\n",
+                         m_locations.SettingsFile.c_str(), m_locations.DataDir.c_str(),
+                         std::strerror(errno));
+        m_profile->SetUserFolders(
+            QFileInfo(QString::fromStdString(m_locations.SettingsFile)).absolutePath(),
+            QString::fromStdString(m_locations.DataDir));
+    }
     if (!Options.Profile.empty())
         m_profile->StartProfile =
             QFileInfo(QFile::decodeName(QByteArray::fromStdString(Options.Profile)))
@@ -171,6 +186,7 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     // the caption and standard error follow it by themselves.
     Comm1->SetRetryInterval(1000);
     new TConnectionReport(*Comm1, *this, [this] { return m_profile->TitleText; });
+    m_permissionNotice = new TPermissionNotice(*Comm1, *this);
     // Opened, failed to open or lost, also by itself (an unplugged adapter, a retry).
     connect(Comm1, &TCustomComm::ConnectionChanged, this, &TMainForm::updatePortStatus);
     m_profile->FormCreate();
@@ -203,7 +219,7 @@ void TMainForm::CreateDialogs()
 {
     AskForm = new TAskForm(this);
     AboutBox = new TAboutBox(this);
-    AboutBox->setProgramDir(m_programDir.toStdString());
+    AboutBox->setProgramDir(ScriptLibraryDir(m_locations));
     // One statement each: the order of a call's arguments is the compiler's.
     auto *addSForm = new TAddSForm(ScriptList(), this);
     auto *delSForm = new TDelSForm(this);
@@ -681,7 +697,7 @@ TSerialValues TMainForm::ReadSerialDialog() const
 
 void TMainForm::LoadScriptLibrary()
 {
-    m_scripts.LoadScriptLibrary(m_programDir.toStdString());
+    m_scripts.LoadScriptLibrary(ScriptLibraryDir(m_locations));
     // Without this line a missing library only shows as a script list
     // holding "(Empty Script)" and bindings that write 0.
     if (!m_scripts.LoadError().empty())
@@ -1013,7 +1029,7 @@ void TMainForm::HelpTopics1Click()
     if (!m_helpViewer)
         m_helpViewer = new THelpViewer(this);
     // The help file travels with the program, like scripts.dll.
-    m_helpViewer->ShowContents(HelpFilePath(m_programDir));
+    m_helpViewer->ShowContents(HelpFilePath(QString::fromStdString(m_locations.ManualDir)));
 }
 
 void TMainForm::About2Click()
@@ -1074,7 +1090,7 @@ void TMainForm::ExportValues1Click()
                           ? static_cast<QWidget *>(m_registersForm)
                           : this;
     if (m_valuesDirectory.isEmpty())
-        m_valuesDirectory = m_programDir;
+        m_valuesDirectory = QString::fromStdString(m_locations.DataDir);
     ExportValuesCommand(parent, *m_registerSource, *m_dialogs, m_valuesDirectory);
 }
 
@@ -1084,7 +1100,7 @@ void TMainForm::ImportValues1Click()
                           ? static_cast<QWidget *>(m_registersForm)
                           : this;
     if (m_valuesDirectory.isEmpty())
-        m_valuesDirectory = m_programDir;
+        m_valuesDirectory = QString::fromStdString(m_locations.DataDir);
     ImportValuesCommand(parent, *m_registerSource, *m_dialogs, m_valuesDirectory);
 }
 

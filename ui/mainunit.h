@@ -14,6 +14,7 @@
 #include "engine/registerimage.h"
 #include "engine/slaveset.h"
 #include "monitor/traffic.h"
+#include "platform/filelocations.h"
 #include "profile/profilehost.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
@@ -52,6 +53,7 @@ class TShape;
 class TSlaveCommands;
 class TSlavesForm;
 class TTabControl;
+class TPermissionNotice;
 
 class TMainForm : public QMainWindow, public IProfileHost
 {
@@ -82,6 +84,9 @@ class TMainForm : public QMainWindow, public IProfileHost
     const TScriptLibrary &ScriptLibrary() const { return m_scripts; }
     TModbusSlave &Engine() { return *m_engine; }
     const QString &ProgramDir() const { return m_programDir; }
+    // Where quorlin.ini, the untitled profile, scripts.dll and the manual are
+    // (all in ProgramDir for a portable copy).
+    const TFileLocations &FileLocations() const { return m_locations; }
     TComm *Comm1 = nullptr;
     QTimer *Timer1 = nullptr;                // 100 ms, periodic: Tick
     // Deadlines of the port's own thread, which serves the engine.
@@ -246,6 +251,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     void updatePortStatus();
 
     QString m_programDir;
+    TFileLocations m_locations;
+    TPermissionNotice *m_permissionNotice = nullptr;
     // The engine's own image, never answered from: every request goes to
     // m_slaves.
     TRegisterImage m_lineImage;
