@@ -75,6 +75,13 @@ TFileLocations portable(const TPlaceFacts &Facts, std::string Why)
     l.UntitledProfile = join(Facts.ProgramDir, "UNTITLED.QRL");
     l.ScriptDirs = {Facts.ProgramDir};
     l.ManualDir = Facts.ProgramDir;
+    // An installation made portable by a quorlin.ini beside the program still
+    // has its library and manual where they were installed.
+    if (Facts.InstalledLayout) {
+        const std::string prefix = parentOf(Facts.ProgramDir);
+        l.ScriptDirs.push_back(join(prefix, InstalledLibraryDir));
+        l.ManualDir = join(prefix, InstalledDataDir);
+    }
     return l;
 }
 

@@ -58,6 +58,9 @@ const LineRow lineRows[] = {
     {"ShortHelp", {"-h"}, A::Help, "", ""},
     {"Version", {"--version"}, A::Version, "", ""},
     {"HelpWinsOverVersion", {"--version", "--help"}, A::Help, "", ""},
+    {"Paths", {"--paths"}, A::Paths, "", ""},
+    {"HelpWinsOverPaths", {"--paths", "-h"}, A::Help, "", ""},
+    {"PathsWithAProfileStillOnlyPrints", {"plant.QRL", "--paths"}, A::Paths, "plant.QRL", ""},
     {"HelpWinsOverAWrongOptionAfterIt", {"--help", "plant.QRL"}, A::Help, "plant.QRL", ""},
     {"UnknownLongOption", {"--bogus"}, A::Error, "", ""},
     {"ValuesFile", {"--values", "v.csv", "plant.QRL"}, A::Run, "plant.QRL", "", "v.csv"},
@@ -83,7 +86,7 @@ TEST(CommandLineText, UsageNamesEveryOption)
     const std::string usage = UsageText("quorlin");
     EXPECT_EQ(usage.rfind("Usage: quorlin [options] [PROFILE]\n", 0), 0u);
     for (const char *option :
-         {"--trace FILE", "--values FILE", "--monitor", "--help", "--version", "PROFILE"})
+         {"--trace FILE", "--values FILE", "--monitor", "--help", "--version", "--paths", "PROFILE"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

@@ -66,7 +66,8 @@ const PlaceRow placeRows[] = {
     // quorlin.ini beside the program wins over everything, even a read-only
     // folder that looks installed.
     {"FolderHoldingIni", facts("/usr/bin", true, false, true, "/c", "/d", "/h"),
-     M::Portable, "/usr/bin/quorlin.ini", "/usr/bin", {"/usr/bin"}, "/usr/bin"},
+     M::Portable, "/usr/bin/quorlin.ini", "/usr/bin", {"/usr/bin", "/usr/lib/quorlin"},
+     "/usr/share/quorlin"},
     {"Installed", facts("/usr/bin", false, false, true, "", "", "/home/u"),
      M::PerUser, "/home/u/.config/quorlin/quorlin.ini", "/home/u/.local/share/quorlin",
      {"/home/u/.local/share/quorlin", "/usr/lib/quorlin"}, "/usr/share/quorlin"},
@@ -96,11 +97,11 @@ const PlaceRow placeRows[] = {
     // No home and no XDG folder: the program folder as before, where a
     // write that fails is reported.
     {"NoHomeAtAll", facts("/usr/bin", false, false, true, "", "", ""),
-     M::Portable, "/usr/bin/quorlin.ini", "/usr/bin", {"/usr/bin"}, "/usr/bin"},
+     M::Portable, "/usr/bin/quorlin.ini", "/usr/bin", {"/usr/bin", "/usr/lib/quorlin"}, "/usr/share/quorlin"},
     {"RelativeHomeIsNoHome", facts("/usr/bin", false, false, true, "", "", "home/u"),
-     M::Portable, "/usr/bin/quorlin.ini", "/usr/bin", {"/usr/bin"}, "/usr/bin"},
+     M::Portable, "/usr/bin/quorlin.ini", "/usr/bin", {"/usr/bin", "/usr/lib/quorlin"}, "/usr/share/quorlin"},
     {"ConfigButNoDataFolder", facts("/usr/bin", false, false, true, "/c", "", ""),
-     M::Portable, "/usr/bin/quorlin.ini", "/usr/bin", {"/usr/bin"}, "/usr/bin"},
+     M::Portable, "/usr/bin/quorlin.ini", "/usr/bin", {"/usr/bin", "/usr/lib/quorlin"}, "/usr/share/quorlin"},
 };
 // clang-format on
 
@@ -215,7 +216,7 @@ TEST(PlaceFolders, PerUserFoldersAreMadePrivateAndAPortableCopyMakesNone)
     const TFileLocations l = ChooseFileLocations(
         facts(base + "/usr/bin", false, false, true, base + "/cfg/deep", base + "/data", ""));
     ASSERT_TRUE(MakeUserFolders(l));
-    for (const std::string dir : {base + "/cfg/deep/quorlin", base + "/cfg/deep", base + "/data/quorlin"}) {
+    for (const std::string &dir : {base + "/cfg/deep/quorlin", base + "/cfg/deep", base + "/data/quorlin"}) {
         struct stat st {
         };
         ASSERT_EQ(::stat(dir.c_str(), &st), 0) << dir;
