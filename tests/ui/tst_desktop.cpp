@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// A port refused for want of permission: the main window says which group to
-// join in a message that waits for nobody, once per device however often the
-// retries fail, while other failures stay in the caption and status bar.
+// The program as the desktop meets it: its icon in every size of the theme,
+// built into the program; and a port refused for want of permission, for
+// which the main window says which group to join in a message that waits for
+// nobody, once per device however often the retries fail, while other
+// failures stay in the caption and status bar.
 #include <QMessageBox>
 #include <QTest>
 
@@ -16,6 +18,7 @@
 #include "tests/ui/uitesthelpers.h"
 #include "ui/mainunit.h"
 #include "ui/permissionnotice.h"
+#include "ui/programicon.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -73,6 +76,15 @@ TEST(PermissionNotice, RefusedPortIsToldOncePerDeviceWithoutBlocking)
     refusal = EPERM;
     form.Comm1->Open();
     EXPECT_TRUE(notices(form).isEmpty());
+}
+
+TEST(ProgramIcon, EveryThemeSizeIsBuiltIntoTheProgram)
+{
+    const QIcon icon = ProgramIcon();
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
+        EXPECT_EQ(icon.pixmap(size, size).size(), QSize(size, size)) << size;
+    }
 }
 
 } // namespace
