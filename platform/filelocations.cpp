@@ -44,7 +44,10 @@ bool isFile(const std::string &Path)
 }
 
 // The XDG rules ignore a relative value as if it were unset.
-bool usable(const std::string &Dir) { return !Dir.empty() && Dir[0] == '/'; }
+bool usable(const std::string &Dir)
+{
+    return !Dir.empty() && Dir[0] == '/';
+}
 
 std::string env(const char *Name)
 {
@@ -175,8 +178,8 @@ std::string LocationsText(const TFileLocations &Locations)
     const std::string library = join(ScriptLibraryDir(Locations), "scripts.dll");
     return std::string("mode: ") + (Locations.Portable() ? "portable" : "per-user") + " (" +
            Locations.Why + ")\n" + "settings: " + Locations.SettingsFile + "\n" +
-           "profiles: " + Locations.DataDir + "\n" + "untitled profile: " +
-           Locations.UntitledProfile + "\n" + "script library: " + library +
+           "profiles: " + Locations.DataDir + "\n" +
+           "untitled profile: " + Locations.UntitledProfile + "\n" + "script library: " + library +
            (isFile(library) ? "" : " (missing)") + "\n" + "script folders: " + dirs + "\n" +
            "manual: " + join(Locations.ManualDir, "Quorlin.hlp") + "\n";
 }

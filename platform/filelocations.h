@@ -25,10 +25,10 @@ inline constexpr const char *InstalledDataDir = "share/quorlin";
 
 // What the system says about the program's folder and the user.
 struct TPlaceFacts {
-    std::string ProgramDir;           // absolute, no trailing slash
+    std::string ProgramDir;             // absolute, no trailing slash
     bool ProgramDirHasSettings = false; // quorlin.ini lies there
     bool ProgramDirWritable = false;
-    bool InstalledLayout = false;     // ProgramDir/../lib/quorlin is a folder
+    bool InstalledLayout = false; // ProgramDir/../lib/quorlin is a folder
     // The environment as it stands; empty when unset.
     std::string XdgConfigHome;
     std::string XdgDataHome;

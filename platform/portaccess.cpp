@@ -10,7 +10,10 @@
 namespace quorlin
 {
 
-bool IsPermissionError(int Code) { return Code == EACCES || Code == EPERM; }
+bool IsPermissionError(int Code)
+{
+    return Code == EACCES || Code == EPERM;
+}
 
 std::string DeviceGroup(const std::string &Path)
 {

@@ -189,8 +189,9 @@ int main(int argc, char **argv)
     comm.SetMonitorEvents(commEvents({evRxChar}));
     comm.SetOptions(0);
     // Without --ini, the quorlin.ini the program itself would use.
-    comm.SetIniPath(!ini.empty() ? ini
-                                 : ChooseFileLocations(ProbePlaces(programDirectory())).SettingsFile);
+    if (ini.empty())
+        ini = ChooseFileLocations(ProbePlaces(programDirectory())).SettingsFile;
+    comm.SetIniPath(ini);
     comm.SetDeviceName(device);
     comm.SetBaudRate(baud);
     comm.SetParity(parity);

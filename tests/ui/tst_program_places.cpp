@@ -23,9 +23,9 @@ namespace
 
 struct PlacesRow {
     const char *Name;
-    const char *BinDir;      // below the temporary root
-    bool Layout;             // scripts.dll in ../lib/quorlin instead of beside the program
-    bool PerUser;            // settings expected in XDG_CONFIG_HOME
+    const char *BinDir; // below the temporary root
+    bool Layout;        // scripts.dll in ../lib/quorlin instead of beside the program
+    bool PerUser;       // settings expected in XDG_CONFIG_HOME
     // The settings file where it is expected exists beforehand and maps COM2
     // (to a missing device); beside the program, it makes the folder portable.
     bool Mapped;
@@ -89,8 +89,9 @@ TEST_P(ProgramPlaces, SettingsAndUntitledProfileGoWhereTheyBelong)
 
     const QString untitled = (row.PerUser ? dataDir : bin) + "/UNTITLED.QRL";
     // What a portable folder has always had written at a close.
-    EXPECT_EQ(readAll(settings), (row.Mapped ? ports : QByteArray()) +
-                                     ("[General]\nStayOnTop=0\nCurrentProfile=" + untitled + "\n").toUtf8());
+    EXPECT_EQ(readAll(settings),
+              (row.Mapped ? ports : QByteArray()) +
+                  ("[General]\nStayOnTop=0\nCurrentProfile=" + untitled + "\n").toUtf8());
     if (row.PerUser) {
         EXPECT_FALSE(QFile::exists(bin + "/quorlin.ini"));
         EXPECT_EQ(QDir(bin).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
@@ -120,7 +121,8 @@ TEST(ProgramPaths, UserScriptLibraryComesFirst)
     ASSERT_TRUE(tmp.isValid());
     QDir root(tmp.path());
     const QDir build(qEnvironmentVariable("QUORLIN_BUILD_DIR"));
-    ASSERT_TRUE(root.mkpath(QStringLiteral("usr/bin")) && root.mkpath(QStringLiteral("usr/lib/quorlin")) &&
+    ASSERT_TRUE(root.mkpath(QStringLiteral("usr/bin")) &&
+                root.mkpath(QStringLiteral("usr/lib/quorlin")) &&
                 root.mkpath(QStringLiteral("data/quorlin")));
     const QString program = root.filePath(QStringLiteral("usr/bin/quorlin"));
     ASSERT_TRUE(QFile::copy(build.filePath(QStringLiteral("quorlin")), program));
@@ -133,9 +135,11 @@ TEST(ProgramPaths, UserScriptLibraryComesFirst)
     ASSERT_TRUE(paths.waitForFinished(20000));
     const QString out = QString::fromUtf8(paths.readAllStandardOutput());
     EXPECT_TRUE(out.contains("mode: per-user (installed program)\n")) << out.toStdString();
-    EXPECT_TRUE(out.contains("script library: " + root.filePath(QStringLiteral("data/quorlin/scripts.dll")) + "\n"))
+    EXPECT_TRUE(out.contains(
+        "script library: " + root.filePath(QStringLiteral("data/quorlin/scripts.dll")) + "\n"))
         << out.toStdString();
-    EXPECT_TRUE(out.contains("manual: " + root.filePath(QStringLiteral("usr/share/quorlin/Quorlin.hlp")) + "\n"))
+    EXPECT_TRUE(out.contains(
+        "manual: " + root.filePath(QStringLiteral("usr/share/quorlin/Quorlin.hlp")) + "\n"))
         << out.toStdString();
     // --paths asks nothing of the folders: none is made.
     EXPECT_FALSE(root.exists(QStringLiteral("config")));

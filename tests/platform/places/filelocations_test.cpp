@@ -37,7 +37,7 @@ struct PlaceRow {
 TPlaceFacts facts(std::string Dir, bool Ini, bool Writable, bool Layout, std::string Config,
                   std::string Data, std::string Home)
 {
-    return {std::move(Dir), Ini,  Writable, Layout, std::move(Config), std::move(Data),
+    return {std::move(Dir), Ini, Writable, Layout, std::move(Config), std::move(Data),
             std::move(Home)};
 }
 
@@ -158,7 +158,8 @@ TEST(PlaceProbe, ReadsTheFoldersAndTheEnvironment)
     ASSERT_TRUE(root.mkpath(QStringLiteral("opt/bin")));
     ASSERT_TRUE(root.mkpath(QStringLiteral("opt/lib")));
     ASSERT_TRUE(touch(root.filePath(QStringLiteral("opt/lib/quorlin"))));
-    EXPECT_FALSE(ProbePlaces(root.filePath(QStringLiteral("opt/bin")).toStdString()).InstalledLayout);
+    EXPECT_FALSE(
+        ProbePlaces(root.filePath(QStringLiteral("opt/bin")).toStdString()).InstalledLayout);
 
     // A folder named quorlin.ini is no settings file.
     ASSERT_TRUE(root.mkpath(QStringLiteral("usr/bin/quorlin.ini")));
@@ -216,7 +217,8 @@ TEST(PlaceFolders, PerUserFoldersAreMadePrivateAndAPortableCopyMakesNone)
     const TFileLocations l = ChooseFileLocations(
         facts(base + "/usr/bin", false, false, true, base + "/cfg/deep", base + "/data", ""));
     ASSERT_TRUE(MakeUserFolders(l));
-    for (const std::string &dir : {base + "/cfg/deep/quorlin", base + "/cfg/deep", base + "/data/quorlin"}) {
+    for (const std::string &dir :
+         {base + "/cfg/deep/quorlin", base + "/cfg/deep", base + "/data/quorlin"}) {
         struct stat st {
         };
         ASSERT_EQ(::stat(dir.c_str(), &st), 0) << dir;
