@@ -34,7 +34,6 @@
 #include "profile/profiledialogs.h"
 #include "profile/profilemanager.h"
 #include "registers/registersform.h"
-#include "ui/permissionnotice.h"
 #include "registers/registersource.h"
 #include "registers/valuesfile.h"
 #include "scripts/ui/addscript.h"
@@ -50,6 +49,7 @@
 #include "ui/askunit.h"
 #include "ui/helpviewer.h"
 #include "ui/panelcontrols.h"
+#include "ui/permissionnotice.h"
 #include "ui/statustext.h"
 
 namespace quorlin
@@ -169,7 +169,7 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
         // A folder that cannot be made shows later, as the settings file or
         // profile that cannot be written.
         if (!MakeUserFolders(m_locations))
-            std::fprintf(stderr, "quorlin: cannot make the folders %s and %s: %s\n",
+            std::fprintf(stderr, "quorlin: cannot make the folders of %s and %s: %s\n",
                          m_locations.SettingsFile.c_str(), m_locations.DataDir.c_str(),
                          std::strerror(errno));
         m_profile->SetUserFolders(
