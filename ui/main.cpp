@@ -169,12 +169,20 @@ int main(int argc, char **argv)
         return 2;
     }
     const bool traceToFile = !line.Trace.empty() && line.Trace != "-";
+    const std::string settings =
+        QFile::encodeName(QDir(QCoreApplication::applicationDirPath())
+                              .filePath(QString::fromLatin1(quorlin::SettingsFileName)))
+            .toStdString();
+    // Emptied, it would lose the port mappings.
+    if (traceToFile && quorlin::SameFile(line.Trace, settings)) {
+        std::fprintf(stderr, "quorlin: the trace file '%s' is the settings file\n",
+                     line.Trace.c_str());
+        return 2;
+    }
     if (traceToFile && line.Profile.empty()) {
         // The last profile used, which the start-up is about to open.
-        const QString ini = QDir(QCoreApplication::applicationDirPath())
-                                .filePath(QString::fromLatin1(quorlin::SettingsFileName));
-        const std::string last = quorlin::TIniFile(QFile::encodeName(ini).toStdString())
-                                     .ReadString(quorlin::SettingsSection, "CurrentProfile", "");
+        const std::string last = quorlin::TIniFile(settings).ReadString(
+            quorlin::SettingsSection, "CurrentProfile", "");
         if (quorlin::SameFile(line.Trace, last)) {
             std::fprintf(stderr, "quorlin: the trace file '%s' is the profile '%s'\n",
                          line.Trace.c_str(), last.c_str());

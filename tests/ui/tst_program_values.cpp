@@ -199,6 +199,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "the trace file '%d/good.csv' is the values file"},
         RefusedStart{"TraceOntoTheProfile", {"--trace=%d/plant.QRL", "%d/plant.QRL"}, "",
                      "the trace file '%d/plant.QRL' is the profile"},
+        RefusedStart{"TraceOntoTheSettingsFile", {"--trace", "%d/quorlin.ini"}, "",
+                     "the trace file '%d/quorlin.ini' is the settings file"},
         RefusedStart{"TraceOntoTheLastProfile", {"--trace", "%d/plant.QRL"},
                      "[General]\nCurrentProfile=%d/plant.QRL\n",
                      "the trace file '%d/plant.QRL' is the profile"}),
