@@ -334,10 +334,12 @@ TValuesImport ReadValuesCsv(std::string_view Text, int SelectedSlave,
             bit ? ParseWholeNumber(value, 0, 1, bitValue) : wordValue(value, word);
         if (check != TNumberCheck::Ok) {
             const std::string range = bit ? "0 or 1" : "0 to 65535";
-            bad(record.Line, value.empty() ? name + " has no value (" + range + ")"
-                             : check == TNumberCheck::NotWhole
-                                 ? value + " is not a whole number (" + name + " takes " + range + ")"
-                                 : value + " is out of range for " + name + " (" + range + ")");
+            const std::string why =
+                value.empty() ? name + " has no value (" + range + ")"
+                : check == TNumberCheck::NotWhole
+                    ? value + " is not a whole number (" + name + " takes " + range + ")"
+                    : value + " is out of range for " + name + " (" + range + ")";
+            bad(record.Line, why);
             continue;
         }
         entry.Value = bit ? uint16_t(bitValue) : word;

@@ -25,14 +25,14 @@ struct TStreamWriter::TState {
 
     std::mutex Lock;
     std::condition_variable Changed;
-    std::deque<std::string> Queue; // under Lock
-    std::size_t Queued = 0;        // bytes in Queue, under Lock
-    bool Closing = false;          // under Lock
+    std::deque<std::string> Queue;                  // under Lock
+    std::size_t Queued = 0;                         // bytes in Queue, under Lock
+    bool Closing = false;                           // under Lock
     std::chrono::steady_clock::time_point Deadline; // under Lock, once Closing
-    bool Done = false;             // the thread has finished, under Lock
-    bool GaveUp = false;           // rows were left unwritten, under Lock
-    bool Closed = false;           // Close ran, under Lock
-    bool CloseResult = false;      // under Lock
+    bool Done = false;                              // the thread has finished, under Lock
+    bool GaveUp = false;                            // rows were left unwritten, under Lock
+    bool Closed = false;                            // Close ran, under Lock
+    bool CloseResult = false;                       // under Lock
     std::thread Thread;
 
     std::atomic<uint64_t> Dropped{0};

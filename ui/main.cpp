@@ -85,7 +85,9 @@ int traceUnwritable(const std::string &Path)
     if (errno != ENOENT)
         return errno;
     const size_t slash = Path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : Path.substr(0, slash);
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0                ? "/"
+                                                        : Path.substr(0, slash);
     return ::access(dir.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
 }
 
@@ -231,9 +233,8 @@ int main(int argc, char **argv)
     std::unique_ptr<quorlin::TStreamWriter> traceWriter;
     std::unique_ptr<quorlin::TCsvTrace> trace;
     if (!line.Trace.empty()) {
-        const int fd = traceToFile ? ::open(line.Trace.c_str(),
-                                            O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666)
-                                   : STDOUT_FILENO;
+        constexpr int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY;
+        const int fd = traceToFile ? ::open(line.Trace.c_str(), flags, 0666) : STDOUT_FILENO;
         if (fd < 0) {
             const int err = errno;
             mainForm.Profile().AbandonStart();
