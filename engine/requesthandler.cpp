@@ -70,8 +70,12 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
     if (Rules.GatewayIds) {
         // Modbus TCP: the frame is whole and has no CRC; nothing is broadcast.
         if (!gatewayTarget(Rules.DefaultId)) {
+            // Answered for the unit id asked; no slave's image is involved.
             Verdict = TVerdict::NoReply;
-            return ExceptionReply(ExGatewayTargetFailed);
+            TxBuf[0] = RxBuf[OffSlaveId];
+            TxBuf[1] = uint8_t(RxBuf[OffFunction] | ExceptionFlag);
+            TxBuf[2] = ExGatewayTargetFailed;
+            return ExceptionReplyLength;
         }
         Verdict = TVerdict::NoReply;
         // The header gave the length: one that disagrees with the function's
