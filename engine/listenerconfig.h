@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/streamframing.h"
 
@@ -38,5 +39,21 @@ const char *KindName(TStreamKind Kind);
 bool KindFromName(std::string_view Name, TStreamKind &Kind);
 // Values brought into their ranges (max clients 1..4096, default id 0..255).
 TListenerConfig NormalisedListener(TListenerConfig Config);
+
+} // namespace quorlin
+
+namespace quorlin
+{
+
+// The network side of a profile: its listeners, and whether the serial port
+// is left alone (the network alone serves the slaves).
+struct TNetworkSettings {
+    std::vector<TListenerConfig> Listeners;
+    bool NoSerial = false;
+
+    bool operator==(const TNetworkSettings &) const = default;
+};
+
+inline constexpr int MaxListeners = 64;
 
 } // namespace quorlin

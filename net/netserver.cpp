@@ -293,3 +293,31 @@ void TNetServer::resumeAccepting()
 }
 
 } // namespace quorlin
+
+namespace quorlin
+{
+
+std::string ListenersStatusText(const TNetServer &Server)
+{
+    std::string text;
+    for (int i = 0; i < Server.ListenerCount(); ++i) {
+        const TListenerState &l = Server.Listener(i);
+        if (!l.Config.Enabled)
+            continue;
+        if (!text.empty())
+            text += ", ";
+        text += l.Config.Kind == TStreamKind::ModbusTcp ? "tcp " : "rtu-tcp ";
+        text += ListenSpecText(l.Config.Address, l.Listening() ? l.BoundPort : l.Config.Port);
+        if (!l.Listening()) {
+            // "cannot listen on 127.0.0.1:502: Permission denied": the reason alone.
+            const size_t colon = l.Error.rfind(": ");
+            text += ": " + (colon == std::string::npos ? l.Error : l.Error.substr(colon + 2));
+            continue;
+        }
+        const int n = l.Clients.load(std::memory_order_relaxed);
+        text += ": " + std::to_string(n) + (n == 1 ? " client" : " clients");
+    }
+    return text;
+}
+
+} // namespace quorlin

@@ -99,3 +99,12 @@ class TNetServer
 };
 
 } // namespace quorlin
+
+namespace quorlin
+{
+
+// "tcp 127.0.0.1:1502: 3 clients, rtu-tcp 127.0.0.1:4001: 0 clients", a
+// listener that failed with its reason; empty without listeners.
+std::string ListenersStatusText(const TNetServer &Server);
+
+} // namespace quorlin

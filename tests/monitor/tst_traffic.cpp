@@ -74,7 +74,7 @@ TEST_P(CsvRows, ReportBecomesTheseLines)
         for (auto [key, bytes] : {std::pair{"{rx}", &row.Report.Rx}, {"{tx}", &row.Report.Reply}})
             if (const size_t at = line.find(key); at != std::string::npos)
                 line.replace(at, 4, toHex(*bytes));
-        want.push_back(SomeTimeText + "," + line + "\r\n");
+        want.push_back(SomeTimeText + "," + line + ",\r\n"); // no line named
     }
     EXPECT_EQ(csvOf(row.Report), want);
 }
@@ -141,7 +141,7 @@ TEST(Csv, FieldsAreQuotedOnlyWhenTheyMustBe)
     };
     for (const auto &[in, out] : rows)
         EXPECT_EQ(CsvField(in), out) << in;
-    EXPECT_STREQ(CsvHeader, "time,direction,slave,function,address,quantity,result,bytes");
+    EXPECT_STREQ(CsvHeader, "time,direction,slave,function,address,quantity,result,bytes,line");
 }
 
 TEST(MonitorText, FunctionsAndRegistersAsTheWindowShowsThem)

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
 
 #include "engine/crc16.h"
@@ -287,6 +289,77 @@ TEST(NetServer, FramesAreReportedWithTheirLine)
     }));
     EXPECT_EQ(lines[0].rfind("tcp 127.0.0.1:", 0), 0u) << lines[0];
     EXPECT_EQ(verdicts[0], TVerdict::Exception);
+}
+
+} // namespace
+} // namespace quorlin::test
+
+namespace quorlin::test
+{
+namespace
+{
+
+// With descriptors gone, accepting pauses (a bounded number of times a
+// second) instead of spinning on a listener that is always ready, and
+// resumes once descriptors are free again. The server runs in a child
+// process whose descriptor limit is cut, so this process keeps its own.
+TEST(NetServer, OutOfDescriptorsPausesAcceptingAndRecovers)
+{
+    int toChild[2], toParent[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(toParent), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        TSlaveSet slaves;
+        TFaultPlan faults;
+        TNetServer server(slaves, faults);
+        TListenerConfig c;
+        c.Port = 0;
+        if (!server.Start({c}))
+            ::_exit(10);
+        // The limit cut only now: the server raised it to the hard one at start.
+        rlimit r{};
+        ::getrlimit(RLIMIT_NOFILE, &r);
+        r.rlim_cur = rlim_t(OpenFdCount() + 6);
+        ::setrlimit(RLIMIT_NOFILE, &r);
+        const int port = server.Listener(0).BoundPort;
+        ::write(toParent[1], &port, sizeof port);
+        char go;
+        ::read(toChild[0], &go, 1); // the parent's clients are all connected
+        std::this_thread::sleep_for(1s);
+        const uint64_t pauses = server.AcceptPauses();
+        const int clients = server.Clients();
+        ::write(toParent[1], &clients, sizeof clients);
+        ::read(toChild[0], &go, 1); // the parent closed them
+        r.rlim_cur = r.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &r);
+        ::read(toChild[0], &go, 1); // the parent was answered again
+        server.Stop();
+        ::_exit(pauses >= 1 && pauses <= 15 ? 0 : 20);
+    }
+    int port = 0, clients = 0;
+    ASSERT_EQ(::read(toParent[0], &port, sizeof port), ssize_t(sizeof port));
+    std::vector<std::unique_ptr<RawClient>> many;
+    for (int i = 0; i < 20; ++i)
+        many.push_back(std::make_unique<RawClient>(port)); // the backlog takes them all
+    ::write(toChild[1], "g", 1);
+    ASSERT_EQ(::read(toParent[0], &clients, sizeof clients), ssize_t(sizeof clients));
+    EXPECT_GT(clients, 0);
+    EXPECT_LT(clients, 20); // the rest wait in the backlog
+    many.clear();
+    ::write(toChild[1], "g", 1);
+    // Descriptors are back: a new client is taken and answered.
+    RawClient late(port);
+    EXPECT_TRUE(late.Send(hex("00 01 00 00 00 06 01 03 00 00 00 01")));
+    EXPECT_EQ(late.Read(11).size(), 11u);
+    ::write(toChild[1], "g", 1);
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]})
+        ::close(fd);
 }
 
 } // namespace
