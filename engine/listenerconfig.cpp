@@ -31,8 +31,8 @@ bool plausibleHost(std::string_view Host, bool Bracketed)
     if (Host.empty())
         return false;
     for (char c : Host) {
-        const bool ok = std::isxdigit(static_cast<unsigned char>(c)) || c == '.' ||
-                        (Bracketed && c == ':');
+        const bool ok =
+            std::isxdigit(static_cast<unsigned char>(c)) || c == '.' || (Bracketed && c == ':');
         if (!ok)
             return false;
     }

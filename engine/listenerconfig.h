@@ -12,7 +12,7 @@
 namespace quorlin
 {
 
-inline constexpr int DefaultListenPort = 1502;  // 502 needs privileges
+inline constexpr int DefaultListenPort = 1502; // 502 needs privileges
 inline constexpr int DefaultMaxClients = 64;
 inline constexpr int MaxClientsLimit = 4096;
 inline constexpr const char *DefaultListenAddress = "127.0.0.1"; // this machine only

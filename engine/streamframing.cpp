@@ -140,7 +140,8 @@ void TStreamFraming::handle(const uint8_t *Request, int Length, int64_t NowUs)
         report(verdict, Request, Length, nullptr, 0, {}, replaced);
         return;
     }
-    verdict = (w.TxBuf[OffFunction] & ExceptionFlag) != 0 ? TVerdict::Exception : TVerdict::Answered;
+    verdict =
+        (w.TxBuf[OffFunction] & ExceptionFlag) != 0 ? TVerdict::Exception : TVerdict::Answered;
     uint8_t reply[MaxAduLength];
     int replyLength;
     if (mbap) {
@@ -156,7 +157,8 @@ void TStreamFraming::handle(const uint8_t *Request, int Length, int64_t NowUs)
         std::copy_n(w.TxBuf.begin() + 1, pdu, reply + MbapHeaderLength);
         replyLength = MbapHeaderLength + pdu;
     } else {
-        putCrcLE(w.TxBuf.data(), size_t(n - CrcLength), Crc16(w.TxBuf.data(), size_t(n - CrcLength)));
+        putCrcLE(w.TxBuf.data(), size_t(n - CrcLength),
+                 Crc16(w.TxBuf.data(), size_t(n - CrcLength)));
         ShapeReply(w.TxBuf.data(), n, fault);
         std::copy_n(w.TxBuf.begin(), n, reply);
         replyLength = n;
@@ -195,9 +197,10 @@ void TStreamFraming::Advance(int64_t NowUs)
     if (m_kind == TStreamKind::RtuOverTcp && !m_in.empty() &&
         NowUs - m_lastInUs >= RtuOverTcpSilenceUs) {
         // A code without a length rule could never have completed.
-        const bool silentCode = m_in.size() > size_t(OffFunction) && !hasLengthRule(m_in[OffFunction]);
-        report(silentCode ? TVerdict::NoReply : TVerdict::TimedOut, m_in.data(),
-               int(m_in.size()), nullptr, 0, {}, false);
+        const bool silentCode =
+            m_in.size() > size_t(OffFunction) && !hasLengthRule(m_in[OffFunction]);
+        report(silentCode ? TVerdict::NoReply : TVerdict::TimedOut, m_in.data(), int(m_in.size()),
+               nullptr, 0, {}, false);
         m_in.clear();
     }
     while (!m_held.empty() && m_held.front().DueUs <= NowUs) {
@@ -218,9 +221,8 @@ int64_t TStreamFraming::NextDueUs() const
     return due;
 }
 
-void TStreamFraming::report(TVerdict Verdict, const uint8_t *Rx, int RxLength,
-                            const uint8_t *Reply, int ReplyLength, const TFaultDecision &Fault,
-                            bool Replaced, int Unread)
+void TStreamFraming::report(TVerdict Verdict, const uint8_t *Rx, int RxLength, const uint8_t *Reply,
+                            int ReplyLength, const TFaultDecision &Fault, bool Replaced, int Unread)
 {
     if (m_observer == nullptr)
         return;

@@ -30,8 +30,8 @@ inline constexpr size_t MaxPendingOutput = 64 * 1024;
 // What the window shows of one listener; the thread changes only atomics.
 struct TListenerState {
     TListenerConfig Config;
-    std::string Error;    // why it does not listen; empty when it does
-    int BoundPort = -1;   // the port it listens on (Config.Port unless 0)
+    std::string Error;  // why it does not listen; empty when it does
+    int BoundPort = -1; // the port it listens on (Config.Port unless 0)
     TFd Socket;
     std::atomic<int> Clients{0};
     std::atomic<uint64_t> Accepted{0};

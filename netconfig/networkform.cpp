@@ -38,11 +38,10 @@ TNetworkForm::TNetworkForm(QWidget *Parent) : QDialog(Parent)
 
     ListenersView = new QTableWidget(0, ColumnCount, this);
     ListenersView->setObjectName(QStringLiteral("ListenersView"));
-    ListenersView->setHorizontalHeaderLabels({QStringLiteral("On"), QStringLiteral("Kind"),
-                                              QStringLiteral("Address"), QStringLiteral("Port"),
-                                              QStringLiteral("Max clients"),
-                                              QStringLiteral("Default id"),
-                                              QStringLiteral("State")});
+    ListenersView->setHorizontalHeaderLabels(
+        {QStringLiteral("On"), QStringLiteral("Kind"), QStringLiteral("Address"),
+         QStringLiteral("Port"), QStringLiteral("Max clients"), QStringLiteral("Default id"),
+         QStringLiteral("State")});
     ListenersView->horizontalHeader()->setStretchLastSection(true);
     ListenersView->verticalHeader()->hide();
     ListenersView->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -148,11 +147,13 @@ TNetworkSettings TNetworkForm::Settings() const
         if (c.Address.empty())
             continue;
         c.Enabled = ListenersView->item(r, ColOn)->checkState() == Qt::Checked;
-        c.Kind = qobject_cast<QComboBox *>(ListenersView->cellWidget(r, ColKind))->currentIndex() == 0
-                     ? TStreamKind::ModbusTcp
-                     : TStreamKind::RtuOverTcp;
+        c.Kind =
+            qobject_cast<QComboBox *>(ListenersView->cellWidget(r, ColKind))->currentIndex() == 0
+                ? TStreamKind::ModbusTcp
+                : TStreamKind::RtuOverTcp;
         c.Port = qobject_cast<QSpinBox *>(ListenersView->cellWidget(r, ColPort))->value();
-        c.MaxClients = qobject_cast<QSpinBox *>(ListenersView->cellWidget(r, ColMaxClients))->value();
+        c.MaxClients =
+            qobject_cast<QSpinBox *>(ListenersView->cellWidget(r, ColMaxClients))->value();
         c.DefaultId = qobject_cast<QSpinBox *>(ListenersView->cellWidget(r, ColDefaultId))->value();
         s.Listeners.push_back(NormalisedListener(c));
     }
@@ -161,7 +162,8 @@ TNetworkSettings TNetworkForm::Settings() const
 
 void TNetworkForm::RefreshState()
 {
-    const std::vector<std::string> states = StateSource ? StateSource() : std::vector<std::string>{};
+    const std::vector<std::string> states =
+        StateSource ? StateSource() : std::vector<std::string>{};
     for (int r = 0; r < ListenersView->rowCount(); ++r)
         if (QTableWidgetItem *item = ListenersView->item(r, ColState))
             item->setText(size_t(r) < states.size() ? QString::fromStdString(states[size_t(r)])

@@ -23,8 +23,16 @@ class TNetworkForm : public QDialog
 {
     Q_OBJECT
   public:
-    enum Column { ColOn, ColKind, ColAddress, ColPort, ColMaxClients, ColDefaultId, ColState,
-                  ColumnCount };
+    enum Column {
+        ColOn,
+        ColKind,
+        ColAddress,
+        ColPort,
+        ColMaxClients,
+        ColDefaultId,
+        ColState,
+        ColumnCount
+    };
 
     explicit TNetworkForm(QWidget *Parent = nullptr);
 

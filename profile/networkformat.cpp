@@ -23,8 +23,8 @@ std::optional<TNetworkSettings> ReadNetwork(const TIniDocument &Document)
         return std::nullopt;
     TNetworkSettings n;
     n.NoSerial = Document.ReadInteger(NetworkSection, "NoSerial", 0) != 0;
-    const int count = std::clamp(Document.ReadInteger(NetworkSection, "Listeners", 0), 0,
-                                 MaxListeners);
+    const int count =
+        std::clamp(Document.ReadInteger(NetworkSection, "Listeners", 0), 0, MaxListeners);
     for (size_t i = 0; i < size_t(count); ++i) {
         TListenerConfig c;
         if (!KindFromName(Document.ReadString(NetworkSection, key("Kind", i), ""), c.Kind))
@@ -36,7 +36,8 @@ std::optional<TNetworkSettings> ReadNetwork(const TIniDocument &Document)
         if (!ParseListenSpec(ListenSpecText(address, std::clamp(port, 0, 65535)), c.Address,
                              c.Port))
             continue;
-        c.MaxClients = Document.ReadInteger(NetworkSection, key("MaxClients", i), DefaultMaxClients);
+        c.MaxClients =
+            Document.ReadInteger(NetworkSection, key("MaxClients", i), DefaultMaxClients);
         c.DefaultId = Document.ReadInteger(NetworkSection, key("DefaultId", i), 0);
         c.Enabled = Document.ReadInteger(NetworkSection, key("Enabled", i), 1) != 0;
         n.Listeners.push_back(NormalisedListener(c));

@@ -133,7 +133,8 @@ bool startQuorlin(Server &S)
     if (std::system(("cp '" + std::string(QUORLIN_PATH) + "' '" + program + "'").c_str()) != 0)
         return false;
     std::ofstream(S.Dir + "/bench.QRL")
-        << "[SerialSettings]\nMBid=1\n[Network]\nListeners=1\nNoSerial=1\nKind1=Modbus TCP\nAddress1=127.0.0.1\nPort1="
+        << "[SerialSettings]\nMBid=1\n[Network]\nListeners=1\nNoSerial=1\nKind1=Modbus "
+           "TCP\nAddress1=127.0.0.1\nPort1="
         << S.Port << "\nMaxClients1=4096\n";
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     S.Pid = spawn({program, S.Dir + "/bench.QRL"}, S.Dir);

@@ -116,8 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
         StreamRow{"TcpLengthShortForFunction", Tcp, "00 05 00 00 00 05 01 03 00 00 00",
                   "00 05 00 00 00 03 01 83 03", true},
         StreamRow{"TcpWriteByteCountBeyondLength", Tcp,
-                  "00 06 00 00 00 09 01 10 00 00 00 02 04 00 01",
-                  "00 06 00 00 00 03 01 90 03", true},
+                  "00 06 00 00 00 09 01 10 00 00 00 02 04 00 01", "00 06 00 00 00 03 01 90 03",
+                  true},
         // A code without a handler: exception 1 (the length is known on TCP).
         StreamRow{"TcpUnknownFunction", Tcp, "00 07 00 00 00 02 01 41",
                   "00 07 00 00 00 03 01 C1 01", true},

@@ -40,19 +40,16 @@ TEST_P(ListenSpec, ParsesOrRefuses)
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ListenSpec,
-    ::testing::Values(SpecRow{"1502", true, "127.0.0.1", 1502},
-                      SpecRow{"0", true, "127.0.0.1", 0},
-                      SpecRow{"65535", true, "127.0.0.1", 65535},
-                      SpecRow{"0.0.0.0:502", true, "0.0.0.0", 502},
-                      SpecRow{"192.168.1.20:1502", true, "192.168.1.20", 1502},
-                      SpecRow{"[::1]:1502", true, "::1", 1502},
-                      SpecRow{"[::]:4001", true, "::", 4001},
-                      SpecRow{"65536", false, "", 0}, SpecRow{"", false, "", 0},
-                      SpecRow{"-1", false, "", 0}, SpecRow{"15o2", false, "", 0},
-                      SpecRow{"127.0.0.1:", false, "", 0}, SpecRow{":1502", false, "", 0},
-                      SpecRow{"::1:1502", false, "", 0}, SpecRow{"[::1]1502", false, "", 0},
-                      SpecRow{"[::1", false, "", 0}, SpecRow{"host name:1502", false, "", 0},
-                      SpecRow{"99999999999999999999", false, "", 0}));
+    ::testing::Values(
+        SpecRow{"1502", true, "127.0.0.1", 1502}, SpecRow{"0", true, "127.0.0.1", 0},
+        SpecRow{"65535", true, "127.0.0.1", 65535}, SpecRow{"0.0.0.0:502", true, "0.0.0.0", 502},
+        SpecRow{"192.168.1.20:1502", true, "192.168.1.20", 1502},
+        SpecRow{"[::1]:1502", true, "::1", 1502}, SpecRow{"[::]:4001", true, "::", 4001},
+        SpecRow{"65536", false, "", 0}, SpecRow{"", false, "", 0}, SpecRow{"-1", false, "", 0},
+        SpecRow{"15o2", false, "", 0}, SpecRow{"127.0.0.1:", false, "", 0},
+        SpecRow{":1502", false, "", 0}, SpecRow{"::1:1502", false, "", 0},
+        SpecRow{"[::1]1502", false, "", 0}, SpecRow{"[::1", false, "", 0},
+        SpecRow{"host name:1502", false, "", 0}, SpecRow{"99999999999999999999", false, "", 0}));
 
 TEST(ListenerConfig, KindsAndRangesAreNormalised)
 {

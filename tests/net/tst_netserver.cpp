@@ -74,9 +74,9 @@ struct ServerRig {
 
 struct HostileRow {
     const char *name;
-    const char *bytes;  // sent at once
-    const char *reply;  // what comes back before the end
-    bool closed;        // the server closes the connection
+    const char *bytes; // sent at once
+    const char *reply; // what comes back before the end
+    bool closed;       // the server closes the connection
 };
 
 class HostileInput : public ::testing::TestWithParam<HostileRow>
@@ -114,8 +114,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "00 01 00 00 00 05 01 03 02 00 64", true},
         HostileRow{"HeaderCutShort", "00 01 00 00 00", "", false},
         HostileRow{"RequestCutShort", "00 01 00 00 00 06 01 03 00", "", false},
-        HostileRow{"ShortPduGetsException3", "00 09 00 00 00 02 01 03", "00 09 00 00 00 03 01 83 03",
-                   false},
+        HostileRow{"ShortPduGetsException3", "00 09 00 00 00 02 01 03",
+                   "00 09 00 00 00 03 01 83 03", false},
         HostileRow{"LongestLengthUnknownFunction",
                    "00 0A 00 00 00 FE 01 41 "
                    "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
@@ -139,8 +139,17 @@ TEST(NetServer, PipelinedRequestsAreAnsweredInOrderEachWithItsTransaction)
     for (int t = 0; t < 40; ++t) {
         const int id = t % 3 == 0 ? 1 : t % 3 == 1 ? 2 : 17;
         const Bytes req = {0x00, uint8_t(t), 0, 0, 0, 6, uint8_t(id), 3, 0, 0, 0, 1};
-        const Bytes rep = {0x00, uint8_t(t), 0, 0, 0, 5, uint8_t(id), 3, 2,
-                           uint8_t((id * 100) >> 8), uint8_t(id * 100)};
+        const Bytes rep = {0x00,
+                           uint8_t(t),
+                           0,
+                           0,
+                           0,
+                           5,
+                           uint8_t(id),
+                           3,
+                           2,
+                           uint8_t((id * 100) >> 8),
+                           uint8_t(id * 100)};
         all.insert(all.end(), req.begin(), req.end());
         want.insert(want.end(), rep.begin(), rep.end());
     }

@@ -42,8 +42,8 @@ TEST(NetworkForm, OkRefusesAnAddressThatIsNoIpLiteral)
     TNetworkForm form;
     form.LoadSettings({});
     form.AddClicked();
-    auto *address = qobject_cast<QLineEdit *>(
-        form.ListenersView->cellWidget(0, TNetworkForm::ColAddress));
+    auto *address =
+        qobject_cast<QLineEdit *>(form.ListenersView->cellWidget(0, TNetworkForm::ColAddress));
     ASSERT_NE(address, nullptr);
     address->setText(QStringLiteral("plc.local"));
     form.accept();

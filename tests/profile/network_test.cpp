@@ -56,16 +56,16 @@ INSTANTIATE_TEST_SUITE_P(
         NetRow{"TwoListeners", Serial + TwoListeners, twoListeners(), Serial + TwoListeners},
         // A count beyond the listeners written, an unknown kind, a host name
         // and values out of range: what can be mended is, the rest left out.
-        NetRow{"BadRowsLeftOutAndRangesMended",
-               Serial + "[Network]\nListeners=4\nKind1=udp\nAddress1=127.0.0.1\nPort1=1\n"
-                        "Kind2=tcp\nAddress2=plc.local\nPort2=2\n"
-                        "Kind3=rtu\nPort3=99999\nMaxClients3=0\nDefaultId3=300\n",
-               TNetworkSettings{{{TStreamKind::RtuOverTcp, "127.0.0.1", 65535, 1, 255, true}},
-                                false},
-               Serial + "[Network]\nListeners=1\nKind1=RTU over TCP\nAddress1=127.0.0.1\n"
-                        "Port1=65535\nKind2=tcp\nAddress2=plc.local\nPort2=2\n"
-                        "Kind3=rtu\nPort3=99999\nMaxClients3=0\nDefaultId3=300\nNoSerial=0\n"
-                        "MaxClients1=1\nDefaultId1=255\nEnabled1=1\n"}),
+        NetRow{
+            "BadRowsLeftOutAndRangesMended",
+            Serial + "[Network]\nListeners=4\nKind1=udp\nAddress1=127.0.0.1\nPort1=1\n"
+                     "Kind2=tcp\nAddress2=plc.local\nPort2=2\n"
+                     "Kind3=rtu\nPort3=99999\nMaxClients3=0\nDefaultId3=300\n",
+            TNetworkSettings{{{TStreamKind::RtuOverTcp, "127.0.0.1", 65535, 1, 255, true}}, false},
+            Serial + "[Network]\nListeners=1\nKind1=RTU over TCP\nAddress1=127.0.0.1\n"
+                     "Port1=65535\nKind2=tcp\nAddress2=plc.local\nPort2=2\n"
+                     "Kind3=rtu\nPort3=99999\nMaxClients3=0\nDefaultId3=300\nNoSerial=0\n"
+                     "MaxClients1=1\nDefaultId1=255\nEnabled1=1\n"}),
     [](const auto &info) { return std::string(info.param.Name); });
 
 TEST_F(ProfileTest, NewProfileHasNoListeners)

@@ -120,14 +120,15 @@ TEST(ProgramNet, TcpMastersAndTheSerialMasterShareTheSlaves)
     const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
     if (!mbpoll.isEmpty()) {
         QProcess poll;
-        poll.start(mbpoll, {QStringLiteral("-m"), QStringLiteral("tcp"), QStringLiteral("-p"),
-                            QString::number(tcpPort), QStringLiteral("-a"), QStringLiteral("2"),
-                            QStringLiteral("-r"), QStringLiteral("1"), QStringLiteral("-c"),
-                            QStringLiteral("2"), QStringLiteral("-1"),
-                            QStringLiteral("127.0.0.1")});
+        poll.start(mbpoll,
+                   {QStringLiteral("-m"), QStringLiteral("tcp"), QStringLiteral("-p"),
+                    QString::number(tcpPort), QStringLiteral("-a"), QStringLiteral("2"),
+                    QStringLiteral("-r"), QStringLiteral("1"), QStringLiteral("-c"),
+                    QStringLiteral("2"), QStringLiteral("-1"), QStringLiteral("127.0.0.1")});
         ASSERT_TRUE(poll.waitForFinished(20000));
         const QString out = QString::fromUtf8(poll.readAllStandardOutput());
-        EXPECT_TRUE(out.contains(QStringLiteral("[1]: \t200")) && out.contains(QStringLiteral("[2]: \t201")))
+        EXPECT_TRUE(out.contains(QStringLiteral("[1]: \t200")) &&
+                    out.contains(QStringLiteral("[2]: \t201")))
             << out.toStdString();
         poll.start(mbpoll, {QStringLiteral("-m"), QStringLiteral("tcp"), QStringLiteral("-p"),
                             QString::number(tcpPort), QStringLiteral("-a"), QStringLiteral("17"),
@@ -145,12 +146,12 @@ TEST(ProgramNet, TcpMastersAndTheSerialMasterShareTheSlaves)
         RawClient rtu(rtuPort);
         ASSERT_TRUE(rtu.Connected());
         const std::pair<const char *, const char *> vectors[] = {
-            {"02 03 00 00 00 02 crc", "02 03 04 00 C8 00 C9 crc"},   // fn 3 of slave 2
-            {"11 06 00 05 12 34 crc", "11 06 00 05 12 34 crc"},      // fn 6 echoed
-            {"01 03 01 00 00 01 crc", "01 83 02 crc"},               // past the table
-            {"01 03 00 00 00 01 00 00", ""},                         // bad CRC: silent
-            {"09 03 00 00 00 01 crc", ""},                           // no such slave: silent
-            {"11 03 00 05 00 01 crc", "11 03 02 12 34 crc"}};        // the write is there
+            {"02 03 00 00 00 02 crc", "02 03 04 00 C8 00 C9 crc"}, // fn 3 of slave 2
+            {"11 06 00 05 12 34 crc", "11 06 00 05 12 34 crc"},    // fn 6 echoed
+            {"01 03 01 00 00 01 crc", "01 83 02 crc"},             // past the table
+            {"01 03 00 00 00 01 00 00", ""},                       // bad CRC: silent
+            {"09 03 00 00 00 01 crc", ""},                         // no such slave: silent
+            {"11 03 00 05 00 01 crc", "11 03 02 12 34 crc"}};      // the write is there
         for (const auto &[request, reply] : vectors) {
             ASSERT_TRUE(rtu.Send(hex(request)));
             const auto want = hex(reply);
@@ -238,8 +239,8 @@ TEST(ProgramNet, NoSerialServesTheNetworkAloneAndABusyPortSaysWhy)
     EXPECT_EQ(modbus_read_registers(serial.get(), 0, 2, r), -1);
     EXPECT_EQ(endWithSigterm(program), 0);
     const QString err = QString::fromUtf8(program.readAllStandardError());
-    EXPECT_TRUE(err.contains(QStringLiteral("cannot listen on 127.0.0.1:%1: Address already in use")
-                                 .arg(busyPort)))
+    EXPECT_TRUE(err.contains(
+        QStringLiteral("cannot listen on 127.0.0.1:%1: Address already in use").arg(busyPort)))
         << err.toStdString();
     ::close(busy);
 }
