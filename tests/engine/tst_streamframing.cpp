@@ -219,5 +219,102 @@ TEST(StreamFraming, RtuRequestTooLongForAnyFrameIsDropped)
     EXPECT_EQ(rig.Seen.Verdicts.front(), TVerdict::TooLong);
 }
 
+// The serial line, RTU over TCP and Modbus TCP share one handler: the same
+// requests (every function code, edge addresses and quantities, several ids)
+// sent to three identical buses get the same answers and leave the same
+// images. RTU over TCP must match the line byte for byte; Modbus TCP its PDU,
+// for the ids it reaches alike, where the function has a length rule.
+TEST(StreamFraming, AnswersAsTheSerialLineDoesForEveryFunction)
+{
+    auto makeBus = [](TSlaveSet &S) {
+        S.Add(2);
+        S.Add(17);
+        S.AcceptBroadcast = true;
+        for (int id : {1, 2, 17})
+            for (int r = 1; r <= 256; ++r)
+                S.Find(id)->HoldingRegs[size_t(r)] = uint16_t(id * 1000 + r);
+    };
+    TSlaveSet lineBus, rtuBus, tcpBus;
+    makeBus(lineBus);
+    makeBus(rtuBus);
+    makeBus(tcpBus);
+    TRegisterImage unused;
+    FakeLine line;
+    FakeTimer timer;
+    TModbusSlave serial(unused, line, timer);
+    serial.SetSlaves(&lineBus);
+    TRequestWorkspace rtuWork(rtuBus.First()), tcpWork(tcpBus.First());
+    rtuWork.Handler.SetSlaves(&rtuBus);
+    tcpWork.Handler.SetSlaves(&tcpBus);
+    TStreamFraming rtu(TStreamKind::RtuOverTcp, rtuWork, 0, nullptr, "rtu");
+    TStreamFraming tcp(TStreamKind::ModbusTcp, tcpWork, 0, nullptr, "tcp");
+    int64_t now = 0;
+    int compared = 0;
+    const uint16_t edges[] = {0, 1, 7, 0x7D, 0x7E, 0xFF, 0x100, 0x7D0, 0x7D1, 0x800, 0xFF00};
+    for (int fn = 1; fn <= 0x2B; ++fn) {
+        for (int id : {0, 1, 2, 9, 17}) {
+            for (uint16_t a : {uint16_t(0), uint16_t(0xFF), uint16_t(0x7FF)}) {
+                for (uint16_t q : edges) {
+                    Bytes pdu = {uint8_t(fn), uint8_t(a >> 8), uint8_t(a), uint8_t(q >> 8),
+                                 uint8_t(q)};
+                    const auto &rule = TRequestHandler::ruleFor(uint8_t(fn));
+                    if (rule.FixedLen != 0) // as long as the function's rule says
+                        pdu.resize(size_t(rule.FixedLen - 3), 0);
+                    if (fn == 15 || fn == 16) { // byte count and as many data bytes
+                        const int count = std::min<int>(fn == 15 ? (q + 7) / 8 : 2 * q, 246);
+                        pdu.push_back(uint8_t(count));
+                        for (int k = 0; k < count; ++k)
+                            pdu.push_back(uint8_t(k * 37 + fn));
+                    }
+                    Bytes frame = {uint8_t(id)};
+                    frame.insert(frame.end(), pdu.begin(), pdu.end());
+                    appendCrc(frame);
+
+                    line.Writes.clear();
+                    line.Input.insert(line.Input.end(), frame.begin(), frame.end());
+                    serial.Comm1RxChar(int(line.Input.size()));
+                    serial.TimeOutTimerTimer(); // a request that cannot complete ends here
+                    const Bytes lineReply = line.Writes.empty() ? Bytes{} : line.Writes.back();
+
+                    ASSERT_TRUE(rtu.Received(frame.data(), frame.size(), now));
+                    now += RtuOverTcpSilenceUs;
+                    rtu.Advance(now);
+                    ASSERT_EQ(toHex(rtu.Ready()), toHex(lineReply)) << toHex(frame);
+                    rtu.Ready().clear();
+
+                    // Modbus TCP: ids 1, 2 and 17 reach the same slave; only a
+                    // request as long as its function's rule compares (the line
+                    // cannot frame the others as MBAP's length field does).
+                    const int need = rule.FixedLen != 0 ? rule.FixedLen
+                                     : rule.CountExtra != 0
+                                         ? frame[size_t(rule.CountOffset)] + rule.CountExtra
+                                         : 0;
+                    if (id == 0 || id == 9 || need != int(frame.size()))
+                        continue;
+                    Bytes mbap = {0x12, 0x34, 0, 0, 0, uint8_t(pdu.size() + 1), uint8_t(id)};
+                    mbap.insert(mbap.end(), pdu.begin(), pdu.end());
+                    ASSERT_TRUE(tcp.Received(mbap.data(), mbap.size(), now));
+                    const Bytes got(tcp.Ready().begin(), tcp.Ready().end());
+                    tcp.Ready().clear();
+                    const Bytes want = lineReply.size() > 3
+                                           ? Bytes(lineReply.begin() + 1, lineReply.end() - 2)
+                                           : Bytes{};
+                    ASSERT_EQ(toHex(got.size() > 7 ? Bytes(got.begin() + 7, got.end()) : Bytes{}),
+                              toHex(want))
+                        << toHex(mbap);
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_GT(compared, 1000);
+    for (int id : {1, 2, 17}) {
+        EXPECT_EQ(rtuBus.Find(id)->HoldingRegs, lineBus.Find(id)->HoldingRegs) << id;
+        EXPECT_EQ(rtuBus.Find(id)->Coils, lineBus.Find(id)->Coils) << id;
+        EXPECT_EQ(tcpBus.Find(id)->HoldingRegs, lineBus.Find(id)->HoldingRegs) << id;
+        EXPECT_EQ(tcpBus.Find(id)->Coils, lineBus.Find(id)->Coils) << id;
+    }
+}
+
 } // namespace
 } // namespace quorlin::test
