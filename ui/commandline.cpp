@@ -101,7 +101,7 @@ std::string UsageText(const std::string &Program)
 {
     return "Usage: " + Program +
            " [options] [PROFILE]\n"
-           "Emulates a Modbus RTU slave on a serial port.\n"
+           "Emulates Modbus slaves on a serial port and, when asked, over TCP.\n"
            "\n"
            "  PROFILE         the profile (.QRL) to open instead of the last one used;\n"
            "                  it becomes the last one used when the program closes\n"
