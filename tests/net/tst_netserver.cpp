@@ -168,6 +168,33 @@ TEST(NetServer, RtuOverTcpDropsAPartialRequestAfterASecondOfSilence)
     EXPECT_EQ(toHex(c.Read(7)), toHex(hex("02 03 02 00 C8 crc")));
 }
 
+// Held replies are deadlines of the loop: a delayed reply and the one
+// pipelined behind it come out later, in order, while another client is
+// answered at once; the faults are the serial line's plan, under its lock.
+TEST(NetServer, InjectedDelayHoldsRepliesInOrderWithoutHoldingOthers)
+{
+    ServerRig rig;
+    TFaultSettings f;
+    f.Enabled = 1;
+    f.MBid = 17; // only slave 17 is slow
+    f.DelayMs = 300;
+    {
+        std::lock_guard<std::mutex> hold(rig.Slaves.Lock());
+        rig.Faults.Load(f);
+    }
+    RawClient slow(rig.TcpPort);
+    ASSERT_TRUE(slow.Send(hex("00 01 00 00 00 06 11 03 00 00 00 01 "
+                              "00 02 00 00 00 06 11 03 00 00 00 01")));
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(rig.answers()); // slave 2 is not delayed
+    EXPECT_TRUE(slow.Read(1, 100).empty());
+    EXPECT_EQ(toHex(slow.Read(22)), toHex(hex("00 01 00 00 00 05 11 03 02 06 A4 "
+                                              "00 02 00 00 00 05 11 03 02 06 A4")));
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 250ms);
+    std::lock_guard<std::mutex> hold(rig.Slaves.Lock());
+    EXPECT_EQ(rig.Faults.Counts().Delayed, 2u);
+}
+
 TEST(NetServer, AByteEvery200MsNeverHoldsOtherClientsBack)
 {
     ServerRig rig;
