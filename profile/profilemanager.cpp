@@ -12,6 +12,7 @@
 
 #include "platform/inifile.h"
 #include "profile/faultformat.h"
+#include "profile/networkformat.h"
 
 namespace quorlin {
 
@@ -94,6 +95,10 @@ bool TProfileManager::writeProfile(const QString &Path, bool ReplaceAll)
     if (FaultsToBeSaved(Faults, existing)) {
         const std::vector<TIniEntry> faults = FaultEntries(Faults);
         entries.insert(entries.end(), faults.begin(), faults.end());
+    }
+    if (NetworkToBeSaved(Network, existing)) {
+        const std::vector<TIniEntry> network = NetworkEntries(Network);
+        entries.insert(entries.end(), network.begin(), network.end());
     }
     if (!(ReplaceAll ? file.Replace(entries) : file.Write(entries))) {
         reportWriteFailure(Path, file.LastError());
@@ -228,6 +233,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         const TProfileContent content = ReadProfile(document);
         SerialValues = content.Serial;
         Faults = ReadFaults(document).value_or(TFaultSettings{});
+        Network = ReadNetwork(document).value_or(TNetworkSettings{});
         bindings = MakeBindings(m_host.ScriptList(), content.Bindings);
         m_host.LoadSlaves(SerialValues.MBid, content.Slaves, false);
     } else {
@@ -235,6 +241,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         image.ClearPendingWrites();
         SerialValues = TSerialValues{};
         Faults = TFaultSettings{};
+        Network = TNetworkSettings{};
         {
             // The engine may be answering from these tables right now.
             std::lock_guard<std::mutex> lock(image.ImageLock);
@@ -243,6 +250,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         m_host.LoadSlaves(SerialValues.MBid, TProfileSlaves{}, true);
     }
     m_host.ApplyFaults(Faults);
+    m_host.ApplyNetwork(Network);
     ProfileSaved = true;
     if (!Path.isEmpty()) {
         ProfilePath = Path;

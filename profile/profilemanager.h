@@ -34,6 +34,8 @@ public:
     TSerialValues SerialValues;
     // The faults of the current profile, as loaded or as last changed.
     TFaultSettings Faults;
+    // The profile's listeners, as loaded or as last changed.
+    TNetworkSettings Network;
     // A profile named on the command line: opened at start-up instead of
     // the one "quorlin.ini" names (empty: that one).
     QString StartProfile;

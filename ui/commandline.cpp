@@ -52,6 +52,27 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
                 c.Action = TCommandLine::TAction::Paths;
         } else if (!optionsEnd && a == "--monitor") {
             c.Monitor = true;
+        } else if (!optionsEnd && a == "--no-serial") {
+            c.NoSerial = true;
+        } else if (!optionsEnd && (a == "--listen" || a == "--listen-rtu" ||
+                                   a.rfind("--listen=", 0) == 0 ||
+                                   a.rfind("--listen-rtu=", 0) == 0)) {
+            const bool rtu = a.rfind("--listen-rtu", 0) == 0;
+            const std::string option = rtu ? "--listen-rtu" : "--listen";
+            std::string spec;
+            if (a.size() > option.size()) {
+                spec = a.substr(option.size() + 1);
+            } else {
+                if (i + 1 >= Args.size())
+                    return failure("option '" + option + "' needs [ADDRESS:]PORT");
+                spec = Args[++i];
+            }
+            TListenerConfig l;
+            l.Kind = rtu ? TStreamKind::RtuOverTcp : TStreamKind::ModbusTcp;
+            if (!ParseListenSpec(spec, l.Address, l.Port))
+                return failure("option '" + option + "': '" + spec +
+                               "' is not [ADDRESS:]PORT (an IPv6 address in brackets)");
+            c.Listeners.push_back(l);
         } else if (!optionsEnd && a == "--trace") {
             if (i + 1 >= Args.size())
                 return failure("option '--trace' needs a file name");
@@ -114,7 +135,7 @@ std::string UsageText(const std::string &Program)
 {
     return "Usage: " + Program +
            " [options] [PROFILE]\n"
-           "Emulates a Modbus RTU slave on a serial port.\n"
+           "Emulates Modbus slaves on a serial port and, when asked, over TCP.\n"
            "\n"
            "  PROFILE         the profile (.QRL) to open instead of the last one used;\n"
            "                  it becomes the last one used when the program closes\n"
@@ -123,6 +144,12 @@ std::string UsageText(const std::string &Program)
            "  --values FILE   import register values from FILE (CSV) once the profile is\n"
            "                  loaded; a bad file ends the program with status 2\n"
            "  --monitor       open the traffic monitor at start\n"
+           "  --listen [ADDRESS:]PORT\n"
+           "                  also serve the slaves over Modbus TCP (repeatable); ADDRESS\n"
+           "                  defaults to 127.0.0.1, 0.0.0.0 or [::] for every interface\n"
+           "  --listen-rtu [ADDRESS:]PORT\n"
+           "                  also serve RTU frames over TCP (repeatable)\n"
+           "  --no-serial     leave the serial port alone: the network serves the slaves\n"
            "  --help          print this help and exit\n"
            "  --version       print the version and exit\n"
            "  --paths         print where the settings, profiles, scripts.dll and the\n"

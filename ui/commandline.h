@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/listenerconfig.h"
+
 namespace quorlin
 {
 
@@ -16,6 +18,9 @@ struct TCommandLine {
     std::string Trace;    // file the traffic goes to; "-" standard output; empty: none
     std::string Values;   // register values (CSV) imported once the profile is loaded
     bool Monitor = false; // open the traffic monitor at start
+    // --listen / --listen-rtu, in their order: run beside the profile's own.
+    std::vector<TListenerConfig> Listeners;
+    bool NoSerial = false; // --no-serial: the serial port neither opened nor retried
     std::string Error;    // what was wrong, for Action Error
 };
 

@@ -30,6 +30,7 @@
 #include "engine/modbusslave.h"
 #include "faults/faultsform.h"
 #include "monitor/monitorform.h"
+#include "netconfig/networkcommands.h"
 #include "platform/posixserial.h"
 #include "profile/profiledialogs.h"
 #include "profile/profilemanager.h"
@@ -156,6 +157,9 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
         m_slaves, m_bindingList, [this](int ShowId) { slavesChanged(ShowId); }, this);
     m_lineEngine = std::make_unique<TLineEngine>(*m_engine, *Comm1, *m_timeOut, *m_replyDeadline);
     Comm1->SetLineHandler(m_lineEngine.get());
+    // The network answers as the same slaves, under the same lock, with the same faults.
+    m_network = new TNetworkCommands(m_slaves, m_engine->Faults(), *statusBar(), *this);
+    m_network->SetExtra(Options.Listeners, Options.NoSerial);
 
     // Start-up: everything above exists before the profile manager drives it.
     m_dialogs = Dialogs;
@@ -295,6 +299,8 @@ void TMainForm::buildMenu()
     AcceptBroadcast1->setChecked(false);
     addSeparator(Settings1, "N7");
     Faults1 = addItem(Settings1, "Faults1", QStringLiteral("&Faults..."), &TMainForm::Faults1Click);
+    Network1 = addItem(Settings1, "Network1", QStringLiteral("&Network..."),
+                       &TMainForm::Network1Click);
     InjectFaults1 = addItem(Settings1, "InjectFaults1", QStringLiteral("&Inject Faults"),
                             &TMainForm::InjectFaults1Click);
     InjectFaults1->setCheckable(true);
@@ -445,6 +451,15 @@ void TMainForm::buildStatusBar()
 
 void TMainForm::updatePortStatus()
 {
+    // The serial line's rows in the monitor and the trace bear its name.
+    m_traffic.SerialLine = m_network->NoSerial() ? std::string() : Comm1->DeviceName();
+    if (m_network->NoSerial()) {
+        m_portStatusOpen = false;
+        m_portStatusName = Comm1->DeviceName();
+        PortStatus->setText(QStringLiteral("Serial port not used: network only"));
+        PortStatus->setToolTip(PortStatus->text());
+        return;
+    }
     m_portStatusOpen = Comm1->IsOpen();
     m_portStatusName = Comm1->DeviceName();
     TPortStatus port;
@@ -520,6 +535,7 @@ void TMainForm::SetTrace(TCsvTrace *Trace)
 void TMainForm::TrafficTick()
 {
     m_traffic.Take(m_frames);
+    m_network->Tick(m_traffic);
     updateStatusBar();
     if (MonitorForm && MonitorForm->isVisible())
         MonitorForm->Refresh();
@@ -723,6 +739,8 @@ void TMainForm::StopTimer()
 
 void TMainForm::ClosePort()
 {
+    // The listeners' thread too: nothing answers from the images after this.
+    m_network->Stop();
     Comm1->Close(); // its thread first: the engine is then this thread's alone
     m_engine->CancelReply();
 }
@@ -793,6 +811,22 @@ void TMainForm::Faults1Click()
     m_profile->ProfileSaved = false;
 }
 
+void TMainForm::ApplyNetwork(const TNetworkSettings &Network)
+{
+    m_network->Apply(Network);
+}
+
+void TMainForm::Network1Click()
+{
+    const bool noSerial = m_network->NoSerial();
+    if (!m_network->Edit(m_profile->Network))
+        return;
+    m_profile->ProfileSaved = false;
+    // The port opens, or is left alone, as the choice now says.
+    if (m_network->NoSerial() != noSerial)
+        ApplySerialSettings();
+}
+
 void TMainForm::InjectFaults1Click()
 {
     TFaultSettings f = m_profile->Faults;
@@ -860,6 +894,16 @@ void TMainForm::ApplySerialSettings()
     {
         const auto hold = Comm1->HoldLine();
         m_engine->CancelReply();
+    }
+    if (m_network->NoSerial()) {
+        // Neither opened nor retried: the network alone serves the slaves.
+        Comm1->Close();
+        if (TabControl1->Tabs()->count() > 0)
+            TabControl1->Tabs()->setTabText(0, QStringLiteral("MB id %1").arg(m_current->MBid));
+        setWindowTitle(m_profile->TitleText + QStringLiteral(" - network only"));
+        syncSlaveTabs();
+        updatePortStatus();
+        return;
     }
     ConfForm->ApplySerialSettings(*m_current, *Comm1, *TabControl1->Tabs(), *this,
                                   m_profile->TitleText);

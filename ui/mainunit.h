@@ -49,6 +49,7 @@ class TMonitorForm;
 class TNumberBox;
 class TDeadline;
 class TLineEngine;
+class TNetworkCommands;
 class TShape;
 class TSlaveCommands;
 class TSlavesForm;
@@ -122,6 +123,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     void ReleaseImage() override;
     void CloseMainWindow() override;
     void ApplyFaults(const TFaultSettings &Faults) override;
+    void ApplyNetwork(const TNetworkSettings &Network) override;
     void LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewProfile) override;
     TProfileSlaves ReadSlaves() const override;
 
@@ -179,6 +181,9 @@ class TMainForm : public QMainWindow, public IProfileHost
     QLabel *FaultsStatus = nullptr; // in the status bar while faults are on
     QAction *Slaves1 = nullptr;
     QAction *AcceptBroadcast1 = nullptr;
+    QAction *Network1 = nullptr; // "Network...": the listeners
+    void Network1Click();
+    TNetworkCommands &Network() { return *m_network; }
     QMenu *About1 = nullptr;
     QAction *HelpTopics1 = nullptr;
     QAction *About2 = nullptr;
@@ -265,6 +270,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     std::unique_ptr<TDeadline> m_timeOut;
     std::unique_ptr<TDeadline> m_replyDeadline;
     std::unique_ptr<TLineEngine> m_lineEngine;
+    // The listeners' thread; stopped before the slaves and the engine go.
+    TNetworkCommands *m_network = nullptr;
     // Reports cross from the port's thread here; the tick hands them on.
     TFrameQueue m_frames;
     TRegisterTables m_view;

@@ -22,6 +22,9 @@ struct LineRow {
     std::string Profile;
     std::string Trace;
     std::string Values = {};
+    // The listeners asked for, "tcp 127.0.0.1:1502;rtu [::]:4001", and --no-serial.
+    std::string Listen = {};
+    bool NoSerial = false;
 };
 
 class CommandLine : public ::testing::TestWithParam<LineRow>
@@ -40,6 +43,13 @@ TEST_P(CommandLine, ArgumentsAskForThis)
     EXPECT_EQ(c.Profile, row.Profile);
     EXPECT_EQ(c.Trace, row.Trace);
     EXPECT_EQ(c.Values, row.Values);
+    std::string listen;
+    for (const TListenerConfig &l : c.Listeners)
+        listen += (listen.empty() ? "" : ";") +
+                  std::string(l.Kind == TStreamKind::ModbusTcp ? "tcp " : "rtu ") +
+                  ListenSpecText(l.Address, l.Port);
+    EXPECT_EQ(listen, row.Listen);
+    EXPECT_EQ(c.NoSerial, row.NoSerial);
     EXPECT_EQ(c.Monitor,
               std::find(row.Args.begin(), row.Args.end(), "--monitor") != row.Args.end());
 }
@@ -75,6 +85,15 @@ const LineRow lineRows[] = {
     {"TwoProfiles", {"a.QRL", "b.QRL"}, A::Error, "", ""},
     // a trace file named like an option is still a file name
     {"TraceFileLooksLikeAnOption", {"--trace", "--help"}, A::Run, "", "--help"},
+    // Listeners: repeatable, in order, the address 127.0.0.1 unless given.
+    {"ListenPortOnly", {"--listen", "1502"}, A::Run, "", "", "", "tcp 127.0.0.1:1502"},
+    {"ListenSeveral", {"--listen=0.0.0.0:502", "--listen-rtu", "[::]:4001", "--listen", "1503", "p.QRL"},
+     A::Run, "p.QRL", "", "", "tcp 0.0.0.0:502;rtu [::]:4001;tcp 127.0.0.1:1503"},
+    {"NetworkAlone", {"--no-serial", "--listen-rtu=4001"}, A::Run, "", "", "", "rtu 127.0.0.1:4001", true},
+    {"ListenWithoutPort", {"--listen"}, A::Error, "", ""},
+    {"ListenBadPort", {"--listen", "70000"}, A::Error, "", ""},
+    {"ListenUnbracketedIpv6", {"--listen-rtu", "::1:4001"}, A::Error, "", ""},
+    {"ListenHostName", {"--listen=localhost:1502"}, A::Error, "", ""},
 };
 // clang-format on
 
@@ -86,7 +105,8 @@ TEST(CommandLineText, UsageNamesEveryOption)
     const std::string usage = UsageText("quorlin");
     EXPECT_EQ(usage.rfind("Usage: quorlin [options] [PROFILE]\n", 0), 0u);
     for (const char *option :
-         {"--trace FILE", "--values FILE", "--monitor", "--help", "--version", "--paths", "PROFILE"})
+         {"--trace FILE", "--values FILE", "--monitor", "--help", "--version", "--paths", "PROFILE",
+          "--listen [ADDRESS:]PORT", "--listen-rtu [ADDRESS:]PORT", "--no-serial"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
