@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -172,6 +173,9 @@ class TTrafficRecorder : public IFrameObserver
     bool Paused = false;
     uint64_t PausedRows = 0;
     TCsvTrace *Trace = nullptr;
+    // Sees every row, paused or not (the remote-control API keeps its own
+    // ring); null: none.
+    std::function<void(const TTrafficRow &)> Tap;
     // When the last request for us was seen (steady clock, microseconds), or
     // -1 before the first.
     int64_t LastRequestUs = -1;

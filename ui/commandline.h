@@ -16,6 +16,8 @@ struct TCommandLine {
     std::string Trace;    // file the traffic goes to; "-" standard output; empty: none
     std::string Values;   // register values (CSV) imported once the profile is loaded
     bool Monitor = false; // open the traffic monitor at start
+    std::string Api;          // "[ADDRESS:]PORT" of the HTTP API; empty: as quorlin.ini says
+    std::string ApiTokenFile; // the API's token; empty: none (generated off loopback)
     std::string Error;    // what was wrong, for Action Error
 };
 

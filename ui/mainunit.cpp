@@ -47,6 +47,7 @@
 #include "ui/askunit.h"
 #include "ui/helpviewer.h"
 #include "ui/panelcontrols.h"
+#include "ui/remotecontrol.h"
 #include "ui/statustext.h"
 
 namespace quorlin
@@ -173,8 +174,12 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     new TConnectionReport(*Comm1, *this, [this] { return m_profile->TitleText; });
     // Opened, failed to open or lost, also by itself (an unplugged adapter, a retry).
     connect(Comm1, &TCustomComm::ConnectionChanged, this, &TMainForm::updatePortStatus);
+    RemoteControl = new TRemoteControl(*this);
+    m_traffic.Tap = [this](const TTrafficRow &Row) { RemoteControl->FeedRow(Row); };
     m_profile->FormCreate();
     updateStatusBar();
+    // Once the profile is loaded and the port tried, as a test rig expects.
+    RemoteControl->Start(Options);
 
     // The end of the desktop session (or any other quit the platform asks
     // for) reaches the application as a quit event, which would close the
@@ -187,6 +192,9 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
 
 TMainForm::~TMainForm()
 {
+    // No API thread may reach the slaves or the window once they start to go.
+    RemoteControl->Shutdown();
+    m_traffic.Tap = nullptr;
     // Nothing may reach the engine or the image once they start to go.
     m_profile->FormClose();
     // The port's thread stops serving the engine before anything it uses goes.
@@ -427,14 +435,12 @@ void TMainForm::buildStatusBar()
     status->addPermanentWidget(CountersStatus);
 }
 
-void TMainForm::updatePortStatus()
+TPortStatus TMainForm::CurrentPortStatus() const
 {
-    m_portStatusOpen = Comm1->IsOpen();
-    m_portStatusName = Comm1->DeviceName();
     TPortStatus port;
-    port.Name = m_portStatusName;
+    port.Name = Comm1->DeviceName();
     port.Device = Comm1->DevicePath();
-    port.Open = m_portStatusOpen;
+    port.Open = Comm1->IsOpen();
     if (port.Open) {
         port.BaudRate = int(BaudRateValue(Comm1->BaudRate()));
         port.DataBits = int(DatabitsValue(Comm1->Databits()));
@@ -452,6 +458,22 @@ void TMainForm::updatePortStatus()
                 break;
             }
     }
+    return port;
+}
+
+void TMainForm::ResetTrafficCounters()
+{
+    m_traffic.ResetCounters();
+    updateStatusBar();
+    if (MonitorForm && MonitorForm->isVisible())
+        MonitorForm->Refresh();
+}
+
+void TMainForm::updatePortStatus()
+{
+    const TPortStatus port = CurrentPortStatus();
+    m_portStatusOpen = port.Open;
+    m_portStatusName = port.Name;
     const QString text = QString::fromStdString(PortStatusText(port));
     if (PortStatus->text() != text) {
         PortStatus->setText(text);
@@ -504,6 +526,7 @@ void TMainForm::SetTrace(TCsvTrace *Trace)
 void TMainForm::TrafficTick()
 {
     m_traffic.Take(m_frames);
+    RemoteControl->AfterTrafficTick();
     updateStatusBar();
     if (MonitorForm && MonitorForm->isVisible())
         MonitorForm->Refresh();
@@ -563,6 +586,7 @@ void TMainForm::Tick()
     paintPanels();
     if (m_registersForm)
         m_registersForm->Refresh();
+    RemoteControl->AfterTick();
 }
 
 void TMainForm::RefreshPanels()
@@ -768,7 +792,12 @@ void TMainForm::Faults1Click()
     FaultsForm->LoadFaults(m_profile->Faults);
     if (FaultsForm->exec() != QDialog::Accepted)
         return;
-    const TFaultSettings chosen = NormalisedFaults(FaultsForm->Faults());
+    SetFaults(FaultsForm->Faults());
+}
+
+void TMainForm::SetFaults(const TFaultSettings &Faults)
+{
+    const TFaultSettings chosen = NormalisedFaults(Faults);
     // OK without a change keeps the counts running.
     if (chosen == m_profile->Faults)
         return;

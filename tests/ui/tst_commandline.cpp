@@ -22,6 +22,8 @@ struct LineRow {
     std::string Profile;
     std::string Trace;
     std::string Values = {};
+    std::string Api = {};
+    std::string ApiTokenFile = {};
 };
 
 class CommandLine : public ::testing::TestWithParam<LineRow>
@@ -40,6 +42,8 @@ TEST_P(CommandLine, ArgumentsAskForThis)
     EXPECT_EQ(c.Profile, row.Profile);
     EXPECT_EQ(c.Trace, row.Trace);
     EXPECT_EQ(c.Values, row.Values);
+    EXPECT_EQ(c.Api, row.Api);
+    EXPECT_EQ(c.ApiTokenFile, row.ApiTokenFile);
     EXPECT_EQ(c.Monitor,
               std::find(row.Args.begin(), row.Args.end(), "--monitor") != row.Args.end());
 }
@@ -72,6 +76,12 @@ const LineRow lineRows[] = {
     {"TwoProfiles", {"a.QRL", "b.QRL"}, A::Error, "", ""},
     // a trace file named like an option is still a file name
     {"TraceFileLooksLikeAnOption", {"--trace", "--help"}, A::Run, "", "--help"},
+    {"ApiPortOnly", {"--api", "8502"}, A::Run, "", "", "", "8502"},
+    {"ApiWithAddressAndToken", {"--api=0.0.0.0:8502", "--api-token-file", "t.txt", "p.QRL"},
+     A::Run, "p.QRL", "", "", "0.0.0.0:8502", "t.txt"},
+    {"ApiWithoutValue", {"--api"}, A::Error, "", ""},
+    {"ApiTwice", {"--api", "1", "--api=2"}, A::Error, "", ""},
+    {"TokenFileWithoutApi", {"--api-token-file", "t.txt"}, A::Error, "", ""},
 };
 // clang-format on
 
@@ -83,7 +93,7 @@ TEST(CommandLineText, UsageNamesEveryOption)
     const std::string usage = UsageText("quorlin");
     EXPECT_EQ(usage.rfind("Usage: quorlin [options] [PROFILE]\n", 0), 0u);
     for (const char *option :
-         {"--trace FILE", "--values FILE", "--monitor", "--help", "--version", "PROFILE"})
+         {"--trace FILE", "--values FILE", "--monitor", "--api [ADDRESS:]PORT", "--api-token-file FILE", "--help", "--version", "PROFILE"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
