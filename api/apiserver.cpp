@@ -4,6 +4,8 @@
 #include <httplib.h>
 
 #include <cerrno>
+#include <chrono>
+#include <sys/socket.h>
 #include <cstring>
 
 namespace quorlin
@@ -108,6 +110,13 @@ bool TApiServer::Start(const std::string &Address, int Port, std::string &Error)
     server->set_write_timeout(10);
     if (Address.find(':') != std::string::npos)
         server->set_address_family(AF_INET6);
+    // The library's default shares the port (SO_REUSEPORT): a second
+    // program would then split the requests with the first instead of
+    // failing to listen. Only a restart's lingering connections are let by.
+    server->set_socket_options([](int Socket) {
+        const int yes = 1;
+        ::setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     errno = 0;
     if (!server->bind_to_port(Address, Port)) {
         const int code = errno;
@@ -119,6 +128,10 @@ bool TApiServer::Start(const std::string &Address, int Port, std::string &Error)
     }
     m_server = std::move(server);
     m_thread = std::thread([s = m_server.get()] { s->listen_after_bind(); });
+    // A stop before the thread runs would be lost (the library only stops
+    // a running server): wait, boundedly, until it runs.
+    for (int i = 0; i < 500 && !m_server->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return true;
 }
 
