@@ -11,12 +11,9 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <future>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,22 +24,6 @@ using json = nlohmann::json;
 
 namespace
 {
-
-// A port nobody listens on now (the kernel's choice), for the program to take.
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
 
 QString waitForError(QProcess &Program, const QString &Text, QString &Seen)
 {
@@ -61,7 +42,7 @@ class ApiProgram
 {
   public:
     explicit ApiProgram(QStringList Extra = {}, const QString &Address = QStringLiteral("127.0.0.1"))
-        : port(freePort()), http(Address == QLatin1String("0.0.0.0") ? "127.0.0.1"
+        : port(freeLoopbackPort()), http(Address == QLatin1String("0.0.0.0") ? "127.0.0.1"
                                                                      : Address.toStdString(),
                                  port)
     {
