@@ -163,9 +163,10 @@ std::optional<int> intMember(const json &Body, const char *Name, int Min, int Ma
     if (it == Body.end())
         return std::nullopt;
     if (it->is_number_integer()) {
-        const int64_t v = it->is_number_unsigned() ? int64_t(std::min<uint64_t>(
-                                                         it->get<uint64_t>(), uint64_t(INT64_MAX)))
-                                                   : it->get<int64_t>();
+        const int64_t v =
+            it->is_number_unsigned()
+                ? int64_t(std::min<uint64_t>(it->get<uint64_t>(), uint64_t(INT64_MAX)))
+                : it->get<int64_t>();
         if (v >= Min && v <= Max)
             return int(v);
     }
@@ -286,10 +287,10 @@ std::string registerLabel(int32_t RegType, int N)
 
 json countersJson(const TLineCounters &C)
 {
-    return {{"requests", C.Requests},     {"replies", C.Replies},       {"exceptions", C.Exceptions},
-            {"bad_crc", C.BadCrc},         {"other_slave", C.OtherSlave}, {"broadcast", C.Broadcast},
-            {"timed_out", C.TimedOut},     {"too_long", C.TooLong},       {"no_reply", C.NoReply},
-            {"bytes_in", C.BytesIn},       {"bytes_out", C.BytesOut},     {"injected", C.Injected}};
+    return {{"requests", C.Requests},  {"replies", C.Replies},        {"exceptions", C.Exceptions},
+            {"bad_crc", C.BadCrc},     {"other_slave", C.OtherSlave}, {"broadcast", C.Broadcast},
+            {"timed_out", C.TimedOut}, {"too_long", C.TooLong},       {"no_reply", C.NoReply},
+            {"bytes_in", C.BytesIn},   {"bytes_out", C.BytesOut},     {"injected", C.Injected}};
 }
 
 // The [Faults] keys, by name, in the order a profile writes them.
@@ -317,9 +318,9 @@ json faultsJson(const TFaultSettings &F, const TFaultCounts &C)
     json j = {{"on", F.Enabled != 0}};
     for (const TFaultKey &k : FaultKeys)
         j[k.Name] = F.*(k.Member);
-    j["counts"] = {{"requests", C.Requests}, {"no_reply", C.NoReply}, {"exception", C.Exception},
-                   {"wrong_id", C.WrongId},   {"bad_crc", C.BadCrc},   {"delayed", C.Delayed},
-                   {"split", C.Split},        {"cancelled", C.Cancelled}};
+    j["counts"] = {{"requests", C.Requests}, {"no_reply", C.NoReply},   {"exception", C.Exception},
+                   {"wrong_id", C.WrongId},  {"bad_crc", C.BadCrc},     {"delayed", C.Delayed},
+                   {"split", C.Split},       {"cancelled", C.Cancelled}};
     return j;
 }
 
@@ -536,8 +537,9 @@ THttpResponse readOne(TCall &C)
         if (untilText) {
             const auto v = parseNumber(*untilText, isBitTable(type) ? 1 : 65535);
             if (!v)
-                return ApiError(400, std::string("\"until\" must be ") +
-                                         (isBitTable(type) ? "0 or 1" : "a number from 0 to 65535"));
+                return ApiError(400,
+                                std::string("\"until\" must be ") +
+                                    (isBitTable(type) ? "0 or 1" : "a number from 0 to 65535"));
             until = uint16_t(*v);
         }
         const TWaitResult w = C.Backend.WaitRegister(slave, type, n, until, timeout);
@@ -603,7 +605,8 @@ std::optional<std::vector<uint16_t>> wordsOfBody(const json &Body, int32_t RegTy
         if (isBitTable(RegType)) {
             if (item.is_boolean())
                 words.push_back(item.get<bool>() ? 1 : 0);
-            else if (item.is_number_integer() && (item.get<int64_t>() == 0 || item.get<int64_t>() == 1))
+            else if (item.is_number_integer() &&
+                     (item.get<int64_t>() == 0 || item.get<int64_t>() == 1))
                 words.push_back(uint16_t(item.get<int64_t>()));
             else {
                 Error = "a bit is 0, 1, true or false, not " + item.dump();
@@ -756,7 +759,8 @@ THttpResponse getTraffic(TCall &C)
     json rows = json::array();
     for (const auto &[seq, row] : page.Rows)
         rows.push_back(rowJson(seq, row));
-    return jsonResponse({{"rows", std::move(rows)}, {"next", page.Next}, {"dropped", page.Dropped}});
+    return jsonResponse(
+        {{"rows", std::move(rows)}, {"next", page.Next}, {"dropped", page.Dropped}});
 }
 
 THttpResponse getDescription(TCall &)
@@ -911,7 +915,8 @@ bool IsLoopbackHost(std::string_view Host)
     const std::string l = lower(name);
     const std::string_view suffix = ".localhost";
     if (l == "localhost" || l == "localhost." ||
-        (l.size() > suffix.size() && l.compare(l.size() - suffix.size(), suffix.size(), suffix) == 0))
+        (l.size() > suffix.size() &&
+         l.compare(l.size() - suffix.size(), suffix.size(), suffix) == 0))
         return true;
     return isLoopbackAddress(l);
 }
@@ -945,10 +950,12 @@ THttpResponse HandleApiRequest(const THttpRequest &Request, IApiBackend &Backend
     if (!Access.Token.empty()) {
         const std::string auth = Request.Header("Authorization").value_or(std::string());
         const std::string_view scheme = "Bearer ";
-        const bool ok = auth.size() > scheme.size() && sameText(auth.substr(0, scheme.size()), scheme) &&
+        const bool ok = auth.size() > scheme.size() &&
+                        sameText(auth.substr(0, scheme.size()), scheme) &&
                         sameSecret(std::string_view(auth).substr(scheme.size()), Access.Token);
         if (!ok) {
-            THttpResponse r = ApiError(401, "a valid \"Authorization: Bearer <token>\" is required");
+            THttpResponse r =
+                ApiError(401, "a valid \"Authorization: Bearer <token>\" is required");
             r.Headers.push_back({"WWW-Authenticate", "Bearer realm=\"quorlin\""});
             return r;
         }

@@ -27,8 +27,8 @@ inline constexpr int DefaultApiWaitMs = 10000;    // a wait for a write without 
 inline constexpr size_t MaxTrafficRowsPerCall = 1000;
 
 struct THttpRequest {
-    std::string Method; // "GET", "PUT" ...
-    std::string Path;   // without the query
+    std::string Method;                                     // "GET", "PUT" ...
+    std::string Path;                                       // without the query
     std::vector<std::pair<std::string, std::string>> Query; // decoded
     std::vector<std::pair<std::string, std::string>> Headers;
     std::string Body;
@@ -58,7 +58,10 @@ struct TApiOutcome {
     int Status = 200;    // 200 done; 400, 404, 409 refused; 503 the program did not answer
     std::string Message; // the refusal, in the words the window would use
     static TApiOutcome Ok() { return {}; }
-    static TApiOutcome Refused(int Status, std::string Message) { return {Status, std::move(Message)}; }
+    static TApiOutcome Refused(int Status, std::string Message)
+    {
+        return {Status, std::move(Message)};
+    }
     bool ok() const { return Status == 200; }
 };
 
@@ -68,12 +71,12 @@ struct TApiSlave {
 };
 
 struct TApiListener {
-    std::string Kind;    // "serial", "tcp" ...
-    std::string Name;    // "COM2", "0.0.0.0:502"
-    std::string Device;  // "/dev/ttyUSB0"; empty when none
+    std::string Kind;   // "serial", "tcp" ...
+    std::string Name;   // "COM2", "0.0.0.0:502"
+    std::string Device; // "/dev/ttyUSB0"; empty when none
     bool Open = false;
-    std::string Settings; // "9600 8E1"; empty when closed
-    std::string Reason;   // why it is closed; empty when open
+    std::string Settings;             // "9600 8E1"; empty when closed
+    std::string Reason;               // why it is closed; empty when open
     std::vector<std::string> Clients; // peers connected to a network listener
 };
 
@@ -100,7 +103,7 @@ struct TWaitResult {
 
 struct TTrafficPage {
     std::vector<std::pair<uint64_t, TTrafficRow>> Rows; // sequence number, row
-    uint64_t Next = 0;    // the cursor for the next call
+    uint64_t Next = 0;                                  // the cursor for the next call
     uint64_t Dropped = 0; // rows after Since that left the ring before they were read
 };
 

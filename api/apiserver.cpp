@@ -5,8 +5,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <sys/socket.h>
 #include <cstring>
+#include <sys/socket.h>
 
 namespace quorlin
 {
@@ -43,9 +43,8 @@ bool ParseApiEndpoint(const std::string &Text, std::string &Address, int &Port, 
 
 bool IsLoopbackListen(const std::string &Address)
 {
-    return Address == "localhost" || IsLoopbackHost(Address.find(':') != std::string::npos
-                                                        ? "[" + Address + "]"
-                                                        : Address);
+    return Address == "localhost" ||
+           IsLoopbackHost(Address.find(':') != std::string::npos ? "[" + Address + "]" : Address);
 }
 
 TApiServer::TApiServer(IApiBackend &Backend, TApiAccess Access)
@@ -88,16 +87,16 @@ bool TApiServer::Start(const std::string &Address, int Port, std::string &Error)
     server->set_payload_max_length(MaxApiBody);
     // What the library refuses itself (a body over the limit, a request it
     // cannot parse) still gets a JSON body.
-    server->set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request &, httplib::Response &Res) {
-        if (!Res.body.empty())
-            return httplib::Server::HandlerResponse::Unhandled;
-        const THttpResponse e = Res.status == 413
-                                    ? ApiError(413, "the body is larger than 1 MB")
-                                    : ApiError(Res.status, "the request could not be served");
-        Res.set_content(e.Body, e.ContentType);
-        return httplib::Server::HandlerResponse::Handled;
-    }));
+    server->set_error_handler(
+        httplib::Server::HandlerWithResponse([](const httplib::Request &, httplib::Response &Res) {
+            if (!Res.body.empty())
+                return httplib::Server::HandlerResponse::Unhandled;
+            const THttpResponse e = Res.status == 413
+                                        ? ApiError(413, "the body is larger than 1 MB")
+                                        : ApiError(Res.status, "the request could not be served");
+            Res.set_content(e.Body, e.ContentType);
+            return httplib::Server::HandlerResponse::Handled;
+        }));
     server->set_exception_handler(
         [](const httplib::Request &, httplib::Response &Res, std::exception_ptr) {
             const THttpResponse e = ApiError(500, "the request failed inside the program");

@@ -21,8 +21,7 @@ namespace quorlin
 // "8502", "127.0.0.2:8502", "[::1]:8502", "0.0.0.0:8502": the address
 // (127.0.0.1 when none is given) and the port (1..65535). False and Error
 // set for anything else.
-bool ParseApiEndpoint(const std::string &Text, std::string &Address, int &Port,
-                      std::string &Error);
+bool ParseApiEndpoint(const std::string &Text, std::string &Address, int &Port, std::string &Error);
 // Whether an address to listen on is a loopback one (127.0.0.0/8, ::1, localhost).
 bool IsLoopbackListen(const std::string &Address);
 

@@ -171,8 +171,9 @@ TApiOutcome TProgramApi::RemoveSlave(int Id)
 TApiOutcome TProgramApi::ChangeSlaveId(int From, int To)
 {
     IApiHost &host = m_host;
-    return onWindow<TApiOutcome>(
-               [&host, From, To] { return outcomeOf(host.SlaveCommands().ChangeSlaveId(From, To)); })
+    return onWindow<TApiOutcome>([&host, From, To] {
+               return outcomeOf(host.SlaveCommands().ChangeSlaveId(From, To));
+           })
         .value_or(WindowSilent);
 }
 
@@ -266,8 +267,8 @@ TWaitResult TProgramApi::WaitRegister(int Slave, int RegType, int Register,
         else
             m_feed.WaitFor(cursor, int(std::min<int64_t>(left.count(), 200)));
         if (!readOne(Slave, RegType, Register, result.Value)) {
-            result.Outcome = TApiOutcome::Refused(404, "slave " + std::to_string(Slave) +
-                                                           " was removed");
+            result.Outcome =
+                TApiOutcome::Refused(404, "slave " + std::to_string(Slave) + " was removed");
             return result;
         }
     }

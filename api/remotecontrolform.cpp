@@ -24,8 +24,8 @@ TRemoteControlForm::TRemoteControlForm(QWidget *Parent) : QDialog(Parent)
     auto *form = new QFormLayout;
     AddressEdit = new QLineEdit(this);
     AddressEdit->setObjectName(QStringLiteral("AddressEdit"));
-    AddressEdit->setToolTip(QStringLiteral(
-        "127.0.0.1 serves this machine only; any other address needs a token"));
+    AddressEdit->setToolTip(
+        QStringLiteral("127.0.0.1 serves this machine only; any other address needs a token"));
     form->addRow(QStringLiteral("&Address:"), AddressEdit);
     PortEdit = new QSpinBox(this);
     PortEdit->setObjectName(QStringLiteral("PortEdit"));

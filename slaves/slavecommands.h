@@ -19,7 +19,8 @@ namespace quorlin
 inline constexpr const char *SlaveIdUsedText = "Slave id %1 is already used.";
 inline constexpr const char *NoFreeSlaveIdText = "Every slave id from 1 to 255 is in use.";
 inline constexpr const char *NoSuchSlaveText = "There is no slave %1.";
-inline constexpr const char *LastSlaveText = "The last slave cannot be removed: a line always has one.";
+inline constexpr const char *LastSlaveText =
+    "The last slave cannot be removed: a line always has one.";
 inline constexpr const char *SlaveIdRangeText = "A slave id is a number from 1 to 255.";
 
 // Why a change of the slaves was refused; None when it was made.

@@ -38,10 +38,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
     auto setValues = [&](const std::string &File) { return setFile(valuesGiven, c.Values, File); };
     bool apiGiven = false, tokenGiven = false;
     auto setApi = [&](const std::string &Endpoint) { return setFile(apiGiven, c.Api, Endpoint); };
-    auto setToken = [&](const std::string &File) { return setFile(tokenGiven, c.ApiTokenFile, File); };
+    auto setToken = [&](const std::string &File) {
+        return setFile(tokenGiven, c.ApiTokenFile, File);
+    };
     // "--name VALUE" or "--name=VALUE"; false when the argument is not that option.
     std::string problem;
-    auto valued = [&](const char *Name, size_t &i, const std::function<bool(const std::string &)> &Set) {
+    auto valued = [&](const char *Name, size_t &i,
+                      const std::function<bool(const std::string &)> &Set) {
         const std::string &a = Args[i];
         const std::string name = Name, eq = name + "=";
         std::string value;
@@ -88,8 +91,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
         } else if (!optionsEnd && a.rfind("--values=", 0) == 0) {
             if (!setValues(a.substr(9)))
                 return failure("option '--values' given twice or with an empty name");
-        } else if (!optionsEnd && (valued("--api", i, setApi) ||
-                                   valued("--api-token-file", i, setToken))) {
+        } else if (!optionsEnd &&
+                   (valued("--api", i, setApi) || valued("--api-token-file", i, setToken))) {
             if (!problem.empty())
                 return failure(problem);
         } else if (!optionsEnd && a.size() > 1 && a[0] == '-') {

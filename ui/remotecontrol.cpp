@@ -45,7 +45,8 @@ bool readToken(const QString &Path, std::string &Token, QString &Error)
         Error = QStringLiteral("cannot read the API token file %1: %2").arg(Path, f.errorString());
         return false;
     }
-    Token = QString::fromUtf8(f.read(4096)).section(QLatin1Char('\n'), 0, 0).trimmed().toStdString();
+    Token =
+        QString::fromUtf8(f.read(4096)).section(QLatin1Char('\n'), 0, 0).trimmed().toStdString();
     if (Token.empty()) {
         Error = QStringLiteral("the API token file %1 is empty").arg(Path);
         return false;
@@ -70,8 +71,9 @@ QString generateToken(int Port, std::string &Token, QString &Error)
     }
     Token.clear();
     for (int i = 0; i < 4; ++i)
-        Token += QStringLiteral("%1").arg(QRandomGenerator::system()->generate64(), 16, 16,
-                                          QLatin1Char('0')).toStdString();
+        Token += QStringLiteral("%1")
+                     .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'))
+                     .toStdString();
     const QByteArray line = QByteArray::fromStdString(Token + "\n");
     if (f.write(line) != line.size() || !f.flush()) {
         Error = QStringLiteral("cannot write the API token file %1: %2").arg(path, f.errorString());
@@ -189,7 +191,8 @@ bool TRemoteControl::startServer(const TRemoteSettings &S, QString &Error)
 void TRemoteControl::showState()
 {
     if (Listening()) {
-        StatusLabel->setText(QStringLiteral("API ") + endpointText(m_settings.Address, m_settings.Port));
+        StatusLabel->setText(QStringLiteral("API ") +
+                             endpointText(m_settings.Address, m_settings.Port));
         StatusLabel->setToolTip(m_state);
         StatusLabel->setVisible(true);
     } else if (!m_state.isEmpty()) {
@@ -213,9 +216,10 @@ void TRemoteControl::Apply(const TRemoteSettings &Settings)
         startServer(Settings, error);
     }
     if (Listening())
-        m_state = QStringLiteral("Listening on http://%1/api/v1")
-                      .arg(endpointText(Settings.Address, Settings.Port)) +
-                  (m_tokenPath.isEmpty() ? QString() : QStringLiteral("; token in %1").arg(m_tokenPath));
+        m_state =
+            QStringLiteral("Listening on http://%1/api/v1")
+                .arg(endpointText(Settings.Address, Settings.Port)) +
+            (m_tokenPath.isEmpty() ? QString() : QStringLiteral("; token in %1").arg(m_tokenPath));
     showState();
     saveSettings();
 }
@@ -243,7 +247,8 @@ void TRemoteControl::AfterTick()
 {
     std::vector<TBinding> bindings;
     for (const TScriptBinding &b : m_form.BindingList())
-        bindings.push_back({BindingSlaveId(b, m_form.Slaves()), int(b.RegType), int(b.RegAdr), b.Name});
+        bindings.push_back(
+            {BindingSlaveId(b, m_form.Slaves()), int(b.RegType), int(b.RegAdr), b.Name});
     m_api.PublishBindings(std::move(bindings));
 }
 

@@ -44,7 +44,7 @@ class TRemoteControl : public QObject, public IApiHost
     // and keeps them in quorlin.ini.
     void Apply(const TRemoteSettings &Settings);
 
-    QAction *RemoteControl1 = nullptr; // Settings menu
+    QAction *RemoteControl1 = nullptr;  // Settings menu
     TRemoteControlForm *Form = nullptr; // made when first opened
     QLabel *StatusLabel = nullptr;
     void RemoteControl1Click();

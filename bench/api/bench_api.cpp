@@ -14,6 +14,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -24,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <netinet/in.h>
 #include <pty.h>
 #include <spawn.h>
 #include <string>
@@ -32,8 +34,6 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
-#include <netinet/in.h>
-#include <arpa/inet.h>
 #include <vector>
 
 #include "bench/ptymaster.h"

@@ -47,7 +47,8 @@ class FakeBackend : public IApiBackend
     TApiOutcome AddSlave(int Id) override
     {
         if (m_slaves.count(Id))
-            return TApiOutcome::Refused(409, "Slave id " + std::to_string(Id) + " is already used.");
+            return TApiOutcome::Refused(409,
+                                        "Slave id " + std::to_string(Id) + " is already used.");
         m_slaves[Id] = std::make_unique<TRegisterTables>();
         return TApiOutcome::Ok();
     }
@@ -114,7 +115,8 @@ class FakeBackend : public IApiBackend
             w.Outcome = TApiOutcome::Refused(404, "no slave");
             return w;
         }
-        if (Register < 1 || Register > TableSize(RegType) || TimeoutMs < 0 || TimeoutMs > MaxApiWaitMs)
+        if (Register < 1 || Register > TableSize(RegType) || TimeoutMs < 0 ||
+            TimeoutMs > MaxApiWaitMs)
             std::abort();
         w.Value = ReadRegister(*t, RegType, Register);
         w.Reached = Until && *Until == w.Value;

@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
         const size_t amp = query.find('&');
         const std::string item = query.substr(0, amp);
         const size_t eq = item.find('=');
-        r.Query.emplace_back(item.substr(0, eq), eq == std::string::npos ? "" : item.substr(eq + 1));
+        r.Query.emplace_back(item.substr(0, eq),
+                             eq == std::string::npos ? "" : item.substr(eq + 1));
         query = amp == std::string::npos ? "" : query.substr(amp + 1);
     }
     for (std::string line = takeLine(rest); !line.empty(); line = takeLine(rest)) {

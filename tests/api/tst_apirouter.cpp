@@ -31,7 +31,8 @@ THttpRequest request(std::string Method, std::string Target, std::string Body = 
             const size_t amp = rest.find('&');
             const std::string item = rest.substr(0, amp);
             const size_t eq = item.find('=');
-            r.Query.emplace_back(item.substr(0, eq), eq == std::string::npos ? "" : item.substr(eq + 1));
+            r.Query.emplace_back(item.substr(0, eq),
+                                 eq == std::string::npos ? "" : item.substr(eq + 1));
             rest = amp == std::string::npos ? "" : rest.substr(amp + 1);
         }
     }
@@ -69,7 +70,8 @@ TEST_P(Refusals, AnswerWithStatusMessageAndHeaders)
     const Refusal &row = GetParam();
     FakeBackend backend;
     backend.AddSlave(2);
-    const THttpResponse r = HandleApiRequest(request(row.Method, row.Target, row.Body), backend, {});
+    const THttpResponse r =
+        HandleApiRequest(request(row.Method, row.Target, row.Body), backend, {});
     EXPECT_EQ(r.Status, row.Status) << r.Body;
     const json body = json::parse(r.Body, nullptr, false);
     ASSERT_TRUE(body.is_object()) << r.Body;
@@ -146,8 +148,10 @@ TEST(ApiAccess, TokenHostAndOriginRules)
         {"BasicScheme", token, {{"Authorization", "Basic s3cret"}}, 401},
         {"TokenRight", token, {{"Authorization", "Bearer s3cret"}}, 200},
         {"SchemeAnyCase", token, {{"authorization", "bearer s3cret"}}, 200},
-        {"ForeignHostOffLoopbackWithToken", token,
-         {{"Authorization", "Bearer s3cret"}, {"Host", "plant.example:8502"}}, 200},
+        {"ForeignHostOffLoopbackWithToken",
+         token,
+         {{"Authorization", "Bearer s3cret"}, {"Host", "plant.example:8502"}},
+         200},
         {"ForeignHostOnLoopback", {}, {{"Host", "rebind.example:8502"}}, 403},
         {"LocalhostName", {}, {{"Host", "localhost:8502"}}, 200},
         {"IPv6Loopback", {}, {{"Host", "[::1]:8502"}}, 200},
@@ -217,10 +221,10 @@ TEST(ApiValues, ManyValuesSignedAndBitsLandInOrder)
 {
     FakeBackend backend;
     backend.m_bound.push_back({1, RegTypeHoldingReg, 11, "Ramp"});
-    THttpResponse r = HandleApiRequest(
-        request("PUT", "/api/v1/slaves/1/holding-registers",
-                R"({"start":10,"values":[1,-2,"-32768"],"type":"int16"})"),
-        backend, {});
+    THttpResponse r =
+        HandleApiRequest(request("PUT", "/api/v1/slaves/1/holding-registers",
+                                 R"({"start":10,"values":[1,-2,"-32768"],"type":"int16"})"),
+                         backend, {});
     ASSERT_EQ(r.Status, 200) << r.Body;
     const TRegisterTables &t = *backend.find(1);
     EXPECT_EQ(t.HoldingRegs[10], 1);

@@ -41,17 +41,18 @@ QString waitForError(QProcess &Program, const QString &Text, QString &Seen)
 class ApiProgram
 {
   public:
-    explicit ApiProgram(QStringList Extra = {}, const QString &Address = QStringLiteral("127.0.0.1"))
-        : port(freeLoopbackPort()), http(Address == QLatin1String("0.0.0.0") ? "127.0.0.1"
-                                                                     : Address.toStdString(),
-                                 port)
+    explicit ApiProgram(QStringList Extra = {},
+                        const QString &Address = QStringLiteral("127.0.0.1"))
+        : port(freeLoopbackPort()),
+          http(Address == QLatin1String("0.0.0.0") ? "127.0.0.1" : Address.toStdString(), port)
     {
         http.set_read_timeout(40, 0);
         http.set_connection_timeout(5, 0);
         if (!inst.writePortIni() || !inst.ok())
             return;
         program.setProcessChannelMode(QProcess::SeparateChannels);
-        QStringList args = {QStringLiteral("--api"), QStringLiteral("%1:%2").arg(Address).arg(port)};
+        QStringList args = {QStringLiteral("--api"),
+                            QStringLiteral("%1:%2").arg(Address).arg(port)};
         args += Extra;
         started = startOffscreen(program, inst.program(), args, false) &&
                   waitForFirstAnswer(program, master.get()) && waitForApi();
@@ -60,7 +61,8 @@ class ApiProgram
     bool waitForApi()
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (std::chrono::steady_clock::now() < deadline && program.state() == QProcess::Running) {
+        while (std::chrono::steady_clock::now() < deadline &&
+               program.state() == QProcess::Running) {
             if (http.Get("/api/v1/openapi.json"))
                 return true;
             program.waitForFinished(50);
@@ -73,10 +75,7 @@ class ApiProgram
             endWithSigterm(program);
     }
     // Standard error so far, once it holds Text (or 10 s have passed).
-    QString errors(const QString &Text)
-    {
-        return waitForError(program, Text, m_errors);
-    }
+    QString errors(const QString &Text) { return waitForError(program, Text, m_errors); }
 
     int port;
     InstalledProgram inst;
@@ -114,8 +113,8 @@ TEST(ProgramApi, WritesReachTheMasterAtOnceAndTheMastersWritesReachTheApi)
     modbus_t *ctx = p.master.get();
 
     // In the image when the call returns: the very next read sees it, no tick needed.
-    auto r = p.http.Put("/api/v1/slaves/1/input-registers/1", R"({"value": 250})",
-                        "application/json");
+    auto r =
+        p.http.Put("/api/v1/slaves/1/input-registers/1", R"({"value": 250})", "application/json");
     ASSERT_TRUE(r);
     ASSERT_EQ(r->status, 200) << r->body;
     uint16_t regs[2] = {};
@@ -145,8 +144,8 @@ TEST(ProgramApi, WritesReachTheMasterAtOnceAndTheMastersWritesReachTheApi)
         c.set_read_timeout(40, 0);
         return body(c.Get("/api/v1/slaves/1/holding-registers/9?timeout=20000"));
     });
-    for (int v = 1; v < 400 && written.wait_for(std::chrono::milliseconds(50)) !=
-                                   std::future_status::ready;
+    for (int v = 1;
+         v < 400 && written.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready;
          ++v) {
         if (modbus_write_register(ctx, 8, v) != 1)
             modbus_flush(ctx);
@@ -221,7 +220,8 @@ TEST(ProgramApi, FaultsSlavesAndValuesChangeMidRun)
     r = p.http.Delete("/api/v1/slaves/1");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 409) << r->body;
-    EXPECT_EQ(body(p.http.Get("/api/v1/slaves"))["slaves"], json::parse(R"([{"id":1,"scripts":0}])"));
+    EXPECT_EQ(body(p.http.Get("/api/v1/slaves"))["slaves"],
+              json::parse(R"([{"id":1,"scripts":0}])"));
 }
 
 TEST(ProgramApi, TrafficRowsWithACursorAndALongPoll)
@@ -290,12 +290,30 @@ TEST(ProgramApi, RefusalsReachTheClientWithTheirHeaders)
         {"UnknownSlave", "GET", "/api/v1/slaves/42/coils", "", {}, 404, nullptr, nullptr},
         {"WrongMethod", "DELETE", "/api/v1/faults", "", {}, 405, "Allow", "GET, PUT"},
         {"Duplicate", "POST", "/api/v1/slaves", R"({"id":1})", {}, 409, nullptr, nullptr},
-        {"TooLarge", "PUT", "/api/v1/values", std::string(1024 * 1024 + 1, '1'), {}, 413, nullptr,
+        {"TooLarge",
+         "PUT",
+         "/api/v1/values",
+         std::string(1024 * 1024 + 1, '1'),
+         {},
+         413,
+         nullptr,
          nullptr},
-        {"ForeignHost", "GET", "/api/v1/status", "", {{"Host", "rebind.example"}}, 403, nullptr,
+        {"ForeignHost",
+         "GET",
+         "/api/v1/status",
+         "",
+         {{"Host", "rebind.example"}},
+         403,
+         nullptr,
          nullptr},
-        {"CrossOrigin", "GET", "/api/v1/status", "", {{"Origin", "https://evil.example"}}, 403,
-         nullptr, nullptr},
+        {"CrossOrigin",
+         "GET",
+         "/api/v1/status",
+         "",
+         {{"Origin", "https://evil.example"}},
+         403,
+         nullptr,
+         nullptr},
     };
     for (const Row &row : rows) {
         httplib::Request req;
@@ -336,7 +354,8 @@ TEST(ProgramApi, OffLoopbackEveryCallNeedsTheToken)
     const qsizetype at = said.indexOf(QStringLiteral("the API token is in "));
     ASSERT_GE(at, 0) << said.toStdString();
     const QString path = said.mid(at + 20).section(QLatin1Char('\n'), 0, 0).trimmed();
-    struct stat st {};
+    struct stat st {
+    };
     ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &st), 0) << path.toStdString();
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     const std::string token = readAll(path).trimmed().toStdString();
@@ -373,9 +392,9 @@ TEST(ProgramApi, TokenFileOnLoopbackAndAPortInUse)
     ASSERT_TRUE(second.writePortIni() && second.ok());
     QProcess other;
     other.setProcessChannelMode(QProcess::SeparateChannels);
-    ASSERT_TRUE(startOffscreen(other, second.program(),
-                               {QStringLiteral("--api"), QStringLiteral("127.0.0.2:%1").arg(p.port)},
-                               false));
+    ASSERT_TRUE(startOffscreen(
+        other, second.program(),
+        {QStringLiteral("--api"), QStringLiteral("127.0.0.2:%1").arg(p.port)}, false));
     MasterContext master(second.pty().master());
     ASSERT_TRUE(waitForFirstAnswer(other, master.get())) << "the emulator runs on";
     const QString expected =

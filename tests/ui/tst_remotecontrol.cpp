@@ -71,7 +71,8 @@ TEST(RemoteControl, DialogStartsTheApiWhoseCallsShowInTheWindowAndIsRemembered)
     form->RemoteControl->RemoteControl1->trigger();
     ASSERT_TRUE(form->RemoteControl->Listening()) << form->RemoteControl->State().toStdString();
     EXPECT_TRUE(form->RemoteControl->StatusLabel->isVisibleTo(form.get()));
-    EXPECT_EQ(form->RemoteControl->StatusLabel->text(), QStringLiteral("API 127.0.0.1:%1").arg(port));
+    EXPECT_EQ(form->RemoteControl->StatusLabel->text(),
+              QStringLiteral("API 127.0.0.1:%1").arg(port));
     const QByteArray ini = readAll(QDir(dir.path()).filePath(QStringLiteral("quorlin.ini")));
     EXPECT_TRUE(ini.contains("[RemoteControl]\nOn=1\n")) << ini.toStdString();
     EXPECT_TRUE(ini.contains(QStringLiteral("Port=%1\n").arg(port).toUtf8()));
