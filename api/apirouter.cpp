@@ -68,6 +68,11 @@ THttpResponse outcomeError(const TApiOutcome &Outcome)
     return ApiError(Outcome.Status, Outcome.Message);
 }
 
+THttpResponse silent()
+{
+    return ApiError(503, "the program did not answer in time");
+}
+
 // A decimal number without sign, within Max; nothing for anything else.
 std::optional<int64_t> parseNumber(std::string_view Text, int64_t Max)
 {
@@ -368,7 +373,10 @@ THttpResponse getStatus(TCall &C)
     TQuery q(C.Request);
     if (!q.error().empty())
         return ApiError(400, q.error());
-    const TApiStatus s = C.Backend.Status();
+    const std::optional<TApiStatus> status = C.Backend.Status();
+    if (!status)
+        return silent();
+    const TApiStatus &s = *status;
     json lines = json::array();
     for (const TApiListener &l : s.Lines) {
         json line = {{"kind", l.Kind}, {"name", l.Name}, {"open", l.Open}};
@@ -403,8 +411,11 @@ THttpResponse listSlaves(TCall &C)
     TQuery q(C.Request);
     if (!q.error().empty())
         return ApiError(400, q.error());
+    const auto slaves = C.Backend.Slaves();
+    if (!slaves)
+        return silent();
     json list = json::array();
-    for (const TApiSlave &s : C.Backend.Slaves())
+    for (const TApiSlave &s : *slaves)
         list.push_back({{"id", s.Id}, {"scripts", s.Scripts}});
     return jsonResponse(json::object({{"slaves", std::move(list)}}));
 }
@@ -431,10 +442,14 @@ THttpResponse addSlave(TCall &C)
 THttpResponse getSlave(TCall &C)
 {
     const auto id = slaveParam(C.Params[0]);
-    if (id)
-        for (const TApiSlave &s : C.Backend.Slaves())
-            if (s.Id == *id)
-                return jsonResponse({{"id", s.Id}, {"scripts", s.Scripts}});
+    if (!id)
+        return noSlave(C.Params[0]);
+    const auto slaves = C.Backend.Slaves();
+    if (!slaves)
+        return silent();
+    for (const TApiSlave &s : *slaves)
+        if (s.Id == *id)
+            return jsonResponse({{"id", s.Id}, {"scripts", s.Scripts}});
     return noSlave(C.Params[0]);
 }
 
@@ -689,9 +704,12 @@ THttpResponse getValues(TCall &C)
     TQuery q(C.Request);
     if (!q.error().empty())
         return ApiError(400, q.error());
+    auto csv = C.Backend.ExportValues();
+    if (!csv)
+        return silent();
     THttpResponse r;
     r.ContentType = "text/csv";
-    r.Body = C.Backend.ExportValues();
+    r.Body = std::move(*csv);
     return r;
 }
 
@@ -706,7 +724,8 @@ THttpResponse getFaults(TCall &C)
     TQuery q(C.Request);
     if (!q.error().empty())
         return ApiError(400, q.error());
-    return jsonResponse(faultsJson(C.Backend.Faults(), C.Backend.FaultCounts()));
+    const auto faults = C.Backend.Faults();
+    return faults ? jsonResponse(faultsJson(*faults, C.Backend.FaultCounts())) : silent();
 }
 
 THttpResponse putFaults(TCall &C)
@@ -744,7 +763,8 @@ THttpResponse putFaults(TCall &C)
     const TApiOutcome o = C.Backend.SetFaults(normal);
     if (!o.ok())
         return outcomeError(o);
-    return jsonResponse(faultsJson(C.Backend.Faults(), C.Backend.FaultCounts()));
+    const auto faults = C.Backend.Faults();
+    return faults ? jsonResponse(faultsJson(*faults, C.Backend.FaultCounts())) : silent();
 }
 
 THttpResponse getTraffic(TCall &C)

@@ -112,10 +112,11 @@ class IApiBackend
   public:
     virtual ~IApiBackend() = default;
 
-    virtual TApiStatus Status() = 0;
+    // Nothing (for these four) when the program did not answer in time: 503.
+    virtual std::optional<TApiStatus> Status() = 0;
     virtual TApiOutcome ResetCounters() = 0;
 
-    virtual std::vector<TApiSlave> Slaves() = 0;
+    virtual std::optional<std::vector<TApiSlave>> Slaves() = 0;
     virtual TApiOutcome AddSlave(int Id) = 0;
     virtual TApiOutcome RemoveSlave(int Id) = 0;
     virtual TApiOutcome ChangeSlaveId(int From, int To) = 0;
@@ -133,10 +134,10 @@ class IApiBackend
     virtual TWaitResult WaitRegister(int Slave, int RegType, int Register,
                                      std::optional<uint16_t> Until, int TimeoutMs) = 0;
 
-    virtual std::string ExportValues() = 0;
+    virtual std::optional<std::string> ExportValues() = 0;
     virtual TApiOutcome ImportValues(std::string_view Csv) = 0;
 
-    virtual TFaultSettings Faults() = 0;
+    virtual std::optional<TFaultSettings> Faults() = 0;
     virtual TFaultCounts FaultCounts() = 0;
     virtual TApiOutcome SetFaults(const TFaultSettings &Faults) = 0;
 

@@ -122,10 +122,10 @@ template <typename R> std::optional<R> TProgramApi::onWindow(std::function<R()> 
     return state->Result;
 }
 
-TApiStatus TProgramApi::Status()
+std::optional<TApiStatus> TProgramApi::Status()
 {
     IApiHost &host = m_host;
-    return onWindow<TApiStatus>([&host] { return host.Status(); }).value_or(TApiStatus{});
+    return onWindow<TApiStatus>([&host] { return host.Status(); });
 }
 
 TApiOutcome TProgramApi::ResetCounters()
@@ -138,7 +138,7 @@ TApiOutcome TProgramApi::ResetCounters()
     return done ? TApiOutcome::Ok() : WindowSilent;
 }
 
-std::vector<TApiSlave> TProgramApi::Slaves()
+std::optional<std::vector<TApiSlave>> TProgramApi::Slaves()
 {
     IApiHost &host = m_host;
     return onWindow<std::vector<TApiSlave>>([&host] {
@@ -147,9 +147,8 @@ std::vector<TApiSlave> TProgramApi::Slaves()
                for (int id : commands.Slaves().Ids())
                    out.push_back(
                        {id, CountSlaveBindings(commands.Bindings(), commands.Slaves(), id)});
-               return out;
-           })
-        .value_or(std::vector<TApiSlave>{});
+        return out;
+    });
 }
 
 TApiOutcome TProgramApi::AddSlave(int Id)
@@ -274,11 +273,10 @@ TWaitResult TProgramApi::WaitRegister(int Slave, int RegType, int Register,
     }
 }
 
-std::string TProgramApi::ExportValues()
+std::optional<std::string> TProgramApi::ExportValues()
 {
     IApiHost &host = m_host;
-    return onWindow<std::string>([&host] { return ExportValuesText(host.RegisterSource()); })
-        .value_or(std::string());
+    return onWindow<std::string>([&host] { return ExportValuesText(host.RegisterSource()); });
 }
 
 TApiOutcome TProgramApi::ImportValues(std::string_view Csv)
@@ -303,10 +301,10 @@ TApiOutcome TProgramApi::ImportValues(std::string_view Csv)
     return TApiOutcome::Ok();
 }
 
-TFaultSettings TProgramApi::Faults()
+std::optional<TFaultSettings> TProgramApi::Faults()
 {
     IApiHost &host = m_host;
-    return onWindow<TFaultSettings>([&host] { return host.Faults(); }).value_or(TFaultSettings{});
+    return onWindow<TFaultSettings>([&host] { return host.Faults(); });
 }
 
 TFaultCounts TProgramApi::FaultCounts()

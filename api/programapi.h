@@ -66,9 +66,9 @@ class TProgramApi : public IApiBackend
     // How long an API thread waits for the window before it gives up (503).
     void SetWindowTimeoutMs(int Ms) { m_windowTimeoutMs = Ms; }
 
-    TApiStatus Status() override;
+    std::optional<TApiStatus> Status() override;
     TApiOutcome ResetCounters() override;
-    std::vector<TApiSlave> Slaves() override;
+    std::optional<std::vector<TApiSlave>> Slaves() override;
     TApiOutcome AddSlave(int Id) override;
     TApiOutcome RemoveSlave(int Id) override;
     TApiOutcome ChangeSlaveId(int From, int To) override;
@@ -78,9 +78,9 @@ class TProgramApi : public IApiBackend
                                std::vector<TBoundRegister> &Bound) override;
     TWaitResult WaitRegister(int Slave, int RegType, int Register, std::optional<uint16_t> Until,
                              int TimeoutMs) override;
-    std::string ExportValues() override;
+    std::optional<std::string> ExportValues() override;
     TApiOutcome ImportValues(std::string_view Csv) override;
-    TFaultSettings Faults() override;
+    std::optional<TFaultSettings> Faults() override;
     TFaultCounts FaultCounts() override;
     TApiOutcome SetFaults(const TFaultSettings &Faults) override;
     TTrafficPage Traffic(uint64_t Since, int WaitMs, size_t Limit) override;

@@ -180,7 +180,8 @@ bool TRemoteControl::startServer(const TRemoteSettings &S, QString &Error)
         m_state = Error;
         return false;
     }
-    m_state = QStringLiteral("Listening on http://%1/api/v1").arg(endpointText(S.Address, S.Port));
+    m_endpoint = endpointText(S.Address, S.Port);
+    m_state = QStringLiteral("Listening on http://%1/api/v1").arg(m_endpoint);
     if (!m_tokenPath.isEmpty())
         m_state += QStringLiteral("; token in %1").arg(m_tokenPath);
     std::fprintf(stderr, "quorlin: API on http://%s/api/v1\n",
@@ -191,8 +192,7 @@ bool TRemoteControl::startServer(const TRemoteSettings &S, QString &Error)
 void TRemoteControl::showState()
 {
     if (Listening()) {
-        StatusLabel->setText(QStringLiteral("API ") +
-                             endpointText(m_settings.Address, m_settings.Port));
+        StatusLabel->setText(QStringLiteral("API ") + m_endpoint);
         StatusLabel->setToolTip(m_state);
         StatusLabel->setVisible(true);
     } else if (!m_state.isEmpty()) {
@@ -215,11 +215,6 @@ void TRemoteControl::Apply(const TRemoteSettings &Settings)
         QString error;
         startServer(Settings, error);
     }
-    if (Listening())
-        m_state =
-            QStringLiteral("Listening on http://%1/api/v1")
-                .arg(endpointText(Settings.Address, Settings.Port)) +
-            (m_tokenPath.isEmpty() ? QString() : QStringLiteral("; token in %1").arg(m_tokenPath));
     showState();
     saveSettings();
 }

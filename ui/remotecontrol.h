@@ -78,6 +78,7 @@ class TRemoteControl : public QObject, public IApiHost
     TRemoteSettings m_settings;
     QString m_state;
     QString m_tokenPath; // the token in use came from here
+    QString m_endpoint;  // what the server listens on: "127.0.0.1:8502"
 };
 
 } // namespace quorlin

@@ -29,7 +29,7 @@ class FakeBackend : public IApiBackend
     };
     std::vector<TBinding> m_bound;
 
-    TApiStatus Status() override
+    std::optional<TApiStatus> Status() override
     {
         TApiStatus s;
         s.Version = "Quorlin test";
@@ -37,7 +37,7 @@ class FakeBackend : public IApiBackend
         return s;
     }
     TApiOutcome ResetCounters() override { return TApiOutcome::Ok(); }
-    std::vector<TApiSlave> Slaves() override
+    std::optional<std::vector<TApiSlave>> Slaves() override
     {
         std::vector<TApiSlave> out;
         for (const auto &[id, tables] : m_slaves)
@@ -122,13 +122,13 @@ class FakeBackend : public IApiBackend
         w.Reached = Until && *Until == w.Value;
         return w;
     }
-    std::string ExportValues() override { return "slave,register,value\r\n"; }
+    std::optional<std::string> ExportValues() override { return "slave,register,value\r\n"; }
     TApiOutcome ImportValues(std::string_view Csv) override
     {
         m_lastImport = std::string(Csv);
         return TApiOutcome::Ok();
     }
-    TFaultSettings Faults() override { return m_faults; }
+    std::optional<TFaultSettings> Faults() override { return m_faults; }
     TFaultCounts FaultCounts() override { return {}; }
     TApiOutcome SetFaults(const TFaultSettings &F) override
     {
