@@ -956,6 +956,10 @@ void TMainForm::slavesChanged(int ShowId)
     if (ShowId == 0)
         ShowId = m_current->MBid;
     SelectSlave(ShowId);
+    // A change from elsewhere (the remote-control API) while the Slaves
+    // dialog is open shows in its list at once.
+    if (SlavesForm && SlavesForm->isVisible())
+        SlavesForm->Refill();
     m_profile->ProfileSaved = false;
 }
 

@@ -17,7 +17,10 @@
 
 #include <future>
 
+#include <QListWidget>
+
 #include "api/remotecontrolform.h"
+#include "slaves/slavesform.h"
 #include "profile/profilemanager.h"
 #include "tests/ui/uitesthelpers.h"
 #include "ui/mainunit.h"
@@ -85,6 +88,26 @@ TEST(RemoteControl, DialogStartsTheApiWhoseCallsShowInTheWindowAndIsRemembered)
     EXPECT_EQ(r->status, 201) << r->body;
     EXPECT_EQ(tabs(*form), (QStringList{"MB id 1", "MB id 5"}));
 
+    // Served while a modal dialog is open, whose list follows at once.
+    QStringList listed;
+    int status = 0;
+    onNextModal<TSlavesForm>([&](TSlavesForm *D) {
+        auto added = call(port, [](httplib::Client &c) {
+            return c.Post("/api/v1/slaves", R"({"id": 9})", "application/json");
+        });
+        status = added ? added->status : -1;
+        for (int i = 0; i < D->ListBox1->count(); ++i)
+            listed << D->ListBox1->item(i)->text();
+        D->reject();
+    });
+    form->Slaves1->trigger();
+    EXPECT_EQ(status, 201);
+    EXPECT_TRUE(listed.join(QLatin1Char('|')).contains(QStringLiteral("MB id 9")))
+        << listed.join(QLatin1Char('|')).toStdString();
+    r = call(port, [](httplib::Client &c) { return c.Delete("/api/v1/slaves/9"); });
+    ASSERT_TRUE(r && r->status == 200);
+    form->SelectSlave(5);
+
     // Faults switched on as the Faults dialog's OK does: the loud warning shows.
     r = call(port, [](httplib::Client &c) {
         return c.Put("/api/v1/faults", R"({"on": true, "NoReplyEvery": 3})", "application/json");
@@ -96,8 +119,7 @@ TEST(RemoteControl, DialogStartsTheApiWhoseCallsShowInTheWindowAndIsRemembered)
         << form->FaultsStatus->text().toStdString();
     EXPECT_FALSE(form->Profile().ProfileSaved);
 
-    // A write is in the image at once; the panels (showing the new slave,
-    // as after the dialog's Add) show it from the next tick.
+    // A write is in the image at once; the panels show it from the next tick.
     r = call(port, [](httplib::Client &c) {
         return c.Put("/api/v1/slaves/5/holding-registers/1", R"({"value": 1234})",
                      "application/json");
