@@ -196,7 +196,8 @@ void TRemoteControl::showState()
         StatusLabel->setToolTip(m_state);
         StatusLabel->setVisible(true);
     } else if (!m_state.isEmpty()) {
-        StatusLabel->setText(QStringLiteral("API off"));
+        // Why it is off, as the port's own text says why it is closed.
+        StatusLabel->setText(QStringLiteral("API: ") + m_state);
         StatusLabel->setToolTip(m_state);
         StatusLabel->setVisible(true);
     } else {
