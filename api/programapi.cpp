@@ -94,6 +94,27 @@ void TProgramApi::PublishBindings(std::vector<TBinding> Bindings)
         m_bindings = std::move(Bindings);
 }
 
+void TProgramApi::post(std::function<void()> Job)
+{
+    {
+        std::lock_guard<std::mutex> hold(m_jobsLock);
+        m_jobs.push_back(std::move(Job));
+    }
+    QMetaObject::invokeMethod(
+        m_host.Context(), [this] { runJobs(); }, Qt::QueuedConnection);
+}
+
+void TProgramApi::runJobs()
+{
+    std::vector<std::function<void()>> jobs;
+    {
+        std::lock_guard<std::mutex> hold(m_jobsLock);
+        jobs.swap(m_jobs);
+    }
+    for (const auto &job : jobs)
+        job();
+}
+
 template <typename R> std::optional<R> TProgramApi::onWindow(std::function<R()> Call)
 {
     struct TState {
@@ -104,15 +125,12 @@ template <typename R> std::optional<R> TProgramApi::onWindow(std::function<R()> 
     if (m_stopping)
         return std::nullopt;
     auto state = std::make_shared<TState>();
-    QMetaObject::invokeMethod(
-        m_host.Context(),
-        [state, Call = std::move(Call)] {
-            R r = Call();
-            std::lock_guard<std::mutex> hold(state->Lock);
-            state->Result = std::move(r);
-            state->Done.notify_all();
-        },
-        Qt::QueuedConnection);
+    post([state, Call = std::move(Call)] {
+        R r = Call();
+        std::lock_guard<std::mutex> hold(state->Lock);
+        state->Result = std::move(r);
+        state->Done.notify_all();
+    });
     // In short slices, so that a stop is seen while the window is busy.
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(m_windowTimeoutMs);

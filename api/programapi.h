@@ -90,6 +90,11 @@ class TProgramApi : public IApiBackend
     // when the window did not answer in time or the API is stopping. Call
     // may run after a time-out, so it holds copies, never the caller's locals.
     template <typename R> std::optional<R> onWindow(std::function<R()> Call);
+    // Hands Job to the window's thread. The job itself crosses under
+    // m_jobsLock, so the order of its making and its running does not rest
+    // on Qt's event queue alone.
+    void post(std::function<void()> Job);
+    void runJobs();
     // Register N of the slave, read under the lock; false for no such slave.
     bool readOne(int Slave, int RegType, int N, uint16_t &Value);
 
@@ -97,6 +102,8 @@ class TProgramApi : public IApiBackend
     TTrafficFeed &m_feed;
     std::atomic<bool> m_stopping{false};
     int m_windowTimeoutMs = 10000;
+    std::mutex m_jobsLock; // guards m_jobs only
+    std::vector<std::function<void()>> m_jobs;
     std::mutex m_bindingsLock; // guards m_bindings only
     std::vector<TBinding> m_bindings;
 };
