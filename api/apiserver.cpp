@@ -108,6 +108,9 @@ bool TApiServer::Start(const std::string &Address, int Port, std::string &Error)
     // waits for the client's delayed acknowledgement (about 40 ms).
     server->set_tcp_nodelay(true);
     server->set_keep_alive_timeout(5);
+    // A test rig polls on one connection; a new one every 5 requests (the
+    // library's default) costs a connection set-up each time.
+    server->set_keep_alive_max_count(1000);
     server->set_read_timeout(10);
     server->set_write_timeout(10);
     if (Address.find(':') != std::string::npos)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What the HTTP API costs the master. A copy of the installed program serves
 // a master on a pty (read 10 holding registers, one request every 5 ms) and
-// its API on 127.0.0.1. The run alternates blocks of 100 requests without
+// its API on 127.0.0.1. The run alternates blocks of 25 requests without
 // API traffic and with 200 API calls a second (register reads, register
 // writes and traffic polls, in turn), so both conditions meet the same
 // machine. Printed: the master's turnaround p50/p99 in each condition and
@@ -10,7 +10,7 @@
 // Every reply is checked (length, address, CRC) and every API call's status;
 // a wrong one ends the run with exit status 1. The figures never fail it.
 //
-//   bench_api [BLOCKS_PER_CONDITION]   (default 12)
+//   bench_api [BLOCKS_PER_CONDITION]   (default 48)
 #include <httplib.h>
 
 #include <algorithm>
@@ -47,7 +47,7 @@ using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 using namespace quorlin::bench;
 
-constexpr int BlockRequests = 100;
+constexpr int BlockRequests = 25;
 constexpr auto PollPeriod = std::chrono::milliseconds(5);
 constexpr auto ApiPeriod = std::chrono::microseconds(5000); // 200 calls a second
 
@@ -89,7 +89,7 @@ double percentile(std::vector<double> V, double P)
 
 int main(int argc, char **argv)
 {
-    const int blocks = argc > 1 ? std::max(1, std::atoi(argv[1])) : 12;
+    const int blocks = argc > 1 ? std::max(1, std::atoi(argv[1])) : 48;
     char tmpl[] = "/tmp/quorlin-bench-api-XXXXXX";
     if (!::mkdtemp(tmpl))
         fail("cannot make a temporary directory");
