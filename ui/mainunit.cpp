@@ -178,8 +178,10 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     m_traffic.Tap = [this](const TTrafficRow &Row) { RemoteControl->FeedRow(Row); };
     m_profile->FormCreate();
     updateStatusBar();
-    // Once the profile is loaded and the port tried, as a test rig expects.
-    RemoteControl->Start(Options);
+    // Once the profile is loaded and the port tried, as a test rig expects;
+    // not at all when the start failed and the program is about to end.
+    if (m_startError.isEmpty())
+        RemoteControl->Start(Options);
 
     // The end of the desktop session (or any other quit the platform asks
     // for) reaches the application as a quit event, which would close the
@@ -857,6 +859,12 @@ void TMainForm::ApplySerialSettings()
             m_startError = ImportValuesFile(path, *m_registerSource);
         if (!m_startError.isEmpty())
             return; // the port stays closed; the main sequence ends the program
+        // Stored now rather than at the first tick: a master that polls as
+        // soon as the port opens reads them, and its writes are not undone.
+        std::lock_guard<std::mutex> lock(m_slaves.Lock());
+        for (int i = 0; i < m_slaves.Count(); ++i)
+            m_slaves.At(i).ApplyPendingWrites();
+        m_view = *m_current;
     }
     // The selected slave takes the dialog's id, its bindings with it; an id
     // another slave has (only a profile or a cancelled edit can leave one
