@@ -498,6 +498,9 @@ void TTrafficRecorder::Record(const TFrameReport &Report, int64_t TimeUs, int64_
     if (Trace != nullptr)
         for (int i = 0; i < n; ++i)
             Trace->Write(rows[i]);
+    if (Tap)
+        for (int i = 0; i < n; ++i)
+            Tap(rows[i]);
     if (Paused) {
         PausedRows += uint64_t(n);
     } else {

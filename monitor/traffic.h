@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -191,6 +192,9 @@ class TTrafficRecorder : public IFrameObserver
     // Every other line that had a frame, first seen first (up to MaxSeenLines).
     std::vector<std::string> SeenLines;
     static constexpr size_t MaxSeenLines = 64;
+    // Sees every row, paused or not (the remote-control API keeps its own
+    // ring); null: none.
+    std::function<void(const TTrafficRow &)> Tap;
     // When the last request for us was seen (steady clock, microseconds), or
     // -1 before the first.
     int64_t LastRequestUs = -1;

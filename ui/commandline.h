@@ -21,6 +21,8 @@ struct TCommandLine {
     // --listen / --listen-rtu, in their order: run beside the profile's own.
     std::vector<TListenerConfig> Listeners;
     bool NoSerial = false; // --no-serial: the serial port neither opened nor retried
+    std::string Api;          // "[ADDRESS:]PORT" of the HTTP API; empty: as quorlin.ini says
+    std::string ApiTokenFile; // the API's token; empty: none (generated off loopback)
     std::string Error;    // what was wrong, for Action Error
 };
 

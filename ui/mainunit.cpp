@@ -51,6 +51,7 @@
 #include "ui/helpviewer.h"
 #include "ui/panelcontrols.h"
 #include "ui/permissionnotice.h"
+#include "ui/remotecontrol.h"
 #include "ui/statustext.h"
 
 namespace quorlin
@@ -193,8 +194,14 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     m_permissionNotice = new TPermissionNotice(*Comm1, *this);
     // Opened, failed to open or lost, also by itself (an unplugged adapter, a retry).
     connect(Comm1, &TCustomComm::ConnectionChanged, this, &TMainForm::updatePortStatus);
+    RemoteControl = new TRemoteControl(*this);
+    m_traffic.Tap = [this](const TTrafficRow &Row) { RemoteControl->FeedRow(Row); };
     m_profile->FormCreate();
     updateStatusBar();
+    // Once the profile is loaded and the port tried, as a test rig expects;
+    // not at all when the start failed and the program is about to end.
+    if (m_startError.isEmpty())
+        RemoteControl->Start(Options);
 
     // The end of the desktop session (or any other quit the platform asks
     // for) reaches the application as a quit event, which would close the
@@ -207,6 +214,9 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
 
 TMainForm::~TMainForm()
 {
+    // No API thread may reach the slaves or the window once they start to go.
+    RemoteControl->Shutdown();
+    m_traffic.Tap = nullptr;
     // Nothing may reach the engine or the image once they start to go.
     m_profile->FormClose();
     // The port's thread stops serving the engine before anything it uses goes.
@@ -449,23 +459,12 @@ void TMainForm::buildStatusBar()
     status->addPermanentWidget(CountersStatus);
 }
 
-void TMainForm::updatePortStatus()
+TPortStatus TMainForm::CurrentPortStatus() const
 {
-    // The serial line's rows in the monitor and the trace bear its name.
-    m_traffic.SerialLine = m_network->NoSerial() ? std::string() : Comm1->DeviceName();
-    if (m_network->NoSerial()) {
-        m_portStatusOpen = false;
-        m_portStatusName = Comm1->DeviceName();
-        PortStatus->setText(QStringLiteral("Serial port not used: network only"));
-        PortStatus->setToolTip(PortStatus->text());
-        return;
-    }
-    m_portStatusOpen = Comm1->IsOpen();
-    m_portStatusName = Comm1->DeviceName();
     TPortStatus port;
-    port.Name = m_portStatusName;
+    port.Name = Comm1->DeviceName();
     port.Device = Comm1->DevicePath();
-    port.Open = m_portStatusOpen;
+    port.Open = Comm1->IsOpen();
     if (port.Open) {
         port.BaudRate = int(BaudRateValue(Comm1->BaudRate()));
         port.DataBits = int(DatabitsValue(Comm1->Databits()));
@@ -483,6 +482,31 @@ void TMainForm::updatePortStatus()
                 break;
             }
     }
+    return port;
+}
+
+void TMainForm::ResetTrafficCounters()
+{
+    m_traffic.ResetCounters();
+    updateStatusBar();
+    if (MonitorForm && MonitorForm->isVisible())
+        MonitorForm->Refresh();
+}
+
+void TMainForm::updatePortStatus()
+{
+    // The serial line's rows in the monitor and the trace bear its name.
+    m_traffic.SerialLine = m_network->NoSerial() ? std::string() : Comm1->DeviceName();
+    if (m_network->NoSerial()) {
+        m_portStatusOpen = false;
+        m_portStatusName = Comm1->DeviceName();
+        PortStatus->setText(QStringLiteral("Serial port not used: network only"));
+        PortStatus->setToolTip(PortStatus->text());
+        return;
+    }
+    const TPortStatus port = CurrentPortStatus();
+    m_portStatusOpen = port.Open;
+    m_portStatusName = port.Name;
     const QString text = QString::fromStdString(PortStatusText(port));
     if (PortStatus->text() != text) {
         PortStatus->setText(text);
@@ -536,6 +560,7 @@ void TMainForm::TrafficTick()
 {
     m_traffic.Take(m_frames);
     m_network->Tick(m_traffic);
+    RemoteControl->AfterTrafficTick();
     updateStatusBar();
     if (MonitorForm && MonitorForm->isVisible())
         MonitorForm->Refresh();
@@ -595,6 +620,7 @@ void TMainForm::Tick()
     paintPanels();
     if (m_registersForm)
         m_registersForm->Refresh();
+    RemoteControl->AfterTick();
 }
 
 void TMainForm::RefreshPanels()
@@ -802,7 +828,12 @@ void TMainForm::Faults1Click()
     FaultsForm->LoadFaults(m_profile->Faults);
     if (FaultsForm->exec() != QDialog::Accepted)
         return;
-    const TFaultSettings chosen = NormalisedFaults(FaultsForm->Faults());
+    SetFaults(FaultsForm->Faults());
+}
+
+void TMainForm::SetFaults(const TFaultSettings &Faults)
+{
+    const TFaultSettings chosen = NormalisedFaults(Faults);
     // OK without a change keeps the counts running.
     if (chosen == m_profile->Faults)
         return;
@@ -993,6 +1024,10 @@ void TMainForm::slavesChanged(int ShowId)
     if (ShowId == 0)
         ShowId = m_current->MBid;
     SelectSlave(ShowId);
+    // A change from elsewhere (the remote-control API) while the Slaves
+    // dialog is open shows in its list at once.
+    if (SlavesForm && SlavesForm->isVisible())
+        SlavesForm->Refill();
     m_profile->ProfileSaved = false;
 }
 

@@ -20,6 +20,7 @@
 #include "scripts/scriptint.h"
 #include "serial/ui/configunit.h"
 #include "ui/commandline.h"
+#include "ui/statustext.h"
 
 class QAction;
 class QGroupBox;
@@ -41,6 +42,7 @@ class TDelSForm;
 class TFaultsForm;
 class THelpViewer;
 class TProfileManager;
+class TRemoteControl;
 class IRegisterSource;
 class TRegistersForm;
 class TScriptCommands;
@@ -200,6 +202,11 @@ class TMainForm : public QMainWindow, public IProfileHost
     void StayOnTop1Click();
     void Faults1Click();
     void InjectFaults1Click();
+    // What the Faults dialog's OK does with its settings (normalised): a
+    // change restarts the counts and marks the profile changed.
+    void SetFaults(const TFaultSettings &Faults);
+    // The HTTP API and its Settings menu item; a child of this window.
+    TRemoteControl *RemoteControl = nullptr;
     void Slaves1Click();
     void AcceptBroadcast1Click();
     void HelpTopics1Click();
@@ -239,6 +246,10 @@ class TMainForm : public QMainWindow, public IProfileHost
     void SetTrace(TCsvTrace *Trace);
     // The 100 ms tick of everything that shows the traffic.
     void TrafficTick();
+    // The port as the status bar shows it.
+    TPortStatus CurrentPortStatus() const;
+    // As the monitor's Reset button does.
+    void ResetTrafficCounters();
 
   protected:
     void closeEvent(QCloseEvent *Event) override;

@@ -25,6 +25,8 @@ struct LineRow {
     // The listeners asked for, "tcp 127.0.0.1:1502;rtu [::]:4001", and --no-serial.
     std::string Listen = {};
     bool NoSerial = false;
+    std::string Api = {};
+    std::string ApiTokenFile = {};
 };
 
 class CommandLine : public ::testing::TestWithParam<LineRow>
@@ -50,6 +52,8 @@ TEST_P(CommandLine, ArgumentsAskForThis)
                   ListenSpecText(l.Address, l.Port);
     EXPECT_EQ(listen, row.Listen);
     EXPECT_EQ(c.NoSerial, row.NoSerial);
+    EXPECT_EQ(c.Api, row.Api);
+    EXPECT_EQ(c.ApiTokenFile, row.ApiTokenFile);
     EXPECT_EQ(c.Monitor,
               std::find(row.Args.begin(), row.Args.end(), "--monitor") != row.Args.end());
 }
@@ -94,6 +98,12 @@ const LineRow lineRows[] = {
     {"ListenBadPort", {"--listen", "70000"}, A::Error, "", ""},
     {"ListenUnbracketedIpv6", {"--listen-rtu", "::1:4001"}, A::Error, "", ""},
     {"ListenHostName", {"--listen=localhost:1502"}, A::Error, "", ""},
+    {"ApiPortOnly", {"--api", "8502"}, A::Run, "", "", "", "", false, "8502"},
+    {"ApiWithAddressAndToken", {"--api=0.0.0.0:8502", "--api-token-file", "t.txt", "p.QRL"},
+     A::Run, "p.QRL", "", "", "", false, "0.0.0.0:8502", "t.txt"},
+    {"ApiWithoutValue", {"--api"}, A::Error, "", ""},
+    {"ApiTwice", {"--api", "1", "--api=2"}, A::Error, "", ""},
+    {"TokenFileWithoutApi", {"--api-token-file", "t.txt"}, A::Error, "", ""},
 };
 // clang-format on
 
@@ -106,7 +116,8 @@ TEST(CommandLineText, UsageNamesEveryOption)
     EXPECT_EQ(usage.rfind("Usage: quorlin [options] [PROFILE]\n", 0), 0u);
     for (const char *option :
          {"--trace FILE", "--values FILE", "--monitor", "--help", "--version", "--paths", "PROFILE",
-          "--listen [ADDRESS:]PORT", "--listen-rtu [ADDRESS:]PORT", "--no-serial"})
+          "--listen [ADDRESS:]PORT", "--listen-rtu [ADDRESS:]PORT", "--no-serial",
+          "--api [ADDRESS:]PORT", "--api-token-file FILE"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
