@@ -162,7 +162,11 @@ QString CountersText(const TLineCounters &C)
         .arg(C.TooLong)
         .arg(C.NoReply)
         .arg(C.BytesIn)
-        .arg(C.BytesOut);
+        .arg(C.BytesOut) +
+           // Replies that never went out, named only once there are some.
+           (C.Failed + C.Cancelled == 0
+                ? QString()
+                : QStringLiteral("; not sent: failed %1, cancelled %2").arg(C.Failed).arg(C.Cancelled));
 }
 
 TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)

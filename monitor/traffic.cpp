@@ -68,34 +68,45 @@ TRequestFields ParseRequest(std::span<const uint8_t> Frame)
 int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2])
 {
     const TRequestFields f = ParseRequest(Report.Rx);
-    TTrafficRow &rx = Out[0];
-    rx.TimeUs = TimeUs;
-    rx.Direction = TDirection::Rx;
-    rx.Verdict = Report.Verdict;
-    rx.ExceptionCode = Report.ExceptionCode;
-    rx.Slave = f.Slave;
-    rx.Function = f.Function;
-    rx.Address = f.Address;
-    rx.Quantity = f.Quantity;
-    rx.Bytes.assign(reinterpret_cast<const char *>(Report.Rx.data()), Report.Rx.size());
+    std::string injected;
     if (Report.Injected != TFaultKind::None || Report.DelayMs > 0 || Report.SplitMs > 0 ||
         Report.Replaced)
-        rx.Injected = ReportText(Report);
-    // A reply the line refused never travelled: there is no frame to show.
-    if (Report.Reply.empty() || Report.ReplyFailed)
-        return 1;
-    TTrafficRow &tx = Out[1];
+        injected = ReportText(Report);
+    int n = 0;
+    if (!Report.HeldReply) { // a held reply's request has its row already
+        TTrafficRow &rx = Out[n++];
+        rx.TimeUs = TimeUs;
+        rx.Direction = TDirection::Rx;
+        rx.Verdict = Report.Verdict;
+        rx.ExceptionCode = Report.ExceptionCode;
+        rx.Slave = f.Slave;
+        rx.Function = f.Function;
+        rx.Address = f.Address;
+        rx.Quantity = f.Quantity;
+        rx.Bytes.assign(reinterpret_cast<const char *>(Report.Rx.data()), Report.Rx.size());
+        rx.Injected = injected;
+    }
+    // A reply the line refused or that was dropped never travelled: its row
+    // says so and shows no bytes.
+    const TUnsent unsent = Report.ReplyCancelled ? TUnsent::Cancelled
+                           : Report.ReplyFailed && !Report.Reply.empty() ? TUnsent::Failed
+                                                                         : TUnsent::No;
+    if (Report.Reply.empty() && unsent == TUnsent::No)
+        return n;
+    TTrafficRow &tx = Out[n++];
     tx.TimeUs = TimeUs;
     tx.Direction = TDirection::Tx;
     tx.Verdict = Report.Verdict;
     tx.ExceptionCode = Report.ExceptionCode;
-    tx.Slave = Report.Reply[modbus::OffSlaveId];
+    tx.Slave = unsent == TUnsent::No ? int16_t(Report.Reply[modbus::OffSlaveId]) : f.Slave;
     tx.Function = f.Function;
     tx.Address = f.Address;
     tx.Quantity = f.Quantity;
-    tx.Bytes.assign(reinterpret_cast<const char *>(Report.Reply.data()), Report.Reply.size());
-    tx.Injected = rx.Injected;
-    return 2;
+    if (unsent == TUnsent::No)
+        tx.Bytes.assign(reinterpret_cast<const char *>(Report.Reply.data()), Report.Reply.size());
+    tx.Injected = injected;
+    tx.Unsent = unsent;
+    return n;
 }
 
 std::string FunctionName(int Function)
@@ -187,12 +198,19 @@ std::string RegisterText(const TTrafficRow &Row)
 
 std::string ResultText(const TTrafficRow &Row)
 {
+    std::string text;
     if (!Row.Injected.empty())
-        return Row.Injected;
-    if (Row.Direction == TDirection::Tx)
-        return Row.Verdict == TVerdict::Exception ? VerdictText(Row.Verdict, Row.ExceptionCode)
+        text = Row.Injected;
+    else if (Row.Direction == TDirection::Tx)
+        text = Row.Verdict == TVerdict::Exception ? VerdictText(Row.Verdict, Row.ExceptionCode)
                                                   : std::string("reply");
-    return VerdictText(Row.Verdict, Row.ExceptionCode);
+    else
+        text = VerdictText(Row.Verdict, Row.ExceptionCode);
+    if (Row.Unsent == TUnsent::Failed)
+        text += ", not sent: write failed";
+    else if (Row.Unsent == TUnsent::Cancelled)
+        text += ", not sent: cancelled";
+    return text;
 }
 
 std::string HexText(std::string_view Bytes)
@@ -330,7 +348,7 @@ bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row)
     case TRowFilter::All:
         return true;
     case TRowFilter::Problems:
-        return Row.Verdict != TVerdict::Answered;
+        return Row.Verdict != TVerdict::Answered || Row.Unsent != TUnsent::No;
     case TRowFilter::Answered:
         return Row.Verdict == TVerdict::Answered;
     case TRowFilter::Exception:
@@ -448,7 +466,8 @@ void TTrafficRecorder::Record(const TFrameReport &Report, int64_t TimeUs, int64_
     Counters.Count(Report);
     if (!Report.Rx.empty())
         SlaveCounters[Report.Rx[0]].Count(Report);
-    if (Report.Verdict == TVerdict::Answered || Report.Verdict == TVerdict::Exception)
+    if ((Report.Verdict == TVerdict::Answered || Report.Verdict == TVerdict::Exception) &&
+        !Report.HeldReply)
         LastRequestUs = SteadyUs;
     TTrafficRow rows[2];
     const int n = RowsOfReport(Report, TimeUs, rows);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <thread>
 
+#include "engine/linetiming.h"
 #include "serial/commeventthread.h"
 
 namespace quorlin
@@ -93,6 +94,7 @@ void TCommEventChars::set(uint8_t &Char, uint8_t Value)
 TCustomComm::TCustomComm(QObject *Owner)
     : QObject(Owner), m_port(std::make_unique<TPosixSerialPort>()), m_iniPath(defaultIniPath())
 {
+    UpdateDataControlBlock(); // the character time of the default settings
 }
 
 TCustomComm::~TCustomComm()
@@ -222,6 +224,9 @@ void TCustomComm::Open()
     if (IsOpen())
         return; // the open handle and its watcher stay as they are
     m_lastOpenWasRetry = m_inRetry;
+    // Nothing of an earlier line reaches this one, however it ended.
+    if (m_lineHandler)
+        m_lineHandler->LineReset();
     CreateHandle();
     if (IsOpen()) {
         m_eventThread =
@@ -330,6 +335,10 @@ void TCustomComm::closePort()
         m_eventThread->Stop();
     m_eventThread.reset(); // it releases itself when its loop ends
     DestroyHandle();
+    // Whatever the reason (Close, a lost device, new settings), a reply held
+    // back for this port never goes out on the next one.
+    if (m_lineHandler)
+        m_lineHandler->LineReset();
 }
 
 void TCustomComm::UpdateCommTimeouts()
@@ -340,6 +349,10 @@ void TCustomComm::UpdateCommTimeouts()
 
 void TCustomComm::UpdateDataControlBlock()
 {
+    m_charTimeUs.store(quorlin::CharTimeUs(int(BaudRateValue(m_baudRate)),
+                                           DatabitsValue(m_databits), m_parity != paNone,
+                                           m_stopbits == sb20 ? 4 : m_stopbits == sb15 ? 3 : 2),
+                       std::memory_order_relaxed);
     if (!IsOpen())
         return;
     TDcb d = m_dcb;
@@ -415,6 +428,15 @@ int TCustomComm::Write(const void *Buffer, int Count)
     if (!timedOut)
         waitOut(start, m_writeTimeout);
     return -1;
+}
+
+int64_t TCustomComm::SendTimeUs(int Count)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!IsOpen())
+        return 0;
+    const int queued = m_port->OutQueue(); // -1: the driver does not tell
+    return LineTimeUs((queued > 0 ? queued : 0) + Count, CharTimeUs());
 }
 
 void TCustomComm::PurgeIn()
