@@ -152,6 +152,9 @@ uint32_t TCommEventThread::lineEvents(uint32_t EventMask)
     std::lock_guard<std::mutex> hold(m_lineLock);
     if (m_line == nullptr || m_terminated.load())
         return EventMask;
+    // A deadline already passed comes first: a thread woken late must not
+    // join new bytes to a partial request whose time ran out before them.
+    lineDeadlineHeld();
     const int queued = m_waiter.QueueLength();
     bool taken = false;
     if (queued > 0)

@@ -276,4 +276,46 @@ TEST(LineThreadStop, NoHandlerCallAfterStopReturns)
         EXPECT_EQ(h->callsAfterStop.load(), 0);
 }
 
+// Bytes and a passed deadline seen at one wake-up: the deadline goes first,
+// so late bytes never join a request whose time had run out.
+class OrderHandler : public ILineHandler
+{
+  public:
+    bool LineRxChar(int) override { return record('R'), false; }
+    int64_t LineDeadlineUs() override { return due ? 0 : -1; }
+    void LineDeadline() override { due = false, record('D'); }
+
+    std::string seen() const
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_seen;
+    }
+
+  private:
+    void record(char C)
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_seen += C;
+    }
+    std::atomic<bool> due{true};
+    mutable std::mutex m_lock;
+    std::string m_seen;
+};
+
+TEST(LineThreadOrder, APassedDeadlineIsKeptBeforeBytesThatCameAfter)
+{
+    quorlin::testing::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ASSERT_TRUE(pty.send({1, 2, 3}));
+    OrderHandler handler;
+    auto watcher =
+        TCommEventThread::Create(pty.slave(), commEvents({evRxChar}), TSysApi::Default(), &handler);
+    ASSERT_TRUE(watcher);
+    for (int i = 0; i < 2000 && handler.seen().find('R') == std::string::npos; ++i)
+        std::this_thread::sleep_for(1ms);
+    watcher->Stop();
+    EXPECT_EQ(handler.seen().substr(0, 2), "DR");
+    EXPECT_TRUE(quorlin::testing::watchersEnded());
+}
+
 } // namespace
