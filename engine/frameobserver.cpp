@@ -60,18 +60,28 @@ std::string ReportText(const TFrameReport &Report)
 
 void TLineCounters::Count(const TFrameReport &Report)
 {
-    if (Report.Injected != TFaultKind::None)
-        ++Injected;
-    BytesIn += Report.Rx.size() + uint64_t(Report.Unread > 0 ? Report.Unread : 0);
+    if (!Report.HeldReply) {
+        if (Report.Injected != TFaultKind::None)
+            ++Injected;
+        BytesIn += Report.Rx.size() + uint64_t(Report.Unread > 0 ? Report.Unread : 0);
+    }
     switch (Report.Verdict) {
     case TVerdict::Answered:
     case TVerdict::Exception:
-        ++Requests;
-        if (!Report.ReplyFailed && !Report.Reply.empty()) {
-            ++Replies;
-            if (Report.Verdict == TVerdict::Exception)
-                ++Exceptions;
+        if (!Report.HeldReply)
+            ++Requests;
+        if (Report.ReplyCancelled) {
+            ++Cancelled;
+        } else if (Report.ReplyFailed) {
+            if (!Report.Reply.empty())
+                ++Failed;
+        } else if (!Report.Reply.empty()) {
             BytesOut += Report.Reply.size();
+            if (!Report.ReplyHeld) {
+                ++Replies;
+                if (Report.Verdict == TVerdict::Exception)
+                    ++Exceptions;
+            }
         }
         break;
     case TVerdict::BadCrc:

@@ -46,6 +46,14 @@ struct TFrameReport {
     // Bytes before the slave id in Rx and Reply: 6 for Modbus TCP's header
     // (transaction, protocol, length), 0 for RTU.
     uint8_t HeaderLength = 0;
+    // A reply held back (delayed, or the second half of a split one) is told
+    // of again, when its bytes are written or dropped, in a report of its own
+    // stamped with that moment. Such a report is not a new frame: its Rx is
+    // the request, already reported, and its Reply the bytes written then.
+    bool HeldReply = false;      // this is that later report
+    bool ReplyHeld = false;      // more of this reply is held back: a later report follows
+    bool ReplyCancelled = false; // the held reply was dropped unsent: a newer request came,
+                                 // or the port closed or changed
 };
 
 class IFrameObserver
@@ -67,7 +75,9 @@ std::string ReportText(const TFrameReport &Report);
 
 // Counters of one line. Requests are the frames for our id that passed the
 // CRC check (each answered, normally or with an exception); every other
-// verdict has its own count. Bytes in include the ones purged unread.
+// verdict has its own count. Bytes in include the ones purged unread. A
+// reply counts once its last byte was written; bytes out are the bytes
+// written, when they were.
 struct TLineCounters {
     uint64_t Requests = 0;
     uint64_t Replies = 0;    // every reply sent, exceptions included
@@ -82,6 +92,8 @@ struct TLineCounters {
     uint64_t BytesOut = 0;
     uint64_t Injected = 0; // replies withheld or changed by injected faults
     uint64_t BadHeader = 0; // connections closed for a malformed Modbus TCP header
+    uint64_t Failed = 0;    // replies the line refused to take
+    uint64_t Cancelled = 0; // replies held back and dropped before they went
 
     void Count(const TFrameReport &Report);
     void Reset() { *this = TLineCounters{}; }

@@ -177,7 +177,11 @@ QString CountersText(const TLineCounters &C)
         .arg(C.BytesIn)
         .arg(C.BytesOut) +
            (C.BadHeader > 0 ? QStringLiteral("; bad Modbus TCP headers %1").arg(C.BadHeader)
-                            : QString());
+                            : QString()) +
+           // Replies that never went out, named only once there are some.
+           (C.Failed + C.Cancelled == 0
+                ? QString()
+                : QStringLiteral("; not sent: failed %1, cancelled %2").arg(C.Failed).arg(C.Cancelled));
 }
 
 TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)

@@ -21,6 +21,9 @@ namespace quorlin
 {
 
 enum class TDirection : uint8_t { Rx, Tx };
+// Why a reply's TX row has no bytes: the line refused the write, or the
+// reply was held back and dropped (a newer request, the port closed).
+enum class TUnsent : uint8_t { No, Failed, Cancelled };
 
 struct TTrafficRow {
     int64_t TimeUs = 0; // microseconds since the Unix epoch
@@ -36,6 +39,8 @@ struct TTrafficRow {
     std::string Bytes;     // the frame as it travelled, one char per byte
     std::string Injected;  // what injected faults did ("bad crc (injected), delayed 200 ms")
     std::string Line;      // where it travelled: "COM2", "tcp 127.0.0.1:40312"
+    // TX rows: a reply that never went out keeps no bytes and says why.
+    TUnsent Unsent = TUnsent::No;
 };
 
 // Fields of a request as far as its bytes go: a function without an address
@@ -48,9 +53,10 @@ struct TRequestFields {
 };
 TRequestFields ParseRequest(std::span<const uint8_t> Frame);
 
-// The rows of one report: the RX row, then the TX row when a reply went out.
-// Returns how many rows were written to Out. A report without a line of its
-// own travelled on SerialLine.
+// The rows of one report: the RX row, then the TX row when a reply went out
+// or was meant to and did not. The later report of a held reply has its TX
+// row alone. Returns how many rows were written to Out. A report without a
+// line of its own travelled on SerialLine.
 int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2],
                  std::string_view SerialLine = {});
 
@@ -63,7 +69,8 @@ std::string FunctionText(int Function);
 char RegisterTable(int Function);
 // "4x0001": the first register a row addresses, numbered from 1; "" for none.
 std::string RegisterText(const TTrafficRow &Row);
-// "answered", "bad crc", ... for RX rows; "reply" or "exception N" for TX rows.
+// "answered", "bad crc", ... for RX rows; "reply" or "exception N" for TX
+// rows, followed by ", not sent: write failed" or ", not sent: cancelled".
 std::string ResultText(const TTrafficRow &Row);
 // "01 03 00 0A": upper-case pairs, single spaces.
 std::string HexText(std::string_view Bytes);

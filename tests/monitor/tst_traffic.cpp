@@ -33,6 +33,7 @@ struct ReportCase {
     bool ReplyFailed = false;
     TFaultKind Injected = TFaultKind::None;
     int DelayMs = 0;
+    bool HeldReply = false, ReplyHeld = false, ReplyCancelled = false;
 };
 
 std::vector<std::string> csvOf(const ReportCase &C)
@@ -46,6 +47,9 @@ std::vector<std::string> csvOf(const ReportCase &C)
     r.ReplyFailed = C.ReplyFailed;
     r.Injected = C.Injected;
     r.DelayMs = C.DelayMs;
+    r.HeldReply = C.HeldReply;
+    r.ReplyHeld = C.ReplyHeld;
+    r.ReplyCancelled = C.ReplyCancelled;
     TTrafficRow rows[2];
     const int n = RowsOfReport(r, SomeTime, rows);
     std::vector<std::string> lines;
@@ -106,9 +110,22 @@ const CsvRow csvRows[] = {
      {"RX,1,,,,timed out,01"}},
     {"OverflowOfAnEmptyBuffer", {TVerdict::TooLong, 0, {}, {}, 300},
      {"RX,,,,,too long,"}},
-    {"RefusedReplyLeavesOnlyTheRequest",
+    {"RefusedReplyIsNamedWithoutItsBytes",
      {TVerdict::Answered, 0, hex("01 07 41 E2"), hex("01 07 00 22 30"), 0, true},
-     {"RX,1,7,,,answered,01 07 41 E2"}},
+     {"RX,1,7,,,answered,01 07 41 E2", "TX,1,7,,,\"reply, not sent: write failed\","}},
+    // A held reply: the request's row now, the reply's row when it is written or dropped.
+    {"DelayedReplyNotYetWritten",
+     {TVerdict::Answered, 0, hex("01 03 00 00 00 02 C4 0B"), {}, 0, false, TFaultKind::None, 200, false, true},
+     {"RX,1,3,0,2,\"answered, delayed 200 ms\",{rx}"}},
+    {"DelayedReplyWrittenLater",
+     {TVerdict::Answered, 0, hex("01 03 00 00 00 02 C4 0B"), hex("01 03 04 12 34 00 05 7E 86"), 0, false, TFaultKind::None, 200, true},
+     {"TX,1,3,0,2,\"answered, delayed 200 ms\",{tx}"}},
+    {"DelayedReplyRefusedLater",
+     {TVerdict::Answered, 0, hex("01 03 00 00 00 02 C4 0B"), hex("01 03 04 12 34 00 05 7E 86"), 0, true, TFaultKind::None, 200, true},
+     {"TX,1,3,0,2,\"answered, delayed 200 ms, not sent: write failed\","}},
+    {"DelayedReplyCancelled",
+     {TVerdict::Exception, 6, hex("01 03 00 00 00 02 C4 0B"), {}, 0, false, TFaultKind::Exception, 500, true, false, true},
+     {"TX,1,3,0,2,\"exception 6 (injected), delayed 500 ms, not sent: cancelled\","}},
     // Injected faults name themselves on both rows, in the trace as on the screen.
     {"InjectedBadCrcDelayed",
      {TVerdict::Answered, 0, hex("01 03 00 00 00 02 C4 0B"), hex("01 03 04 12 34 00 05 7E 79"), 0, false, TFaultKind::BadCrc, 200},
@@ -325,7 +342,7 @@ TEST(TrafficRecorder, TakeRecordsQueuedFramesWithTheirOwnTimesAndCountsTheLost)
 } // namespace
 } // namespace quorlin::test
 
-namespace quorlin
+namespace quorlin::test
 {
 namespace
 {
@@ -379,5 +396,18 @@ TEST(TrafficRecorder, NetworkFramesAreReadPastTheirHeaderAndNamedByTheirLine)
     }
 }
 
+TEST(TrafficFilters, ProblemsOnlyKeepsRepliesThatNeverWent)
+{
+    TTrafficRow tx;
+    tx.Direction = TDirection::Tx;
+    tx.Verdict = TVerdict::Answered;
+    EXPECT_FALSE(FilterAccepts(TRowFilter::Problems, tx));
+    for (TUnsent why : {TUnsent::Failed, TUnsent::Cancelled}) {
+        tx.Unsent = why;
+        EXPECT_TRUE(FilterAccepts(TRowFilter::Problems, tx));
+        EXPECT_TRUE(FilterAccepts(TRowFilter::Answered, tx)) << "it stays with its request";
+    }
+}
+
 } // namespace
-} // namespace quorlin
+} // namespace quorlin::test
