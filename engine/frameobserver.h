@@ -26,6 +26,15 @@ enum class TVerdict : uint8_t {
     NoReply,    // a function code the engine never answers, dropped by the time-out
 };
 
+// What became of a frame for id 0 (Broadcast only): the setting that lets
+// the slaves carry out broadcast writes decides, and only writes qualify.
+enum class TBroadcastFate : uint8_t {
+    None,      // not a broadcast
+    CarriedOut, // a write, carried out by every slave
+    Ignored,    // a write, ignored: the slaves do not take broadcasts
+    NotAWrite,  // a function a broadcast cannot carry (a read to id 0)
+};
+
 struct TFrameReport {
     std::span<const uint8_t> Rx; // the bytes the engine held for this frame
     int Unread = 0;              // bytes thrown away unread with it (TooLong only)
@@ -38,7 +47,12 @@ struct TFrameReport {
     int DelayMs = 0;                        // the reply held back this long
     int SplitMs = 0;                        // the reply sent in two halves with this gap
     bool Replaced = false;                  // this frame cancelled a reply still held back
+    TBroadcastFate Broadcast = TBroadcastFate::None;
 };
+
+// Whether an injected fault touched the request's reply: withheld, changed,
+// delayed or split.
+bool IsInjected(const TFrameReport &Report);
 
 class IFrameObserver
 {
@@ -52,6 +66,9 @@ class IFrameObserver
 // "answered", "exception 2", "bad crc", ...: the text the monitor, the trace
 // file and the CSV export show in their result column.
 std::string VerdictText(TVerdict Verdict, uint8_t ExceptionCode = 0);
+// "broadcast: carried out", "broadcast: ignored (setting off)",
+// "broadcast: not a write"; "broadcast" when the fate is not known.
+std::string BroadcastText(TBroadcastFate Fate);
 // The verdict with what the faults did to it: "no reply (injected)",
 // "exception 6 (injected)", "wrong id (injected)", "bad crc (injected)",
 // then ", delayed 200 ms", ", split 30 ms", ", replaced a held-back reply".
@@ -72,7 +89,7 @@ struct TLineCounters {
     uint64_t NoReply = 0;
     uint64_t BytesIn = 0;
     uint64_t BytesOut = 0;
-    uint64_t Injected = 0; // replies withheld or changed by injected faults
+    uint64_t Injected = 0; // replies withheld, changed, delayed or split by injected faults
 
     void Count(const TFrameReport &Report);
     void Reset() { *this = TLineCounters{}; }

@@ -180,9 +180,13 @@ int TModbusSlave::handleLocked(TVerdict &Verdict, TFaultDecision &Fault)
         }
         m_target = &m_image;
         Verdict = right ? TVerdict::Broadcast : TVerdict::BadCrc;
+        m_broadcast = right ? TBroadcastFate::CarriedOut : TBroadcastFate::None;
         return 0;
     }
-    Verdict = RxBuf[OffSlaveId] == 0 ? TVerdict::Broadcast : TVerdict::OtherSlave;
+    Verdict = RxBuf[OffSlaveId] == BroadcastId ? TVerdict::Broadcast : TVerdict::OtherSlave;
+    if (Verdict == TVerdict::Broadcast)
+        m_broadcast =
+            isWriteFunction(RxBuf[OffFunction]) ? TBroadcastFate::Ignored : TBroadcastFate::NotAWrite;
     return 0;
 }
 
@@ -219,7 +223,12 @@ bool TModbusSlave::isAcceptedBroadcast() const
 {
     if (m_slaves == nullptr || !m_slaves->AcceptBroadcast || RxBuf[OffSlaveId] != BroadcastId)
         return false;
-    switch (RxBuf[OffFunction]) {
+    return isWriteFunction(RxBuf[OffFunction]);
+}
+
+bool TModbusSlave::isWriteFunction(uint8_t Function)
+{
+    switch (Function) {
     case FnWriteSingleCoil:
     case FnWriteSingleRegister:
     case FnWriteMultipleCoils:
@@ -254,6 +263,8 @@ void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool Reply
     r.DelayMs = m_fault.DelayMs;
     r.SplitMs = m_fault.SplitMs;
     r.Replaced = m_replaced;
+    r.Broadcast = Verdict == TVerdict::Broadcast ? m_broadcast : TBroadcastFate::None;
+    m_broadcast = TBroadcastFate::None;
     m_fault = {};
     m_observer->FrameDone(r);
 }

@@ -79,6 +79,8 @@ class TModbusSlave
     // and says what became of it.
     int handleLocked(TVerdict &Verdict, TFaultDecision &Fault);
     bool isAcceptedBroadcast() const;
+    // The functions a broadcast may carry: the four writes.
+    static bool isWriteFunction(uint8_t Function);
     bool crcIsRight() const;
     void report(TVerdict Verdict, int Unread = 0, int ReplyLen = 0, bool ReplyFailed = false);
     int beginReply();
@@ -117,6 +119,7 @@ class TModbusSlave
     TReplySender m_sender{m_line};
     TFaultDecision m_fault;  // injected into the frame being reported
     bool m_replaced = false; // this frame cancelled a reply still held back
+    TBroadcastFate m_broadcast = TBroadcastFate::None; // of the frame being reported
 };
 
 } // namespace quorlin

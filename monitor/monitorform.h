@@ -101,8 +101,12 @@ class TMonitorForm : public QWidget
     QLabel *RowsLabel = nullptr;     // rows shown, dropped, paused
     QLabel *CountersLabel = nullptr; // every counter of the line
 
+    // Room beside a cell's text: the view's margins and the grid line.
+    static constexpr int ColumnPadding = 16;
+
   private:
     void updateLabels();
+    void fitColumns(int First);
     void updateSlaveBox();
     std::vector<int> m_slaveIds; // as SlaveBox lists them
 

@@ -81,6 +81,7 @@ int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2])
     if (Report.Injected != TFaultKind::None || Report.DelayMs > 0 || Report.SplitMs > 0 ||
         Report.Replaced)
         rx.Injected = ReportText(Report);
+    rx.Broadcast = Report.Broadcast;
     // A reply the line refused never travelled: there is no frame to show.
     if (Report.Reply.empty() || Report.ReplyFailed)
         return 1;
@@ -192,6 +193,8 @@ std::string ResultText(const TTrafficRow &Row)
     if (Row.Direction == TDirection::Tx)
         return Row.Verdict == TVerdict::Exception ? VerdictText(Row.Verdict, Row.ExceptionCode)
                                                   : std::string("reply");
+    if (Row.Verdict == TVerdict::Broadcast)
+        return BroadcastText(Row.Broadcast);
     return VerdictText(Row.Verdict, Row.ExceptionCode);
 }
 
@@ -320,6 +323,8 @@ std::string FilterName(TRowFilter Filter)
         return "too long";
     case TRowFilter::NoReply:
         return "no reply";
+    case TRowFilter::Injected:
+        return "injected";
     }
     return {};
 }
@@ -330,7 +335,7 @@ bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row)
     case TRowFilter::All:
         return true;
     case TRowFilter::Problems:
-        return Row.Verdict != TVerdict::Answered;
+        return Row.Verdict != TVerdict::Answered || IsInjectedRow(Row);
     case TRowFilter::Answered:
         return Row.Verdict == TVerdict::Answered;
     case TRowFilter::Exception:
@@ -347,6 +352,8 @@ bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row)
         return Row.Verdict == TVerdict::TooLong;
     case TRowFilter::NoReply:
         return Row.Verdict == TVerdict::NoReply;
+    case TRowFilter::Injected:
+        return IsInjectedRow(Row);
     }
     return false;
 }

@@ -33,7 +33,11 @@ struct TTrafficRow {
     int32_t Quantity = -1; // -1: none
     std::string Bytes;     // the frame as it travelled, one char per byte
     std::string Injected;  // what injected faults did ("bad crc (injected), delayed 200 ms")
+    TBroadcastFate Broadcast = TBroadcastFate::None; // Broadcast rows: what became of it
 };
+
+// Whether injected faults touched the row's reply (what the monitor marks).
+inline bool IsInjectedRow(const TTrafficRow &Row) { return !Row.Injected.empty(); }
 
 // Fields of a request as far as its bytes go: a function without an address
 // (7, 8, 11, ...) or a frame too short to hold one leaves them at -1.
@@ -78,7 +82,7 @@ std::string CsvLine(const TTrafficRow &Row); // with its CRLF
 // Verdict filters of the monitor, in the order the window lists them.
 enum class TRowFilter : uint8_t {
     All,
-    Problems, // everything but answered requests and their replies
+    Problems, // everything but answered requests and their replies, and injected faults
     Answered,
     Exception,
     BadCrc,
@@ -87,8 +91,9 @@ enum class TRowFilter : uint8_t {
     TimedOut,
     TooLong,
     NoReply,
+    Injected, // rows whose reply injected faults withheld, changed, delayed or split
 };
-inline constexpr int RowFilterCount = 10;
+inline constexpr int RowFilterCount = 11;
 std::string FilterName(TRowFilter Filter);
 bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row);
 // The slave filter: Slave < 0 takes every row; otherwise the rows of that id

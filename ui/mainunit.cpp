@@ -47,6 +47,7 @@
 #include "ui/askunit.h"
 #include "ui/helpviewer.h"
 #include "ui/panelcontrols.h"
+#include "ui/statusbarfit.h"
 #include "ui/statustext.h"
 
 namespace quorlin
@@ -412,12 +413,10 @@ void TMainForm::buildStatusBar()
     QStatusBar *status = statusBar();
     status->setObjectName(QStringLiteral("StatusBar1"));
     status->setSizeGripEnabled(false);
-    PortStatus = new QLabel(status);
+    PortStatus = new TPortStatusLabel(status);
     PortStatus->setObjectName(QStringLiteral("PortStatus"));
-    // The window keeps its width: a long device path or reason is cut short
-    // here (its tooltip has it whole) rather than pushing the counters and
-    // the faults warning out of sight.
-    PortStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // The window keeps its width: the port's state always shows, a long
+    // device name is shortened in its middle (its tooltip has it whole).
     status->addWidget(PortStatus, 1);
     CountersStatus = new QToolButton(status);
     CountersStatus->setObjectName(QStringLiteral("CountersStatus"));
@@ -452,11 +451,9 @@ void TMainForm::updatePortStatus()
                 break;
             }
     }
-    const QString text = QString::fromStdString(PortStatusText(port));
-    if (PortStatus->text() != text) {
-        PortStatus->setText(text);
-        PortStatus->setToolTip(text); // the bar cuts a long path or reason short
-    }
+    PortStatus->SetParts(QString::fromStdString(PortStateText(port)),
+                         QString::fromStdString(PortNameText(port)));
+    m_statusTexts = {}; // the room the others may take changed with it
 }
 
 void TMainForm::updateStatusBar()
@@ -465,22 +462,50 @@ void TMainForm::updateStatusBar()
         updatePortStatus();
     const int64_t since =
         m_traffic.LastRequestUs < 0 ? -1 : SteadyNowUs() - m_traffic.LastRequestUs;
-    // The full counters where the port text leaves room for them, else the
-    // short form: the port's own text must stay readable too.
-    QString right = QString::fromStdString(CountersStatusText(m_traffic.Counters, since));
+    TStatusBarTexts texts;
+    texts.PortState = PortStatus->State();
+    texts.Counters = QString::fromStdString(CountersStatusText(m_traffic.Counters, since));
+    texts.ShortCounters =
+        QString::fromStdString(ShortCountersStatusText(m_traffic.Counters, since));
+    if (FaultsStatus && !FaultsStatus->isHidden())
+        texts.Faults = FaultsStatus->toolTip();
+    const int width = statusBar()->contentsRect().width();
+    // The tick asks every 100 ms; the bar is laid out again only when its
+    // texts or its width changed.
+    if (texts == m_statusTexts && width == m_statusWidth)
+        return;
+    m_statusTexts = texts;
+    m_statusWidth = width;
+    fitStatusBar();
+}
+
+void TMainForm::fitStatusBar()
+{
+    const TStatusBarTexts &texts = m_statusTexts;
     const QFontMetrics metrics = CountersStatus->fontMetrics();
-    int room = statusBar()->contentsRect().width() - 24 -
-               PortStatus->fontMetrics().horizontalAdvance(PortStatus->text());
-    if (FaultsStatus && FaultsStatus->isVisible())
-        room -= FaultsStatus->sizeHint().width();
-    if (metrics.horizontalAdvance(right) > room)
-        right = QString::fromStdString(ShortCountersStatusText(m_traffic.Counters, since));
-    if (CountersStatus->text() != right) {
-        CountersStatus->setText(right);
-        CountersStatus->setToolTip(
-            QString::fromStdString(CountersStatusText(m_traffic.Counters, since)) +
-            QStringLiteral("\nClick to open the traffic monitor"));
+    const QFontMetrics faultsMetrics =
+        FaultsStatus ? FaultsStatus->fontMetrics() : CountersStatus->fontMetrics();
+    // The widgets' own margins, measured rather than guessed.
+    const int countersExtra = std::max(
+        0, CountersStatus->sizeHint().width() - metrics.horizontalAdvance(CountersStatus->text()));
+    const int faultsExtra =
+        FaultsStatus ? std::max(0, FaultsStatus->sizeHint().width() -
+                                       faultsMetrics.horizontalAdvance(FaultsStatus->text()))
+                     : 0;
+    TStatusBarTexts named = texts;
+    named.PortName = PortStatus->FullText().mid(texts.PortState.size() + 3);
+    const TStatusBarFit fit = FitStatusBar(named, m_statusWidth, metrics, faultsMetrics,
+                                           countersExtra, faultsExtra, StatusBarSpacing);
+    if (FaultsStatus && !texts.Faults.isEmpty()) {
+        FaultsStatus->setText(fit.Faults);
+        FaultsStatus->setFixedWidth(faultsMetrics.horizontalAdvance(fit.Faults) + faultsExtra);
     }
+    CountersStatus->setText(metrics.elidedText(fit.Counters, Qt::ElideRight,
+                                               std::max(0, fit.CountersWidth - countersExtra)));
+    CountersStatus->setFixedWidth(fit.CountersWidth);
+    CountersStatus->setVisible(fit.CountersWidth > countersExtra);
+    CountersStatus->setToolTip(texts.Counters +
+                               QStringLiteral("\nClick to open the traffic monitor"));
 }
 
 void TMainForm::TrafficMonitor1Click()
@@ -488,6 +513,7 @@ void TMainForm::TrafficMonitor1Click()
     if (!MonitorForm) {
         MonitorForm = new TMonitorForm(m_traffic, this);
         MonitorForm->SlaveIds = [this] { return m_slaves.Ids(); };
+        PlaceBesideOwner(*MonitorForm, *this);
     }
     MonitorForm->Refresh();
     MonitorForm->show();
@@ -751,8 +777,11 @@ void TMainForm::ApplyFaults(const TFaultSettings &Faults)
         statusBar()->addPermanentWidget(FaultsStatus);
     }
     if (FaultsStatus) {
-        FaultsStatus->setText(FaultsSummary(NormalisedFaults(Faults)));
+        const QString summary = FaultsSummary(NormalisedFaults(Faults));
+        FaultsStatus->setText(summary);
+        FaultsStatus->setToolTip(summary);
         FaultsStatus->setVisible(Faults.Enabled != 0);
+        updateStatusBar(); // the warning takes its room at once
     }
 }
 
@@ -1058,6 +1087,7 @@ void TMainForm::Registers1Click()
 {
     if (!m_registersForm) {
         m_registersForm = new TRegistersForm(*m_registerSource, *m_dialogs, this);
+        PlaceBesideOwner(*m_registersForm, *this);
         connect(m_registersForm, &TRegistersForm::ExportRequested, this,
                 &TMainForm::ExportValues1Click);
         connect(m_registersForm, &TRegistersForm::ImportRequested, this,

@@ -19,6 +19,7 @@
 #include "scripts/scriptint.h"
 #include "serial/ui/configunit.h"
 #include "ui/commandline.h"
+#include "ui/statusbarfit.h"
 
 class QAction;
 class QGroupBox;
@@ -222,7 +223,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     void TrafficMonitor1Click();
     TMonitorForm *MonitorForm = nullptr; // made the first time it is asked for
     TTrafficRecorder &Traffic() { return m_traffic; }
-    QLabel *PortStatus = nullptr;          // left of the status bar
+    TPortStatusLabel *PortStatus = nullptr; // left of the status bar
     QToolButton *CountersStatus = nullptr; // right; a click opens the monitor
     // Every row of the monitor also goes to Trace (owned by the caller),
     // pushed out at each tick. Null: no trace.
@@ -244,6 +245,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     void buildStatusBar();
     void updateStatusBar();
     void updatePortStatus();
+    void fitStatusBar();
 
     QString m_programDir;
     // The engine's own image, never answered from: every request goes to
@@ -270,6 +272,9 @@ class TMainForm : public QMainWindow, public IProfileHost
     bool m_traceFailureReported = false;
     bool m_portStatusOpen = false; // the port as the status bar last showed it
     std::string m_portStatusName;
+    TStatusBarTexts m_statusTexts; // as the status bar was last laid out
+    int m_statusWidth = -1;
+    static constexpr int StatusBarSpacing = 10; // between the bar's widgets, with their frames
     void buildRegisterCommands();
     std::unique_ptr<IRegisterSource> m_registerSource;
     TRegistersForm *m_registersForm = nullptr;

@@ -24,11 +24,17 @@ struct TPortStatus {
     std::string Reason;
 };
 
-// "COM2 /dev/pts/4 9600 8E1", or "COM3 /dev/ttyS2: Permission denied".
+// The port's state, which the status bar always shows whole:
+// "Connected 9600 8E1", "Disconnected: Permission denied", "Disconnected".
+std::string PortStateText(const TPortStatus &Port);
+// What the port is: "COM2 /dev/pts/4", a typed path once ("/tmp/x").
+std::string PortNameText(const TPortStatus &Port);
+// The state, then the port: "Connected 9600 8E1 - COM2 /dev/pts/4".
 std::string PortStatusText(const TPortStatus &Port);
 
 // "Requests 12 | Exceptions 1 | Bad CRC 0 | Timed out 2 | Last request 0.4 s ago".
 // SinceLastUs < 0: no request yet.
+// "| Injected 3" joins them when faults were injected on purpose.
 std::string CountersStatusText(const TLineCounters &Counters, int64_t SinceLastUs);
 // The same in the room the narrow main window leaves beside a long port text:
 // "Req 12 | Exc 1 | CRC 0 | T/O 2 | 0.4 s ago" (its tooltip spells it out).
