@@ -243,6 +243,9 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
     CountersLabel = new QLabel(this);
     CountersLabel->setObjectName(QStringLiteral("CountersLabel"));
     CountersLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Every counter stays in sight in a narrow window: the line wraps
+    // instead of making the window wider than the screen.
+    CountersLabel->setWordWrap(true);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(tools);

@@ -61,6 +61,10 @@ inline QRect PlaceBeside(const QRect &Owner, const QSize &Wanted, const QRect &A
     return best;
 }
 
+// A window manager's frame, for a window it has not framed yet.
+inline constexpr int UsualFrameSide = 4;
+inline constexpr int UsualTitleBar = 28;
+
 // Places Window (not yet shown, or shown) beside Owner on Owner's screen.
 inline void PlaceBesideOwner(QWidget &Window, const QWidget &Owner)
 {
@@ -69,9 +73,14 @@ inline void PlaceBesideOwner(QWidget &Window, const QWidget &Owner)
         return;
     // The window manager frames the new window as it framed its owner; move
     // places a window's frame, resize sizes what is inside it.
-    const QSize decoration = Owner.frameGeometry().size() - Owner.geometry().size();
-    const QRect frame =
-        PlaceBeside(Owner.frameGeometry(), Window.size() + decoration, screen->availableGeometry());
+    QSize decoration = Owner.frameGeometry().size() - Owner.geometry().size();
+    QRect owner = Owner.frameGeometry();
+    if (decoration.isNull()) {
+        // Not framed yet (just shown): allow for a usual frame all the same.
+        decoration = QSize(2 * UsualFrameSide, UsualFrameSide + UsualTitleBar);
+        owner.adjust(-UsualFrameSide, -UsualTitleBar, UsualFrameSide, UsualFrameSide);
+    }
+    const QRect frame = PlaceBeside(owner, Window.size() + decoration, screen->availableGeometry());
     Window.resize(frame.size() - decoration);
     Window.move(frame.topLeft());
 }

@@ -143,22 +143,29 @@ TEST_F(TrafficWindowTest, PortStateKeepsItsRoomBesideFaultsAndALongDeviceName)
                           label->text().count(QStringLiteral("COM2")),
                       1)
                 << label->text().toStdString();
-            QRect taken = label->geometry();
+            // Side by side, none over another, all inside the bar.
+            std::vector<QWidget *> shown = {label};
             if (faultsOn) {
                 QLabel *warning = m_form->FaultsStatus;
                 ASSERT_NE(warning, nullptr);
                 EXPECT_TRUE(warning->text().startsWith(QStringLiteral("FAULTS ON")));
                 EXPECT_LE(warning->sizeHint().width(), warning->width())
                     << warning->text().toStdString();
-                EXPECT_FALSE(warning->geometry().intersects(taken));
                 EXPECT_EQ(warning->toolTip(), QStringLiteral("FAULTS ON: slave 3 only, no reply "
                                                              "every 10, bad CRC 5 %, delay "
                                                              "200-500 ms, split 30 ms"));
-                taken |= warning->geometry();
+                shown.push_back(warning);
             }
             if (m_form->CountersStatus->isVisible())
-                EXPECT_FALSE(m_form->CountersStatus->geometry().intersects(taken));
-            EXPECT_LE(taken.right(), m_form->statusBar()->contentsRect().right());
+                shown.push_back(m_form->CountersStatus);
+            for (size_t a = 0; a < shown.size(); ++a) {
+                EXPECT_LE(shown[a]->geometry().right(), m_form->statusBar()->width())
+                    << shown[a]->objectName().toStdString();
+                for (size_t b = a + 1; b < shown.size(); ++b)
+                    EXPECT_FALSE(shown[a]->geometry().intersects(shown[b]->geometry()))
+                        << shown[a]->objectName().toStdString() << " "
+                        << shown[b]->objectName().toStdString();
+            }
         }
     }
 }

@@ -198,8 +198,14 @@ TEST_F(RegistersFormTest, KeysTypedAfterChoosingAFormatGoToTheRowsValue)
     QWidget *focus = QApplication::focusWidget();
     ASSERT_NE(focus, nullptr);
     EXPECT_NE(focus, m_table->FormatBox);
-    QTest::keyClicks(focus, QStringLiteral("-2"));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    // Each key goes where the keyboard focus is, as a user's keys do.
+    for (const char key : {'-', '2'})
+        QTest::keyClick(QApplication::focusWidget(), key);
+    QPointer<QWidget> editor(QApplication::focusWidget());
+    QTest::keyClick(editor, Qt::Key_Return);
+    // The delegate commits from the event loop.
+    for (int i = 0; i < 100 && editor; ++i)
+        QTest::qWait(5);
     m_form->Tick();
     EXPECT_EQ(image().HoldingRegs[10], 65534);
     EXPECT_EQ(m_table->View->currentIndex().row(), 9);
