@@ -597,11 +597,23 @@ void TMainForm::RefreshPanels()
         std::lock_guard<std::mutex> lock(m_slaves.Lock());
         m_view = *m_current;
     }
+    m_panelsShown.reset(); // every control is looked at again
     paintPanels();
 }
 
 void TMainForm::paintPanels()
 {
+    // The panels show 76 values; while none of them changed (an idle line,
+    // ten ticks a second) no control is even asked what it shows.
+    TPanelValues shown{};
+    std::copy_n(m_view.Coils.begin() + 1, 32, shown.begin());
+    std::copy_n(m_view.DiscreteInputs.begin() + 1, 32, shown.begin() + 32);
+    std::copy_n(m_view.InputRegs.begin() + 1, 6, shown.begin() + 64);
+    std::copy_n(m_view.HoldingRegs.begin() + 1, 6, shown.begin() + 70);
+    if (m_panelsShown && *m_panelsShown == shown)
+        return;
+    m_panelsShown = shown;
+
     auto refreshLamp = [](TShape *Lamp, uint8_t Bit) {
         const bool shows = Lamp->BrushColor() == LampOnColor;
         if (shows != (Bit != 0))
@@ -680,6 +692,9 @@ void TMainForm::Edit1Click(TNumberBox *Sender)
 
 void TMainForm::ScrollBar1Change(QScrollBar *Sender, int Position)
 {
+    // The bar now shows the user's position: the tick must look at it even
+    // if the value it ends up with is the one shown before.
+    m_panelsShown.reset();
     const int t = Tag(Sender);
     if (t < 100)
         m_current->QueueWrite(RegTypeInputReg, t - 10, uint32_t(Position));

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
 #include "engine/framequeue.h"
 #include "engine/registerimage.h"
@@ -263,6 +264,9 @@ class TMainForm : public QMainWindow, public IProfileHost
     // Reports cross from the port's thread here; the tick hands them on.
     TFrameQueue m_frames;
     TRegisterTables m_view;
+    // The values the panels last showed: 32 coils, 32 inputs, 6 + 6 registers.
+    using TPanelValues = std::array<uint16_t, 76>;
+    std::optional<TPanelValues> m_panelsShown;
     IProfileDialogs *m_dialogs = nullptr; // m_ownDialogs unless the caller gave its own
     std::unique_ptr<IProfileDialogs> m_ownDialogs;
     std::unique_ptr<TProfileManager> m_profile;

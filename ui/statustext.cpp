@@ -42,9 +42,8 @@ std::string ago(int64_t Us)
         return "just now";
     if (s < 60)
         std::snprintf(buf, sizeof buf, "%lld s ago", static_cast<long long>(s));
-    else if (s < 3600)
-        std::snprintf(buf, sizeof buf, "%lld min %lld s ago", static_cast<long long>(s / 60),
-                      static_cast<long long>(s % 60));
+    else if (s < 3600) // from here on, once a minute is often enough
+        std::snprintf(buf, sizeof buf, "%lld min ago", static_cast<long long>(s / 60));
     else
         std::snprintf(buf, sizeof buf, "%lld h %lld min ago", static_cast<long long>(s / 3600),
                       static_cast<long long>(s / 60 % 60));
