@@ -32,6 +32,7 @@ inline constexpr uint8_t ExceptionFlag = 0x80;        // OR-ed into the function
 inline constexpr uint8_t ExIllegalFunction = 0x01;    // function code not handled
 inline constexpr uint8_t ExIllegalDataAddress = 0x02; // address range outside the table
 inline constexpr uint8_t ExIllegalDataValue = 0x03;   // quantity whose reply cannot fit a frame
+inline constexpr uint8_t ExGatewayTargetFailed = 0x0B; // gateway: no device answers that unit id
 
 // Frame geometry.
 inline constexpr int RxBufferSize = 256;       // longest request the slave collects
@@ -43,6 +44,8 @@ inline constexpr int EchoReplyLength = 8;      // id, function, 4 echoed bytes, 
 
 // Slave id of a request that every slave carries out and none answers.
 inline constexpr uint8_t BroadcastId = 0x00;
+// Unit id a Modbus TCP client sends to reach the device itself.
+inline constexpr uint8_t MaxUnitId = 0xFF;
 
 // Request field offsets.
 inline constexpr int OffSlaveId = 0;        // slave id; 0 is broadcast
