@@ -56,8 +56,8 @@ std::string CountersStatusText(const TLineCounters &C, int64_t SinceLastUs)
 {
     return "Requests " + std::to_string(C.Requests) + " | Exceptions " +
            std::to_string(C.Exceptions) + " | Bad CRC " + std::to_string(C.BadCrc) +
-           " | Timed out " + std::to_string(C.TimedOut) +
-           (C.Injected > 0 ? " | Injected " + std::to_string(C.Injected) : std::string()) + " | " +
+           " | Timed out " + std::to_string(C.TimedOut) + " | Injected " +
+           std::to_string(C.Injected) + " | " +
            (SinceLastUs < 0 ? std::string("No request yet") : "Last request " + ago(SinceLastUs));
 }
 

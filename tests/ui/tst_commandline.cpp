@@ -132,10 +132,10 @@ TEST(StatusText, CountersOnTheRight)
     };
     for (const auto &[since, tail] : rows)
         EXPECT_EQ(CountersStatusText(c, since),
-                  "Requests 12 | Exceptions 1 | Bad CRC 3 | Timed out 2 | " + tail);
+                  "Requests 12 | Exceptions 1 | Bad CRC 3 | Timed out 2 | Injected 0 | " + tail);
     EXPECT_EQ(ShortCountersStatusText(c, -1), "Req 12 | Exc 1 | CRC 3 | T/O 2 | idle");
     EXPECT_EQ(ShortCountersStatusText(c, 61000000), "Req 12 | Exc 1 | CRC 3 | T/O 2 | 1 min ago");
-    // Injected faults join both lines once there are any.
+    // Injected faults join the short line once there are any.
     c.Injected = 5;
     EXPECT_EQ(CountersStatusText(c, -1),
               "Requests 12 | Exceptions 1 | Bad CRC 3 | Timed out 2 | Injected 5 | No request yet");

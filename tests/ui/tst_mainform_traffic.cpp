@@ -170,6 +170,34 @@ TEST_F(TrafficWindowTest, PortStateKeepsItsRoomBesideFaultsAndALongDeviceName)
     }
 }
 
+// A line gone quiet after a request: the ticks go on, ten a second, but the
+// status bar's text (and so its repaint and layout) changes at most once a
+// second, not at every tick.
+TEST_F(TrafficWindowTest, QuietLineLeavesTheStatusBarTextAloneBetweenSeconds)
+{
+    m_form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_form.get()));
+    Master master(m_dir.com2().master());
+    uint16_t regs[1];
+    ASSERT_EQ(master.run([&](modbus_t *m) { return modbus_read_registers(m, 0, 1, regs); }), 1);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            m_form->TrafficTick();
+            return m_form->Traffic().Counters.Requests == 1;
+        },
+        5000));
+    QStringList texts;
+    for (int tick = 0; tick < 6; ++tick) {
+        QTest::qWait(100);
+        m_form->Tick();
+        m_form->TrafficTick();
+        if (texts.isEmpty() || texts.back() != m_form->CountersStatus->toolTip())
+            texts << m_form->CountersStatus->toolTip();
+    }
+    // 600 ms cross at most one whole second.
+    EXPECT_LE(texts.size(), 2) << texts.join(QStringLiteral(" / ")).toStdString();
+}
+
 TEST_F(TrafficWindowTest, KnownSequenceMovesTheCountersOneByOne)
 {
     // Cumulative counters after each step of the known sequence.
@@ -231,7 +259,8 @@ TEST_F(TrafficWindowTest, KnownSequenceMovesTheCountersOneByOne)
         QStringLiteral("Req 4 | Exc 1 | CRC 1 | T/O 1 | ")))
         << m_form->CountersStatus->text().toStdString();
     EXPECT_TRUE(m_form->CountersStatus->toolTip().startsWith(
-        QStringLiteral("Requests 4 | Exceptions 1 | Bad CRC 1 | Timed out 1 | Last request ")))
+        QStringLiteral("Requests 4 | Exceptions 1 | Bad CRC 1 | Timed out 1 | Injected 0 | "
+                       "Last request ")))
         << m_form->CountersStatus->toolTip().toStdString();
 
     // The counters open the monitor, which shows every row so far.
