@@ -454,6 +454,7 @@ void TMainForm::updatePortStatus()
     PortStatus->SetParts(QString::fromStdString(PortStateText(port)),
                          QString::fromStdString(PortNameText(port)));
     m_statusTexts = {}; // the room the others may take changed with it
+    m_statusKey.reset();
 }
 
 void TMainForm::updateStatusBar()
@@ -462,6 +463,14 @@ void TMainForm::updateStatusBar()
         updatePortStatus();
     const int64_t since =
         m_traffic.LastRequestUs < 0 ? -1 : SteadyNowUs() - m_traffic.LastRequestUs;
+    // The texts change only with a counter or a whole second (a whole minute
+    // after the first): most ticks end here without building them.
+    const int64_t seconds = since < 0 ? -1 : since / 1000000;
+    const TStatusBarKey key{m_traffic.Counters, seconds < 60 ? seconds : 60 + seconds / 60,
+                            statusBar()->contentsRect().width()};
+    if (m_statusKey && *m_statusKey == key)
+        return;
+    m_statusKey = key;
     TStatusBarTexts texts;
     texts.PortState = PortStatus->State();
     texts.Counters = QString::fromStdString(CountersStatusText(m_traffic.Counters, since));
@@ -796,6 +805,7 @@ void TMainForm::ApplyFaults(const TFaultSettings &Faults)
         FaultsStatus->setText(summary);
         FaultsStatus->setToolTip(summary);
         FaultsStatus->setVisible(Faults.Enabled != 0);
+        m_statusKey.reset();
         updateStatusBar(); // the warning takes its room at once
     }
 }

@@ -277,6 +277,14 @@ class TMainForm : public QMainWindow, public IProfileHost
     bool m_portStatusOpen = false; // the port as the status bar last showed it
     std::string m_portStatusName;
     TStatusBarTexts m_statusTexts; // as the status bar was last laid out
+    // What the status bar's texts were last built from.
+    struct TStatusBarKey {
+        TLineCounters Counters;
+        int64_t Since; // whole seconds, then 60 + whole minutes; -1: no request
+        int Width;
+        bool operator==(const TStatusBarKey &) const = default;
+    };
+    std::optional<TStatusBarKey> m_statusKey;
     int m_statusWidth = -1;
     static constexpr int StatusBarSpacing = 10; // between the bar's widgets, with their frames
     void buildRegisterCommands();
