@@ -2,6 +2,7 @@
 # make run    - install missing Debian packages, build, start Quorlin
 # make test   - the same set-up, then build and run every test through CTest
 # make fuzz   - build the libFuzzer targets with clang and run each FUZZ_SECONDS
+#               (UPDATE_CORPUS=1 merges what they find into fuzz/corpus/)
 # make bench  - build and run the benchmarks, printing their figures
 # make tsan   - build the tests whose threads meet with ThreadSanitizer (clang), run them
 BUILD        ?= build
@@ -9,6 +10,7 @@ FUZZ_BUILD   ?= build-fuzz
 TSAN_BUILD   ?= build-tsan
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+UPDATE_CORPUS ?= 0
 BUILD_TYPE   ?= RelWithDebInfo
 
 # cmake --build runs make again below us: keep its output to what matters.
@@ -42,7 +44,7 @@ fuzz: deps
 	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORLIN_FUZZ=ON \
 	    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 	@cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_all
-	tools/fuzz $(FUZZ_BUILD)/fuzz $(FUZZ_SECONDS)
+	UPDATE_CORPUS=$(UPDATE_CORPUS) tools/fuzz $(FUZZ_BUILD)/fuzz $(FUZZ_SECONDS)
 
 bench: build
 	tools/bench $(BUILD)

@@ -384,17 +384,36 @@ void TTrafficStore::Clear()
 
 TCsvTrace::TCsvTrace(std::FILE *Stream, bool Owned) : m_stream(Stream), m_owned(Owned)
 {
-    m_ok = m_stream != nullptr && std::fputs(CsvHeader, m_stream) >= 0 &&
-           std::fputs("\r\n", m_stream) >= 0;
+    m_ok = m_stream != nullptr && put(std::string(CsvHeader) + "\r\n");
+}
+
+TCsvTrace::TCsvTrace(TStreamWriter &Writer) : m_writer(&Writer)
+{
+    put(std::string(CsvHeader) + "\r\n");
 }
 
 TCsvTrace::~TCsvTrace()
 {
-    if (m_stream == nullptr)
+    if (m_stream == nullptr && m_writer == nullptr)
         return;
     Flush();
-    if (m_owned)
+    if (m_stream != nullptr && m_owned)
         std::fclose(m_stream);
+}
+
+bool TCsvTrace::Ok() const
+{
+    return m_writer != nullptr ? !m_writer->Failed() : m_ok;
+}
+
+// A row the writer drops is counted there; only a failed write stops the trace.
+bool TCsvTrace::put(const std::string &Text)
+{
+    if (m_writer != nullptr) {
+        m_writer->Write(Text);
+        return !m_writer->Failed();
+    }
+    return std::fwrite(Text.data(), 1, Text.size(), m_stream) == Text.size();
 }
 
 void TCsvTrace::Write(const TTrafficRow &Row)
@@ -408,11 +427,10 @@ void TCsvTrace::Flush()
     for (const TTrafficRow &row : m_pending) {
         if (!m_ok)
             break;
-        const std::string line = CsvLine(row);
-        m_ok = std::fwrite(line.data(), 1, line.size(), m_stream) == line.size();
+        m_ok = put(CsvLine(row));
     }
     m_pending.clear();
-    if (m_ok && std::fflush(m_stream) != 0)
+    if (m_ok && m_stream != nullptr && std::fflush(m_stream) != 0)
         m_ok = false;
 }
 

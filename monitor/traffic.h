@@ -14,6 +14,7 @@
 
 #include "engine/frameobserver.h"
 #include "engine/framequeue.h"
+#include "platform/streamwriter.h"
 
 namespace quorlin
 {
@@ -136,6 +137,10 @@ class TCsvTrace
   public:
     // Takes a stream that is open for writing; Owned closes it at the end.
     TCsvTrace(std::FILE *Stream, bool Owned);
+    // Hands each line to Writer, which writes on a thread of its own: Flush
+    // then never waits for the reader, and a row the writer has no room for
+    // is dropped and counted there.
+    explicit TCsvTrace(TStreamWriter &Writer);
     ~TCsvTrace();
     TCsvTrace(const TCsvTrace &) = delete;
     TCsvTrace &operator=(const TCsvTrace &) = delete;
@@ -143,11 +148,14 @@ class TCsvTrace
     void Write(const TTrafficRow &Row);
     void Flush();
     // False once a write or a flush has failed (disk full, closed pipe).
-    bool Ok() const { return m_ok; }
+    bool Ok() const;
 
   private:
-    std::FILE *m_stream;
-    bool m_owned;
+    bool put(const std::string &Text);
+
+    std::FILE *m_stream = nullptr;
+    TStreamWriter *m_writer = nullptr;
+    bool m_owned = false;
     bool m_ok = true;
     std::vector<TTrafficRow> m_pending;
 };

@@ -73,20 +73,21 @@ void TProfileManager::reportWriteFailure(const QString &Path, const std::string 
     m_dialogs.ShowError(m_host.DialogParent(), text);
 }
 
-bool TProfileManager::writeProfile(const QString &Path)
+bool TProfileManager::writeProfile(const QString &Path, bool ReplaceAll)
 {
     SerialValues = m_host.ReadSerialDialog();
     TIniFile file(toNative(Path));
     // Keys of several slaves are written where the file already has them,
-    // so that none is left stale; a file that cannot be read has none.
-    const TIniDocument existing = file.Load();
+    // so that none is left stale; a file that cannot be read has none, and
+    // neither has one whose content is replaced.
+    const TIniDocument existing = ReplaceAll ? TIniDocument() : file.Load();
     std::vector<TIniEntry> entries =
         ProfileEntries(SerialValues, m_host.BindingList(), m_host.ReadSlaves(), existing);
     if (FaultsToBeSaved(Faults, existing)) {
         const std::vector<TIniEntry> faults = FaultEntries(Faults);
         entries.insert(entries.end(), faults.begin(), faults.end());
     }
-    if (!file.Write(entries)) {
+    if (!(ReplaceAll ? file.Replace(entries) : file.Write(entries))) {
         reportWriteFailure(Path, file.LastError());
         return false;
     }
@@ -97,7 +98,7 @@ TProfileManager::SaveResult TProfileManager::save()
 {
     if (!ProfileNamed)
         return saveAs();
-    if (!writeProfile(ProfilePath))
+    if (!writeProfile(ProfilePath, false))
         return SaveResult::Failed;
     ProfileSaved = true;
     return SaveResult::Saved;
@@ -111,8 +112,11 @@ TProfileManager::SaveResult TProfileManager::saveAs()
     if (!chosen)
         return SaveResult::Cancelled;
     // A save that fails keeps the profile where it was, so the next Save does
-    // not go silently to a file that could not be written.
-    if (!writeProfile(*chosen))
+    // not go silently to a file that could not be written. The chosen file
+    // gets the profile and nothing else: keys merged into what it held
+    // would keep old bindings and sections, or turn another kind of file
+    // into one that opens as neither.
+    if (!writeProfile(*chosen, true))
         return SaveResult::Failed;
     ProfilePath = *chosen;
     ProfileNamed = true;
@@ -154,6 +158,19 @@ TProfileManager::FileKind TProfileManager::examine(const QString &Path, TIniDocu
     }
     Document = std::move(*document);
     return FileKind::Profile;
+}
+
+QString TProfileManager::StartProfileRefusal(const QString &Path)
+{
+    if (QFileInfo(Path).isDir())
+        return QStringLiteral("'%1' is a folder, not a Quorlin profile").arg(Path);
+    TIniDocument document;
+    QString refusal;
+    if (examine(Path, document, refusal) != FileKind::Refused)
+        return {};
+    if (refusal.endsWith(QLatin1Char('.')))
+        refusal.chop(1);
+    return refusal;
 }
 
 void TProfileManager::reportRefusal(const QString &Refusal)
@@ -336,6 +353,10 @@ void TProfileManager::FormClose()
     // Tick and port stop before anything they use goes away.
     m_host.StopTimer();
     m_host.ClosePort();
+    if (m_keepSettings) {
+        m_host.ReleaseImage();
+        return;
+    }
     TIniFile settings(toNative(SettingsPath()));
     const bool written = settings.Write({
         {SettingsSection, "StayOnTop", m_host.StayOnTop() ? "1" : "0"},

@@ -69,6 +69,13 @@ public:
     // shutdown go to standard error instead of a message box.
     void CloseUnattended();
     bool Unattended() const { return m_unattended; }
+    // Why a profile named on the command line cannot be opened: it exists but
+    // is a folder, no profile, or unreadable. Empty for a profile, and for a
+    // name where no file is (a new profile bearing that name).
+    static QString StartProfileRefusal(const QString &Path);
+    // A start that failed on its arguments ends without a trace: the
+    // shutdown then leaves quorlin.ini as it was.
+    void AbandonStart() { m_keepSettings = true; }
     bool Closed() const { return m_closed; }
 
 private:
@@ -83,7 +90,9 @@ private:
     SaveResult save();
     SaveResult saveAs();
     void applySerialSettings();
-    bool writeProfile(const QString &Path);
+    // ReplaceAll: the file holds the profile only (Save As); else keys are
+    // updated where they stand and the rest of the file stays (Save).
+    bool writeProfile(const QString &Path, bool ReplaceAll);
     void reportWriteFailure(const QString &Path, const std::string &Detail);
     static QString titleFor(const QString &Path);
     TFileDialogRequest fileRequest(const QString &Title) const;
@@ -94,6 +103,7 @@ private:
     QString m_openDialogFile; // OpenDialog1's file name field: the file chosen last
     bool m_unattended = false;
     bool m_closed = false;
+    bool m_keepSettings = false;
 };
 
 } // namespace quorlin

@@ -22,7 +22,11 @@ QString ExportValuesFile(const QString &Path, const IRegisterSource &Source);
 // they land at the next tick. Empty on success, else the reason.
 QString ImportValuesFile(const QString &Path, IRegisterSource &Source);
 
-// The two commands with their file dialogs and error boxes. Directory is
+// The question asked before an export replaces an existing file.
+QString ReplaceQuestion(const QString &Path);
+
+// The two commands with their file dialogs and error boxes. Export asks
+// before it replaces a file. Directory is
 // where the dialog opens and takes the chosen file's directory.
 void ExportValuesCommand(QWidget *Parent, const IRegisterSource &Source, IProfileDialogs &Dialogs,
                          QString &Directory);

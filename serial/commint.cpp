@@ -223,6 +223,10 @@ void TCustomComm::Open()
         return; // the open handle and its watcher stay as they are
     m_lastOpenWasRetry = m_inRetry;
     CreateHandle();
+    // The line takes its settings before the watcher starts: a request
+    // already waiting would otherwise be answered at the line's old speed.
+    UpdateCommTimeouts();
+    UpdateDataControlBlock();
     if (IsOpen()) {
         m_eventThread =
             TCommEventThread::Create(m_port->Fd(), m_monitorEvents, m_port->Api(), m_lineHandler);
@@ -257,8 +261,6 @@ void TCustomComm::Open()
         if (m_inputTaken != taken)
             Sender->InputTaken();
     };
-    UpdateCommTimeouts();
-    UpdateDataControlBlock();
     // Queue sizes are the driver's own on this platform; ReadBufSize still
     // sets XonLim and XoffLim.
     emit ConnectionChanged();

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "ui/commandline.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace quorlin
 {
 
@@ -74,6 +77,34 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
         }
     }
     return c;
+}
+
+bool SameFile(const std::string &A, const std::string &B)
+{
+    namespace fs = std::filesystem;
+    if (A.empty() || B.empty())
+        return false;
+    std::error_code ea, eb, eq;
+    const bool aThere = fs::exists(A, ea);
+    const bool bThere = fs::exists(B, eb);
+    if (aThere && bThere) {
+        const bool same = fs::equivalent(A, B, eq);
+        return !eq && same;
+    }
+    const fs::path a = fs::weakly_canonical(fs::absolute(A, ea), ea);
+    const fs::path b = fs::weakly_canonical(fs::absolute(B, eb), eb);
+    return !ea && !eb && a.lexically_normal() == b.lexically_normal();
+}
+
+std::string CheckFileArguments(const TCommandLine &Line)
+{
+    if (Line.Trace.empty() || Line.Trace == "-")
+        return {};
+    if (SameFile(Line.Trace, Line.Profile))
+        return "the trace file '" + Line.Trace + "' is the profile '" + Line.Profile + "'";
+    if (SameFile(Line.Trace, Line.Values))
+        return "the trace file '" + Line.Trace + "' is the values file '" + Line.Values + "'";
+    return {};
 }
 
 std::string UsageText(const std::string &Program)

@@ -22,6 +22,15 @@ struct TCommandLine {
 // Args without the program name.
 TCommandLine ParseCommandLine(const std::vector<std::string> &Args);
 
+// Whether two names lead to one file (links followed). A name where no file
+// is yet is compared by its absolute, normalised path.
+bool SameFile(const std::string &A, const std::string &B);
+
+// The file arguments checked against each other before anything is opened:
+// the trace must not overwrite the profile or the values file it is started
+// with. Empty when they are fine, else the reason.
+std::string CheckFileArguments(const TCommandLine &Line);
+
 // The text of --help (also shown, on standard error, after a wrong option).
 std::string UsageText(const std::string &Program);
 std::string VersionText();

@@ -882,6 +882,12 @@ void TMainForm::ApplySerialSettings()
             m_startError = ImportValuesFile(path, *m_registerSource);
         if (!m_startError.isEmpty())
             return; // the port stays closed; the main sequence ends the program
+        // Stored now rather than at the first tick: a master that polls as
+        // soon as the port opens reads them, and its writes are not undone.
+        std::lock_guard<std::mutex> lock(m_slaves.Lock());
+        for (int i = 0; i < m_slaves.Count(); ++i)
+            m_slaves.At(i).ApplyPendingWrites();
+        m_view = *m_current;
     }
     // The selected slave takes the dialog's id, its bindings with it; an id
     // another slave has (only a profile or a cancelled edit can leave one
