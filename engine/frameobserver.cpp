@@ -29,12 +29,34 @@ std::string VerdictText(TVerdict Verdict, uint8_t ExceptionCode)
     return "unknown";
 }
 
+std::string BroadcastText(TBroadcastFate Fate)
+{
+    switch (Fate) {
+    case TBroadcastFate::CarriedOut:
+        return "broadcast: carried out";
+    case TBroadcastFate::Ignored:
+        return "broadcast: ignored (setting off)";
+    case TBroadcastFate::NotAWrite:
+        return "broadcast: not a write";
+    case TBroadcastFate::None:
+        break;
+    }
+    return VerdictText(TVerdict::Broadcast);
+}
+
+bool IsInjected(const TFrameReport &Report)
+{
+    return Report.Injected != TFaultKind::None || Report.DelayMs > 0 || Report.SplitMs > 0;
+}
+
 std::string ReportText(const TFrameReport &Report)
 {
     std::string text;
     switch (Report.Injected) {
     case TFaultKind::None:
-        text = VerdictText(Report.Verdict, Report.ExceptionCode);
+        text = Report.Verdict == TVerdict::Broadcast
+                   ? BroadcastText(Report.Broadcast)
+                   : VerdictText(Report.Verdict, Report.ExceptionCode);
         break;
     case TFaultKind::NoReply:
         text = "no reply (injected)";
@@ -61,7 +83,7 @@ std::string ReportText(const TFrameReport &Report)
 void TLineCounters::Count(const TFrameReport &Report)
 {
     if (!Report.HeldReply) {
-        if (Report.Injected != TFaultKind::None)
+        if (IsInjected(Report))
             ++Injected;
         BytesIn += Report.Rx.size() + uint64_t(Report.Unread > 0 ? Report.Unread : 0);
     }

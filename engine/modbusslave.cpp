@@ -182,6 +182,7 @@ void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool Reply
     r.SplitMs = m_fault.SplitMs;
     r.Replaced = m_replaced;
     r.ReplyHeld = ReplyHeld;
+    r.Broadcast = Verdict == TVerdict::Broadcast ? m_handler.BroadcastFate() : TBroadcastFate::None;
     m_fault = {};
     m_observer->FrameDone(r);
 }

@@ -92,6 +92,7 @@ int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2],
         rx.Bytes.assign(reinterpret_cast<const char *>(Report.Rx.data()), Report.Rx.size());
         rx.Injected = injected;
         rx.Line = line;
+        rx.Broadcast = Report.Broadcast;
     }
     // A reply the line refused or that was dropped never travelled: its row
     // says so and shows no bytes.
@@ -215,6 +216,8 @@ std::string ResultText(const TTrafficRow &Row)
     else if (Row.Direction == TDirection::Tx)
         text = Row.Verdict == TVerdict::Exception ? VerdictText(Row.Verdict, Row.ExceptionCode)
                                                   : std::string("reply");
+    else if (Row.Verdict == TVerdict::Broadcast)
+        text = BroadcastText(Row.Broadcast);
     else
         text = VerdictText(Row.Verdict, Row.ExceptionCode);
     if (Row.Unsent == TUnsent::Failed)
@@ -353,6 +356,8 @@ std::string FilterName(TRowFilter Filter)
         return "too long";
     case TRowFilter::NoReply:
         return "no reply";
+    case TRowFilter::Injected:
+        return "injected";
     }
     return {};
 }
@@ -363,7 +368,7 @@ bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row)
     case TRowFilter::All:
         return true;
     case TRowFilter::Problems:
-        return Row.Verdict != TVerdict::Answered || Row.Unsent != TUnsent::No;
+        return Row.Verdict != TVerdict::Answered || Row.Unsent != TUnsent::No || IsInjectedRow(Row);
     case TRowFilter::Answered:
         return Row.Verdict == TVerdict::Answered;
     case TRowFilter::Exception:
@@ -380,6 +385,8 @@ bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row)
         return Row.Verdict == TVerdict::TooLong;
     case TRowFilter::NoReply:
         return Row.Verdict == TVerdict::NoReply;
+    case TRowFilter::Injected:
+        return IsInjectedRow(Row);
     }
     return false;
 }

@@ -41,7 +41,11 @@ struct TTrafficRow {
     std::string Line;      // where it travelled: "COM2", "tcp 127.0.0.1:40312"
     // TX rows: a reply that never went out keeps no bytes and says why.
     TUnsent Unsent = TUnsent::No;
+    TBroadcastFate Broadcast = TBroadcastFate::None; // Broadcast rows: what became of it
 };
+
+// Whether injected faults touched the row's reply (what the monitor marks).
+inline bool IsInjectedRow(const TTrafficRow &Row) { return !Row.Injected.empty(); }
 
 // Fields of a request as far as its bytes go: a function without an address
 // (7, 8, 11, ...) or a frame too short to hold one leaves them at -1.
@@ -90,7 +94,7 @@ std::string CsvLine(const TTrafficRow &Row); // with its CRLF
 // Verdict filters of the monitor, in the order the window lists them.
 enum class TRowFilter : uint8_t {
     All,
-    Problems, // everything but answered requests and their replies
+    Problems, // everything but answered requests and their replies, and injected faults
     Answered,
     Exception,
     BadCrc,
@@ -99,8 +103,9 @@ enum class TRowFilter : uint8_t {
     TimedOut,
     TooLong,
     NoReply,
+    Injected, // rows whose reply injected faults withheld, changed, delayed or split
 };
-inline constexpr int RowFilterCount = 10;
+inline constexpr int RowFilterCount = 11;
 std::string FilterName(TRowFilter Filter);
 bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row);
 // The slave filter: Slave < 0 takes every row; otherwise the rows of that id

@@ -139,6 +139,70 @@ const CsvRow csvRows[] = {
 INSTANTIATE_TEST_SUITE_P(Traffic, CsvRows, ::testing::ValuesIn(csvRows),
                          [](const auto &Info) { return std::string(Info.param.Name); });
 
+// What a person hunting a fault needs from each report's request row: its
+// result text, whether "Problems only" and "injected" keep it, and whether the
+// injected counter counts it. Injected delays and splits are faults too.
+struct FateRow {
+    const char *Name;
+    TVerdict Verdict;
+    TFaultKind Injected;
+    int DelayMs;
+    int SplitMs;
+    TBroadcastFate Broadcast;
+    std::string Result;
+    bool Problem;
+    bool Injected_;
+};
+
+class FateRows : public ::testing::TestWithParam<FateRow>
+{
+};
+
+TEST_P(FateRows, ResultFiltersAndInjectedCounter)
+{
+    const FateRow &c = GetParam();
+    const Bytes rx = hex("00 06 00 01 00 07 crc"), reply = hex("01 06 00 01 00 07 crc");
+    TFrameReport r;
+    r.Verdict = c.Verdict;
+    r.Rx = rx;
+    if (c.Verdict == TVerdict::Answered && c.Injected != TFaultKind::NoReply)
+        r.Reply = reply;
+    r.Injected = c.Injected;
+    r.DelayMs = c.DelayMs;
+    r.SplitMs = c.SplitMs;
+    r.Broadcast = c.Broadcast;
+    TTrafficRecorder rec(10);
+    rec.FrameDone(r);
+    ASSERT_GE(rec.Store.Size(), 1u);
+    for (size_t i = 0; i < rec.Store.Size(); ++i) {
+        const TTrafficRow &row = rec.Store.At(i);
+        if (i == 0)
+            EXPECT_EQ(ResultText(row), c.Result);
+        EXPECT_EQ(FilterAccepts(TRowFilter::Problems, row), c.Problem) << "row " << i;
+        EXPECT_EQ(FilterAccepts(TRowFilter::Injected, row), c.Injected_) << "row " << i;
+        EXPECT_EQ(IsInjectedRow(row), c.Injected_) << "row " << i;
+    }
+    EXPECT_EQ(rec.Counters.Injected, c.Injected_ ? 1u : 0u);
+    EXPECT_EQ(rec.SlaveCounters[rx[0]].Injected, c.Injected_ ? 1u : 0u);
+}
+
+using K = TFaultKind;
+using B = TBroadcastFate;
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Traffic, FateRows, ::testing::Values(
+    FateRow{"Answered", TVerdict::Answered, K::None, 0, 0, B::None, "answered", false, false},
+    FateRow{"InjectedNoReply", TVerdict::Answered, K::NoReply, 0, 0, B::None, "no reply (injected)", true, true},
+    FateRow{"InjectedBadCrc", TVerdict::Answered, K::BadCrc, 0, 0, B::None, "bad crc (injected)", true, true},
+    FateRow{"InjectedWrongId", TVerdict::Answered, K::WrongId, 0, 0, B::None, "wrong id (injected)", true, true},
+    FateRow{"InjectedDelayOnly", TVerdict::Answered, K::None, 200, 0, B::None, "answered, delayed 200 ms", true, true},
+    FateRow{"InjectedSplitOnly", TVerdict::Answered, K::None, 0, 30, B::None, "answered, split 30 ms", true, true},
+    FateRow{"BroadcastCarriedOut", TVerdict::Broadcast, K::None, 0, 0, B::CarriedOut, "broadcast: carried out", true, false},
+    FateRow{"BroadcastIgnored", TVerdict::Broadcast, K::None, 0, 0, B::Ignored, "broadcast: ignored (setting off)", true, false},
+    FateRow{"BroadcastNotAWrite", TVerdict::Broadcast, K::None, 0, 0, B::NotAWrite, "broadcast: not a write", true, false},
+    FateRow{"BadCrc", TVerdict::BadCrc, K::None, 0, 0, B::None, "bad crc", true, false}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
+// clang-format on
+
 TEST(Csv, LocalTimeHasMicrosecondsAndCountsBackBeforeTheEpoch)
 {
     EXPECT_EQ(LocalTimeText(SomeTime), SomeTimeText);
