@@ -324,7 +324,7 @@ template <typename Table> int TModbusSlave::readBits(const Table &Bits)
 {
     const int a = readU16BE(RxBuf.data(), OffAddress);
     const int q = readU16BE(RxBuf.data(), OffQuantity);
-    if (a + q > BitRegisterCount)
+    if (a + q > Bits.Count())
         return ExceptionReply(ExIllegalDataAddress);
     if (q > MaxReadBits)
         return ExceptionReply(ExIllegalDataValue);
@@ -332,7 +332,9 @@ template <typename Table> int TModbusSlave::readBits(const Table &Bits)
     beginReply();
     TxBuf[OffReplyByteCount] = uint8_t(byteCount);
     // Register A + 1 + 8k goes to bit 0 of byte k; bits past the quantity stay 0.
-    const uint8_t *from = Bits.data() + a + 1;
+    std::array<uint8_t, MaxReadBits + 8> entries;
+    Bits.Read(a + 1, q, entries.data());
+    const uint8_t *from = entries.data();
     const int whole = q / 8;
     for (int k = 0; k < whole; ++k, from += 8)
         TxBuf[OffReplyData + k] = packEightBits(from);
@@ -345,14 +347,16 @@ template <typename Table> int TModbusSlave::readWords(const Table &Words)
 {
     const int a = readU16BE(RxBuf.data(), OffAddress);
     const int q = readU16BE(RxBuf.data(), OffQuantity);
-    if (a + q > WordRegisterCount)
+    if (a + q > Words.Count())
         return ExceptionReply(ExIllegalDataAddress);
     if (q > MaxReadRegisters)
         return ExceptionReply(ExIllegalDataValue);
     beginReply();
     TxBuf[OffReplyByteCount] = uint8_t(2 * q);
+    std::array<uint16_t, MaxReadRegisters> values;
+    Words.Read(a + 1, q, values.data());
     for (int i = 0; i < q; ++i)
-        putU16BE(TxBuf.data(), size_t(OffReplyData + 2 * i), Words[a + 1 + i]);
+        putU16BE(TxBuf.data(), size_t(OffReplyData + 2 * i), values[size_t(i)]);
     return 2 * q + 5;
 }
 
@@ -376,13 +380,13 @@ int TModbusSlave::readInputRegisters()
 int TModbusSlave::writeSingleCoil()
 {
     const int a = readU16BE(RxBuf.data(), OffAddress);
-    if (a >= BitRegisterCount)
+    if (a >= m_target->Coils.Count())
         return ExceptionReply(ExIllegalDataAddress);
     const uint16_t v = readU16BE(RxBuf.data(), OffQuantity);
     if (v == CoilOn)
-        m_target->Coils[a + 1] = 1;
+        m_target->Coils.Set(a + 1, 1);
     else if (v == CoilOff)
-        m_target->Coils[a + 1] = 0;
+        m_target->Coils.Set(a + 1, 0);
     // Any other value leaves the coil alone but is echoed all the same.
     return echoReply();
 }
@@ -390,9 +394,9 @@ int TModbusSlave::writeSingleCoil()
 int TModbusSlave::writeSingleRegister()
 {
     const int a = readU16BE(RxBuf.data(), OffAddress);
-    if (a >= WordRegisterCount)
+    if (a >= m_target->HoldingRegs.Count())
         return ExceptionReply(ExIllegalDataAddress);
-    m_target->HoldingRegs[a + 1] = readU16BE(RxBuf.data(), OffQuantity);
+    m_target->HoldingRegs.Set(a + 1, readU16BE(RxBuf.data(), OffQuantity));
     return echoReply();
 }
 
@@ -400,7 +404,7 @@ int TModbusSlave::writeMultipleCoils()
 {
     const int a = readU16BE(RxBuf.data(), OffAddress);
     const int q = readU16BE(RxBuf.data(), OffQuantity);
-    if (a + q > BitRegisterCount)
+    if (a + q > m_target->Coils.Count())
         return ExceptionReply(ExIllegalDataAddress);
     // Coils beyond the bits carried keep their values; bits beyond Q are ignored.
     const int bytes = std::min(writeDataBytes(), (q + 7) / 8);
@@ -409,7 +413,7 @@ int TModbusSlave::writeMultipleCoils()
         for (int j = 0; j < 8; ++j) {
             const int r = a + 1 + 8 * k + j;
             if (r <= a + q)
-                m_target->Coils[r] = BitIsSet(packed, j) ? 1 : 0;
+                m_target->Coils.Set(r, BitIsSet(packed, j) ? 1 : 0);
         }
     }
     return echoReply();
@@ -419,12 +423,12 @@ int TModbusSlave::writeMultipleRegisters()
 {
     const int a = readU16BE(RxBuf.data(), OffAddress);
     const int q = readU16BE(RxBuf.data(), OffQuantity);
-    if (a + q > WordRegisterCount)
+    if (a + q > m_target->HoldingRegs.Count())
         return ExceptionReply(ExIllegalDataAddress);
     // A short byte count writes only the registers whose two bytes arrived.
     const int count = std::min(q, writeDataBytes() / 2);
     for (int i = 0; i < count; ++i)
-        m_target->HoldingRegs[a + 1 + i] = readU16BE(RxBuf.data(), size_t(OffWriteData + 2 * i));
+        m_target->HoldingRegs.Set(a + 1 + i, readU16BE(RxBuf.data(), size_t(OffWriteData + 2 * i)));
     return echoReply();
 }
 
