@@ -212,6 +212,8 @@ int RegisterSpan(TValueKind Kind)
     case TValueKind::F32:
         return 2;
     case TValueKind::F64:
+    case TValueKind::U64:
+    case TValueKind::S64:
         return 4;
     default:
         return 1;
@@ -239,6 +241,10 @@ std::string FormatName(TValueFormat Format)
         return std::string("Float 32 ") + orderName(Format.Order);
     case TValueKind::F64:
         return std::string("Float 64 ") + orderName(Format.Order);
+    case TValueKind::U64:
+        return std::string("Unsigned 64 ") + orderName(Format.Order);
+    case TValueKind::S64:
+        return std::string("Signed 64 ") + orderName(Format.Order);
     }
     return "";
 }
@@ -288,7 +294,10 @@ std::string FormatValue(TValueFormat Format, std::span<const uint16_t> Words)
     switch (Format.Kind) {
     case TValueKind::Unsigned:
     case TValueKind::U32:
+    case TValueKind::U64:
         return std::to_string(bits);
+    case TValueKind::S64:
+        return std::to_string(int64_t(bits));
     case TValueKind::Signed:
         return std::to_string(int16_t(uint16_t(bits)));
     case TValueKind::S32:
@@ -338,6 +347,11 @@ TParsedValue ParseValue(TValueFormat Format, std::string_view Text)
     case TValueKind::S32:
         return parseInteger(Format, t, std::numeric_limits<int32_t>::min(),
                             uint64_t(std::numeric_limits<int32_t>::max()));
+    case TValueKind::U64:
+        return parseInteger(Format, t, 0, std::numeric_limits<uint64_t>::max());
+    case TValueKind::S64:
+        return parseInteger(Format, t, std::numeric_limits<int64_t>::min(),
+                            uint64_t(std::numeric_limits<int64_t>::max()));
     case TValueKind::Hex:
         return parseDigits(Format, t, 16);
     case TValueKind::Binary:

@@ -59,7 +59,8 @@ const std::vector<TValueFormat> &TRegistersForm::AllFormats()
         for (TValueKind k : {TValueKind::Unsigned, TValueKind::Signed, TValueKind::Hex,
                              TValueKind::Binary, TValueKind::Ascii})
             all.push_back({k, TWordOrder::ABCD});
-        for (TValueKind k : {TValueKind::U32, TValueKind::S32, TValueKind::F32, TValueKind::F64})
+        for (TValueKind k : {TValueKind::U32, TValueKind::S32, TValueKind::F32, TValueKind::U64,
+                             TValueKind::S64, TValueKind::F64})
             for (TWordOrder o :
                  {TWordOrder::ABCD, TWordOrder::CDAB, TWordOrder::BADC, TWordOrder::DCBA})
                 all.push_back({k, o});
