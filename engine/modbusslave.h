@@ -12,6 +12,7 @@
 #include "engine/modbusdefs.h"
 #include "engine/registerimage.h"
 #include "engine/replysender.h"
+#include "engine/requesthandler.h"
 #include "engine/serialline.h"
 #include "engine/slaveset.h"
 
@@ -25,12 +26,12 @@ class TModbusSlave
 
     // Answers as every slave of Slaves instead of Image alone (null: Image
     // again). The set must outlive the engine or be unset first.
-    void SetSlaves(TSlaveSet *Slaves);
+    void SetSlaves(TSlaveSet *Slaves) { m_handler.SetSlaves(Slaves); }
 
     // The lock the engine holds while it handles one request: the image's
     // ImageLock, or the slave set's. Whoever changes what the engine reads
     // (tables, slaves, faults) from another thread holds it meanwhile.
-    std::mutex &Lock() const { return *m_lock; }
+    std::mutex &Lock() const { return m_handler.Lock(); }
 
     // The receive step: OnRxChar of the serial device, Count bytes waiting (> 0).
     void Comm1RxChar(int Count);
@@ -56,8 +57,8 @@ class TModbusSlave
     // Injected faults. Delays and split replies need the reply timer; without
     // one every reply goes out at once and whole. From another thread than
     // the engine's, load and read them holding Lock().
-    TFaultPlan &Faults() { return m_faults; }
-    const TFaultPlan &Faults() const { return m_faults; }
+    TFaultPlan &Faults() { return m_handler.Faults(); }
+    const TFaultPlan &Faults() const { return m_handler.Faults(); }
     void SetReplyTimer(IReplyTimer *Timer) { m_sender.SetTimer(Timer); }
     // The reply timer fired: a held-back reply, or its second half, goes out.
     void ReplyTimerTimer() { m_sender.TimerFired(); }
@@ -66,54 +67,17 @@ class TModbusSlave
     // and must not reach another port or go out at another speed.
     void CancelReply() { m_sender.Cancel(); }
 
+    // The functions, slaves and faults this line shares with every framing.
+    TRequestHandler &Handler() { return m_handler; }
+
   private:
-    using Handler = int (TModbusSlave::*)();
-    struct FunctionRule;
-    static const FunctionRule &ruleFor(uint8_t Function);
-
-    // Picks the image that answers the request in RxBuf; false for none.
-    // The caller holds the lock.
-    bool addressedToUs();
-    // Under the lock: carries out the request (building the reply in TxBuf,
-    // returning its length without the CRC's computation yet, 0 for none)
-    // and says what became of it.
-    int handleLocked(TVerdict &Verdict, TFaultDecision &Fault);
-    bool isAcceptedBroadcast() const;
-    bool crcIsRight() const;
     void report(TVerdict Verdict, int Unread = 0, int ReplyLen = 0, bool ReplyFailed = false);
-    int beginReply();
-    int echoReply();
-    int fixedReply(const uint8_t *Data, int Length);
-    int writeDataBytes() const;
 
-    template <typename Table> int readBits(const Table &Bits);
-    template <typename Table> int readWords(const Table &Words);
-
-    // One handler per function code; each fills TxBuf and returns the reply
-    // length, CRC included.
-    int readCoils();
-    int readDiscreteInputs();
-    int readHoldingRegisters();
-    int readInputRegisters();
-    int writeSingleCoil();
-    int writeSingleRegister();
-    int writeMultipleCoils();
-    int writeMultipleRegisters();
-    int readExceptionStatus();
-    int diagnostics();
-    int getCommEventCounter();
-    int getCommEventLog();
-    int reportSlaveId();
-    int illegalFunction();
-
-    TRegisterImage &m_image;
-    TRegisterImage *m_target;      // the slave answering the request at hand
-    TSlaveSet *m_slaves = nullptr; // null: m_image is the only slave
-    std::mutex *m_lock;            // m_image's lock or the set's
     ISerialLine &m_line;
     ITimeOutTimer &m_timer;
     IFrameObserver *m_observer = nullptr;
-    TFaultPlan m_faults;
+    TRequestHandler m_handler;
+    TFramingRules m_rules; // RTU on a serial line: CRC checked, queues purged
     TReplySender m_sender{m_line};
     TFaultDecision m_fault;  // injected into the frame being reported
     bool m_replaced = false; // this frame cancelled a reply still held back

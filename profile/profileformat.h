@@ -42,6 +42,9 @@ struct TProfileSlaves {
     bool Broadcast = false;
     // Section "Slave<N>" of each slave whose options are not all off, by id.
     std::map<int, TSlaveOptions> Options{};
+    // The folder of the profile read, where relative map files are found;
+    // not a key of the file.
+    std::string Folder{};
     bool operator==(const TProfileSlaves &) const = default;
 };
 

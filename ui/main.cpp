@@ -150,6 +150,8 @@ int main(int argc, char **argv)
 
     app.setProperty(quorlin::TMainForm::StartValuesProperty,
                     QString::fromLocal8Bit(line.Values.c_str()));
+    app.setProperty(quorlin::TMainForm::StartMapProperty,
+                    QString::fromLocal8Bit(line.Map.c_str()));
     quorlin::TMainForm mainForm(nullptr, QString(), nullptr, line);
     mainForm.SetTrace(trace.get());
     if (!mainForm.StartError().isEmpty()) {

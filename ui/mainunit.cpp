@@ -41,6 +41,7 @@
 #include "serial/lineengine.h"
 #include "serial/ui/connectionreport.h"
 #include "serial/ui/spinedit.h"
+#include "slaves/devicesetup.h"
 #include "slaves/slavecommands.h"
 #include "slaves/slavesform.h"
 #include "ui/aboutunit.h"
@@ -823,8 +824,11 @@ void TMainForm::ApplySerialSettings()
     // master never sees the device without them.
     if (!m_startValuesTaken) {
         m_startValuesTaken = true;
+        const QString map = qApp->property(StartMapProperty).toString();
+        if (!map.isEmpty())
+            m_startError = LoadMap(map);
         const QString path = qApp->property(StartValuesProperty).toString();
-        if (!path.isEmpty())
+        if (!path.isEmpty() && m_startError.isEmpty())
             m_startError = ImportValuesFile(path, *m_registerSource);
         if (!m_startError.isEmpty())
             return; // the port stays closed; the main sequence ends the program
@@ -850,6 +854,27 @@ void TMainForm::LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewPr
     m_slaves.Assign(FirstId, Slaves.MoreIds);
     m_slaves.AcceptBroadcast = Slaves.Broadcast;
     AcceptBroadcast1->setChecked(Slaves.Broadcast);
+    // Maps are read before the lock is taken: the engine keeps answering.
+    std::map<int, std::vector<TMapItem>> maps;
+    for (const auto &[id, options] : Slaves.Options) {
+        if (options.Map.empty())
+            continue;
+        const QString path = MapPath(Slaves.Folder, options.Map);
+        const QString error = ReadMapFile(path, id, maps[id]);
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "quorlin: %s\n", qPrintable(error));
+            statusBar()->showMessage(error);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_slaves.Lock());
+        for (int i = 0; i < m_slaves.Count(); ++i) {
+            TRegisterImage &image = m_slaves.At(i);
+            const auto found = Slaves.Options.find(image.MBid);
+            SetUpSlave(image, found != Slaves.Options.end() ? found->second : TSlaveOptions{},
+                       maps[image.MBid]);
+        }
+    }
     if (NewProfile) {
         std::lock_guard<std::mutex> lock(m_slaves.Lock());
         for (int i = 0; i < m_slaves.Count(); ++i) {
@@ -862,6 +887,21 @@ void TMainForm::LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewPr
     syncSlaveTabs();
 }
 
+QString TMainForm::LoadMap(const QString &Path)
+{
+    std::vector<TMapItem> items;
+    const QString error = ReadMapFile(Path, m_current->MBid, items);
+    if (!error.isEmpty())
+        return error;
+    std::lock_guard<std::mutex> lock(m_slaves.Lock());
+    for (int i = 0; i < m_slaves.Count(); ++i) {
+        TRegisterImage &image = m_slaves.At(i);
+        if (MapExtent(items, image.MBid) > 0)
+            SetUpSlave(image, image.Options, items);
+    }
+    return {};
+}
+
 TProfileSlaves TMainForm::ReadSlaves() const
 {
     TProfileSlaves slaves;
@@ -869,6 +909,10 @@ TProfileSlaves TMainForm::ReadSlaves() const
     for (int id : m_slaves.Ids())
         if (id != m_slaves.First().MBid)
             slaves.MoreIds.push_back(id);
+    // Only this thread changes the options: no lock to read them.
+    for (int i = 0; i < m_slaves.Count(); ++i)
+        if (!(m_slaves.At(i).Options == TSlaveOptions{}))
+            slaves.Options[m_slaves.At(i).MBid] = m_slaves.At(i).Options;
     return slaves;
 }
 

@@ -207,6 +207,11 @@ class TMainForm : public QMainWindow, public IProfileHost
     // at start; when it cannot be, the port is not opened and StartError
     // says why.
     static constexpr const char *StartValuesProperty = "StartValues";
+    static constexpr const char *StartMapProperty = "StartMap";
+    // Loads a map for this run: rows without a slave are the selected
+    // slave's; a slave the map names that is not emulated is left out.
+    // Empty on success, else why the whole map was refused.
+    QString LoadMap(const QString &Path);
     const QString &StartError() const { return m_startError; }
     void Registers1Click();
     void ExportValues1Click();
