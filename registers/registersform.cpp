@@ -234,6 +234,25 @@ void TRegistersForm::Refresh()
     Model->Refresh(first, last);
 }
 
+void TRegistersForm::VisibleRegisters(int &RegType, int &First, int &Last) const
+{
+    RegType = Model->Table();
+    First = 1;
+    Last = 0;
+    if (!isVisible())
+        return;
+    const int rows = Model->rowCount();
+    int first = View->rowAt(0);
+    int last = View->rowAt(View->viewport()->height() - 1);
+    if (first < 0)
+        first = 0;
+    if (last < 0)
+        last = rows - 1;
+    // Row n shows register n + 1; a wide value reaches three registers on.
+    First = std::max(1, first + 1 - 3);
+    Last = std::min(rows, last + 1 + 3);
+}
+
 void TRegistersForm::showEvent(QShowEvent *Event)
 {
     // Nothing was followed while hidden.

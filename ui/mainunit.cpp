@@ -559,11 +559,33 @@ void TMainForm::Tick()
         std::lock_guard<std::mutex> lock(m_slaves.Lock());
         for (int i = 0; i < m_slaves.Count(); ++i)
             m_slaves.At(i).ApplyPendingWrites();
-        m_view = *m_current;
+        copyView();
     }
     paintPanels();
     if (m_registersForm)
         m_registersForm->Refresh();
+}
+
+void TMainForm::copyView()
+{
+    // Only what the window shows is copied: the panels' registers and the
+    // register table's visible rows. Another slave, or other sizes, take one
+    // whole copy (of the pages in use) first.
+    if (m_viewOf != m_current || m_view.TableSize(RegTypeCoil) != m_current->TableSize(RegTypeCoil) ||
+        m_view.TableSize(RegTypeHoldingReg) != m_current->TableSize(RegTypeHoldingReg)) {
+        m_view = *m_current;
+        m_viewOf = m_current;
+        return;
+    }
+    m_view.CopyRange(*m_current, RegTypeCoil, 1, 32);
+    m_view.CopyRange(*m_current, RegTypeDiscreteInput, 1, 32);
+    m_view.CopyRange(*m_current, RegTypeInputReg, 1, 6);
+    m_view.CopyRange(*m_current, RegTypeHoldingReg, 1, 6);
+    if (m_registersForm) {
+        int type = 0, first = 1, last = 0;
+        m_registersForm->VisibleRegisters(type, first, last);
+        m_view.CopyRange(*m_current, type, first, last);
+    }
 }
 
 void TMainForm::RefreshPanels()
@@ -571,6 +593,7 @@ void TMainForm::RefreshPanels()
     {
         std::lock_guard<std::mutex> lock(m_slaves.Lock());
         m_view = *m_current;
+        m_viewOf = m_current;
     }
     paintPanels();
 }

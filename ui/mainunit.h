@@ -266,6 +266,9 @@ class TMainForm : public QMainWindow, public IProfileHost
     // Reports cross from the port's thread here; the tick hands them on.
     TFrameQueue m_frames;
     TRegisterTables m_view;
+    const TRegisterImage *m_viewOf = nullptr; // the slave m_view was copied from
+    // Under the lock: copies into m_view what the window shows.
+    void copyView();
     IProfileDialogs *m_dialogs = nullptr; // m_ownDialogs unless the caller gave its own
     std::unique_ptr<IProfileDialogs> m_ownDialogs;
     std::unique_ptr<TProfileManager> m_profile;
