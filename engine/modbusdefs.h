@@ -74,6 +74,13 @@ inline constexpr uint8_t ConformityIndividual = 0x80; // objects also read one b
 // The longest object value sent: one object with the reply's 10 other bytes fills a frame.
 inline constexpr int MaxDeviceIdObjectLength = 243;
 
+// Modbus TCP (MBAP) framing.
+inline constexpr int MbapHeaderLength = 7;  // transaction, protocol, length, unit id
+inline constexpr int MbapLengthOffset = 4;  // big-endian count of the bytes after it
+inline constexpr int MbapMinLength = 2;     // unit id and function code
+inline constexpr int MbapMaxLength = 254;   // unit id and the longest PDU, 253 bytes
+inline constexpr int MaxAduLength = 260;    // longest MBAP frame: 6 + 254
+
 // Slave id of a request that every slave carries out and none answers.
 inline constexpr uint8_t BroadcastId = 0x00;
 // Unit id a Modbus TCP client sends to reach the device itself.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/registercsv.h"
 #include "engine/csvrecords.h"
+#include "engine/valuecodec.h"
 
 #include <charconv>
 #include <system_error>
@@ -42,21 +43,26 @@ std::optional<int64_t> decimal(std::string_view Text)
     return v;
 }
 
-std::optional<uint16_t> wordValue(std::string_view Text)
+// A word: -32768..65535 (negatives as two's complement) or 0x0000..0xFFFF.
+TNumberCheck wordValue(std::string_view Text, uint16_t &Word)
 {
-    if (Text.size() > 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X')) {
-        uint32_t v = 0;
+    if (Text.size() >= 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X')) {
         const std::string_view digits = Text.substr(2);
         const char *last = digits.data() + digits.size();
+        uint64_t v = 0;
         const auto [end, ec] = std::from_chars(digits.data(), last, v, 16);
-        if (ec != std::errc() || end != last || v > 0xFFFF)
-            return std::nullopt;
-        return uint16_t(v);
+        if (digits.empty() || ec == std::errc::invalid_argument || end != last)
+            return TNumberCheck::NotWhole;
+        if (ec == std::errc::result_out_of_range || v > 0xFFFF)
+            return TNumberCheck::OutOfRange;
+        Word = uint16_t(v);
+        return TNumberCheck::Ok;
     }
-    const auto v = decimal(Text);
-    if (!v || *v < -32768 || *v > 65535)
-        return std::nullopt;
-    return uint16_t(*v);
+    int64_t v = 0;
+    const TNumberCheck check = ParseWholeNumber(Text, -32768, 65535, v);
+    if (check == TNumberCheck::Ok)
+        Word = uint16_t(v);
+    return check;
 }
 
 } // namespace
@@ -199,22 +205,21 @@ TValuesImport ReadValuesCsv(std::string_view Text, int SelectedSlave,
         entry.Register = *ref;
         const std::string value = trimmed(record.Fields[at]);
         const bool bit = ref->RegType == RegTypeCoil || ref->RegType == RegTypeDiscreteInput;
-        if (bit) {
-            if (value != "0" && value != "1") {
-                bad(record.Line, (value.empty() ? std::string("an empty value") : value) +
-                                     " is out of range for " + name + " (0 or 1)");
-                continue;
-            }
-            entry.Value = value == "1" ? 1 : 0;
-        } else {
-            const auto v = wordValue(value);
-            if (!v) {
-                bad(record.Line, (value.empty() ? std::string("an empty value") : value) +
-                                     " is out of range for " + name + " (0 to 65535)");
-                continue;
-            }
-            entry.Value = *v;
+        uint16_t word = 0;
+        int64_t bitValue = 0;
+        const TNumberCheck check =
+            bit ? ParseWholeNumber(value, 0, 1, bitValue) : wordValue(value, word);
+        if (check != TNumberCheck::Ok) {
+            const std::string range = bit ? "0 or 1" : "0 to 65535";
+            const std::string why =
+                value.empty() ? name + " has no value (" + range + ")"
+                : check == TNumberCheck::NotWhole
+                    ? value + " is not a whole number (" + name + " takes " + range + ")"
+                    : value + " is out of range for " + name + " (" + range + ")";
+            bad(record.Line, why);
+            continue;
         }
+        entry.Value = bit ? uint16_t(bitValue) : word;
         result.Entries.push_back(entry);
     }
     if (!haveHeader && badLines == 0)

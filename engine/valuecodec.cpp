@@ -62,51 +62,96 @@ std::string quoted(std::string_view Text)
     return "'" + std::string(Text) + "'";
 }
 
-// A whole decimal integer within [Min, Max]; a leading '+' is allowed.
-TParsedValue parseInteger(TValueFormat Format, std::string_view Text, int64_t Min, uint64_t Max)
+// One optional sign in front of Text: "+-5" and "-+5" are no numbers. The
+// '+' is dropped, because from_chars takes only a '-'.
+bool dropPlus(std::string_view &Digits)
+{
+    if (!Digits.empty() && Digits.front() == '+') {
+        Digits.remove_prefix(1);
+        if (!Digits.empty() && (Digits.front() == '-' || Digits.front() == '+'))
+            return false;
+    }
+    return true;
+}
+
+TParsedValue parseInteger(TValueFormat Format, std::string_view Text, int64_t Min, int64_t Max)
+{
+    int64_t v = 0;
+    switch (ParseWholeNumber(Text, Min, Max, v)) {
+    case TNumberCheck::Ok:
+        return accept(uint64_t(v), Format);
+    case TNumberCheck::NotWhole:
+        return refuse(quoted(Text) + " is not a whole number");
+    case TNumberCheck::OutOfRange:
+        break;
+    }
+    return refuse(quoted(Text) + " does not fit " + FormatName(Format) + " (" +
+                  std::to_string(Min) + " to " + std::to_string(Max) + ")");
+}
+
+// 0..2^64-1, which a signed 64-bit bound cannot express; a leading '+' allowed.
+TParsedValue parseUnsigned64(TValueFormat Format, std::string_view Text)
 {
     std::string_view digits = Text;
     if (!digits.empty() && digits.front() == '+')
         digits.remove_prefix(1);
-    const bool negative = !digits.empty() && digits.front() == '-';
-    const std::string range = " (" + std::to_string(Min) + " to " + std::to_string(Max) + ")";
-    const char *first = digits.data();
-    const char *last = digits.data() + digits.size();
-    if (negative) {
-        int64_t v = 0;
-        const auto [end, ec] = std::from_chars(first, last, v);
-        if (ec == std::errc::invalid_argument || end != last)
-            return refuse(quoted(Text) + " is not a whole number");
-        if (ec == std::errc::result_out_of_range || v < Min)
-            return refuse(quoted(Text) + " does not fit " + FormatName(Format) + range);
-        return accept(uint64_t(v), Format);
-    }
     uint64_t v = 0;
-    const auto [end, ec] = std::from_chars(first, last, v);
-    if (ec == std::errc::invalid_argument || end != last || digits.empty())
+    const char *last = digits.data() + digits.size();
+    const auto [end, ec] = std::from_chars(digits.data(), last, v);
+    if (digits.empty() || digits.front() == '-' || ec == std::errc::invalid_argument ||
+        end != last) {
+        if (!digits.empty() && digits.front() == '-' && digits.size() > 1 &&
+            digits.find_first_not_of("0123456789", 1) == std::string_view::npos)
+            return refuse(quoted(Text) + " does not fit " + FormatName(Format) +
+                          " (0 to 18446744073709551615)");
         return refuse(quoted(Text) + " is not a whole number");
-    if (ec == std::errc::result_out_of_range || v > Max)
-        return refuse(quoted(Text) + " does not fit " + FormatName(Format) + range);
+    }
+    if (ec == std::errc::result_out_of_range)
+        return refuse(quoted(Text) + " does not fit " + FormatName(Format) +
+                      " (0 to 18446744073709551615)");
     return accept(v, Format);
 }
 
+// Out of a double's range: too large or too small? A long double still
+// holds most such texts; beyond it the exponent's sign tells.
+bool tooSmall(std::string_view Digits)
+{
+    long double v = 0;
+    const char *last = Digits.data() + Digits.size();
+    const auto [end, ec] = std::from_chars(Digits.data(), last, v);
+    if (ec == std::errc())
+        return std::fabs(v) < 1;
+    return Digits.find("e-") != std::string_view::npos ||
+           Digits.find("E-") != std::string_view::npos;
+}
+
+// A finite decimal number. Infinity and NaN are refused: typed by accident
+// they would be stored silently; their bits can still be entered in Hex.
+// A value too small for the format is refused like one too large, rather
+// than stored as 0.
 TParsedValue parseFloat(TValueFormat Format, std::string_view Text)
 {
     std::string_view digits = Text;
-    if (!digits.empty() && digits.front() == '+')
-        digits.remove_prefix(1);
     double v = 0;
     const char *last = digits.data() + digits.size();
-    const auto [end, ec] = std::from_chars(digits.data(), last, v);
-    if (ec == std::errc::invalid_argument || end != last || digits.empty())
+    if (!dropPlus(digits) || digits.empty())
         return refuse(quoted(Text) + " is not a number");
+    const auto [end, ec] = std::from_chars(digits.data(), last, v);
+    if (ec == std::errc::invalid_argument || end != last)
+        return refuse(quoted(Text) + " is not a number");
+    const std::string fits = quoted(Text) + " does not fit " + FormatName(Format);
+    const std::string small = fits + " (too small: it would be stored as 0)";
     if (ec == std::errc::result_out_of_range)
-        return refuse(quoted(Text) + " does not fit " + FormatName(Format));
+        return refuse(tooSmall(digits) ? small : fits);
+    if (!std::isfinite(v))
+        return refuse(quoted(Text) + " is not a finite number (enter its bits in Hex instead)");
     if (Format.Kind == TValueKind::F64)
         return accept(std::bit_cast<uint64_t>(v), Format);
     const float f = float(v);
-    if (std::isinf(f) && !std::isinf(v))
-        return refuse(quoted(Text) + " does not fit " + FormatName(Format));
+    if (std::isinf(f))
+        return refuse(fits);
+    if (f == 0 && v != 0)
+        return refuse(small);
     return accept(std::bit_cast<uint32_t>(f), Format);
 }
 
@@ -332,6 +377,22 @@ std::string FormatValue(TValueFormat Format, std::span<const uint16_t> Words)
     return "";
 }
 
+TNumberCheck ParseWholeNumber(std::string_view Text, int64_t Min, int64_t Max, int64_t &Value)
+{
+    std::string_view digits = Text;
+    if (!dropPlus(digits) || digits.empty())
+        return TNumberCheck::NotWhole;
+    const char *last = digits.data() + digits.size();
+    int64_t v = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), last, v);
+    if (ec == std::errc::invalid_argument || end != last)
+        return TNumberCheck::NotWhole;
+    if (ec == std::errc::result_out_of_range || v < Min || v > Max)
+        return TNumberCheck::OutOfRange;
+    Value = v;
+    return TNumberCheck::Ok;
+}
+
 TParsedValue ParseValue(TValueFormat Format, std::string_view Text)
 {
     const std::string_view t = trim(Text);
@@ -343,15 +404,15 @@ TParsedValue ParseValue(TValueFormat Format, std::string_view Text)
     case TValueKind::Signed:
         return parseInteger(Format, t, -32768, 32767);
     case TValueKind::U32:
-        return parseInteger(Format, t, 0, 0xFFFFFFFFu);
+        return parseInteger(Format, t, 0, 0xFFFFFFFF);
     case TValueKind::S32:
         return parseInteger(Format, t, std::numeric_limits<int32_t>::min(),
-                            uint64_t(std::numeric_limits<int32_t>::max()));
+                            std::numeric_limits<int32_t>::max());
     case TValueKind::U64:
-        return parseInteger(Format, t, 0, std::numeric_limits<uint64_t>::max());
+        return parseUnsigned64(Format, t);
     case TValueKind::S64:
         return parseInteger(Format, t, std::numeric_limits<int64_t>::min(),
-                            uint64_t(std::numeric_limits<int64_t>::max()));
+                            std::numeric_limits<int64_t>::max());
     case TValueKind::Hex:
         return parseDigits(Format, t, 16);
     case TValueKind::Binary:

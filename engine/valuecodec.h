@@ -64,6 +64,13 @@ struct TParsedValue {
     std::string Error;               // why the text was refused, when not Ok
 };
 
+enum class TNumberCheck { Ok, NotWhole, OutOfRange };
+
+// A whole decimal number within [Min, Max]: one optional sign, then digits
+// and nothing else ("1.0", "true" and "+-5" are NotWhole). Value is set only
+// when Ok.
+TNumberCheck ParseWholeNumber(std::string_view Text, int64_t Min, int64_t Max, int64_t &Value);
+
 // Reads what a user typed for a value of this format. Text that is not such
 // a value, or a value the format cannot hold, is refused with a reason.
 TParsedValue ParseValue(TValueFormat Format, std::string_view Text);

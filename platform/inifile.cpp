@@ -582,17 +582,20 @@ bool overwriteInPlace(const std::string &Path, const std::string &Text, const st
 
 IniDirectoryWritableFunction IniDirectoryWritableHook = defaultDirectoryWritable;
 
-bool TIniFile::replaceWith(const std::string &Text, const std::string &Old)
+namespace {
+
+bool replaceFile(const std::string &FileName, const std::string &Text, const std::string &Old,
+                 std::string &LastError)
 {
-    auto fail = [this](int err) {
-        m_lastError = errorText(err);
+    auto fail = [&LastError](int err) {
+        LastError = errorText(err);
         return false;
     };
-    if (m_fileName.empty())
+    if (FileName.empty())
         return fail(ENOENT);
 
     // Through a symbolic link the file it points at is replaced, not the link.
-    std::string target = m_fileName;
+    std::string target = FileName;
     struct stat st {};
     if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
         char *real = ::realpath(target.c_str(), nullptr);
@@ -682,6 +685,53 @@ bool TIniFile::replaceWith(const std::string &Text, const std::string &Old)
     if (dirFd.get() >= 0)
         ::fsync(dirFd.get());
     return true;
+}
+
+} // namespace
+
+bool TIniFile::replaceWith(const std::string &Text, const std::string &Old)
+{
+    return replaceFile(m_fileName, Text, Old, m_lastError);
+}
+
+bool TIniFile::Replace(const std::vector<TIniEntry> &Entries)
+{
+    m_lastError.clear();
+    TIniDocument doc;
+    for (const auto &e : Entries) {
+        if (!doc.Update(e.Section, e.Key, e.Value)) {
+            m_lastError = "the name or value of key \"" + e.Key + "\" cannot be stored on one line";
+            return false;
+        }
+    }
+    // The old text only serves to undo a write in place that failed half-way;
+    // whatever the file held (a picture, a huge file) is replaced.
+    std::string old;
+    if (!readFile(m_fileName, old))
+        old.clear();
+    return replaceWith(doc.Text(), old);
+}
+
+bool ReplaceFileText(const std::string &Path, const std::string &Text, std::string &Error)
+{
+    Error.clear();
+    std::string old;
+    Fd file(::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() >= 0) {
+        struct stat st {};
+        if (::fstat(file.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+            char buf[65536];
+            for (;;) {
+                const ssize_t n = ::read(file.get(), buf, sizeof buf);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    break;
+                old.append(buf, std::size_t(n));
+            }
+        }
+    }
+    return replaceFile(Path, Text, old, Error);
 }
 
 } // namespace quorlin

@@ -111,6 +111,9 @@ public:
     // Several keys, applied in order as single writes would apply them, then
     // the file replaced once: all of them reach the file or none does.
     bool Write(const std::vector<TIniEntry> &Entries);
+    // The file then holds these keys and nothing else: whatever it held
+    // before is replaced, the same way (atomically, or in place) a write is.
+    bool Replace(const std::vector<TIniEntry> &Entries);
 
     // Why the last write failed ("Permission denied", ...); empty after a success.
     const std::string &LastError() const { return m_lastError; }
@@ -127,6 +130,11 @@ private:
     std::string m_fileName;
     std::string m_lastError;
 };
+
+// Replaces the whole content of Path with Text as TIniFile writes do: a
+// temporary file renamed over it, or in place where the folder, hard links or
+// the owner require it. False with Error ("Permission denied", ...) when not.
+bool ReplaceFileText(const std::string &Path, const std::string &Text, std::string &Error);
 
 // Seam for tests: the write(2) used to fill the temporary file, so a test can
 // make a write fail half-way as a full disk would.

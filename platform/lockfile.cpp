@@ -2,6 +2,8 @@
 #include "platform/lockfile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <time.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace quorlin
 {
@@ -19,30 +22,124 @@ namespace quorlin
 namespace
 {
 
-std::string readSmallFile(const std::string &Path, bool &Exists)
+// What a lock file held when it was read, and which file it was.
+struct TLockLook {
+    bool Exists = false;
+    long Pid = 0;
+    bool Complete = false; // a PID, and in text form the newline that ends it
+    dev_t Dev = 0;
+    ino_t Ino = 0;
+    double AgeSeconds = 0; // since its last change
+};
+
+TLockLook lookAt(const std::string &Path)
 {
-    Exists = false;
+    TLockLook look;
     int fd = -1;
     do
         fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        Exists = errno != ENOENT && errno != ENOTDIR;
-        return {};
+        look.Exists = errno != ENOENT && errno != ENOTDIR;
+        return look;
     }
-    Exists = true;
+    look.Exists = true;
+    struct stat st {
+    };
+    if (::fstat(fd, &st) == 0) {
+        look.Dev = st.st_dev;
+        look.Ino = st.st_ino;
+        struct timespec now {
+        };
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        look.AgeSeconds = double(now.tv_sec - st.st_mtim.tv_sec) +
+                          double(now.tv_nsec - st.st_mtim.tv_nsec) / 1e9;
+    }
     char buf[64];
     long n = -1;
     do
         n = ::read(fd, buf, sizeof buf);
     while (n < 0 && errno == EINTR);
     ::close(fd);
-    return n > 0 ? std::string(buf, size_t(n)) : std::string();
+    const std::string_view content(buf, n > 0 ? size_t(n) : 0);
+    look.Pid = ParseLockPid(content);
+    look.Complete = look.Pid > 0 && (content.size() == 4 || content.back() == '\n');
+    return look;
+}
+
+// A program that writes its lock in place (no private name and link) may be
+// caught half-way: an empty file, or digits without their newline. Such a
+// file gets a moment to be finished before it is judged.
+constexpr double LockWriteGraceSeconds = 1.0;
+
+TLockLook settledLook(const std::string &Path)
+{
+    TLockLook look = lookAt(Path);
+    for (int i = 0; i < 40 && look.Exists && !look.Complete && look.AgeSeconds >= 0 &&
+                    look.AgeSeconds < LockWriteGraceSeconds;
+         ++i) {
+        ::usleep(50 * 1000);
+        look = lookAt(Path);
+    }
+    return look;
 }
 
 bool processAlive(long Pid)
 {
     return Pid > 0 && Pid <= INT_MAX && (::kill(pid_t(Pid), 0) == 0 || errno == EPERM);
+}
+
+bool isStale(const TLockLook &Look)
+{
+    return Look.Exists && Look.Pid != ::getpid() && !processAlive(Look.Pid);
+}
+
+// Holds an exclusive flock on the lock folder while a stale lock is checked
+// again and removed, so that two programs of ours never both remove one:
+// the second would delete the lock the first had just made. Where the folder
+// cannot be locked, the check right before the unlink still narrows the gap.
+class TFolderGuard
+{
+  public:
+    explicit TFolderGuard(const std::string &Dir)
+        : m_fd(::open(Dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (m_fd < 0)
+            return;
+        // Bounded: a folder lock held elsewhere for long is not waited out.
+        for (int i = 0; i < 100; ++i) {
+            if (::flock(m_fd, LOCK_EX | LOCK_NB) == 0)
+                return;
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                return;
+            ::usleep(10 * 1000);
+        }
+    }
+    ~TFolderGuard()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // drops the flock
+    }
+    TFolderGuard(const TFolderGuard &) = delete;
+    TFolderGuard &operator=(const TFolderGuard &) = delete;
+
+  private:
+    int m_fd;
+};
+
+// Removes the lock at Path only if it is still the file Seen was read from
+// and still stale. False when it was left (replaced, or its owner alive).
+bool removeIfStillStale(const std::string &Dir, const std::string &Path, const TLockLook &Seen)
+{
+    TFolderGuard guard(Dir);
+    const TLockLook now = lookAt(Path);
+    if (!now.Exists)
+        return true;
+    if (now.Dev != Seen.Dev || now.Ino != Seen.Ino || !isStale(now))
+        return false;
+    // Fails quietly where we may not write; the link that follows then fails too.
+    ::unlink(Path.c_str());
+    return true;
 }
 
 bool isDirectory(const std::string &Path)
@@ -147,23 +244,26 @@ TSysError TDeviceLock::Acquire(const std::string &DevicePath, const std::vector<
         if (!isDirectory(dir))
             continue;
         const std::string lock = dir + "/" + name;
-        bool exists = false;
-        const long pid = ParseLockPid(readSmallFile(lock, exists));
-        if (exists && pid == self)
+        const TLockLook look = settledLook(lock);
+        if (look.Exists && look.Pid == self)
             ours = true; // another port of this program: the exclusive open decides
-        else if (exists && processAlive(pid))
-            return busy(DevicePath, pid, lock);
-        else if (exists)
-            ::unlink(lock.c_str()); // stale; fails quietly where we may not write
+        else if (look.Exists && processAlive(look.Pid))
+            return busy(DevicePath, look.Pid, lock);
+        else if (look.Exists && !removeIfStillStale(dir, lock, look)) {
+            // Replaced meanwhile: judge the new one.
+            const TLockLook again = settledLook(lock);
+            if (again.Exists && again.Pid != self && processAlive(again.Pid))
+                return busy(DevicePath, again.Pid, lock);
+        }
         if (createIn.empty() && ::access(dir.c_str(), W_OK) == 0)
             createIn = dir;
     }
     if (ours || createIn.empty())
         return {};
     const std::string lock = createIn + "/" + name;
-    // Two tries: a program that held the name between our look and our link
-    // may have been a stale one that is gone by now.
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    // A few tries: the name may be held by a stale lock that is gone, or
+    // removed, by the time we look again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
         bool taken = false;
         if (createLock(createIn, lock, taken)) {
             m_path = lock;
@@ -171,14 +271,17 @@ TSysError TDeviceLock::Acquire(const std::string &DevicePath, const std::vector<
         }
         if (!taken)
             return {}; // the folder refuses us: go on without a lock file
-        bool exists = false;
-        const long pid = ParseLockPid(readSmallFile(lock, exists));
-        if (exists && pid != self && processAlive(pid))
-            return busy(DevicePath, pid, lock);
-        if (exists && pid == self)
+        const TLockLook look = settledLook(lock);
+        if (look.Exists && look.Pid == self)
             return {};
-        ::unlink(lock.c_str());
+        if (look.Exists && processAlive(look.Pid))
+            return busy(DevicePath, look.Pid, lock);
+        if (look.Exists)
+            removeIfStillStale(createIn, lock, look);
     }
+    const TLockLook last = lookAt(lock);
+    if (last.Exists && last.Pid != self && processAlive(last.Pid))
+        return busy(DevicePath, last.Pid, lock);
     return {};
 }
 
@@ -186,8 +289,7 @@ void TDeviceLock::Release()
 {
     if (m_path.empty())
         return;
-    bool exists = false;
-    if (ParseLockPid(readSmallFile(m_path, exists)) == ::getpid())
+    if (lookAt(m_path).Pid == ::getpid())
         ::unlink(m_path.c_str());
     m_path.clear();
 }

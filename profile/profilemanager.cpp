@@ -12,6 +12,7 @@
 
 #include "platform/inifile.h"
 #include "profile/faultformat.h"
+#include "profile/networkformat.h"
 
 namespace quorlin {
 
@@ -31,19 +32,27 @@ QString fromNative(const std::string &Path)
 } // namespace
 
 TProfileManager::TProfileManager(IProfileHost &Host, IProfileDialogs &Dialogs, QString ProgramDir)
-    : m_host(Host), m_dialogs(Dialogs), m_programDir(std::move(ProgramDir))
+    : m_host(Host), m_dialogs(Dialogs), m_programDir(std::move(ProgramDir)),
+      m_settingsDir(m_programDir), m_dataDir(m_programDir)
 {
+    ProfilePath = UntitledPath();
+}
+
+void TProfileManager::SetUserFolders(const QString &SettingsDir, const QString &DataDir)
+{
+    m_settingsDir = SettingsDir;
+    m_dataDir = DataDir;
     ProfilePath = UntitledPath();
 }
 
 QString TProfileManager::UntitledPath() const
 {
-    return QDir(m_programDir).filePath(QString::fromLatin1(UntitledProfileName));
+    return QDir(m_dataDir).filePath(QString::fromLatin1(UntitledProfileName));
 }
 
 QString TProfileManager::SettingsPath() const
 {
-    return QDir(m_programDir).filePath(QString::fromLatin1(SettingsFileName));
+    return QDir(m_settingsDir).filePath(QString::fromLatin1(SettingsFileName));
 }
 
 QString TProfileManager::titleFor(const QString &Path)
@@ -59,7 +68,7 @@ TFileDialogRequest TProfileManager::fileRequest(const QString &Title) const
     // "Any files" is "*" here: on this platform many files have no extension.
     r.Filters = {QStringLiteral("Quorlin Profiles (*.QRL)"), QStringLiteral("Any files (*)")};
     r.DefaultSuffix = QStringLiteral("QRL");
-    r.Directory = m_programDir;
+    r.Directory = m_dataDir;
     return r;
 }
 
@@ -73,20 +82,25 @@ void TProfileManager::reportWriteFailure(const QString &Path, const std::string 
     m_dialogs.ShowError(m_host.DialogParent(), text);
 }
 
-bool TProfileManager::writeProfile(const QString &Path)
+bool TProfileManager::writeProfile(const QString &Path, bool ReplaceAll)
 {
     SerialValues = m_host.ReadSerialDialog();
     TIniFile file(toNative(Path));
     // Keys of several slaves are written where the file already has them,
-    // so that none is left stale; a file that cannot be read has none.
-    const TIniDocument existing = file.Load();
+    // so that none is left stale; a file that cannot be read has none, and
+    // neither has one whose content is replaced.
+    const TIniDocument existing = ReplaceAll ? TIniDocument() : file.Load();
     std::vector<TIniEntry> entries =
         ProfileEntries(SerialValues, m_host.BindingList(), m_host.ReadSlaves(), existing);
     if (FaultsToBeSaved(Faults, existing)) {
         const std::vector<TIniEntry> faults = FaultEntries(Faults);
         entries.insert(entries.end(), faults.begin(), faults.end());
     }
-    if (!file.Write(entries)) {
+    if (NetworkToBeSaved(Network, existing)) {
+        const std::vector<TIniEntry> network = NetworkEntries(Network);
+        entries.insert(entries.end(), network.begin(), network.end());
+    }
+    if (!(ReplaceAll ? file.Replace(entries) : file.Write(entries))) {
         reportWriteFailure(Path, file.LastError());
         return false;
     }
@@ -97,7 +111,7 @@ TProfileManager::SaveResult TProfileManager::save()
 {
     if (!ProfileNamed)
         return saveAs();
-    if (!writeProfile(ProfilePath))
+    if (!writeProfile(ProfilePath, false))
         return SaveResult::Failed;
     ProfileSaved = true;
     return SaveResult::Saved;
@@ -111,8 +125,11 @@ TProfileManager::SaveResult TProfileManager::saveAs()
     if (!chosen)
         return SaveResult::Cancelled;
     // A save that fails keeps the profile where it was, so the next Save does
-    // not go silently to a file that could not be written.
-    if (!writeProfile(*chosen))
+    // not go silently to a file that could not be written. The chosen file
+    // gets the profile and nothing else: keys merged into what it held
+    // would keep old bindings and sections, or turn another kind of file
+    // into one that opens as neither.
+    if (!writeProfile(*chosen, true))
         return SaveResult::Failed;
     ProfilePath = *chosen;
     ProfileNamed = true;
@@ -154,6 +171,19 @@ TProfileManager::FileKind TProfileManager::examine(const QString &Path, TIniDocu
     }
     Document = std::move(*document);
     return FileKind::Profile;
+}
+
+QString TProfileManager::StartProfileRefusal(const QString &Path)
+{
+    if (QFileInfo(Path).isDir())
+        return QStringLiteral("'%1' is a folder, not a Quorlin profile").arg(Path);
+    TIniDocument document;
+    QString refusal;
+    if (examine(Path, document, refusal) != FileKind::Refused)
+        return {};
+    if (refusal.endsWith(QLatin1Char('.')))
+        refusal.chop(1);
+    return refusal;
 }
 
 void TProfileManager::reportRefusal(const QString &Refusal)
@@ -203,6 +233,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         const TProfileContent content = ReadProfile(document);
         SerialValues = content.Serial;
         Faults = ReadFaults(document).value_or(TFaultSettings{});
+        Network = ReadNetwork(document).value_or(TNetworkSettings{});
         bindings = MakeBindings(m_host.ScriptList(), content.Bindings);
         TProfileSlaves slaves = content.Slaves;
         slaves.Folder = QFileInfo(Path).absolutePath().toStdString();
@@ -212,6 +243,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         image.ClearPendingWrites();
         SerialValues = TSerialValues{};
         Faults = TFaultSettings{};
+        Network = TNetworkSettings{};
         {
             // The engine may be answering from these tables right now.
             std::lock_guard<std::mutex> lock(image.ImageLock);
@@ -220,6 +252,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         m_host.LoadSlaves(SerialValues.MBid, TProfileSlaves{}, true);
     }
     m_host.ApplyFaults(Faults);
+    m_host.ApplyNetwork(Network);
     ProfileSaved = true;
     if (!Path.isEmpty()) {
         ProfilePath = Path;
@@ -338,6 +371,10 @@ void TProfileManager::FormClose()
     // Tick and port stop before anything they use goes away.
     m_host.StopTimer();
     m_host.ClosePort();
+    if (m_keepSettings) {
+        m_host.ReleaseImage();
+        return;
+    }
     TIniFile settings(toNative(SettingsPath()));
     const bool written = settings.Write({
         {SettingsSection, "StayOnTop", m_host.StayOnTop() ? "1" : "0"},

@@ -34,11 +34,17 @@ public:
     TSerialValues SerialValues;
     // The faults of the current profile, as loaded or as last changed.
     TFaultSettings Faults;
+    // The profile's listeners, as loaded or as last changed.
+    TNetworkSettings Network;
     // A profile named on the command line: opened at start-up instead of
     // the one "quorlin.ini" names (empty: that one).
     QString StartProfile;
 
     const QString &ProgramDir() const { return m_programDir; }
+    // An installed program keeps quorlin.ini in SettingsDir and the untitled
+    // profile in DataDir, where the profile dialogs also start; until this is
+    // called both are ProgramDir. Call it before FormCreate.
+    void SetUserFolders(const QString &SettingsDir, const QString &DataDir);
     QString UntitledPath() const;
     QString SettingsPath() const;
 
@@ -69,6 +75,13 @@ public:
     // shutdown go to standard error instead of a message box.
     void CloseUnattended();
     bool Unattended() const { return m_unattended; }
+    // Why a profile named on the command line cannot be opened: it exists but
+    // is a folder, no profile, or unreadable. Empty for a profile, and for a
+    // name where no file is (a new profile bearing that name).
+    static QString StartProfileRefusal(const QString &Path);
+    // A start that failed on its arguments ends without a trace: the
+    // shutdown then leaves quorlin.ini as it was.
+    void AbandonStart() { m_keepSettings = true; }
     bool Closed() const { return m_closed; }
 
 private:
@@ -83,7 +96,9 @@ private:
     SaveResult save();
     SaveResult saveAs();
     void applySerialSettings();
-    bool writeProfile(const QString &Path);
+    // ReplaceAll: the file holds the profile only (Save As); else keys are
+    // updated where they stand and the rest of the file stays (Save).
+    bool writeProfile(const QString &Path, bool ReplaceAll);
     void reportWriteFailure(const QString &Path, const std::string &Detail);
     static QString titleFor(const QString &Path);
     TFileDialogRequest fileRequest(const QString &Title) const;
@@ -91,9 +106,12 @@ private:
     IProfileHost &m_host;
     IProfileDialogs &m_dialogs;
     QString m_programDir;
+    QString m_settingsDir;
+    QString m_dataDir;
     QString m_openDialogFile; // OpenDialog1's file name field: the file chosen last
     bool m_unattended = false;
     bool m_closed = false;
+    bool m_keepSettings = false;
 };
 
 } // namespace quorlin

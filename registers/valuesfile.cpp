@@ -3,8 +3,8 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
+#include "platform/inifile.h"
 #include "profile/profiledialogs.h"
 #include "registers/registersource.h"
 
@@ -31,14 +31,26 @@ TFileDialogRequest valuesDialog(const QString &Title, const QString &Directory, 
 
 } // namespace
 
-QString ExportValuesFile(const QString &Path, const IRegisterSource &Source)
+std::string ExportValuesText(const IRegisterSource &Source)
 {
     const std::vector<TSlaveImage> slaves = Source.Slaves();
-    const std::string csv = WriteValuesCsv(slaves);
-    // A failed write leaves an older file as it was.
-    QSaveFile file(Path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(csv.data(), qint64(csv.size())) != qint64(csv.size()) || !file.commit())
+    return WriteValuesCsv(slaves);
+}
+
+TValuesImport CheckValuesText(std::string_view Text, IRegisterSource &Source)
+{
+    return ReadValuesCsv(Text, Source.SelectedSlave(),
+                         [&Source](int Id) { return Source.SlaveImage(Id) != nullptr; });
+}
+
+QString ExportValuesFile(const QString &Path, const IRegisterSource &Source)
+{
+    const std::string csv = ExportValuesText(Source);
+    // Saved as profiles are: a failed write leaves an older file as it was,
+    // and one with other names (hard links), in a folder we may not write, or
+    // of another owner is rewritten where it is.
+    std::string error;
+    if (!ReplaceFileText(QFile::encodeName(Path).toStdString(), csv, error))
         return QStringLiteral("Unable to write to %1").arg(Path);
     return {};
 }
@@ -53,14 +65,19 @@ QString ImportValuesFile(const QString &Path, IRegisterSource &Source)
     const QByteArray data = file.read(LargestValuesFile + 1);
     if (data.size() > LargestValuesFile)
         return QStringLiteral("%1 is too large for a register values file").arg(Path);
-    const TValuesImport in = ReadValuesCsv(
-        std::string_view(data.constData(), size_t(data.size())), Source.SelectedSlave(),
-        [&Source](int Id) { return Source.SlaveImage(Id) != nullptr; });
+    const TValuesImport in =
+        CheckValuesText(std::string_view(data.constData(), size_t(data.size())), Source);
     if (!in.Ok)
         return QStringLiteral("%1: %2").arg(Path, QString::fromStdString(in.Error));
     for (const TValueEntry &e : in.Entries)
         Source.SlaveImage(e.Slave)->QueueWrite(e.Register.RegType, e.Register.RegAdr, e.Value);
     return {};
+}
+
+QString ReplaceQuestion(const QString &Path)
+{
+    return QStringLiteral("%1 already exists.\nDo you want to replace it?")
+        .arg(QFileInfo(Path).fileName());
 }
 
 void ExportValuesCommand(QWidget *Parent, const IRegisterSource &Source, IProfileDialogs &Dialogs,
@@ -71,6 +88,11 @@ void ExportValuesCommand(QWidget *Parent, const IRegisterSource &Source, IProfil
     if (!path)
         return;
     Directory = QFileInfo(*path).absolutePath();
+    // The file dialog leaves this question to us, as it does for profiles;
+    // unlike a profile, an export is never expected to land on a file.
+    if (QFileInfo::exists(*path) &&
+        Dialogs.Confirm(Parent, ReplaceQuestion(*path), false) != TConfirmAnswer::Yes)
+        return;
     const QString error = ExportValuesFile(*path, Source);
     if (!error.isEmpty())
         Dialogs.ShowError(Parent, error);

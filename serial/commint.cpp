@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <thread>
 
+#include "platform/portaccess.h"
 #include "serial/commeventthread.h"
 
 namespace quorlin
@@ -223,6 +224,10 @@ void TCustomComm::Open()
         return; // the open handle and its watcher stay as they are
     m_lastOpenWasRetry = m_inRetry;
     CreateHandle();
+    // The line takes its settings before the watcher starts: a request
+    // already waiting would otherwise be answered at the line's old speed.
+    UpdateCommTimeouts();
+    UpdateDataControlBlock();
     if (IsOpen()) {
         m_eventThread =
             TCommEventThread::Create(m_port->Fd(), m_monitorEvents, m_port->Api(), m_lineHandler);
@@ -237,6 +242,8 @@ void TCustomComm::Open()
                                    : m_deviceName.empty()          ? "no port chosen"
                                                                    : "not a serial port";
         m_closeReason = "cannot open " + PortLabel() + ": " + detail;
+        if (IsPermissionError(m_lastOpenError.Code))
+            m_closeReason += "; " + PermissionAdvice(DeviceGroup(m_openPath));
         if (m_retryMs > 0 && !m_deviceName.empty() && !m_retryTimer->isActive())
             m_retryTimer->start();
         emit ConnectionChanged();
@@ -257,8 +264,6 @@ void TCustomComm::Open()
         if (m_inputTaken != taken)
             Sender->InputTaken();
     };
-    UpdateCommTimeouts();
-    UpdateDataControlBlock();
     // Queue sizes are the driver's own on this platform; ReadBufSize still
     // sets XonLim and XoffLim.
     emit ConnectionChanged();

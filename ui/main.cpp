@@ -10,7 +10,11 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
+#include <QDir>
+#include <QFile>
+
 #include <algorithm>
+#include <chrono>
 
 #include <cerrno>
 #include <csignal>
@@ -18,13 +22,21 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "monitor/traffic.h"
+#include "platform/dynlib.h"
+#include "platform/filelocations.h"
+#include "platform/inifile.h"
+#include "platform/streamwriter.h"
+#include "profile/profilemanager.h"
 #include "ui/commandline.h"
 #include "ui/mainunit.h"
+#include "ui/programicon.h"
 
 namespace
 {
@@ -62,6 +74,26 @@ void chooseHeadlessWhenNoDisplay()
     std::fprintf(stderr, "quorlin: no display; running without a visible window\n");
 }
 
+// 0 when the trace file can be written (an existing file, or a new one in
+// its folder), else the errno why not; nothing is created or emptied.
+int traceUnwritable(const std::string &Path)
+{
+    struct stat st {
+    };
+    if (::stat(Path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return EISDIR;
+        return ::access(Path.c_str(), W_OK) == 0 ? 0 : errno;
+    }
+    if (errno != ENOENT)
+        return errno;
+    const size_t slash = Path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0                ? "/"
+                                                        : Path.substr(0, slash);
+    return ::access(dir.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
 std::vector<std::string> argsOf(int argc, char **argv)
 {
     return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -97,6 +129,12 @@ int answerWithoutRunning(const quorlin::TCommandLine &Line, const char *Program)
     case A::Version:
         std::fputs(quorlin::VersionText().c_str(), stdout);
         return 0;
+    case A::Paths:
+        std::fputs(quorlin::LocationsText(quorlin::ChooseFileLocations(
+                                              quorlin::ProbePlaces(quorlin::programDirectory())))
+                       .c_str(),
+                   stdout);
+        return 0;
     case A::Error:
         std::fprintf(stderr, "%s: %s\n%s", name.c_str(), Line.Error.c_str(),
                      quorlin::UsageText(name).c_str());
@@ -126,22 +164,61 @@ int main(int argc, char **argv)
     if (const int code = answerWithoutRunning(line, argv[0]); code >= 0)
         return code;
 
+    // Every argument is checked before anything is changed: a start that
+    // fails on them leaves the trace file, the profile and quorlin.ini as
+    // they were, and the port closed.
+    if (!line.Profile.empty()) {
+        const QString refusal = quorlin::TProfileManager::StartProfileRefusal(
+            QFile::decodeName(QByteArray::fromStdString(line.Profile)));
+        if (!refusal.isEmpty()) {
+            std::fprintf(stderr, "quorlin: %s\n", refusal.toLocal8Bit().constData());
+            return 2;
+        }
+    }
+    if (const std::string clash = quorlin::CheckFileArguments(line); !clash.empty()) {
+        std::fprintf(stderr, "quorlin: %s\n", clash.c_str());
+        return 2;
+    }
+    const bool traceToFile = !line.Trace.empty() && line.Trace != "-";
+    // The quorlin.ini this start will use: beside the program, or the user's.
+    const std::string settings =
+        quorlin::ChooseFileLocations(
+            quorlin::ProbePlaces(
+                QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString()))
+            .SettingsFile;
+    // Emptied, it would lose the port mappings.
+    if (traceToFile && quorlin::SameFile(line.Trace, settings)) {
+        std::fprintf(stderr, "quorlin: the trace file '%s' is the settings file\n",
+                     line.Trace.c_str());
+        return 2;
+    }
+    if (traceToFile && line.Profile.empty()) {
+        // The last profile used, which the start-up is about to open.
+        const std::string last = quorlin::TIniFile(settings).ReadString(
+            quorlin::SettingsSection, "CurrentProfile", "");
+        if (quorlin::SameFile(line.Trace, last)) {
+            std::fprintf(stderr, "quorlin: the trace file '%s' is the profile '%s'\n",
+                         line.Trace.c_str(), last.c_str());
+            return 2;
+        }
+    }
+    if (traceToFile) {
+        if (const int err = traceUnwritable(line.Trace); err != 0) {
+            std::fprintf(stderr, "%s: cannot write the trace file %s: %s\n", argv[0],
+                         line.Trace.c_str(), std::strerror(err));
+            return 1;
+        }
+    }
+
     // A reader of the trace that goes away (a closed pipe) must not end the
     // emulator: the write fails and the trace stops instead.
     std::signal(SIGPIPE, SIG_IGN);
-    std::unique_ptr<quorlin::TCsvTrace> trace;
-    if (!line.Trace.empty()) {
-        std::FILE *stream = line.Trace == "-" ? stdout : std::fopen(line.Trace.c_str(), "w");
-        if (stream == nullptr) {
-            std::fprintf(stderr, "%s: cannot write the trace file %s: %s\n", argv[0],
-                         line.Trace.c_str(), std::strerror(errno));
-            return 1;
-        }
-        trace = std::make_unique<quorlin::TCsvTrace>(stream, stream != stdout);
-        trace->Flush();
-    }
 
     QApplication::setApplicationName(QStringLiteral("Quorlin 1.0"));
+    // The id of the desktop entry: Wayland compositors find the window's
+    // icon and menu entry through it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quorlin.Quorlin"));
+    QApplication::setWindowIcon(quorlin::ProgramIcon());
     app.setProperty("HelpFile", QStringLiteral("Quorlin.hlp"));
 
     // Installed before the start-up opens the port: a signal that arrives
@@ -153,11 +230,39 @@ int main(int argc, char **argv)
     app.setProperty(quorlin::TMainForm::StartMapProperty,
                     QString::fromLocal8Bit(line.Map.c_str()));
     quorlin::TMainForm mainForm(nullptr, QString(), nullptr, line);
-    mainForm.SetTrace(trace.get());
     if (!mainForm.StartError().isEmpty()) {
+        mainForm.Profile().AbandonStart();
         std::fprintf(stderr, "quorlin: %s\n", qPrintable(mainForm.StartError()));
         return 2;
     }
+    // The profile may have come from quorlin.ini rather than the command line.
+    const std::string profile = QFile::encodeName(mainForm.Profile().ProfilePath).toStdString();
+    if (traceToFile && quorlin::SameFile(line.Trace, profile)) {
+        mainForm.Profile().AbandonStart();
+        std::fprintf(stderr, "quorlin: the trace file '%s' is the profile '%s'\n",
+                     line.Trace.c_str(), profile.c_str());
+        return 2;
+    }
+
+    // Opened last, once nothing else can fail: only now is an old trace
+    // file emptied. The rows of the start-up wait in the frame queue until
+    // the first tick hands them over.
+    std::unique_ptr<quorlin::TStreamWriter> traceWriter;
+    std::unique_ptr<quorlin::TCsvTrace> trace;
+    if (!line.Trace.empty()) {
+        constexpr int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY;
+        const int fd = traceToFile ? ::open(line.Trace.c_str(), flags, 0666) : STDOUT_FILENO;
+        if (fd < 0) {
+            const int err = errno;
+            mainForm.Profile().AbandonStart();
+            std::fprintf(stderr, "%s: cannot write the trace file %s: %s\n", argv[0],
+                         line.Trace.c_str(), std::strerror(err));
+            return 1;
+        }
+        traceWriter = std::make_unique<quorlin::TStreamWriter>(fd, traceToFile);
+        trace = std::make_unique<quorlin::TCsvTrace>(*traceWriter);
+    }
+    mainForm.SetTrace(trace.get());
     mainForm.CreateDialogs();
 
     std::unique_ptr<QSocketNotifier> signalNotifier;
@@ -174,5 +279,17 @@ int main(int argc, char **argv)
     mainForm.show();
     if (line.Monitor)
         mainForm.TrafficMonitor1Click();
-    return app.exec();
+    const int code = app.exec();
+    // quorlin.ini is written by now. The trace gets a moment to reach a
+    // slow reader and is then left, whatever the reader does.
+    mainForm.SetTrace(nullptr);
+    trace.reset();
+    if (traceWriter) {
+        traceWriter->Close(std::chrono::seconds(1));
+        if (const uint64_t dropped = traceWriter->Dropped(); dropped > 0)
+            quorlin::WriteWithoutBlocking(
+                STDERR_FILENO, "quorlin: the trace's reader was too slow; " +
+                                   std::to_string(dropped) + " rows were not written\n");
+    }
+    return code;
 }

@@ -124,6 +124,10 @@ const TypedRow Typed[] = {
     {"AsciiHexEscape", {K::Ascii}, "\\x7f\\xFF", {0x7FFF}},
     {"AsciiBadEscape", {K::Ascii}, "\\q", {}},
     {"AsciiNotAscii", {K::Ascii}, "\xC3\xA9", {}},
+    {"Float32SubnormalIsKept", {K::F32, O::ABCD}, "1e-40", {0x0001, 0x16C2}},
+    {"Float32SmallestNormal", {K::F32, O::ABCD}, "1.17549435e-38", {0x0080, 0x0000}},
+    {"Float64Subnormal", {K::F64, O::ABCD}, "5e-324", {0, 0, 0, 1}},
+    {"NegativeZeroIsNoUnderflow", {K::F32, O::ABCD}, "-0.0", {0x8000, 0x0000}},
 };
 
 class TypedValue : public ::testing::TestWithParam<TypedRow>
@@ -153,6 +157,54 @@ TEST(ValueCodecNames, RefusalNamesTheFormatAndItsRange)
               "'70000' does not fit Unsigned (0 to 65535)");
     EXPECT_EQ(ParseValue({K::F32, O::CDAB}, "1e39").Error, "'1e39' does not fit Float 32 CD AB");
 }
+
+// Each kind of bad number gets the same reason whatever the format, and a
+// number too small for a float is refused like one too large instead of
+// becoming 0 without a word.
+struct ReasonRow {
+    const char *Name;
+    TValueFormat Format;
+    const char *Text;
+    const char *Reason;
+};
+
+const ReasonRow Reasons[] = {
+    {"PlusMinus", {K::Unsigned}, "+-5", "'+-5' is not a whole number"},
+    {"PlusMinusSigned", {K::Signed}, "+-5", "'+-5' is not a whole number"},
+    {"MinusPlus", {K::S32}, "-+5", "'-+5' is not a whole number"},
+    {"DoublePlus", {K::U32}, "++5", "'++5' is not a whole number"},
+    {"PlusMinusFloat", {K::F32}, "+-5", "'+-5' is not a number"},
+    {"PlusAlone", {K::F64}, "+", "'+' is not a number"},
+    {"DecimalPointInInteger", {K::Signed}, "1.0", "'1.0' is not a whole number"},
+    {"WordInInteger", {K::Unsigned}, "true", "'true' is not a whole number"},
+    {"Float32Underflow", {K::F32}, "1e-50",
+     "'1e-50' does not fit Float 32 AB CD (too small: it would be stored as 0)"},
+    {"Float32FarUnderflow", {K::F32}, "1e-400",
+     "'1e-400' does not fit Float 32 AB CD (too small: it would be stored as 0)"},
+    {"Float64Underflow", {K::F64}, "1e-400",
+     "'1e-400' does not fit Float 64 AB CD (too small: it would be stored as 0)"},
+    {"Float64BeyondLongDouble", {K::F64}, "-1e-99999",
+     "'-1e-99999' does not fit Float 64 AB CD (too small: it would be stored as 0)"},
+    {"Float64Overflow", {K::F64}, "-1e400", "'-1e400' does not fit Float 64 AB CD"},
+    {"NaN", {K::F32}, "nan", "'nan' is not a finite number (enter its bits in Hex instead)"},
+    {"Infinity", {K::F64}, "-infinity",
+     "'-infinity' is not a finite number (enter its bits in Hex instead)"},
+    {"PlusInf", {K::F32}, "+INF", "'+INF' is not a finite number (enter its bits in Hex instead)"},
+};
+
+class RefusedValue : public ::testing::TestWithParam<ReasonRow>
+{
+};
+
+TEST_P(RefusedValue, SaysWhy)
+{
+    const TParsedValue parsed = ParseValue(GetParam().Format, GetParam().Text);
+    EXPECT_FALSE(parsed.Ok);
+    EXPECT_EQ(parsed.Error, GetParam().Reason);
+}
+
+INSTANTIATE_TEST_SUITE_P(Typing, RefusedValue, ::testing::ValuesIn(Reasons),
+                         [](const auto &Info) { return std::string(Info.param.Name); });
 
 } // namespace
 } // namespace quorlin

@@ -73,9 +73,11 @@ TEST_F(ProfileTest, SaveAsOverAFileWithFaultsSwitchesThemOff)
     m_host.LoadSerialDialog(ReadProfile(TIniDocument::Parse(Serial)).Serial);
     m_dialogs.Files = {path("old.QRL")};
     m_manager->SaveAsProfile1Click(); // faults off: a new profile's
-    const auto faults = ReadFaults(TIniDocument::Parse(contents(path("old.QRL"))));
-    ASSERT_TRUE(faults.has_value());
-    EXPECT_EQ(*faults, TFaultSettings{});
+    // The file is replaced whole, so no fault key of the old one is left;
+    // a profile without faults has no such section at all.
+    const TIniDocument saved = TIniDocument::Parse(contents(path("old.QRL")));
+    EXPECT_EQ(ReadFaults(saved).value_or(TFaultSettings{}), TFaultSettings{});
+    EXPECT_FALSE(saved.SectionExists("Faults"));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // content, and the questions and dialogs of the four commands.
 #include <QFileInfo>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/profile/profilefixture.h"
 
@@ -37,6 +38,47 @@ TEST_F(ProfileFiles, NewFileHoldsTheExampleLayoutByteForByte)
     m_manager->SaveAsProfile1Click();
     EXPECT_EQ(contents(path("new.QRL")), ExampleProfile);
 }
+
+// Save As over an existing file leaves the new profile and nothing of what
+// the file held, keeping the file itself where a second name shares it.
+struct SaveAsOverRow {
+    const char *Name;
+    std::string Before;
+    bool HardLinked;
+};
+
+class SaveAsOver : public ProfileTest, public ::testing::WithParamInterface<SaveAsOverRow>
+{
+};
+
+TEST_P(SaveAsOver, ReplacesTheWholeFile)
+{
+    put(path("old.QRL"), GetParam().Before);
+    const std::string other = path("other-name.QRL").toStdString();
+    if (GetParam().HardLinked) {
+        ASSERT_EQ(::link(path("old.QRL").toStdString().c_str(), other.c_str()), 0);
+    }
+    m_manager->NewProfile1Click();
+    m_host.Bindings = {binding(EmptyScriptName, 4, 1)};
+    m_dialogs.Files = {path("old.QRL")};
+    m_manager->SaveAsProfile1Click();
+    EXPECT_EQ(contents(path("old.QRL")), ExampleProfile);
+    if (GetParam().HardLinked) {
+        EXPECT_EQ(contents(QString::fromStdString(other)), ExampleProfile)
+            << "the link was broken";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SaveAsOver,
+    ::testing::Values(
+        SaveAsOverRow{"Picture", std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00", 13), false},
+        SaveAsOverRow{"ProfileWithMoreBindings",
+                      "; my notes\n[SerialSettings]\nMBid=7\nBaudRate=9\n[Scripts]\nCount=2\n"
+                      "[Script1]\nName=old\n[Script2]\nName=older\n[Extra]\nKey=1\n",
+                      false},
+        SaveAsOverRow{"HardLinkedProfile", "[SerialSettings]\nMBid=7\n[Other]\nA=1\n", true}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
 
 TEST_F(ProfileFiles, ParityAndStopBitsAreStoredUnderEachOthersKey)
 {
@@ -490,6 +532,37 @@ TEST_F(ProfileFiles, OpenDialogStartsInTheProgramDirectoryAndRemembersTheLastFil
     EXPECT_EQ(m_dialogs.OpenRequests[1].DefaultSuffix, "QRL");
     // The cancelled second dialog changed nothing.
     EXPECT_EQ(m_manager->ProfilePath, path("a.QRL"));
+}
+
+} // namespace
+} // namespace quorlin::test
+
+namespace quorlin::test {
+namespace {
+
+// An installed program: quorlin.ini in one folder of the user's, the untitled
+// profile and the dialogs' starting folder in another, nothing beside the
+// program.
+TEST_F(ProfileFiles, UserFoldersTakeTheSettingsTheUntitledProfileAndTheDialogs)
+{
+    ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("config")));
+    ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("data")));
+    m_manager->SetUserFolders(path("config"), path("data"));
+    EXPECT_EQ(m_manager->SettingsPath(), path("config/quorlin.ini"));
+    EXPECT_EQ(m_manager->ProfilePath, path("data/UNTITLED.QRL"));
+    m_manager->FormCreate();
+    m_dialogs.Files = {std::nullopt, std::nullopt};
+    m_manager->OpenProfile1Click();
+    m_manager->SaveAsProfile1Click();
+    ASSERT_EQ(m_dialogs.OpenRequests.size(), 1u);
+    ASSERT_EQ(m_dialogs.SaveRequests.size(), 1u);
+    EXPECT_EQ(m_dialogs.OpenRequests[0].Directory, path("data"));
+    EXPECT_EQ(m_dialogs.SaveRequests[0].Directory, path("data"));
+    m_manager->FormClose();
+    EXPECT_EQ(contents(path("config/quorlin.ini")),
+              "[General]\nStayOnTop=0\nCurrentProfile=" + path("data/UNTITLED.QRL").toStdString() +
+                  "\n");
+    EXPECT_EQ(contents(path("quorlin.ini")), "<missing>");
 }
 
 } // namespace

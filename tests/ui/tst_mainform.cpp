@@ -3,6 +3,7 @@
 // drive them: clicks on lamps and boxes, scroll-bar moves, requests on a pty.
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -101,6 +102,21 @@ TEST_F(MainFormTest, TimerTicksEvery100msAfterStartUp)
     // A lamp click lands through the running timer alone.
     QTest::mouseClick(form.findChild<TShape *>(QStringLiteral("Shape5")), Qt::LeftButton);
     EXPECT_TRUE(QTest::qWaitFor([&] { return form.RegisterImage().Coils[5] == 1; }, 5000));
+}
+
+// Values named at start are in the image before the port opens, not at the
+// first tick: a master polling at once must not read zeros.
+TEST_F(MainFormTest, StartValuesAreInTheImageBeforeAnyTick)
+{
+    const QString values = QDir(m_dir.path()).filePath(QStringLiteral("start.csv"));
+    ASSERT_TRUE(writeAll(values, "slave,register,value\r\n1,4x0001,1234\r\n1,0x0003,1\r\n"));
+    qApp->setProperty(TMainForm::StartValuesProperty, values);
+    TMainForm form(nullptr, m_dir.path());
+    qApp->setProperty(TMainForm::StartValuesProperty, QString());
+    ASSERT_TRUE(form.StartError().isEmpty()) << form.StartError().toStdString();
+    // No event has been served: the tick cannot have run.
+    EXPECT_EQ(form.RegisterImage().HoldingRegs[1], 1234);
+    EXPECT_EQ(form.RegisterImage().Coils[3], 1);
 }
 
 TEST_F(MainFormTest, LampClickTurnsCoilOnAtNextTickAndSecondClickOff)

@@ -9,7 +9,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
+#include <poll.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -138,7 +141,7 @@ TEST(ProgramTrace, KnownSequenceIsLoggedLineByLine)
     }));
     const int before = int(traceLines(trace).size());
     ASSERT_EQ(traceLines(trace).value(0),
-              QStringLiteral("time,direction,slave,function,address,quantity,result,bytes"));
+              QStringLiteral("time,direction,slave,function,address,quantity,result,bytes,line"));
 
     int expected = before;
     const std::vector<SequenceStep> steps = knownSequence();
@@ -170,7 +173,9 @@ TEST(ProgramTrace, KnownSequenceIsLoggedLineByLine)
         for (const std::string &want : step.Rows) {
             const QString line = lines.value(at++);
             ASSERT_TRUE(time.match(line).hasMatch()) << step.Name << ": " << line.toStdString();
-            const std::string row = line.section(QLatin1Char(','), 1).toStdString();
+            // The last column names the line: the port the program was given.
+            EXPECT_FALSE(line.section(QLatin1Char(','), -1).isEmpty()) << line.toStdString();
+            const std::string row = line.section(QLatin1Char(','), 1, -2).toStdString();
             EXPECT_TRUE(rowMatches(row, want))
                 << step.Name << "\n  got:  " << row << "\n  want: " << want;
         }
@@ -197,10 +202,46 @@ TEST(ProgramTrace, DashSendsTheTraceToStandardOutput)
     while (!out.contains(reply) && std::chrono::steady_clock::now() < deadline &&
            program.waitForReadyRead(500))
         out += program.readAllStandardOutput();
-    EXPECT_TRUE(out.startsWith("time,direction,slave,function,address,quantity,result,bytes\r\n"))
+    EXPECT_TRUE(out.startsWith("time,direction,slave,function,address,quantity,result,bytes,line\r\n"))
         << out.toStdString();
     EXPECT_TRUE(out.contains(reply)) << out.toStdString();
     EXPECT_EQ(endWithSigterm(program), 0);
+}
+
+// A reader that stops reading (a full pipe) must cost trace rows, not the
+// window: the tick goes on and SIGTERM still ends the program with
+// quorlin.ini written.
+TEST(ProgramTrace, AReaderThatStopsReadingStopsNothingElse)
+{
+    InstalledProgram inst;
+    ASSERT_TRUE(inst.writePortIni());
+    ASSERT_TRUE(inst.ok()) << "quorlin must be built first";
+    // Standard output is a FIFO this test holds open and never reads.
+    const QString fifo = inst.path(QStringLiteral("stalled"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int held = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    QProcess program;
+    program.setStandardOutputFile(fifo);
+    ASSERT_TRUE(startOffscreen(program, inst.program(),
+                               {QStringLiteral("--trace"), QStringLiteral("-")}, false));
+    MasterContext master(inst.pty().master());
+    ASSERT_TRUE(waitForFirstAnswer(program, master.get()));
+    // Long replies fill the pipe's 64 KB in a few hundred requests.
+    uint16_t regs[125];
+    pollfd room = {held, POLLOUT, 0};
+    for (int i = 0; i < 3000 && ::poll(&room, 1, 0) == 1; ++i)
+        modbus_read_registers(master.get(), 0, 125, regs);
+    // The program writes the rows of the last requests within a tick or two.
+    for (int i = 0; i < 50 && ::poll(&room, 1, 0) == 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(::poll(&room, 1, 0), 0) << "the pipe never filled";
+    // Still served while the trace waits: the line never waited for it.
+    EXPECT_EQ(modbus_read_registers(master.get(), 0, 125, regs), 125);
+    EXPECT_EQ(endWithSigterm(program), 0);
+    EXPECT_TRUE(readAll(inst.iniPath()).contains("CurrentProfile="))
+        << readAll(inst.iniPath()).toStdString();
+    ::close(held);
 }
 
 } // namespace

@@ -2,11 +2,14 @@
 // The real program started with --values: a test rig's device state is there
 // when a libmodbus master first asks, and a bad file ends the program with
 // the reason before the port opens.
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <csignal>
 #include <termios.h>
 
@@ -126,6 +129,81 @@ INSTANTIATE_TEST_SUITE_P(
                       BadStart{"NoSuchFile", "", {"--values", "%1"}, "Unable to read %1"},
                       BadStart{
                           "NoFileName", "", {"--values"}, "option '--values' needs a file name"}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
+
+// Starts that fail on their arguments change nothing: the status is 2 with
+// the reason, no file named on the line is emptied or rewritten, quorlin.ini
+// stays as it was and the port is never opened.
+struct RefusedStart {
+    const char *Name;
+    QStringList Args;  // %d stands for the program's folder
+    const char *Ini;   // quorlin.ini after [Ports]; %d as above
+    const char *Reason; // on stderr, %d as above
+};
+
+class ProgramStartRefused : public ::testing::TestWithParam<RefusedStart>
+{
+};
+
+TEST_P(ProgramStartRefused, ChangesNothing)
+{
+    const RefusedStart &row = GetParam();
+    InstalledProgram inst;
+    ASSERT_TRUE(inst.ok());
+    const QString dir = QFileInfo(inst.iniPath()).absolutePath();
+    auto fill = [&dir](QString Text) { return Text.replace(QStringLiteral("%d"), dir); };
+    const QByteArray ini = QStringLiteral("[Ports]\nCOM2=%1\n").arg(inst.ptyPath()).toUtf8() +
+                           fill(QString::fromUtf8(row.Ini)).toUtf8();
+    ASSERT_TRUE(inst.writeIni(ini));
+    // Every file a row may name, each with content of its own.
+    const std::map<QString, QByteArray> files = {
+        {QStringLiteral("old.csv"), "a trace of yesterday\n"},
+        {QStringLiteral("good.csv"), "slave,register,value\n1,4x0001,5\n"},
+        {QStringLiteral("bad.csv"), "slave,register,value\n1,5x0001,5\n"},
+        {QStringLiteral("plant.QRL"), "[SerialSettings]\nSerialPort=1\nBaudRate=5\n"},
+        {QStringLiteral("picture.gif"), QByteArray("GIF89a\x01\x00\x01\x00\x00\xff", 12)},
+    };
+    for (const auto &[name, text] : files)
+        ASSERT_TRUE(writeAll(inst.path(name), text));
+    ASSERT_TRUE(QDir(dir).mkdir(QStringLiteral("folder.QRL")));
+    QStringList args;
+    for (const QString &a : row.Args)
+        args << fill(a);
+
+    setSpeed1200(inst.pty());
+    QProcess program;
+    ASSERT_TRUE(startOffscreen(program, inst.program(), args, false));
+    ASSERT_TRUE(program.waitForFinished(20000)) << "the program ran";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 2);
+    const QString err = QString::fromLocal8Bit(program.readAllStandardError());
+    EXPECT_TRUE(err.contains(fill(QString::fromUtf8(row.Reason)))) << err.toStdString();
+    for (const auto &[name, text] : files)
+        EXPECT_EQ(readAll(inst.path(name)), text) << name.toStdString() << " was changed";
+    EXPECT_EQ(readAll(inst.iniPath()), ini) << "quorlin.ini was rewritten";
+    EXPECT_EQ(speed(inst.pty()), speed_t(B1200)) << "the port was opened";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ProgramStartRefused,
+    ::testing::Values(
+        RefusedStart{"ProfileIsNoProfile", {"%d/picture.gif"}, "",
+                     "'%d/picture.gif' is not a Quorlin profile"},
+        RefusedStart{"ProfileIsAFolder", {"%d/folder.QRL"}, "",
+                     "'%d/folder.QRL' is a folder, not a Quorlin profile"},
+        RefusedStart{"BadValuesKeepTheOldTrace",
+                     {"--trace", "%d/old.csv", "--values", "%d/bad.csv"}, "",
+                     "line 2: 5x0001 is not a register"},
+        RefusedStart{"TraceOntoTheValuesFile",
+                     {"--values", "%d/good.csv", "--trace", "%d/good.csv"}, "",
+                     "the trace file '%d/good.csv' is the values file"},
+        RefusedStart{"TraceOntoTheProfile", {"--trace=%d/plant.QRL", "%d/plant.QRL"}, "",
+                     "the trace file '%d/plant.QRL' is the profile"},
+        RefusedStart{"TraceOntoTheSettingsFile", {"--trace", "%d/quorlin.ini"}, "",
+                     "the trace file '%d/quorlin.ini' is the settings file"},
+        RefusedStart{"TraceOntoTheLastProfile", {"--trace", "%d/plant.QRL"},
+                     "[General]\nCurrentProfile=%d/plant.QRL\n",
+                     "the trace file '%d/plant.QRL' is the profile"}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 } // namespace

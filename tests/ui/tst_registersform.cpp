@@ -223,7 +223,7 @@ TEST_F(RegistersFormTest, ImportButtonQueuesAGoodFileAndRefusesABadOne)
     EXPECT_EQ(image().HoldingRegs[201], 0);
     ASSERT_EQ(m_dialogs.Errors.size(), size_t(1));
     EXPECT_EQ(m_dialogs.Errors[0],
-              bad + QStringLiteral(": line 3: x is out of range for 4x0202 (0 to 65535)"));
+              bad + QStringLiteral(": line 3: x is not a whole number (4x0202 takes 0 to 65535)"));
 }
 
 TEST_F(RegistersFormTest, FileMenuExportWritesEveryRegister)

@@ -4,11 +4,16 @@
 // (a real character device), and a lock folder of the test's own.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <fstream>
 
 #include "platform/lockfile.h"
@@ -179,6 +184,89 @@ INSTANTIATE_TEST_SUITE_P(Rows, LockRows,
                                            LockRow{"garbage", LockRow::Garbage, false, true},
                                            LockRow{"our_own_pid", LockRow::Own, false, false}),
                          [](const auto &Info) { return std::string(Info.param.Name); });
+
+// Many processes find the same stale lock at once: exactly one may take the
+// device each round. Removing the stale lock without looking again let a
+// late process delete the lock a faster one had just made, and both won.
+TEST(LockFile, OneOfManyProcessesTakesAStaleLock)
+{
+    TempDir dir;
+    const std::string device = "/dev/quorlin-test-no-such-tty";
+    const std::string lock = dir / LockFileName(device);
+    constexpr int Rounds = 200;
+    constexpr int Children = 16;
+    for (int round = 0; round < Rounds; ++round) {
+        writeFile(lock, LockFileContent(deadPid()));
+        int go[2], results[2], release[2];
+        ASSERT_EQ(::pipe(go), 0);
+        ASSERT_EQ(::pipe(results), 0);
+        ASSERT_EQ(::pipe(release), 0);
+        std::vector<pid_t> children;
+        for (int c = 0; c < Children; ++c) {
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                ::close(go[1]);
+                ::close(results[0]);
+                ::close(release[1]);
+                char b;
+                (void)!::read(go[0], &b, 1); // all start when the pipe closes
+                TDeviceLock taken;
+                const TSysError e = taken.Acquire(device, {dir.path()});
+                const char verdict = !e && !taken.Path().empty() ? 'W' : e.Code == EBUSY ? 'B' : 'N';
+                (void)!::write(results[1], &verdict, 1);
+                (void)!::read(release[0], &b, 1); // hold the lock until all have tried
+                ::_exit(0);
+            }
+            children.push_back(child);
+        }
+        ::close(go[0]);
+        ::close(results[1]);
+        ::close(release[0]);
+        ::close(go[1]);
+        std::string verdicts;
+        char b;
+        while (verdicts.size() < size_t(Children) && ::read(results[0], &b, 1) == 1)
+            verdicts += b;
+        ::close(release[1]);
+        ::close(results[0]);
+        for (pid_t child : children)
+            ::waitpid(child, nullptr, 0);
+        ASSERT_EQ(verdicts.size(), size_t(Children));
+        ASSERT_EQ(std::count(verdicts.begin(), verdicts.end(), 'W'), 1)
+            << "round " << round << ": " << verdicts;
+        ASSERT_EQ(std::count(verdicts.begin(), verdicts.end(), 'B'), Children - 1) << verdicts;
+    }
+}
+
+// A program that writes its lock in place may be seen before its PID is
+// there; such a file is given a moment, while an old empty one is stale.
+TEST(LockFile, ALockBeingWrittenIsWaitedForAndAnOldEmptyOneIsStale)
+{
+    TempDir dir;
+    const std::string device = "/dev/quorlin-test-no-such-tty";
+    const std::string lock = dir / LockFileName(device);
+    writeFile(lock, "");
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const int fd = ::open(lock.c_str(), O_WRONLY);
+        const std::string text = LockFileContent(::getppid());
+        (void)!::write(fd, text.data(), text.size());
+        ::close(fd);
+    });
+    TDeviceLock first;
+    const TSysError e = first.Acquire(device, {dir.path()});
+    writer.join();
+    EXPECT_EQ(e.Code, EBUSY) << "the half-made lock was taken for a stale one";
+    EXPECT_EQ(readFile(lock), LockFileContent(::getppid()));
+
+    writeFile(lock, "");
+    const struct timespec old[2] = {{::time(nullptr) - 10, 0}, {::time(nullptr) - 10, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, lock.c_str(), old, 0), 0);
+    TDeviceLock second;
+    EXPECT_FALSE(second.Acquire(device, {dir.path()}));
+    EXPECT_EQ(readFile(lock), LockFileContent(::getpid()));
+}
 
 TEST(LockFile, PortOpensOnlyWithoutALiveLockAndRemovesItsOwnOnClose)
 {
