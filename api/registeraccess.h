@@ -21,36 +21,14 @@ inline int TableSize(int32_t RegType)
 // Register N (1..TableSize) of the table; a bit reads as 0 or 1.
 inline uint16_t ReadRegister(const TRegisterTables &Tables, int32_t RegType, int N)
 {
-    switch (RegType) {
-    case RegTypeCoil:
-        return Tables.Coils[size_t(N)] != 0 ? 1 : 0;
-    case RegTypeDiscreteInput:
-        return Tables.DiscreteInputs[size_t(N)] != 0 ? 1 : 0;
-    case RegTypeInputReg:
-        return Tables.InputRegs[size_t(N)];
-    case RegTypeHoldingReg:
-        return Tables.HoldingRegs[size_t(N)];
-    }
-    return 0;
+    return Tables.ReadRegister(RegType, N);
 }
 
-// The caller holds the image's lock; a bit takes any value but 0 as 1.
+// The caller holds the image's lock; a bit takes any value but 0 as 1. A
+// register the slave's tables do not have (a slave set to fewer) stores nothing.
 inline void WriteRegister(TRegisterTables &Tables, int32_t RegType, int N, uint16_t Value)
 {
-    switch (RegType) {
-    case RegTypeCoil:
-        Tables.Coils[size_t(N)] = Value != 0 ? 1 : 0;
-        break;
-    case RegTypeDiscreteInput:
-        Tables.DiscreteInputs[size_t(N)] = Value != 0 ? 1 : 0;
-        break;
-    case RegTypeInputReg:
-        Tables.InputRegs[size_t(N)] = Value;
-        break;
-    case RegTypeHoldingReg:
-        Tables.HoldingRegs[size_t(N)] = Value;
-        break;
-    }
+    Tables.WriteRegister(RegType, N, Value);
 }
 
 } // namespace quorlin

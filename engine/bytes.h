@@ -20,6 +20,12 @@ inline void putU16BE(uint8_t *Buf, size_t Offset, uint16_t Value)
     Buf[Offset + 1] = uint8_t(Value);
 }
 
+// A CRC as it travels: low-order byte first.
+inline uint16_t readCrcLE(const uint8_t *Buf, size_t Offset)
+{
+    return uint16_t(Buf[Offset] | Buf[Offset + 1] << 8);
+}
+
 inline void putCrcLE(uint8_t *Buf, size_t Offset, uint16_t Crc)
 {
     Buf[Offset] = uint8_t(Crc);

@@ -23,9 +23,10 @@ inline constexpr uint8_t FnWriteMultipleRegisters = 0x10; // words with byte cou
 inline constexpr uint8_t FnReportSlaveId = 0x11;          // slave id, run indicator, device bytes
 inline constexpr uint8_t FnReadFileRecord = 0x14;         // byte count at offset 2; refused
 inline constexpr uint8_t FnWriteFileRecord = 0x15;        // byte count at offset 2; refused
-inline constexpr uint8_t FnMaskWriteRegister = 0x16;      // fixed 10-byte request; refused
-inline constexpr uint8_t FnReadWriteRegisters = 0x17;     // byte count at offset 10; refused
+inline constexpr uint8_t FnMaskWriteRegister = 0x16;  // fixed 10-byte request; a slave option
+inline constexpr uint8_t FnReadWriteRegisters = 0x17; // byte count at offset 10; a slave option
 inline constexpr uint8_t FnReadFifoQueue = 0x18; // fixed 10-byte request (as framed here); refused
+inline constexpr uint8_t FnEncapsulatedInterface = 0x2B; // MEI type at offset 2; a slave option
 
 // Exception replies.
 inline constexpr uint8_t ExceptionFlag = 0x80;        // OR-ed into the function code
@@ -44,6 +45,38 @@ inline constexpr int EchoReplyLength = 8;      // id, function, 4 echoed bytes, 
 // Bytes after which every request that can complete tells its length (the
 // byte count of function 23 is its eleventh).
 inline constexpr int LengthKnownAfter = 11;
+
+inline constexpr int MaskWriteReplyLength = 10; // id, 22, address, AND mask, OR mask, CRC
+
+// Mask write register (22): result = (current AND and-mask) OR (or-mask AND NOT and-mask).
+inline constexpr int OffAndMask = 4; // AND mask, big-endian
+inline constexpr int OffOrMask = 6;  // OR mask, big-endian
+
+// Read/write multiple registers (23): read address and quantity where every
+// read has them, then the write's.
+inline constexpr int OffRwWriteAddress = 6;   // 0-based write start address
+inline constexpr int OffRwWriteQuantity = 8;  // registers written
+inline constexpr int OffRwByteCount = 10;     // 2 x write quantity
+inline constexpr int OffRwWriteData = 11;     // first data byte of the write
+inline constexpr int MaxReadWriteRead = 125;  // 0x7D registers read at most
+inline constexpr int MaxReadWriteWrite = 121; // 0x79 registers written at most
+
+// Read device identification (43 / MEI type 14).
+inline constexpr int OffMeiType = 2;              // MEI type
+inline constexpr int OffReadDevIdCode = 3;        // read device id code
+inline constexpr int OffObjectId = 4;             // first object wanted
+inline constexpr int DeviceIdRequestLength = 7;   // id, 43, 14, code, object, CRC
+inline constexpr uint8_t MeiReadDeviceId = 0x0E;  // MEI type: read device identification
+inline constexpr uint8_t ReadDevIdBasic = 0x01;   // stream of the basic objects 0..2
+inline constexpr uint8_t ReadDevIdRegular = 0x02; // stream of the regular objects 0..6
+inline constexpr uint8_t ReadDevIdExtended = 0x03; // stream of extended objects: none here
+inline constexpr uint8_t ReadDevIdOne = 0x04;     // one object
+inline constexpr int LastBasicObject = 2;         // vendor name, product code, revision
+inline constexpr uint8_t ConformityBasic = 0x01;  // basic objects only
+inline constexpr uint8_t ConformityRegular = 0x02; // basic and regular objects
+inline constexpr uint8_t ConformityIndividual = 0x80; // objects also read one by one
+// The longest object value sent: one object with the reply's 10 other bytes fills a frame.
+inline constexpr int MaxDeviceIdObjectLength = 243;
 
 // Modbus TCP (MBAP) framing.
 inline constexpr int MbapHeaderLength = 7;  // transaction, protocol, length, unit id

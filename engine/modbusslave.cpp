@@ -81,6 +81,14 @@ bool TModbusSlave::FrameComplete()
         ExpectedLen = rule.FixedLen;
     else if (rule.CountExtra != 0 && RxCount >= rule.MinCount)
         ExpectedLen = RxBuf[rule.CountOffset] + rule.CountExtra; // int: no wrap-around
+    else if (RxBuf[OffFunction] == FnEncapsulatedInterface && RxCount >= DeviceIdRequestLength &&
+             RxBuf[OffMeiType] == MeiReadDeviceId &&
+             readCrcLE(RxBuf.data(), DeviceIdRequestLength - CrcLength) ==
+                 Crc16(RxBuf.data(), DeviceIdRequestLength - CrcLength))
+        // Function 43 has no length of its own: a read device identification
+        // request is whole when its seven bytes end in their CRC. Anything
+        // else with code 43 waits for the time-out, as it always did.
+        ExpectedLen = DeviceIdRequestLength;
     return ExpectedLen != 0 && RxCount >= ExpectedLen;
 }
 

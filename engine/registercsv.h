@@ -33,6 +33,8 @@ std::string RegisterName(TRegisterRef Ref);
 // A register of the image, or nothing. The "x" may be upper case and the
 // number may have fewer or more leading zeros ("4x1", "4x00001").
 std::optional<TRegisterRef> ParseRegisterName(std::string_view Text);
+// The same for tables of MaxRegister registers ("3x30001" with 65536).
+std::optional<TRegisterRef> ParseRegisterName(std::string_view Text, int MaxRegister);
 
 struct TSlaveImage {
     int Id = 1;

@@ -4,16 +4,92 @@
 namespace quorlin
 {
 
-namespace
+void TRegisterTables::SetRegisterCount(int Count)
 {
-
-template <typename Table> bool inTable(const Table &T, int32_t RegAdr)
-{
-    // Index 0 is never addressed, so a record aimed at it is as stray as one past the end.
-    return RegAdr >= 1 && RegAdr < int32_t(T.size());
+    const bool usual = Count <= 0;
+    Coils.Resize(usual ? BitRegisterCount : Count);
+    DiscreteInputs.Resize(usual ? BitRegisterCount : Count);
+    InputRegs.Resize(usual ? WordRegisterCount : Count);
+    HoldingRegs.Resize(usual ? WordRegisterCount : Count);
 }
 
-} // namespace
+int TRegisterTables::TableSize(int RegType) const
+{
+    switch (RegType) {
+    case RegTypeCoil:
+        return Coils.Count();
+    case RegTypeDiscreteInput:
+        return DiscreteInputs.Count();
+    case RegTypeInputReg:
+        return InputRegs.Count();
+    case RegTypeHoldingReg:
+        return HoldingRegs.Count();
+    default:
+        return 0;
+    }
+}
+
+uint16_t TRegisterTables::ReadRegister(int RegType, int Register) const
+{
+    if (Register < 1)
+        return 0;
+    switch (RegType) {
+    case RegTypeCoil:
+        return Coils.Get(Register);
+    case RegTypeDiscreteInput:
+        return DiscreteInputs.Get(Register);
+    case RegTypeInputReg:
+        return InputRegs.Get(Register);
+    case RegTypeHoldingReg:
+        return HoldingRegs.Get(Register);
+    default:
+        return 0;
+    }
+}
+
+bool TRegisterTables::WriteRegister(int RegType, int Register, uint16_t Value)
+{
+    if (Register < 1)
+        return false;
+    switch (RegType) {
+    case RegTypeCoil:
+        return Coils.Set(Register, Value != 0 ? 1 : 0);
+    case RegTypeDiscreteInput:
+        return DiscreteInputs.Set(Register, Value != 0 ? 1 : 0);
+    case RegTypeInputReg:
+        return InputRegs.Set(Register, Value);
+    case RegTypeHoldingReg:
+        return HoldingRegs.Set(Register, Value);
+    default:
+        return false;
+    }
+}
+
+void TRegisterTables::CopyRange(const TRegisterTables &Other, int RegType, int First, int Last)
+{
+    switch (RegType) {
+    case RegTypeCoil:
+        Coils.CopyRange(Other.Coils, First, Last);
+        break;
+    case RegTypeDiscreteInput:
+        DiscreteInputs.CopyRange(Other.DiscreteInputs, First, Last);
+        break;
+    case RegTypeInputReg:
+        InputRegs.CopyRange(Other.InputRegs, First, Last);
+        break;
+    case RegTypeHoldingReg:
+        HoldingRegs.CopyRange(Other.HoldingRegs, First, Last);
+        break;
+    default:
+        break;
+    }
+}
+
+size_t TRegisterTables::MemoryUsed() const
+{
+    return Coils.MemoryUsed() + DiscreteInputs.MemoryUsed() + InputRegs.MemoryUsed() +
+           HoldingRegs.MemoryUsed();
+}
 
 void TRegisterImage::ClearImage()
 {
@@ -33,26 +109,8 @@ void TRegisterImage::ApplyPendingWrites()
     while (!PendingWrites.empty()) {
         const TPendingWrite w = PendingWrites.front();
         PendingWrites.pop_front();
-        switch (w.RegType) {
-        case RegTypeCoil:
-            if (inTable(Coils, w.RegAdr))
-                Coils[w.RegAdr] = w.Value != 0 ? 1 : 0;
-            break;
-        case RegTypeDiscreteInput:
-            if (inTable(DiscreteInputs, w.RegAdr))
-                DiscreteInputs[w.RegAdr] = w.Value != 0 ? 1 : 0;
-            break;
-        case RegTypeInputReg:
-            if (inTable(InputRegs, w.RegAdr))
-                InputRegs[w.RegAdr] = w.Value;
-            break;
-        case RegTypeHoldingReg:
-            if (inTable(HoldingRegs, w.RegAdr))
-                HoldingRegs[w.RegAdr] = w.Value;
-            break;
-        default:
-            break; // names no table
-        }
+        // A record naming no table, or a register outside it, stores nothing.
+        WriteRegister(w.RegType, w.RegAdr, w.Value);
     }
 }
 

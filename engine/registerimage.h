@@ -8,6 +8,9 @@
 #include <deque>
 #include <mutex>
 
+#include "engine/registertable.h"
+#include "engine/slaveoptions.h"
+
 namespace quorlin
 {
 
@@ -19,6 +22,7 @@ enum : int32_t {
     RegTypeHoldingReg = 4,    // "4x"
 };
 
+// A slave's tables unless its options ask for another size.
 inline constexpr int BitRegisterCount = 2048; // coils and discrete inputs: 1..2048
 inline constexpr int WordRegisterCount = 256; // input and holding registers: 1..256
 
@@ -43,10 +47,27 @@ struct TPendingWrite {
 // The four tables alone: what a view of a slave copies to show it.
 struct TRegisterTables {
     // Register number n lives at index n; index 0 exists and is never addressed.
-    std::array<uint8_t, BitRegisterCount + 1> Coils{};
-    std::array<uint8_t, BitRegisterCount + 1> DiscreteInputs{};
-    std::array<uint16_t, WordRegisterCount + 1> InputRegs{};
-    std::array<uint16_t, WordRegisterCount + 1> HoldingRegs{};
+    TRegisterTable<uint8_t> Coils{BitRegisterCount};
+    TRegisterTable<uint8_t> DiscreteInputs{BitRegisterCount};
+    TRegisterTable<uint16_t> InputRegs{WordRegisterCount};
+    TRegisterTable<uint16_t> HoldingRegs{WordRegisterCount};
+
+    // Every table Count registers long (1..65536); 0 gives the usual sizes.
+    // Registers within the new sizes keep their values.
+    void SetRegisterCount(int Count);
+
+    // The number of registers of a table (type code 0, 1, 3 or 4), 0 for a
+    // code that names none.
+    int TableSize(int RegType) const;
+    // One register of a table: 0 when the table or register does not exist.
+    uint16_t ReadRegister(int RegType, int Register) const;
+    // Stores one register (a bit table stores 1 for any value but 0); false,
+    // and nothing stored, when the table or register does not exist.
+    bool WriteRegister(int RegType, int Register, uint16_t Value);
+    // Copies registers First..Last of one table from Other (of the same sizes).
+    void CopyRange(const TRegisterTables &Other, int RegType, int First, int Last);
+    // Heap bytes of the four tables.
+    size_t MemoryUsed() const;
 };
 
 class TRegisterImage : public TRegisterTables
@@ -60,6 +81,12 @@ class TRegisterImage : public TRegisterTables
     TRegisterImage &operator=(const TRegisterImage &) = delete;
 
     int MBid = 1; // 1..255
+
+    // What this slave does beyond the usual (all off by default). Changed by
+    // the window's thread under ImageLock, read by the engine under it.
+    TSlaveOptions Options;
+    // The registers a map declares, for strict addressing; empty without a map.
+    TAccessMap Access;
 
     // Only the user-interface thread queues and applies; the engine never
     // looks at the queue.

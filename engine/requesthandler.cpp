@@ -38,9 +38,12 @@ const TRequestHandler::FunctionRule &TRequestHandler::ruleFor(uint8_t Function)
         fixed(FnReportSlaveId, 4, &TRequestHandler::reportSlaveId);
         counted(FnReadFileRecord, 2, 5, 5, &TRequestHandler::illegalFunction);
         counted(FnWriteFileRecord, 2, 5, 5, &TRequestHandler::illegalFunction);
-        fixed(FnMaskWriteRegister, 10, &TRequestHandler::illegalFunction);
-        counted(FnReadWriteRegisters, 10, 13, 11, &TRequestHandler::illegalFunction);
+        fixed(FnMaskWriteRegister, 10, &TRequestHandler::maskWriteRegister);
+        counted(FnReadWriteRegisters, OffRwByteCount, 13, 11,
+                &TRequestHandler::readWriteRegisters);
         fixed(FnReadFifoQueue, 10, &TRequestHandler::illegalFunction);
+        // No length rule: the RTU framing recognises a whole 43 / 14 request.
+        r[FnEncapsulatedInterface].Fn = &TRequestHandler::encapsulatedInterface;
         return r;
     }();
     return rules[Function];
@@ -289,19 +292,42 @@ inline uint8_t packEightBits(const uint8_t *Entries)
 
 } // namespace
 
-template <typename Table> int TRequestHandler::readBits(const Table &Bits)
+uint8_t TRequestHandler::checkRange(int RegType, int Address, int Quantity, bool Write,
+                                    int &First) const
+{
+    // A device documented from 0 where the master counts from 1 (or the
+    // other way round) serves register A + 1 + offset for address A.
+    First = Address + 1 + m_target->Options.AddressOffset;
+    if (First < 1 || First - 1 + Quantity > m_target->TableSize(RegType))
+        return ExIllegalDataAddress;
+    // Strict addressing: what the map does not declare does not exist, and
+    // a read-only register refuses a write; either way nothing is written.
+    if (m_target->Options.MappedOnly && !m_target->Access.Empty()) {
+        const int count = std::max(Quantity, 1);
+        if (!m_target->Access.Covers(RegType, First, count))
+            return ExIllegalDataAddress;
+        if (Write && m_target->Access.AnyReadOnly(RegType, First, count))
+            return ExIllegalDataAddress;
+    }
+    return 0;
+}
+
+template <typename Table> int TRequestHandler::readBits(int RegType, const Table &Bits)
 {
     const int a = readU16BE(RxBuf.data(), OffAddress);
     const int q = readU16BE(RxBuf.data(), OffQuantity);
-    if (a + q > BitRegisterCount)
-        return ExceptionReply(ExIllegalDataAddress);
+    int first = 0;
+    if (const uint8_t refused = checkRange(RegType, a, q, false, first))
+        return ExceptionReply(refused);
     if (q > MaxReadBits)
         return ExceptionReply(ExIllegalDataValue);
     const int byteCount = (q + 7) / 8;
     beginReply();
     TxBuf[OffReplyByteCount] = uint8_t(byteCount);
-    // Register A + 1 + 8k goes to bit 0 of byte k; bits past the quantity stay 0.
-    const uint8_t *from = Bits.data() + a + 1;
+    // Register First + 8k goes to bit 0 of byte k; bits past the quantity stay 0.
+    std::array<uint8_t, MaxReadBits + 8> entries;
+    Bits.Read(first, q, entries.data());
+    const uint8_t *from = entries.data();
     const int whole = q / 8;
     for (int k = 0; k < whole; ++k, from += 8)
         TxBuf[OffReplyData + k] = packEightBits(from);
@@ -310,48 +336,58 @@ template <typename Table> int TRequestHandler::readBits(const Table &Bits)
     return byteCount + 5;
 }
 
-template <typename Table> int TRequestHandler::readWords(const Table &Words)
+template <typename Table> int TRequestHandler::readWords(int RegType, const Table &Words)
 {
     const int a = readU16BE(RxBuf.data(), OffAddress);
     const int q = readU16BE(RxBuf.data(), OffQuantity);
-    if (a + q > WordRegisterCount)
-        return ExceptionReply(ExIllegalDataAddress);
+    int first = 0;
+    if (const uint8_t refused = checkRange(RegType, a, q, false, first))
+        return ExceptionReply(refused);
     if (q > MaxReadRegisters)
         return ExceptionReply(ExIllegalDataValue);
     beginReply();
     TxBuf[OffReplyByteCount] = uint8_t(2 * q);
-    for (int i = 0; i < q; ++i)
-        putU16BE(TxBuf.data(), size_t(OffReplyData + 2 * i), Words[a + 1 + i]);
+    putWords(Words, first, q, OffReplyData);
     return 2 * q + 5;
+}
+
+template <typename Table>
+void TRequestHandler::putWords(const Table &Words, int First, int Count, int At)
+{
+    std::array<uint16_t, MaxReadRegisters> values;
+    Words.Read(First, Count, values.data());
+    for (int i = 0; i < Count; ++i)
+        putU16BE(TxBuf.data(), size_t(At + 2 * i), values[size_t(i)]);
 }
 
 int TRequestHandler::readCoils()
 {
-    return readBits(m_target->Coils);
+    return readBits(RegTypeCoil, m_target->Coils);
 }
 int TRequestHandler::readDiscreteInputs()
 {
-    return readBits(m_target->DiscreteInputs);
+    return readBits(RegTypeDiscreteInput, m_target->DiscreteInputs);
 }
 int TRequestHandler::readHoldingRegisters()
 {
-    return readWords(m_target->HoldingRegs);
+    return readWords(RegTypeHoldingReg, m_target->HoldingRegs);
 }
 int TRequestHandler::readInputRegisters()
 {
-    return readWords(m_target->InputRegs);
+    return readWords(RegTypeInputReg, m_target->InputRegs);
 }
 
 int TRequestHandler::writeSingleCoil()
 {
     const int a = readU16BE(RxBuf.data(), OffAddress);
-    if (a >= BitRegisterCount)
-        return ExceptionReply(ExIllegalDataAddress);
+    int first = 0;
+    if (const uint8_t refused = checkRange(RegTypeCoil, a, 1, true, first))
+        return ExceptionReply(refused);
     const uint16_t v = readU16BE(RxBuf.data(), OffQuantity);
     if (v == CoilOn)
-        m_target->Coils[a + 1] = 1;
+        m_target->Coils.Set(first, 1);
     else if (v == CoilOff)
-        m_target->Coils[a + 1] = 0;
+        m_target->Coils.Set(first, 0);
     // Any other value leaves the coil alone but is echoed all the same.
     return echoReply();
 }
@@ -359,9 +395,10 @@ int TRequestHandler::writeSingleCoil()
 int TRequestHandler::writeSingleRegister()
 {
     const int a = readU16BE(RxBuf.data(), OffAddress);
-    if (a >= WordRegisterCount)
-        return ExceptionReply(ExIllegalDataAddress);
-    m_target->HoldingRegs[a + 1] = readU16BE(RxBuf.data(), OffQuantity);
+    int first = 0;
+    if (const uint8_t refused = checkRange(RegTypeHoldingReg, a, 1, true, first))
+        return ExceptionReply(refused);
+    m_target->HoldingRegs.Set(first, readU16BE(RxBuf.data(), OffQuantity));
     return echoReply();
 }
 
@@ -369,16 +406,17 @@ int TRequestHandler::writeMultipleCoils()
 {
     const int a = readU16BE(RxBuf.data(), OffAddress);
     const int q = readU16BE(RxBuf.data(), OffQuantity);
-    if (a + q > BitRegisterCount)
-        return ExceptionReply(ExIllegalDataAddress);
+    int first = 0;
+    if (const uint8_t refused = checkRange(RegTypeCoil, a, q, true, first))
+        return ExceptionReply(refused);
     // Coils beyond the bits carried keep their values; bits beyond Q are ignored.
     const int bytes = std::min(writeDataBytes(), (q + 7) / 8);
     for (int k = 0; k < bytes; ++k) {
         const uint8_t packed = RxBuf[OffWriteData + k];
         for (int j = 0; j < 8; ++j) {
-            const int r = a + 1 + 8 * k + j;
-            if (r <= a + q)
-                m_target->Coils[r] = BitIsSet(packed, j) ? 1 : 0;
+            const int i = 8 * k + j;
+            if (i < q)
+                m_target->Coils.Set(first + i, BitIsSet(packed, j) ? 1 : 0);
         }
     }
     return echoReply();
@@ -388,13 +426,122 @@ int TRequestHandler::writeMultipleRegisters()
 {
     const int a = readU16BE(RxBuf.data(), OffAddress);
     const int q = readU16BE(RxBuf.data(), OffQuantity);
-    if (a + q > WordRegisterCount)
-        return ExceptionReply(ExIllegalDataAddress);
+    int first = 0;
+    if (const uint8_t refused = checkRange(RegTypeHoldingReg, a, q, true, first))
+        return ExceptionReply(refused);
     // A short byte count writes only the registers whose two bytes arrived.
     const int count = std::min(q, writeDataBytes() / 2);
     for (int i = 0; i < count; ++i)
-        m_target->HoldingRegs[a + 1 + i] = readU16BE(RxBuf.data(), size_t(OffWriteData + 2 * i));
+        m_target->HoldingRegs.Set(first + i, readU16BE(RxBuf.data(), size_t(OffWriteData + 2 * i)));
     return echoReply();
+}
+
+int TRequestHandler::maskWriteRegister()
+{
+    if (!m_target->Options.Functions22And23)
+        return illegalFunction();
+    const int a = readU16BE(RxBuf.data(), OffAddress);
+    int first = 0;
+    if (const uint8_t refused = checkRange(RegTypeHoldingReg, a, 1, true, first))
+        return ExceptionReply(refused);
+    const uint16_t andMask = readU16BE(RxBuf.data(), OffAndMask);
+    const uint16_t orMask = readU16BE(RxBuf.data(), OffOrMask);
+    const uint16_t current = m_target->HoldingRegs.Get(first);
+    m_target->HoldingRegs.Set(first, uint16_t((current & andMask) | (orMask & ~andMask)));
+    // The reply echoes the request.
+    beginReply();
+    std::copy_n(RxBuf.begin() + OffAddress, 6, TxBuf.begin() + OffAddress);
+    return MaskWriteReplyLength;
+}
+
+int TRequestHandler::readWriteRegisters()
+{
+    if (!m_target->Options.Functions22And23)
+        return illegalFunction();
+    const int readAddress = readU16BE(RxBuf.data(), OffAddress);
+    const int readCount = readU16BE(RxBuf.data(), OffQuantity);
+    const int writeAddress = readU16BE(RxBuf.data(), OffRwWriteAddress);
+    const int writeCount = readU16BE(RxBuf.data(), OffRwWriteQuantity);
+    const int byteCount = RxBuf[OffRwByteCount];
+    // Quantities first, as the protocol orders its checks.
+    if (readCount < 1 || readCount > MaxReadWriteRead || writeCount < 1 ||
+        writeCount > MaxReadWriteWrite || byteCount != 2 * writeCount)
+        return ExceptionReply(ExIllegalDataValue);
+    int readFirst = 0;
+    int writeFirst = 0;
+    if (const uint8_t refused =
+            checkRange(RegTypeHoldingReg, writeAddress, writeCount, true, writeFirst))
+        return ExceptionReply(refused);
+    if (const uint8_t refused =
+            checkRange(RegTypeHoldingReg, readAddress, readCount, false, readFirst))
+        return ExceptionReply(refused);
+    // The write is carried out before the read.
+    for (int i = 0; i < writeCount; ++i)
+        m_target->HoldingRegs.Set(writeFirst + i,
+                                  readU16BE(RxBuf.data(), size_t(OffRwWriteData + 2 * i)));
+    beginReply();
+    TxBuf[OffReplyByteCount] = uint8_t(2 * readCount);
+    putWords(m_target->HoldingRegs, readFirst, readCount, OffReplyData);
+    return 2 * readCount + 5;
+}
+
+int TRequestHandler::encapsulatedInterface()
+{
+    // Without the option the slave knows nothing of function 43 and stays silent.
+    if (!m_target->Options.DeviceId)
+        return 0;
+    if (RxBuf[OffMeiType] != MeiReadDeviceId)
+        return illegalFunction();
+    const uint8_t code = RxBuf[OffReadDevIdCode];
+    int object = RxBuf[OffObjectId];
+    if (code < ReadDevIdBasic || code > ReadDevIdOne)
+        return ExceptionReply(ExIllegalDataValue);
+
+    const auto &identity = m_target->Options.Identity;
+    // The basic objects always exist; a regular one exists when it has a value.
+    auto exists = [&identity](int Id) {
+        return Id >= 0 && Id < DeviceIdObjectCount &&
+               (Id <= LastBasicObject || !identity[size_t(Id)].empty());
+    };
+    bool regular = false;
+    for (int id = LastBasicObject + 1; id < DeviceIdObjectCount; ++id)
+        regular = regular || exists(id);
+    // A slave asked above its level answers at its level.
+    const int last = code == ReadDevIdBasic || !regular ? LastBasicObject : DeviceIdObjectCount - 1;
+
+    if (code == ReadDevIdOne) {
+        if (!exists(object))
+            return ExceptionReply(ExIllegalDataAddress);
+    } else if (object > last || !exists(object)) {
+        object = 0; // an object the slave lacks restarts the stream
+    }
+
+    beginReply();
+    TxBuf[OffMeiType] = MeiReadDeviceId;
+    TxBuf[OffReadDevIdCode] = code;
+    TxBuf[4] = uint8_t((regular ? ConformityRegular : ConformityBasic) | ConformityIndividual);
+    TxBuf[5] = 0x00; // more follows
+    TxBuf[6] = 0x00; // next object id
+    TxBuf[7] = 0;    // number of objects
+    int at = 8;
+    const int end = code == ReadDevIdOne ? object : last;
+    for (int id = object; id <= end; ++id) {
+        if (!exists(id))
+            continue;
+        const std::string &value = identity[size_t(id)];
+        const int length = std::min<int>(int(value.size()), MaxDeviceIdObjectLength);
+        if (at + 2 + length + CrcLength > MaxFrameLength) {
+            TxBuf[5] = 0xFF;
+            TxBuf[6] = uint8_t(id);
+            break;
+        }
+        TxBuf[size_t(at)] = uint8_t(id);
+        TxBuf[size_t(at + 1)] = uint8_t(length);
+        std::copy_n(value.begin(), length, TxBuf.begin() + at + 2);
+        at += 2 + length;
+        ++TxBuf[7];
+    }
+    return at + CrcLength;
 }
 
 int TRequestHandler::readExceptionStatus()

@@ -103,8 +103,14 @@ class TRequestHandler
     int fixedReply(const uint8_t *Data, int Length);
     int writeDataBytes() const;
 
-    template <typename Table> int readBits(const Table &Bits);
-    template <typename Table> int readWords(const Table &Words);
+    // Whether Quantity registers of the table from request address Address
+    // exist on the slave at hand (and, for a write, may be written): 0 when
+    // they do, else the exception code. First: the register Address serves.
+    uint8_t checkRange(int RegType, int Address, int Quantity, bool Write, int &First) const;
+    template <typename Table> int readBits(int RegType, const Table &Bits);
+    template <typename Table> int readWords(int RegType, const Table &Words);
+    // Count registers from First into TxBuf at At, high-order byte first.
+    template <typename Table> void putWords(const Table &Words, int First, int Count, int At);
 
     // One handler per function code; each fills TxBuf and returns the reply
     // length, CRC included.
@@ -121,6 +127,9 @@ class TRequestHandler
     int getCommEventCounter();
     int getCommEventLog();
     int reportSlaveId();
+    int maskWriteRegister();
+    int readWriteRegisters();
+    int encapsulatedInterface();
     int illegalFunction();
 
     std::array<uint8_t, modbus::RxBufferSize> &RxBuf;

@@ -89,6 +89,29 @@ TParsedValue parseInteger(TValueFormat Format, std::string_view Text, int64_t Mi
                   std::to_string(Min) + " to " + std::to_string(Max) + ")");
 }
 
+// 0..2^64-1, which a signed 64-bit bound cannot express; a leading '+' allowed.
+TParsedValue parseUnsigned64(TValueFormat Format, std::string_view Text)
+{
+    std::string_view digits = Text;
+    if (!digits.empty() && digits.front() == '+')
+        digits.remove_prefix(1);
+    uint64_t v = 0;
+    const char *last = digits.data() + digits.size();
+    const auto [end, ec] = std::from_chars(digits.data(), last, v);
+    if (digits.empty() || digits.front() == '-' || ec == std::errc::invalid_argument ||
+        end != last) {
+        if (!digits.empty() && digits.front() == '-' && digits.size() > 1 &&
+            digits.find_first_not_of("0123456789", 1) == std::string_view::npos)
+            return refuse(quoted(Text) + " does not fit " + FormatName(Format) +
+                          " (0 to 18446744073709551615)");
+        return refuse(quoted(Text) + " is not a whole number");
+    }
+    if (ec == std::errc::result_out_of_range)
+        return refuse(quoted(Text) + " does not fit " + FormatName(Format) +
+                      " (0 to 18446744073709551615)");
+    return accept(v, Format);
+}
+
 // Out of a double's range: too large or too small? A long double still
 // holds most such texts; beyond it the exponent's sign tells.
 bool tooSmall(std::string_view Digits)
@@ -234,6 +257,8 @@ int RegisterSpan(TValueKind Kind)
     case TValueKind::F32:
         return 2;
     case TValueKind::F64:
+    case TValueKind::U64:
+    case TValueKind::S64:
         return 4;
     default:
         return 1;
@@ -261,6 +286,10 @@ std::string FormatName(TValueFormat Format)
         return std::string("Float 32 ") + orderName(Format.Order);
     case TValueKind::F64:
         return std::string("Float 64 ") + orderName(Format.Order);
+    case TValueKind::U64:
+        return std::string("Unsigned 64 ") + orderName(Format.Order);
+    case TValueKind::S64:
+        return std::string("Signed 64 ") + orderName(Format.Order);
     }
     return "";
 }
@@ -310,7 +339,10 @@ std::string FormatValue(TValueFormat Format, std::span<const uint16_t> Words)
     switch (Format.Kind) {
     case TValueKind::Unsigned:
     case TValueKind::U32:
+    case TValueKind::U64:
         return std::to_string(bits);
+    case TValueKind::S64:
+        return std::to_string(int64_t(bits));
     case TValueKind::Signed:
         return std::to_string(int16_t(uint16_t(bits)));
     case TValueKind::S32:
@@ -376,6 +408,11 @@ TParsedValue ParseValue(TValueFormat Format, std::string_view Text)
     case TValueKind::S32:
         return parseInteger(Format, t, std::numeric_limits<int32_t>::min(),
                             std::numeric_limits<int32_t>::max());
+    case TValueKind::U64:
+        return parseUnsigned64(Format, t);
+    case TValueKind::S64:
+        return parseInteger(Format, t, std::numeric_limits<int64_t>::min(),
+                            std::numeric_limits<int64_t>::max());
     case TValueKind::Hex:
         return parseDigits(Format, t, 16);
     case TValueKind::Binary:

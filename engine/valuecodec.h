@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Typed views of registers: one register as a number, hexadecimal, binary or
 // two characters; two registers as a 32-bit integer or float; four registers
-// as a 64-bit float, each wide value in one of four byte orders.
+// as a 64-bit integer or float, each wide value in one of four byte orders.
 #pragma once
 
 #include <array>
@@ -23,6 +23,8 @@ enum class TValueKind : uint8_t {
     S32,
     F32,
     F64, // this register and the next three
+    U64,
+    S64,
 };
 
 // The value's bytes, most significant first, are A B C D (E F G H for 64

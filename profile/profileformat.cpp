@@ -108,6 +108,15 @@ TProfileContent ReadProfile(const TIniDocument &Document)
                                            std::clamp(s.MBid, 1, 255));
     content.Slaves.Broadcast = Document.ReadInteger(SerialSettingsSection, "Broadcast", 0) != 0;
 
+    auto readOptions = [&](int Id) {
+        const TSlaveOptions o = ReadSlaveOptions(Document, Id);
+        if (!(o == TSlaveOptions{}))
+            content.Slaves.Options[Id] = o;
+    };
+    readOptions(std::clamp(s.MBid, 1, 255));
+    for (int id : content.Slaves.MoreIds)
+        readOptions(id);
+
     int count = Document.ReadInteger(ScriptsSection, "Count", 0);
     if (count <= 0)
         return content;
@@ -145,6 +154,27 @@ TProfileContent ReadProfile(const TIniDocument &Document)
     for (std::size_t i : sparse)
         read(i);
     return content;
+}
+
+std::string SlaveSectionName(int Id)
+{
+    return "Slave" + std::to_string(Id);
+}
+
+TSlaveOptions ReadSlaveOptions(const TIniDocument &Document, int Id)
+{
+    TSlaveOptions o;
+    const std::string section = SlaveSectionName(Id);
+    const int registers = Document.ReadInteger(section, "Registers", 0);
+    o.Registers = registers <= 0 ? 0 : std::min(registers, MaxTableRegisters);
+    o.Map = Document.ReadString(section, "Map", "");
+    o.MappedOnly = Document.ReadInteger(section, "MappedOnly", 0) != 0;
+    o.DeviceId = Document.ReadInteger(section, "DeviceId", 0) != 0;
+    for (int i = 0; i < DeviceIdObjectCount; ++i)
+        o.Identity[size_t(i)] = Document.ReadString(section, DeviceIdKeys[size_t(i)], "");
+    o.Functions22And23 = Document.ReadInteger(section, "Functions22And23", 0) != 0;
+    o.AddressOffset = std::clamp(Document.ReadInteger(section, "AddressOffset", 0), -1, 1);
+    return o;
 }
 
 TBindingList MakeBindings(const TScriptList &ScriptList,
@@ -197,6 +227,30 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindin
         put(SerialSettingsSection, "MoreIds", FormatSlaveIds(Slaves.MoreIds));
     if (Slaves.Broadcast || present(SerialSettingsSection, "Broadcast"))
         put(SerialSettingsSection, "Broadcast", Slaves.Broadcast ? "1" : "0");
+    // A slave's section is written when it has an option on, or when the
+    // file already has it (so that turning options off clears their keys);
+    // within it, only keys that say something or are already there.
+    std::vector<int> ids{Serial.MBid};
+    ids.insert(ids.end(), Slaves.MoreIds.begin(), Slaves.MoreIds.end());
+    const TSlaveOptions off;
+    for (int id : ids) {
+        const auto found = Slaves.Options.find(id);
+        const TSlaveOptions &o = found != Slaves.Options.end() ? found->second : off;
+        const std::string section = SlaveSectionName(id);
+        auto option = [&](const char *key, bool on, std::string value) {
+            if (on || present(section, key))
+                put(section, key, std::move(value));
+        };
+        option("Registers", o.Registers != 0, std::to_string(o.Registers));
+        option("Map", !o.Map.empty(), o.Map);
+        option("MappedOnly", o.MappedOnly, o.MappedOnly ? "1" : "0");
+        option("DeviceId", o.DeviceId, o.DeviceId ? "1" : "0");
+        for (int i = 0; i < DeviceIdObjectCount; ++i)
+            option(DeviceIdKeys[size_t(i)], !o.Identity[size_t(i)].empty(),
+                   o.Identity[size_t(i)]);
+        option("Functions22And23", o.Functions22And23, o.Functions22And23 ? "1" : "0");
+        option("AddressOffset", o.AddressOffset != 0, std::to_string(o.AddressOffset));
+    }
     put(ScriptsSection, "Count", std::to_string(Bindings.size()));
     for (std::size_t i = 0; i < Bindings.size(); ++i) {
         const TScriptBinding &b = Bindings[i];

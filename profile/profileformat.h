@@ -5,11 +5,14 @@
 // fuzzer and the tests drive them directly.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/registertable.h"
+#include "engine/slaveoptions.h"
 #include "platform/inifile.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
@@ -37,6 +40,11 @@ struct TProfileBindingRecord {
 struct TProfileSlaves {
     std::vector<int> MoreIds; // ascending, each 1..255 once, never the first slave's
     bool Broadcast = false;
+    // Section "Slave<N>" of each slave whose options are not all off, by id.
+    std::map<int, TSlaveOptions> Options{};
+    // The folder of the profile read, where relative map files are found;
+    // not a key of the file.
+    std::string Folder{};
     bool operator==(const TProfileSlaves &) const = default;
 };
 
@@ -58,6 +66,13 @@ std::string FormatSlaveIds(const std::vector<int> &Ids);
 // anything else (an image, a binary, a text without either section), which
 // must not become the current profile: the next save would write keys into it.
 std::optional<TIniDocument> ParseProfileText(std::string_view Text);
+
+// "Slave" + N.
+std::string SlaveSectionName(int Id);
+// The options of section "Slave<Id>"; all off when it is missing. Values out
+// of range are held to the nearest one that is not (Registers 1..65536,
+// AddressOffset -1..1).
+TSlaveOptions ReadSlaveOptions(const TIniDocument &Document, int Id);
 
 // "Script" + N, N in decimal without leading zeros.
 std::string ScriptSectionName(std::size_t N);

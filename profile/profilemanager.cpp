@@ -235,7 +235,9 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         Faults = ReadFaults(document).value_or(TFaultSettings{});
         Network = ReadNetwork(document).value_or(TNetworkSettings{});
         bindings = MakeBindings(m_host.ScriptList(), content.Bindings);
-        m_host.LoadSlaves(SerialValues.MBid, content.Slaves, false);
+        TProfileSlaves slaves = content.Slaves;
+        slaves.Folder = QFileInfo(Path).absolutePath().toStdString();
+        m_host.LoadSlaves(SerialValues.MBid, slaves, false);
     } else {
         TRegisterImage &image = m_host.RegisterImage();
         image.ClearPendingWrites();

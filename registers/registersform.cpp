@@ -59,7 +59,8 @@ const std::vector<TValueFormat> &TRegistersForm::AllFormats()
         for (TValueKind k : {TValueKind::Unsigned, TValueKind::Signed, TValueKind::Hex,
                              TValueKind::Binary, TValueKind::Ascii})
             all.push_back({k, TWordOrder::ABCD});
-        for (TValueKind k : {TValueKind::U32, TValueKind::S32, TValueKind::F32, TValueKind::F64})
+        for (TValueKind k : {TValueKind::U32, TValueKind::S32, TValueKind::F32, TValueKind::U64,
+                             TValueKind::S64, TValueKind::F64})
             for (TWordOrder o :
                  {TWordOrder::ABCD, TWordOrder::CDAB, TWordOrder::BADC, TWordOrder::DCBA})
                 all.push_back({k, o});
@@ -245,6 +246,25 @@ void TRegistersForm::Refresh()
     if (last < 0)
         last = rows - 1;
     Model->Refresh(first, last);
+}
+
+void TRegistersForm::VisibleRegisters(int &RegType, int &First, int &Last) const
+{
+    RegType = Model->Table();
+    First = 1;
+    Last = 0;
+    if (!isVisible())
+        return;
+    const int rows = Model->rowCount();
+    int first = View->rowAt(0);
+    int last = View->rowAt(View->viewport()->height() - 1);
+    if (first < 0)
+        first = 0;
+    if (last < 0)
+        last = rows - 1;
+    // Row n shows register n + 1; a wide value reaches three registers on.
+    First = std::max(1, first + 1 - 3);
+    Last = std::min(rows, last + 1 + 3);
 }
 
 void TRegistersForm::showEvent(QShowEvent *Event)

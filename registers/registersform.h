@@ -30,6 +30,9 @@ class TRegistersForm : public QWidget
     // From the tick, after it copied the tables: repaints the visible values that
     // changed, and the title when the slave id did. Does nothing while hidden.
     void Refresh();
+    // The table (type code) and registers First..Last the window shows, with
+    // a few rows' margin; Last < First when it is hidden.
+    void VisibleRegisters(int &RegType, int &First, int &Last) const;
 
     QComboBox *TableBox = nullptr;  // Coils (0x) .. Holding Registers (4x)
     QComboBox *FormatBox = nullptr; // applies to the selected rows

@@ -28,6 +28,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
     bool profileGiven = false;
     bool optionsEnd = false;
     bool valuesGiven = false;
+    bool mapGiven = false;
     // An option that takes a file: once, and with a name.
     auto setFile = [](bool &Given, std::string &Into, const std::string &File) -> bool {
         if (Given || File.empty())
@@ -65,6 +66,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
             problem = "option '" + name + "' given twice or with an empty value";
         return true;
     };
+    auto setMap = [&](const std::string &File) { return setFile(mapGiven, c.Map, File); };
     for (size_t i = 0; i < Args.size(); ++i) {
         const std::string &a = Args[i];
         if (!optionsEnd && a == "--") {
@@ -121,6 +123,14 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
                    (valued("--api", i, setApi) || valued("--api-token-file", i, setToken))) {
             if (!problem.empty())
                 return failure(problem);
+        } else if (!optionsEnd && a == "--map") {
+            if (i + 1 >= Args.size())
+                return failure("option '--map' needs a file name");
+            if (!setMap(Args[++i]))
+                return failure("option '--map' given twice or with an empty name");
+        } else if (!optionsEnd && a.rfind("--map=", 0) == 0) {
+            if (!setMap(a.substr(6)))
+                return failure("option '--map' given twice or with an empty name");
         } else if (!optionsEnd && a.size() > 1 && a[0] == '-') {
             return failure("unknown option '" + a + "'");
         } else {
@@ -175,6 +185,7 @@ std::string UsageText(const std::string &Program)
            "                  it becomes the last one used when the program closes\n"
            "  --trace FILE    write every frame of the line to FILE as CSV while running\n"
            "                  ('-' for standard output), flushed every 100 ms\n"
+           "  --map FILE      load a register map (CSV) once the profile is loaded\n"
            "  --values FILE   import register values from FILE (CSV) once the profile is\n"
            "                  loaded; a bad file ends the program with status 2\n"
            "  --monitor       open the traffic monitor at start\n"

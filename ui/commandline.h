@@ -17,6 +17,7 @@ struct TCommandLine {
     std::string Profile;  // opened instead of CurrentProfile; empty: none given
     std::string Trace;    // file the traffic goes to; "-" standard output; empty: none
     std::string Values;   // register values (CSV) imported once the profile is loaded
+    std::string Map;      // register map (CSV) loaded once the profile is loaded
     bool Monitor = false; // open the traffic monitor at start
     // --listen / --listen-rtu, in their order: run beside the profile's own.
     std::vector<TListenerConfig> Listeners;

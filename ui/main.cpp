@@ -227,6 +227,8 @@ int main(int argc, char **argv)
 
     app.setProperty(quorlin::TMainForm::StartValuesProperty,
                     QString::fromLocal8Bit(line.Values.c_str()));
+    app.setProperty(quorlin::TMainForm::StartMapProperty,
+                    QString::fromLocal8Bit(line.Map.c_str()));
     quorlin::TMainForm mainForm(nullptr, QString(), nullptr, line);
     if (!mainForm.StartError().isEmpty()) {
         mainForm.Profile().AbandonStart();

@@ -44,6 +44,7 @@
 #include "serial/lineengine.h"
 #include "serial/ui/connectionreport.h"
 #include "serial/ui/spinedit.h"
+#include "slaves/devicesetup.h"
 #include "slaves/slavecommands.h"
 #include "slaves/slavesform.h"
 #include "ui/aboutunit.h"
@@ -652,7 +653,7 @@ void TMainForm::Tick()
         std::lock_guard<std::mutex> lock(m_slaves.Lock());
         for (int i = 0; i < m_slaves.Count(); ++i)
             m_slaves.At(i).ApplyPendingWrites();
-        m_view = *m_current;
+        copyView();
     }
     paintPanels();
     if (m_registersForm)
@@ -660,11 +661,34 @@ void TMainForm::Tick()
     RemoteControl->AfterTick();
 }
 
+void TMainForm::copyView()
+{
+    // Only what the window shows is copied: the panels' registers and the
+    // register table's visible rows. Another slave, or other sizes, take one
+    // whole copy (of the pages in use) first.
+    if (m_viewOf != m_current || m_view.TableSize(RegTypeCoil) != m_current->TableSize(RegTypeCoil) ||
+        m_view.TableSize(RegTypeHoldingReg) != m_current->TableSize(RegTypeHoldingReg)) {
+        m_view = *m_current;
+        m_viewOf = m_current;
+        return;
+    }
+    m_view.CopyRange(*m_current, RegTypeCoil, 1, 32);
+    m_view.CopyRange(*m_current, RegTypeDiscreteInput, 1, 32);
+    m_view.CopyRange(*m_current, RegTypeInputReg, 1, 6);
+    m_view.CopyRange(*m_current, RegTypeHoldingReg, 1, 6);
+    if (m_registersForm) {
+        int type = 0, first = 1, last = 0;
+        m_registersForm->VisibleRegisters(type, first, last);
+        m_view.CopyRange(*m_current, type, first, last);
+    }
+}
+
 void TMainForm::RefreshPanels()
 {
     {
         std::lock_guard<std::mutex> lock(m_slaves.Lock());
         m_view = *m_current;
+        m_viewOf = m_current;
     }
     m_panelsShown.reset(); // every control is looked at again
     paintPanels();
@@ -675,10 +699,12 @@ void TMainForm::paintPanels()
     // The panels show 76 values; while none of them changed (an idle line,
     // ten ticks a second) no control is even asked what it shows.
     TPanelValues shown{};
-    std::copy_n(m_view.Coils.begin() + 1, 32, shown.begin());
-    std::copy_n(m_view.DiscreteInputs.begin() + 1, 32, shown.begin() + 32);
-    std::copy_n(m_view.InputRegs.begin() + 1, 6, shown.begin() + 64);
-    std::copy_n(m_view.HoldingRegs.begin() + 1, 6, shown.begin() + 70);
+    std::array<uint8_t, 64> bits{};
+    m_view.Coils.Read(1, 32, bits.data());
+    m_view.DiscreteInputs.Read(1, 32, bits.data() + 32);
+    std::copy(bits.begin(), bits.end(), shown.begin());
+    m_view.InputRegs.Read(1, 6, shown.data() + 64);
+    m_view.HoldingRegs.Read(1, 6, shown.data() + 70);
     if (m_panelsShown && *m_panelsShown == shown)
         return;
     m_panelsShown = shown;
@@ -960,8 +986,11 @@ void TMainForm::ApplySerialSettings()
     // master never sees the device without them.
     if (!m_startValuesTaken) {
         m_startValuesTaken = true;
+        const QString map = qApp->property(StartMapProperty).toString();
+        if (!map.isEmpty())
+            m_startError = LoadMap(map);
         const QString path = qApp->property(StartValuesProperty).toString();
-        if (!path.isEmpty())
+        if (!path.isEmpty() && m_startError.isEmpty())
             m_startError = ImportValuesFile(path, *m_registerSource);
         if (!m_startError.isEmpty())
             return; // the port stays closed; the main sequence ends the program
@@ -1003,6 +1032,27 @@ void TMainForm::LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewPr
     m_slaves.Assign(FirstId, Slaves.MoreIds);
     m_slaves.AcceptBroadcast = Slaves.Broadcast;
     AcceptBroadcast1->setChecked(Slaves.Broadcast);
+    // Maps are read before the lock is taken: the engine keeps answering.
+    std::map<int, std::vector<TMapItem>> maps;
+    for (const auto &[id, options] : Slaves.Options) {
+        if (options.Map.empty())
+            continue;
+        const QString path = MapPath(Slaves.Folder, options.Map);
+        const QString error = ReadMapFile(path, id, maps[id]);
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "quorlin: %s\n", qPrintable(error));
+            statusBar()->showMessage(error);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_slaves.Lock());
+        for (int i = 0; i < m_slaves.Count(); ++i) {
+            TRegisterImage &image = m_slaves.At(i);
+            const auto found = Slaves.Options.find(image.MBid);
+            SetUpSlave(image, found != Slaves.Options.end() ? found->second : TSlaveOptions{},
+                       maps[image.MBid]);
+        }
+    }
     if (NewProfile) {
         std::lock_guard<std::mutex> lock(m_slaves.Lock());
         for (int i = 0; i < m_slaves.Count(); ++i) {
@@ -1015,6 +1065,21 @@ void TMainForm::LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewPr
     syncSlaveTabs();
 }
 
+QString TMainForm::LoadMap(const QString &Path)
+{
+    std::vector<TMapItem> items;
+    const QString error = ReadMapFile(Path, m_current->MBid, items);
+    if (!error.isEmpty())
+        return error;
+    std::lock_guard<std::mutex> lock(m_slaves.Lock());
+    for (int i = 0; i < m_slaves.Count(); ++i) {
+        TRegisterImage &image = m_slaves.At(i);
+        if (MapExtent(items, image.MBid) > 0)
+            SetUpSlave(image, image.Options, items);
+    }
+    return {};
+}
+
 TProfileSlaves TMainForm::ReadSlaves() const
 {
     TProfileSlaves slaves;
@@ -1022,6 +1087,10 @@ TProfileSlaves TMainForm::ReadSlaves() const
     for (int id : m_slaves.Ids())
         if (id != m_slaves.First().MBid)
             slaves.MoreIds.push_back(id);
+    // Only this thread changes the options: no lock to read them.
+    for (int i = 0; i < m_slaves.Count(); ++i)
+        if (!(m_slaves.At(i).Options == TSlaveOptions{}))
+            slaves.Options[m_slaves.At(i).MBid] = m_slaves.At(i).Options;
     return slaves;
 }
 

@@ -226,6 +226,11 @@ class TMainForm : public QMainWindow, public IProfileHost
     // at start; when it cannot be, the port is not opened and StartError
     // says why.
     static constexpr const char *StartValuesProperty = "StartValues";
+    static constexpr const char *StartMapProperty = "StartMap";
+    // Loads a map for this run: rows without a slave are the selected
+    // slave's; a slave the map names that is not emulated is left out.
+    // Empty on success, else why the whole map was refused.
+    QString LoadMap(const QString &Path);
     const QString &StartError() const { return m_startError; }
     void Registers1Click();
     void ExportValues1Click();
@@ -292,6 +297,9 @@ class TMainForm : public QMainWindow, public IProfileHost
     // The values the panels last showed: 32 coils, 32 inputs, 6 + 6 registers.
     using TPanelValues = std::array<uint16_t, 76>;
     std::optional<TPanelValues> m_panelsShown;
+    const TRegisterImage *m_viewOf = nullptr; // the slave m_view was copied from
+    // Under the lock: copies into m_view what the window shows.
+    void copyView();
     IProfileDialogs *m_dialogs = nullptr; // m_ownDialogs unless the caller gave its own
     std::unique_ptr<IProfileDialogs> m_ownDialogs;
     std::unique_ptr<TProfileManager> m_profile;

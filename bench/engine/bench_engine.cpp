@@ -126,6 +126,67 @@ void BM_BusTurnaround(benchmark::State &State)
     State.SetItemsProcessed(State.iterations());
 }
 
+// 32 slaves of 65536 registers, every register written once: read 125
+// holding registers from 40001 of each in turn, against BM_BusTurnaround.
+// The counter "KiB/slave" is the memory of one such slave's tables.
+void BM_BigBusTurnaround(benchmark::State &State)
+{
+    TSlaveSet set;
+    for (int id = 2; id <= 32; ++id)
+        set.Add(id);
+    RotatingLine line;
+    for (int i = 0; i < set.Count(); ++i) {
+        TRegisterImage &im = set.At(i);
+        im.SetRegisterCount(65536);
+        for (int n = 1; n <= 65536; ++n) {
+            im.Coils.Set(n, uint8_t(n & 1));
+            im.DiscreteInputs.Set(n, uint8_t(n & 1));
+            im.InputRegs.Set(n, uint16_t(n));
+            im.HoldingRegs.Set(n, uint16_t(n));
+        }
+        line.Requests.push_back(withCrc({uint8_t(im.MBid), 3, 0x9C, 0x40, 0, 125}));
+    }
+    IdleTimer timer;
+    TRegisterImage own;
+    TModbusSlave engine(own, line, timer);
+    engine.SetSlaves(&set);
+    for (auto _ : State) {
+        engine.Comm1RxChar(8);
+        benchmark::ClobberMemory();
+    }
+    if (line.Written != 255 * size_t(State.iterations()))
+        State.SkipWithError("a slave did not answer");
+    State.SetItemsProcessed(State.iterations());
+    State.counters["KiB/slave"] = double(set.At(0).MemoryUsed()) / 1024;
+}
+BENCHMARK(BM_BigBusTurnaround);
+
+// What the tick copies of the selected slave, a whole copy as it was against
+// the panels' and 40 visible rows' ranges, from a slave of 65536 registers.
+void BM_TickCopy(benchmark::State &State)
+{
+    TRegisterImage im;
+    im.SetRegisterCount(65536);
+    for (int n = 1; n <= 65536; ++n)
+        im.HoldingRegs.Set(n, uint16_t(n));
+    TRegisterTables view;
+    view = im;
+    const bool whole = State.range(0) != 0;
+    for (auto _ : State) {
+        if (whole) {
+            view = im;
+        } else {
+            view.CopyRange(im, RegTypeCoil, 1, 32);
+            view.CopyRange(im, RegTypeDiscreteInput, 1, 32);
+            view.CopyRange(im, RegTypeInputReg, 1, 6);
+            view.CopyRange(im, RegTypeHoldingReg, 1, 6);
+            view.CopyRange(im, RegTypeHoldingReg, 40001, 40040);
+        }
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_TickCopy)->Arg(1)->Arg(0);
+
 void BM_Crc16(benchmark::State &State)
 {
     std::vector<uint8_t> data(size_t(State.range(0)));

@@ -34,7 +34,7 @@ void runTick(benchmark::State &state)
         RunScripts(list, image);
         std::lock_guard<std::mutex> lock(image.ImageLock);
         image.ApplyPendingWrites();
-        benchmark::DoNotOptimize(image.HoldingRegs.data());
+        benchmark::DoNotOptimize(image.HoldingRegs.Get(1));
     }
     state.counters["bindings"] = double(count);
 }
@@ -69,7 +69,7 @@ void runBusTick(benchmark::State &state)
             std::lock_guard<std::mutex> lock(image.ImageLock);
             image.ApplyPendingWrites();
         }
-        benchmark::DoNotOptimize(set.At(slaves - 1).HoldingRegs.data());
+        benchmark::DoNotOptimize(set.At(slaves - 1).HoldingRegs.Get(1));
     }
     if (set.At(slaves - 1).HoldingRegs[2] == 0)
         state.SkipWithError("the last slave's bindings wrote nothing");

@@ -276,9 +276,9 @@ TEST(RtuFraming, ListenOnlyDiagnosticDoesNotSilenceTheSlave)
 TEST(RtuFraming, DispatchOfAnUnknownCodeIsIllegalFunction)
 {
     Rig rig;
-    rig.Slave.RxBuf[1] = 0x2B;
+    rig.Slave.RxBuf[1] = 0x2C; // 0x2B is device identification now, a slave option
     ASSERT_EQ(rig.Slave.DispatchFunction(), 5);
-    EXPECT_EQ(rig.Slave.TxBuf[1], 0xAB);
+    EXPECT_EQ(rig.Slave.TxBuf[1], 0xAC);
     EXPECT_EQ(rig.Slave.TxBuf[2], 1);
 }
 
