@@ -27,6 +27,7 @@ class TDeadline : public ITimeOutTimer, public IReplyTimer
     }
 
     void Start() override { Start(m_defaultMs); }
+    void StartFor(int Ms) override { Start(Ms); }
     void Start(int Ms) override { m_dueUs = m_clock() + int64_t(Ms < 0 ? 0 : Ms) * 1000; }
     void Stop() override { m_dueUs = -1; }
     bool IsRunning() const override { return m_dueUs >= 0; }

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <span>
 
+#include "engine/asciiframing.h"
 #include "engine/faultplan.h"
 #include "engine/frameobserver.h"
 #include "engine/modbusdefs.h"
@@ -67,11 +70,25 @@ class TModbusSlave
     // and must not reach another port or go out at another speed.
     void CancelReply() { m_sender.Cancel(); }
 
+    // RTU (the default) or ASCII. Set from any thread; the receive step takes
+    // it up at its next call, dropping a frame half received in the old mode.
+    void SetMode(TSerialMode Mode) { m_wantedMode.store(Mode, std::memory_order_relaxed); }
+    TSerialMode Mode() const { return m_wantedMode.load(std::memory_order_relaxed); }
+
     // The functions, slaves and faults this line shares with every framing.
     TRequestHandler &Handler() { return m_handler; }
 
   private:
     void report(TVerdict Verdict, int Unread = 0, int ReplyLen = 0, bool ReplyFailed = false);
+
+    // The ASCII framing, in engine/asciislave.cpp.
+    bool syncMode(); // takes up a mode change; true in ASCII
+    void asciiRxChar(int Count);
+    void asciiChar(uint8_t Char);
+    void asciiTimeOut();
+    void asciiFrame();
+    void asciiReport(TVerdict Verdict, std::span<const uint8_t> Rx,
+                     std::span<const uint8_t> Reply = {}, bool ReplyFailed = false);
 
     ISerialLine &m_line;
     ITimeOutTimer &m_timer;
@@ -81,6 +98,13 @@ class TModbusSlave
     TReplySender m_sender{m_line};
     TFaultDecision m_fault;  // injected into the frame being reported
     bool m_replaced = false; // this frame cancelled a reply still held back
+
+    std::atomic<TSerialMode> m_wantedMode{TSerialMode::Rtu};
+    TSerialMode m_mode = TSerialMode::Rtu; // the receive step's own copy
+    TAsciiReceiver m_ascii;
+    std::array<uint8_t, modbus::RxBufferSize> m_asciiIn{}; // characters as read
+    std::array<uint8_t, modbus::MaxAsciiFrameLength> m_asciiOut{};
+    std::array<uint8_t, modbus::MaxAsciiBytes> m_asciiReply{}; // the reply's bytes, LRC last
 };
 
 } // namespace quorlin
