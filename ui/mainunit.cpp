@@ -845,6 +845,7 @@ void TMainForm::ApplySerialSettings()
         const auto hold = Comm1->HoldLine();
         m_engine->CancelReply();
     }
+    m_engine->SetMode(ConfForm->AsciiChosen() ? TSerialMode::Ascii : TSerialMode::Rtu);
     ConfForm->ApplySerialSettings(*m_current, *Comm1, *TabControl1->Tabs(), *this,
                                   m_profile->TitleText);
     syncSlaveTabs();
