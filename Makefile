@@ -5,6 +5,8 @@
 #               (UPDATE_CORPUS=1 merges what they find into fuzz/corpus/)
 # make bench  - build and run the benchmarks, printing their figures
 # make tsan   - build the tests whose threads meet with ThreadSanitizer (clang), run them
+# make package - build the Debian package build/quorlin_<version>_amd64.deb
+# make install - install into PREFIX (default /usr/local), below DESTDIR when given
 BUILD        ?= build
 FUZZ_BUILD   ?= build-fuzz
 TSAN_BUILD   ?= build-tsan
@@ -12,11 +14,12 @@ JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 UPDATE_CORPUS ?= 0
 BUILD_TYPE   ?= RelWithDebInfo
+PREFIX       ?= /usr/local
 
 # cmake --build runs make again below us: keep its output to what matters.
 MAKEFLAGS    += --no-print-directory
 
-.PHONY: all deps configure build run test fuzz bench sanitize tsan clean
+.PHONY: all deps configure build run test fuzz bench sanitize tsan package install clean
 
 all: build
 
@@ -34,6 +37,13 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# cmake --install takes DESTDIR from the environment.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 sanitize: deps
 	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORLIN_SANITIZE=ON >/dev/null

@@ -23,6 +23,8 @@ std::string VerdictText(TVerdict Verdict, uint8_t ExceptionCode)
         return "too long";
     case TVerdict::NoReply:
         return "no reply";
+    case TVerdict::BadHeader:
+        return "bad header";
     }
     return "unknown";
 }
@@ -89,6 +91,9 @@ void TLineCounters::Count(const TFrameReport &Report)
         break;
     case TVerdict::NoReply:
         ++NoReply;
+        break;
+    case TVerdict::BadHeader:
+        ++BadHeader;
         break;
     }
 }

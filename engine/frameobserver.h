@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "engine/faultplan.h"
 
@@ -24,6 +25,7 @@ enum class TVerdict : uint8_t {
     TimedOut,   // incomplete when the time-out fired: discarded
     TooLong,    // the receive buffer would have overflowed: discarded
     NoReply,    // a function code the engine never answers, dropped by the time-out
+    BadHeader,  // a Modbus TCP header that cannot be right: the connection was closed
 };
 
 struct TFrameReport {
@@ -38,6 +40,12 @@ struct TFrameReport {
     int DelayMs = 0;                        // the reply held back this long
     int SplitMs = 0;                        // the reply sent in two halves with this gap
     bool Replaced = false;                  // this frame cancelled a reply still held back
+    // Where the frame travelled: empty for the serial line, "tcp 127.0.0.1:40312"
+    // for a network connection.
+    std::string_view Line;
+    // Bytes before the slave id in Rx and Reply: 6 for Modbus TCP's header
+    // (transaction, protocol, length), 0 for RTU.
+    uint8_t HeaderLength = 0;
 };
 
 class IFrameObserver
@@ -73,6 +81,7 @@ struct TLineCounters {
     uint64_t BytesIn = 0;
     uint64_t BytesOut = 0;
     uint64_t Injected = 0; // replies withheld or changed by injected faults
+    uint64_t BadHeader = 0; // connections closed for a malformed Modbus TCP header
 
     void Count(const TFrameReport &Report);
     void Reset() { *this = TLineCounters{}; }

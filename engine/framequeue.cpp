@@ -17,6 +17,7 @@ constexpr uint64_t TLineCounters::*countFields[] = {
     &TLineCounters::BadCrc,   &TLineCounters::OtherSlave, &TLineCounters::Broadcast,
     &TLineCounters::TimedOut, &TLineCounters::TooLong,    &TLineCounters::NoReply,
     &TLineCounters::BytesIn,  &TLineCounters::BytesOut,   &TLineCounters::Injected,
+    &TLineCounters::BadHeader,
 };
 static_assert(sizeof(TLineCounters) == std::size(countFields) * sizeof(uint64_t),
               "a counter was added to TLineCounters: list it in countFields");
@@ -43,8 +44,8 @@ void TFrameQueue::FrameDone(const TFrameReport &Report)
             for (int f = 0; f < CountFields; ++f) {
                 if (const uint64_t n = counts.*countFields[f]; n > 0) {
                     m_droppedCounts[f].fetch_add(n, std::memory_order_relaxed);
-                    if (!Report.Rx.empty())
-                        m_droppedCounts[(1 + Report.Rx[0]) * CountFields + f].fetch_add(
+                    if (Report.Rx.size() > Report.HeaderLength)
+                        m_droppedCounts[(1 + Report.Rx[Report.HeaderLength]) * CountFields + f].fetch_add(
                             n, std::memory_order_relaxed);
                 }
             }
@@ -72,6 +73,10 @@ void TFrameQueue::FrameDone(const TFrameReport &Report)
         std::memcpy(slot.Reply, Report.Reply.data(), reply);
     slot.Report.Rx = std::span<const uint8_t>(slot.Rx, rx);
     slot.Report.Reply = std::span<const uint8_t>(slot.Reply, reply);
+    const size_t line = std::min(Report.Line.size(), sizeof slot.Line);
+    if (line > 0)
+        std::memcpy(slot.Line, Report.Line.data(), line);
+    slot.Report.Line = std::string_view(slot.Line, line);
 
     m_writeSlot = m_writeSlot + 1 == m_capacity ? 0 : m_writeSlot + 1;
     // Release: the slot's contents are visible before the consumer sees it counted.

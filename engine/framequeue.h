@@ -56,8 +56,9 @@ class TFrameQueue : public IFrameObserver
         TFrameReport Report; // its spans point at Rx and Reply below
         int64_t TimeUs;
         int64_t SteadyUs;
-        uint8_t Rx[modbus::RxBufferSize];
-        uint8_t Reply[modbus::MaxFrameLength];
+        uint8_t Rx[modbus::MaxAduLength];
+        uint8_t Reply[modbus::MaxAduLength];
+        char Line[64];
     };
 
     const size_t m_capacity;
@@ -76,7 +77,7 @@ class TFrameQueue : public IFrameObserver
     alignas(64) std::atomic<uint64_t> m_taken{0};
     size_t m_readSlot = 0;                 // the consumer's own
     uint64_t m_droppedCounted = 0;         // m_dropped at the last TakeDroppedCounts
-    static constexpr int CountFields = 12; // the members of TLineCounters
+    static constexpr int CountFields = 13; // the members of TLineCounters
     // The dropped frames' counts not yet taken: the line's, then one set per id.
     const std::unique_ptr<std::atomic<uint64_t>[]> m_droppedCounts;
 };

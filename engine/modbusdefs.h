@@ -50,6 +50,13 @@ inline constexpr int MaxAsciiBytes = 255;      // decoded bytes, LRC included: R
 inline constexpr int MaxAsciiFrameLength = 513; // ':', 255 bytes as 510 characters, CR LF
 inline constexpr int AsciiCharTimeOutMs = 1000; // longest silence between two characters of a frame
 
+// Modbus TCP (MBAP) framing.
+inline constexpr int MbapHeaderLength = 7;  // transaction, protocol, length, unit id
+inline constexpr int MbapLengthOffset = 4;  // big-endian count of the bytes after it
+inline constexpr int MbapMinLength = 2;     // unit id and function code
+inline constexpr int MbapMaxLength = 254;   // unit id and the longest PDU, 253 bytes
+inline constexpr int MaxAduLength = 260;    // longest MBAP frame: 6 + 254
+
 // Slave id of a request that every slave carries out and none answers.
 inline constexpr uint8_t BroadcastId = 0x00;
 // Unit id a Modbus TCP client sends to reach the device itself.

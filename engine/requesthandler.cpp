@@ -70,11 +70,22 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
     if (Rules.GatewayIds) {
         // Modbus TCP: the frame is whole and has no CRC; nothing is broadcast.
         if (!gatewayTarget(Rules.DefaultId)) {
+            // Answered for the unit id asked; no slave's image is involved.
             Verdict = TVerdict::NoReply;
-            return ExceptionReply(ExGatewayTargetFailed);
+            TxBuf[0] = RxBuf[OffSlaveId];
+            TxBuf[1] = uint8_t(RxBuf[OffFunction] | ExceptionFlag);
+            TxBuf[2] = ExGatewayTargetFailed;
+            return ExceptionReplyLength;
+        }
+        Verdict = TVerdict::NoReply;
+        // The header gave the length: one that disagrees with the function's
+        // own is refused, so no handler reads past what arrived.
+        if (const int need = ruleLength(); need != 0 && need != ExpectedLen) {
+            const int n = ExceptionReply(ExIllegalDataValue);
+            m_target = &m_image;
+            return n;
         }
         Fault = m_faults->Decide(m_target->MBid);
-        Verdict = TVerdict::NoReply;
         const int n = Fault.Kind == TFaultKind::Exception ? ExceptionReply(Fault.ExceptionCode)
                                                           : DispatchFunction();
         m_target = &m_image;
@@ -108,6 +119,16 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
     }
     Verdict = RxBuf[OffSlaveId] == 0 ? TVerdict::Broadcast : TVerdict::OtherSlave;
     return 0;
+}
+
+int TRequestHandler::ruleLength() const
+{
+    const FunctionRule &rule = ruleFor(RxBuf[OffFunction]);
+    if (rule.FixedLen != 0)
+        return rule.FixedLen;
+    if (rule.CountExtra != 0 && RxCount >= rule.MinCount)
+        return RxBuf[rule.CountOffset] + rule.CountExtra;
+    return rule.CountExtra != 0 ? -1 : 0; // too short to hold its byte count
 }
 
 void TRequestHandler::purge(const TFramingRules &Rules)

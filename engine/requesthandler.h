@@ -91,6 +91,9 @@ class TRequestHandler
     bool isAcceptedBroadcast() const;
     bool crcIsRight() const;
     void purge(const TFramingRules &Rules);
+    // The request's length by its function's rule (checksum room included):
+    // 0 for a code without one, -1 when too short to hold its byte count.
+    int ruleLength() const;
     int beginReply();
     int echoReply();
     int fixedReply(const uint8_t *Data, int Length);
@@ -127,6 +130,25 @@ class TRequestHandler
     std::mutex *m_lock;            // m_image's lock or the set's
     TFaultPlan m_ownFaults;
     TFaultPlan *m_faults = &m_ownFaults;
+};
+
+} // namespace quorlin
+
+namespace quorlin
+{
+
+// A request handler with buffers of its own, for framings that copy each
+// request in (one per network thread, shared by all its connections).
+struct TRequestWorkspace {
+    explicit TRequestWorkspace(TRegisterImage &Image)
+        : Handler(Image, RxBuf, RxCount, ExpectedLen, TxBuf)
+    {
+    }
+    std::array<uint8_t, modbus::RxBufferSize> RxBuf{};
+    int RxCount = 0;
+    int ExpectedLen = 0;
+    std::array<uint8_t, modbus::MaxFrameLength> TxBuf{};
+    TRequestHandler Handler;
 };
 
 } // namespace quorlin

@@ -70,6 +70,8 @@ QVariant TTrafficModel::data(const QModelIndex &Index, int Role) const
             return QString::fromStdString(ResultText(row));
         case ColBytes:
             return QString::fromStdString(HexText(row.Bytes));
+        case ColLine:
+            return QString::fromStdString(row.Line);
         }
         break;
     case Qt::BackgroundRole:
@@ -97,7 +99,8 @@ QVariant TTrafficModel::headerData(int Section, Qt::Orientation Orientation, int
     if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(Section, Orientation, Role);
     static const char *const names[ColumnCount] = {"Time",     "Dir",      "Slave",  "Function",
-                                                   "Register", "Quantity", "Result", "Bytes"};
+                                                   "Register", "Quantity", "Result", "Line",
+                                                   "Bytes"};
     return Section >= 0 && Section < ColumnCount ? QString::fromLatin1(names[Section]) : QVariant();
 }
 
@@ -116,7 +119,7 @@ void TTrafficModel::Sync()
     std::vector<uint64_t> fresh;
     for (uint64_t seq = std::max(m_scanned, m_store.FirstSeq()); seq < m_store.EndSeq(); ++seq)
         if (FilterAccepts(m_filter, m_store.AtSeq(seq)) &&
-            SlaveAccepts(m_slave, m_store.AtSeq(seq)))
+            SlaveAccepts(m_slave, m_store.AtSeq(seq)) && LineAccepts(m_line, m_store.AtSeq(seq)))
             fresh.push_back(seq);
     m_scanned = m_store.EndSeq();
     if (!fresh.empty()) {
@@ -147,6 +150,16 @@ void TTrafficModel::SetSlave(int Slave)
     Sync();
 }
 
+void TTrafficModel::SetLine(const std::string &Line)
+{
+    beginResetModel();
+    m_line = Line;
+    m_seqs.clear();
+    m_scanned = m_store.FirstSeq();
+    endResetModel();
+    Sync();
+}
+
 QString CountersText(const TLineCounters &C)
 {
     return QStringLiteral("Requests %1, replies %2, exceptions %3, bad CRC %4, other slave %5, "
@@ -162,7 +175,9 @@ QString CountersText(const TLineCounters &C)
         .arg(C.TooLong)
         .arg(C.NoReply)
         .arg(C.BytesIn)
-        .arg(C.BytesOut);
+        .arg(C.BytesOut) +
+           (C.BadHeader > 0 ? QStringLiteral("; bad Modbus TCP headers %1").arg(C.BadHeader)
+                            : QString());
 }
 
 TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
@@ -179,6 +194,9 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
     SlaveBox = new QComboBox(this);
     SlaveBox->setObjectName(QStringLiteral("SlaveBox"));
     SlaveBox->addItem(QStringLiteral("All slaves"));
+    LineBox = new QComboBox(this);
+    LineBox->setObjectName(QStringLiteral("LineBox"));
+    LineBox->addItem(QStringLiteral("All lines"));
     PauseButton = new QPushButton(QStringLiteral("&Pause"), this);
     PauseButton->setObjectName(QStringLiteral("PauseButton"));
     PauseButton->setCheckable(true);
@@ -195,6 +213,7 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
     tools->addWidget(new QLabel(QStringLiteral("Show:"), this));
     tools->addWidget(FilterBox);
     tools->addWidget(SlaveBox);
+    tools->addWidget(LineBox);
     tools->addWidget(PauseButton);
     tools->addWidget(ClearButton);
     tools->addWidget(SaveAsButton);
@@ -216,7 +235,7 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
     // Columns as wide as their usual contents in the font this desktop gives.
     const char *const widest[] = {"2026-12-31 23:59:59.999999", "RX",     "Slave",
                                   "16 Write Multiple Registers", "4x0000", "Quantity",
-                                  "exception 6 (injected)"};
+                                  "exception 6 (injected)", "tcp 127.0.0.1:40312"};
     for (int c = 0; c < int(std::size(widest)); ++c)
         TrafficView->setColumnWidth(
             c, TrafficView->fontMetrics().horizontalAdvance(QString::fromLatin1(widest[c])) + 16);
@@ -232,6 +251,7 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
 
     connect(FilterBox, &QComboBox::currentIndexChanged, this, &TMonitorForm::FilterChanged);
     connect(SlaveBox, &QComboBox::currentIndexChanged, this, &TMonitorForm::SlaveChanged);
+    connect(LineBox, &QComboBox::currentIndexChanged, this, &TMonitorForm::LineChanged);
     connect(PauseButton, &QPushButton::toggled, this, &TMonitorForm::PauseClicked);
     connect(ClearButton, &QPushButton::clicked, this, &TMonitorForm::ClearClicked);
     connect(SaveAsButton, &QPushButton::clicked, this, &TMonitorForm::SaveAsClicked);
@@ -253,6 +273,7 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
 void TMonitorForm::Refresh()
 {
     updateSlaveBox();
+    updateLineBox();
     if (m_recorder.Generation == m_seenGeneration)
         return;
     m_seenGeneration = m_recorder.Generation;
@@ -304,6 +325,46 @@ void TMonitorForm::updateSlaveBox()
     SlaveBox->setCurrentIndex(index);
     if (index == 0 && shown >= 0)
         SlaveChanged(0);
+}
+
+void TMonitorForm::updateLineBox()
+{
+    // The serial line, both kinds of connection, then each line seen.
+    std::vector<std::string> items;
+    if (!m_recorder.SerialLine.empty())
+        items.push_back(m_recorder.SerialLine);
+    if (!m_recorder.SeenLines.empty()) {
+        items.push_back("tcp");
+        items.push_back("rtu-tcp");
+    }
+    for (const std::string &l : m_recorder.SeenLines)
+        if (l != m_recorder.SerialLine)
+            items.push_back(l);
+    if (items == m_lineItems)
+        return;
+    const std::string shown = Model->Line();
+    m_lineItems = items;
+    const QSignalBlocker quiet(LineBox);
+    LineBox->clear();
+    LineBox->addItem(QStringLiteral("All lines"));
+    int index = 0;
+    for (size_t i = 0; i < items.size(); ++i) {
+        LineBox->addItem(QString::fromStdString(items[i]));
+        if (items[i] == shown)
+            index = int(i) + 1;
+    }
+    LineBox->setCurrentIndex(index);
+    if (index == 0 && !shown.empty())
+        LineChanged(0);
+}
+
+void TMonitorForm::LineChanged(int Index)
+{
+    if (Index < 0 || Index > int(m_lineItems.size()))
+        return;
+    Model->SetLine(Index == 0 ? std::string() : m_lineItems[size_t(Index - 1)]);
+    TrafficView->scrollToBottom();
+    updateLabels();
 }
 
 void TMonitorForm::SlaveChanged(int Index)

@@ -35,6 +35,7 @@ class TTrafficModel : public QAbstractTableModel
         ColAddress,
         ColQuantity,
         ColResult,
+        ColLine,
         ColBytes,
         ColumnCount
     };
@@ -53,12 +54,16 @@ class TTrafficModel : public QAbstractTableModel
     // Only that slave's rows (and broadcasts); -1: every slave.
     void SetSlave(int Slave);
     int Slave() const { return m_slave; }
+    // Only the rows of that line (LineAccepts); empty: every line.
+    void SetLine(const std::string &Line);
+    const std::string &Line() const { return m_line; }
     const TTrafficRow &Row(int Index) const { return m_store.AtSeq(m_seqs[size_t(Index)]); }
 
   private:
     const TTrafficStore &m_store;
     TRowFilter m_filter = TRowFilter::All;
     int m_slave = -1;
+    std::string m_line;
     std::deque<uint64_t> m_seqs; // sequence numbers of the rows shown
     uint64_t m_scanned = 0;      // the store's rows below this were looked at
     QVariant m_fixedFont;        // asked for once: the view asks for it per cell
@@ -77,6 +82,7 @@ class TMonitorForm : public QWidget
 
     void FilterChanged(int Index);
     void SlaveChanged(int Index);
+    void LineChanged(int Index);
 
     // The ids of the slaves on the line, for the slave filter; unset, the
     // filter offers "All slaves" only.
@@ -94,6 +100,7 @@ class TMonitorForm : public QWidget
     QTableView *TrafficView = nullptr;
     QComboBox *FilterBox = nullptr;
     QComboBox *SlaveBox = nullptr; // "All slaves", "MB id 1", ...
+    QComboBox *LineBox = nullptr;  // "All lines", "COM1", "tcp", "rtu-tcp", lines seen
     QPushButton *PauseButton = nullptr;
     QPushButton *ClearButton = nullptr;
     QPushButton *SaveAsButton = nullptr;
@@ -104,6 +111,8 @@ class TMonitorForm : public QWidget
   private:
     void updateLabels();
     void updateSlaveBox();
+    void updateLineBox();
+    std::vector<std::string> m_lineItems; // as LineBox lists them after "All lines"
     std::vector<int> m_slaveIds; // as SlaveBox lists them
 
     TTrafficRecorder &m_recorder;

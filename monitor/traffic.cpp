@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "monitor/traffic.h"
 
+#include <algorithm>
+
 #include <chrono>
 #include <ctime>
 
@@ -65,9 +67,12 @@ TRequestFields ParseRequest(std::span<const uint8_t> Frame)
     return f;
 }
 
-int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2])
+int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2],
+                 std::string_view SerialLine)
 {
-    const TRequestFields f = ParseRequest(Report.Rx);
+    // Fields start at the slave id: a Modbus TCP header before it is skipped.
+    const size_t head = std::min<size_t>(Report.HeaderLength, Report.Rx.size());
+    const TRequestFields f = ParseRequest(Report.Rx.subspan(head));
     TTrafficRow &rx = Out[0];
     rx.TimeUs = TimeUs;
     rx.Direction = TDirection::Rx;
@@ -78,6 +83,7 @@ int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2])
     rx.Address = f.Address;
     rx.Quantity = f.Quantity;
     rx.Bytes.assign(reinterpret_cast<const char *>(Report.Rx.data()), Report.Rx.size());
+    rx.Line = Report.Line.empty() ? SerialLine : Report.Line;
     if (Report.Injected != TFaultKind::None || Report.DelayMs > 0 || Report.SplitMs > 0 ||
         Report.Replaced)
         rx.Injected = ReportText(Report);
@@ -89,7 +95,10 @@ int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2])
     tx.Direction = TDirection::Tx;
     tx.Verdict = Report.Verdict;
     tx.ExceptionCode = Report.ExceptionCode;
-    tx.Slave = Report.Reply[modbus::OffSlaveId];
+    tx.Slave = Report.Reply.size() > Report.HeaderLength
+                   ? Report.Reply[Report.HeaderLength + modbus::OffSlaveId]
+                   : -1;
+    tx.Line = rx.Line;
     tx.Function = f.Function;
     tx.Address = f.Address;
     tx.Quantity = f.Quantity;
@@ -253,13 +262,15 @@ bool IsDiscarded(TVerdict Verdict)
     case TVerdict::TimedOut:
     case TVerdict::TooLong:
     case TVerdict::NoReply:
+    case TVerdict::BadHeader:
         return true;
     default:
         return false;
     }
 }
 
-const char *const CsvHeader = "time,direction,slave,function,address,quantity,result,bytes";
+const char *const CsvHeader =
+    "time,direction,slave,function,address,quantity,result,bytes,line";
 
 std::string CsvField(std::string_view Text)
 {
@@ -293,6 +304,8 @@ std::string CsvLine(const TTrafficRow &Row)
     line += CsvField(ResultText(Row));
     line += ',';
     line += HexText(Row.Bytes);
+    line += ',';
+    line += CsvField(Row.Line);
     line += "\r\n";
     return line;
 }
@@ -434,6 +447,15 @@ bool SlaveAccepts(int Slave, const TTrafficRow &Row)
     return Slave < 0 || Row.Slave == Slave || Row.Slave == 0;
 }
 
+bool LineAccepts(const std::string &Line, const TTrafficRow &Row)
+{
+    if (Line.empty() || Row.Line == Line)
+        return true;
+    // A kind: every connection of it, whatever its peer.
+    return (Line == "tcp" || Line == "rtu-tcp") && Row.Line.size() > Line.size() &&
+           Row.Line.compare(0, Line.size(), Line) == 0 && Row.Line[Line.size()] == ' ';
+}
+
 void TTrafficRecorder::ResetCounters()
 {
     Counters.Reset();
@@ -464,15 +486,21 @@ size_t TTrafficRecorder::Take(TFrameQueue &Queue)
 void TTrafficRecorder::Record(const TFrameReport &Report, int64_t TimeUs, int64_t SteadyUs)
 {
     Counters.Count(Report);
-    if (!Report.Rx.empty())
-        SlaveCounters[Report.Rx[0]].Count(Report);
+    if (Report.Rx.size() > Report.HeaderLength)
+        SlaveCounters[Report.Rx[Report.HeaderLength]].Count(Report);
     if (Report.Verdict == TVerdict::Answered || Report.Verdict == TVerdict::Exception)
         LastRequestUs = SteadyUs;
     TTrafficRow rows[2];
-    const int n = RowsOfReport(Report, TimeUs, rows);
+    const int n = RowsOfReport(Report, TimeUs, rows, SerialLine);
+    if (!Report.Line.empty() && SeenLines.size() < MaxSeenLines &&
+        std::find(SeenLines.begin(), SeenLines.end(), rows[0].Line) == SeenLines.end())
+        SeenLines.push_back(rows[0].Line);
     if (Trace != nullptr)
         for (int i = 0; i < n; ++i)
             Trace->Write(rows[i]);
+    if (Tap)
+        for (int i = 0; i < n; ++i)
+            Tap(rows[i]);
     if (Paused) {
         PausedRows += uint64_t(n);
     } else {

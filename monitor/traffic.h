@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -34,6 +35,7 @@ struct TTrafficRow {
     int32_t Quantity = -1; // -1: none
     std::string Bytes;     // the frame as it travelled, one char per byte
     std::string Injected;  // what injected faults did ("bad crc (injected), delayed 200 ms")
+    std::string Line;      // where it travelled: "COM2", "tcp 127.0.0.1:40312"
 };
 
 // Fields of a request as far as its bytes go: a function without an address
@@ -47,8 +49,10 @@ struct TRequestFields {
 TRequestFields ParseRequest(std::span<const uint8_t> Frame);
 
 // The rows of one report: the RX row, then the TX row when a reply went out.
-// Returns how many rows were written to Out.
-int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2]);
+// Returns how many rows were written to Out. A report without a line of its
+// own travelled on SerialLine.
+int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2],
+                 std::string_view SerialLine = {});
 
 // "Read Holding Registers"; empty for a code without a standard name.
 std::string FunctionName(int Function);
@@ -95,6 +99,9 @@ bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row);
 // The slave filter: Slave < 0 takes every row; otherwise the rows of that id
 // and the broadcasts (id 0), which address every slave.
 bool SlaveAccepts(int Slave, const TTrafficRow &Row);
+// The line filter: empty takes every row; "tcp" and "rtu-tcp" every
+// connection of that kind; anything else the rows of that line alone.
+bool LineAccepts(const std::string &Line, const TTrafficRow &Row);
 
 // The newest Capacity rows, oldest first, and how many older ones were
 // dropped to keep within it. Rows are numbered in the order they came
@@ -180,6 +187,14 @@ class TTrafficRecorder : public IFrameObserver
     bool Paused = false;
     uint64_t PausedRows = 0;
     TCsvTrace *Trace = nullptr;
+    // The name of the serial line's rows ("COM2"), which its reports leave out.
+    std::string SerialLine;
+    // Every other line that had a frame, first seen first (up to MaxSeenLines).
+    std::vector<std::string> SeenLines;
+    static constexpr size_t MaxSeenLines = 64;
+    // Sees every row, paused or not (the remote-control API keeps its own
+    // ring); null: none.
+    std::function<void(const TTrafficRow &)> Tap;
     // When the last request for us was seen (steady clock, microseconds), or
     // -1 before the first.
     int64_t LastRequestUs = -1;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "engine/faultplan.h"
+#include "engine/listenerconfig.h"
 #include "engine/registerimage.h"
 #include "profile/profileformat.h"
 #include "scripts/scriptbinding.h"
@@ -72,6 +73,9 @@ public:
     // The profile's faults (all off for a profile without them) handed to
     // the engine, which starts counting afresh.
     virtual void ApplyFaults(const TFaultSettings &) {}
+    // The profile's listeners (none for a profile without them) started in
+    // place of the ones running; called by every load, after ApplyFaults.
+    virtual void ApplyNetwork(const TNetworkSettings &) {}
 
     // Close the main window as its close box does; the window's close
     // handling then calls FormCloseQuery and FormClose of the manager.

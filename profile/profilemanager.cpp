@@ -12,6 +12,7 @@
 
 #include "platform/inifile.h"
 #include "profile/faultformat.h"
+#include "profile/networkformat.h"
 
 namespace quorlin {
 
@@ -31,19 +32,27 @@ QString fromNative(const std::string &Path)
 } // namespace
 
 TProfileManager::TProfileManager(IProfileHost &Host, IProfileDialogs &Dialogs, QString ProgramDir)
-    : m_host(Host), m_dialogs(Dialogs), m_programDir(std::move(ProgramDir))
+    : m_host(Host), m_dialogs(Dialogs), m_programDir(std::move(ProgramDir)),
+      m_settingsDir(m_programDir), m_dataDir(m_programDir)
 {
+    ProfilePath = UntitledPath();
+}
+
+void TProfileManager::SetUserFolders(const QString &SettingsDir, const QString &DataDir)
+{
+    m_settingsDir = SettingsDir;
+    m_dataDir = DataDir;
     ProfilePath = UntitledPath();
 }
 
 QString TProfileManager::UntitledPath() const
 {
-    return QDir(m_programDir).filePath(QString::fromLatin1(UntitledProfileName));
+    return QDir(m_dataDir).filePath(QString::fromLatin1(UntitledProfileName));
 }
 
 QString TProfileManager::SettingsPath() const
 {
-    return QDir(m_programDir).filePath(QString::fromLatin1(SettingsFileName));
+    return QDir(m_settingsDir).filePath(QString::fromLatin1(SettingsFileName));
 }
 
 QString TProfileManager::titleFor(const QString &Path)
@@ -59,7 +68,7 @@ TFileDialogRequest TProfileManager::fileRequest(const QString &Title) const
     // "Any files" is "*" here: on this platform many files have no extension.
     r.Filters = {QStringLiteral("Quorlin Profiles (*.QRL)"), QStringLiteral("Any files (*)")};
     r.DefaultSuffix = QStringLiteral("QRL");
-    r.Directory = m_programDir;
+    r.Directory = m_dataDir;
     return r;
 }
 
@@ -86,6 +95,10 @@ bool TProfileManager::writeProfile(const QString &Path, bool ReplaceAll)
     if (FaultsToBeSaved(Faults, existing)) {
         const std::vector<TIniEntry> faults = FaultEntries(Faults);
         entries.insert(entries.end(), faults.begin(), faults.end());
+    }
+    if (NetworkToBeSaved(Network, existing)) {
+        const std::vector<TIniEntry> network = NetworkEntries(Network);
+        entries.insert(entries.end(), network.begin(), network.end());
     }
     if (!(ReplaceAll ? file.Replace(entries) : file.Write(entries))) {
         reportWriteFailure(Path, file.LastError());
@@ -220,6 +233,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         const TProfileContent content = ReadProfile(document);
         SerialValues = content.Serial;
         Faults = ReadFaults(document).value_or(TFaultSettings{});
+        Network = ReadNetwork(document).value_or(TNetworkSettings{});
         bindings = MakeBindings(m_host.ScriptList(), content.Bindings);
         m_host.LoadSlaves(SerialValues.MBid, content.Slaves, false);
     } else {
@@ -227,6 +241,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         image.ClearPendingWrites();
         SerialValues = TSerialValues{};
         Faults = TFaultSettings{};
+        Network = TNetworkSettings{};
         {
             // The engine may be answering from these tables right now.
             std::lock_guard<std::mutex> lock(image.ImageLock);
@@ -235,6 +250,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         m_host.LoadSlaves(SerialValues.MBid, TProfileSlaves{}, true);
     }
     m_host.ApplyFaults(Faults);
+    m_host.ApplyNetwork(Network);
     ProfileSaved = true;
     if (!Path.isEmpty()) {
         ProfilePath = Path;

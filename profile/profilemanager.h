@@ -34,11 +34,17 @@ public:
     TSerialValues SerialValues;
     // The faults of the current profile, as loaded or as last changed.
     TFaultSettings Faults;
+    // The profile's listeners, as loaded or as last changed.
+    TNetworkSettings Network;
     // A profile named on the command line: opened at start-up instead of
     // the one "quorlin.ini" names (empty: that one).
     QString StartProfile;
 
     const QString &ProgramDir() const { return m_programDir; }
+    // An installed program keeps quorlin.ini in SettingsDir and the untitled
+    // profile in DataDir, where the profile dialogs also start; until this is
+    // called both are ProgramDir. Call it before FormCreate.
+    void SetUserFolders(const QString &SettingsDir, const QString &DataDir);
     QString UntitledPath() const;
     QString SettingsPath() const;
 
@@ -100,6 +106,8 @@ private:
     IProfileHost &m_host;
     IProfileDialogs &m_dialogs;
     QString m_programDir;
+    QString m_settingsDir;
+    QString m_dataDir;
     QString m_openDialogFile; // OpenDialog1's file name field: the file chosen last
     bool m_unattended = false;
     bool m_closed = false;

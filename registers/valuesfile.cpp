@@ -31,10 +31,21 @@ TFileDialogRequest valuesDialog(const QString &Title, const QString &Directory, 
 
 } // namespace
 
-QString ExportValuesFile(const QString &Path, const IRegisterSource &Source)
+std::string ExportValuesText(const IRegisterSource &Source)
 {
     const std::vector<TSlaveImage> slaves = Source.Slaves();
-    const std::string csv = WriteValuesCsv(slaves);
+    return WriteValuesCsv(slaves);
+}
+
+TValuesImport CheckValuesText(std::string_view Text, IRegisterSource &Source)
+{
+    return ReadValuesCsv(Text, Source.SelectedSlave(),
+                         [&Source](int Id) { return Source.SlaveImage(Id) != nullptr; });
+}
+
+QString ExportValuesFile(const QString &Path, const IRegisterSource &Source)
+{
+    const std::string csv = ExportValuesText(Source);
     // Saved as profiles are: a failed write leaves an older file as it was,
     // and one with other names (hard links), in a folder we may not write, or
     // of another owner is rewritten where it is.
@@ -54,9 +65,8 @@ QString ImportValuesFile(const QString &Path, IRegisterSource &Source)
     const QByteArray data = file.read(LargestValuesFile + 1);
     if (data.size() > LargestValuesFile)
         return QStringLiteral("%1 is too large for a register values file").arg(Path);
-    const TValuesImport in = ReadValuesCsv(
-        std::string_view(data.constData(), size_t(data.size())), Source.SelectedSlave(),
-        [&Source](int Id) { return Source.SlaveImage(Id) != nullptr; });
+    const TValuesImport in =
+        CheckValuesText(std::string_view(data.constData(), size_t(data.size())), Source);
     if (!in.Ok)
         return QStringLiteral("%1: %2").arg(Path, QString::fromStdString(in.Error));
     for (const TValueEntry &e : in.Entries)

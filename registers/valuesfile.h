@@ -5,6 +5,11 @@
 
 #include <QString>
 
+#include <string>
+#include <string_view>
+
+#include "engine/registercsv.h"
+
 class QWidget;
 
 namespace quorlin
@@ -12,6 +17,12 @@ namespace quorlin
 
 class IProfileDialogs;
 class IRegisterSource;
+
+// Every register of every emulated slave as the values file holds them.
+std::string ExportValuesText(const IRegisterSource &Source);
+// The import's all-or-nothing check of a file's text: its entries, or the
+// first bad line's reason ("line 12: 5x0001 is not a register").
+TValuesImport CheckValuesText(std::string_view Text, IRegisterSource &Source);
 
 // Writes every register of every emulated slave. Empty on success, else
 // the reason ("Unable to write to <path>").

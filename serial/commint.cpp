@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <thread>
 
+#include "platform/portaccess.h"
 #include "serial/commeventthread.h"
 
 namespace quorlin
@@ -241,6 +242,8 @@ void TCustomComm::Open()
                                    : m_deviceName.empty()          ? "no port chosen"
                                                                    : "not a serial port";
         m_closeReason = "cannot open " + PortLabel() + ": " + detail;
+        if (IsPermissionError(m_lastOpenError.Code))
+            m_closeReason += "; " + PermissionAdvice(DeviceGroup(m_openPath));
         if (m_retryMs > 0 && !m_deviceName.empty() && !m_retryTimer->isActive())
             m_retryTimer->start();
         emit ConnectionChanged();

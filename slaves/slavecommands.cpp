@@ -72,14 +72,47 @@ int TSlaveCommands::AddSlave()
         const std::optional<int> id = m_prompts.askId(m_parent, suggested);
         if (!id)
             return 0;
-        if (m_slaves.Add(*id) != nullptr) {
-            if (m_changed)
-                m_changed(*id);
+        const TSlaveChange change = AddSlaveId(*id);
+        if (change.ok())
             return *id;
-        }
         // Taken (or, from a seam, out of range): say so and ask again.
-        m_prompts.warn(m_parent, QString::fromLatin1(SlaveIdUsedText).arg(*id));
+        m_prompts.warn(m_parent, change.Message);
     }
+}
+
+TSlaveChange TSlaveCommands::AddSlaveId(int Id)
+{
+    if (Id < MinSlaveId || Id > MaxSlaveId)
+        return {TSlaveRefusal::OutOfRange, QString::fromLatin1(SlaveIdRangeText)};
+    if (m_slaves.Add(Id) == nullptr)
+        return {TSlaveRefusal::Taken, QString::fromLatin1(SlaveIdUsedText).arg(Id)};
+    if (m_changed)
+        m_changed(Id);
+    return {};
+}
+
+TSlaveChange TSlaveCommands::RemoveSlaveId(int Id)
+{
+    if (m_slaves.Find(Id) == nullptr)
+        return {TSlaveRefusal::Unknown, QString::fromLatin1(NoSuchSlaveText).arg(Id)};
+    if (!quorlin::RemoveSlave(m_slaves, m_bindings, Id))
+        return {TSlaveRefusal::LastSlave, QString::fromLatin1(LastSlaveText)};
+    if (m_changed)
+        m_changed(0);
+    return {};
+}
+
+TSlaveChange TSlaveCommands::ChangeSlaveId(int From, int To)
+{
+    if (m_slaves.Find(From) == nullptr)
+        return {TSlaveRefusal::Unknown, QString::fromLatin1(NoSuchSlaveText).arg(From)};
+    if (To < MinSlaveId || To > MaxSlaveId)
+        return {TSlaveRefusal::OutOfRange, QString::fromLatin1(SlaveIdRangeText)};
+    if (From != To && !quorlin::ChangeSlaveId(m_slaves, m_bindings, From, To))
+        return {TSlaveRefusal::Taken, QString::fromLatin1(SlaveIdUsedText).arg(To)};
+    if (m_changed)
+        m_changed(To);
+    return {};
 }
 
 bool TSlaveCommands::RemoveSlave(int Id)
@@ -89,11 +122,7 @@ bool TSlaveCommands::RemoveSlave(int Id)
     const int bindings = CountSlaveBindings(m_bindings, m_slaves, Id);
     if (!m_prompts.confirm(m_parent, RemoveSlaveQuestion(Id, bindings)))
         return false;
-    if (!quorlin::RemoveSlave(m_slaves, m_bindings, Id))
-        return false;
-    if (m_changed)
-        m_changed(0);
-    return true;
+    return RemoveSlaveId(Id).ok();
 }
 
 } // namespace quorlin

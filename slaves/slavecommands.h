@@ -18,6 +18,18 @@ namespace quorlin
 
 inline constexpr const char *SlaveIdUsedText = "Slave id %1 is already used.";
 inline constexpr const char *NoFreeSlaveIdText = "Every slave id from 1 to 255 is in use.";
+inline constexpr const char *NoSuchSlaveText = "There is no slave %1.";
+inline constexpr const char *LastSlaveText =
+    "The last slave cannot be removed: a line always has one.";
+inline constexpr const char *SlaveIdRangeText = "A slave id is a number from 1 to 255.";
+
+// Why a change of the slaves was refused; None when it was made.
+enum class TSlaveRefusal { None, Unknown, Taken, OutOfRange, LastSlave };
+struct TSlaveChange {
+    TSlaveRefusal Refusal = TSlaveRefusal::None;
+    QString Message; // the refusal as the window words it
+    bool ok() const { return Refusal == TSlaveRefusal::None; }
+};
 
 // "Remove slave 17?" and, when it has any, how many bindings go with it.
 QString RemoveSlaveQuestion(int Id, int Bindings);
@@ -51,6 +63,13 @@ class TSlaveCommands
     int AddSlave();
     // Asks first; the last slave is never removed.
     bool RemoveSlave(int Id);
+
+    // The same changes for a caller that has already chosen (the remote
+    // control API): no question, the dialog's refusals as the answer.
+    TSlaveChange AddSlaveId(int Id);
+    TSlaveChange RemoveSlaveId(int Id);
+    // The slave keeps its image and bindings under its new id.
+    TSlaveChange ChangeSlaveId(int From, int To);
 
   private:
     TSlaveSet &m_slaves;

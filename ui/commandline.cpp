@@ -2,6 +2,7 @@
 #include "ui/commandline.h"
 
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
 namespace quorlin
@@ -37,6 +38,33 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
     };
     auto setTrace = [&](const std::string &File) { return setFile(traceGiven, c.Trace, File); };
     auto setValues = [&](const std::string &File) { return setFile(valuesGiven, c.Values, File); };
+    bool apiGiven = false, tokenGiven = false;
+    auto setApi = [&](const std::string &Endpoint) { return setFile(apiGiven, c.Api, Endpoint); };
+    auto setToken = [&](const std::string &File) {
+        return setFile(tokenGiven, c.ApiTokenFile, File);
+    };
+    // "--name VALUE" or "--name=VALUE"; false when the argument is not that option.
+    std::string problem;
+    auto valued = [&](const char *Name, size_t &i,
+                      const std::function<bool(const std::string &)> &Set) {
+        const std::string &a = Args[i];
+        const std::string name = Name, eq = name + "=";
+        std::string value;
+        if (a == name) {
+            if (i + 1 >= Args.size()) {
+                problem = "option '" + name + "' needs a value";
+                return true;
+            }
+            value = Args[++i];
+        } else if (a.rfind(eq, 0) == 0) {
+            value = a.substr(eq.size());
+        } else {
+            return false;
+        }
+        if (!Set(value))
+            problem = "option '" + name + "' given twice or with an empty value";
+        return true;
+    };
     for (size_t i = 0; i < Args.size(); ++i) {
         const std::string &a = Args[i];
         if (!optionsEnd && a == "--") {
@@ -47,8 +75,32 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
         } else if (!optionsEnd && a == "--version") {
             if (c.Action != TCommandLine::TAction::Help)
                 c.Action = TCommandLine::TAction::Version;
+        } else if (!optionsEnd && a == "--paths") {
+            if (c.Action != TCommandLine::TAction::Help)
+                c.Action = TCommandLine::TAction::Paths;
         } else if (!optionsEnd && a == "--monitor") {
             c.Monitor = true;
+        } else if (!optionsEnd && a == "--no-serial") {
+            c.NoSerial = true;
+        } else if (!optionsEnd && (a == "--listen" || a == "--listen-rtu" ||
+                                   a.rfind("--listen=", 0) == 0 ||
+                                   a.rfind("--listen-rtu=", 0) == 0)) {
+            const bool rtu = a.rfind("--listen-rtu", 0) == 0;
+            const std::string option = rtu ? "--listen-rtu" : "--listen";
+            std::string spec;
+            if (a.size() > option.size()) {
+                spec = a.substr(option.size() + 1);
+            } else {
+                if (i + 1 >= Args.size())
+                    return failure("option '" + option + "' needs [ADDRESS:]PORT");
+                spec = Args[++i];
+            }
+            TListenerConfig l;
+            l.Kind = rtu ? TStreamKind::RtuOverTcp : TStreamKind::ModbusTcp;
+            if (!ParseListenSpec(spec, l.Address, l.Port))
+                return failure("option '" + option + "': '" + spec +
+                               "' is not [ADDRESS:]PORT (an IPv6 address in brackets)");
+            c.Listeners.push_back(l);
         } else if (!optionsEnd && a == "--trace") {
             if (i + 1 >= Args.size())
                 return failure("option '--trace' needs a file name");
@@ -65,6 +117,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
         } else if (!optionsEnd && a.rfind("--values=", 0) == 0) {
             if (!setValues(a.substr(9)))
                 return failure("option '--values' given twice or with an empty name");
+        } else if (!optionsEnd &&
+                   (valued("--api", i, setApi) || valued("--api-token-file", i, setToken))) {
+            if (!problem.empty())
+                return failure(problem);
         } else if (!optionsEnd && a.size() > 1 && a[0] == '-') {
             return failure("unknown option '" + a + "'");
         } else {
@@ -76,6 +132,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
             c.Profile = a;
         }
     }
+    if (!c.ApiTokenFile.empty() && c.Api.empty())
+        return failure("option '--api-token-file' needs '--api'");
     return c;
 }
 
@@ -111,7 +169,7 @@ std::string UsageText(const std::string &Program)
 {
     return "Usage: " + Program +
            " [options] [PROFILE]\n"
-           "Emulates a Modbus RTU slave on a serial port.\n"
+           "Emulates Modbus slaves on a serial port and, when asked, over TCP.\n"
            "\n"
            "  PROFILE         the profile (.QRL) to open instead of the last one used;\n"
            "                  it becomes the last one used when the program closes\n"
@@ -120,8 +178,21 @@ std::string UsageText(const std::string &Program)
            "  --values FILE   import register values from FILE (CSV) once the profile is\n"
            "                  loaded; a bad file ends the program with status 2\n"
            "  --monitor       open the traffic monitor at start\n"
+           "  --listen [ADDRESS:]PORT\n"
+           "                  also serve the slaves over Modbus TCP (repeatable); ADDRESS\n"
+           "                  defaults to 127.0.0.1, 0.0.0.0 or [::] for every interface\n"
+           "  --listen-rtu [ADDRESS:]PORT\n"
+           "                  also serve RTU frames over TCP (repeatable)\n"
+           "  --no-serial     leave the serial port alone: the network serves the slaves\n"
+           "  --api [ADDRESS:]PORT\n"
+           "                  serve the HTTP API on ADDRESS (default 127.0.0.1) and PORT\n"
+           "  --api-token-file FILE\n"
+           "                  the token API requests must carry; on an address other\n"
+           "                  than loopback one is generated when none is given\n"
            "  --help          print this help and exit\n"
-           "  --version       print the version and exit\n";
+           "  --version       print the version and exit\n"
+           "  --paths         print where the settings, profiles, scripts.dll and the\n"
+           "                  manual are, and exit\n";
 }
 
 std::string VersionText()

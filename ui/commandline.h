@@ -6,16 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "engine/listenerconfig.h"
+
 namespace quorlin
 {
 
 struct TCommandLine {
-    enum class TAction { Run, Help, Version, Error };
+    enum class TAction { Run, Help, Version, Paths, Error };
     TAction Action = TAction::Run;
     std::string Profile;  // opened instead of CurrentProfile; empty: none given
     std::string Trace;    // file the traffic goes to; "-" standard output; empty: none
     std::string Values;   // register values (CSV) imported once the profile is loaded
     bool Monitor = false; // open the traffic monitor at start
+    // --listen / --listen-rtu, in their order: run beside the profile's own.
+    std::vector<TListenerConfig> Listeners;
+    bool NoSerial = false; // --no-serial: the serial port neither opened nor retried
+    std::string Api;          // "[ADDRESS:]PORT" of the HTTP API; empty: as quorlin.ini says
+    std::string ApiTokenFile; // the API's token; empty: none (generated off loopback)
     std::string Error;    // what was wrong, for Action Error
 };
 

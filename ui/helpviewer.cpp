@@ -85,7 +85,9 @@ void THelpViewer::ShowContents(const QString &helpFile)
             QStringLiteral("<h2>The help file cannot be shown</h2>"
                            "<p>The help file <b>%1</b> %2.</p>"
                            "<p>Quorlin looks for its manual, <tt>Quorlin.hlp</tt>, in the "
-                           "directory that holds the <tt>quorlin</tt> program. Copy it there "
+                           "directory that holds the <tt>quorlin</tt> program (an installed "
+                           "Quorlin: in <tt>share/quorlin</tt> beside its <tt>bin</tt>; "
+                           "<tt>quorlin --paths</tt> says where). Copy it there "
                            "from the <tt>docs</tt> directory of the source tree, or rebuild "
                            "the program, which puts it there.</p>")
                 .arg(helpFile.toHtmlEscaped(), info.exists() ? QStringLiteral("could not be read")

@@ -29,11 +29,14 @@
 #include <vector>
 
 #include "monitor/traffic.h"
+#include "platform/dynlib.h"
+#include "platform/filelocations.h"
 #include "platform/inifile.h"
 #include "platform/streamwriter.h"
 #include "profile/profilemanager.h"
 #include "ui/commandline.h"
 #include "ui/mainunit.h"
+#include "ui/programicon.h"
 
 namespace
 {
@@ -126,6 +129,12 @@ int answerWithoutRunning(const quorlin::TCommandLine &Line, const char *Program)
     case A::Version:
         std::fputs(quorlin::VersionText().c_str(), stdout);
         return 0;
+    case A::Paths:
+        std::fputs(quorlin::LocationsText(quorlin::ChooseFileLocations(
+                                              quorlin::ProbePlaces(quorlin::programDirectory())))
+                       .c_str(),
+                   stdout);
+        return 0;
     case A::Error:
         std::fprintf(stderr, "%s: %s\n%s", name.c_str(), Line.Error.c_str(),
                      quorlin::UsageText(name).c_str());
@@ -171,10 +180,12 @@ int main(int argc, char **argv)
         return 2;
     }
     const bool traceToFile = !line.Trace.empty() && line.Trace != "-";
+    // The quorlin.ini this start will use: beside the program, or the user's.
     const std::string settings =
-        QFile::encodeName(QDir(QCoreApplication::applicationDirPath())
-                              .filePath(QString::fromLatin1(quorlin::SettingsFileName)))
-            .toStdString();
+        quorlin::ChooseFileLocations(
+            quorlin::ProbePlaces(
+                QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString()))
+            .SettingsFile;
     // Emptied, it would lose the port mappings.
     if (traceToFile && quorlin::SameFile(line.Trace, settings)) {
         std::fprintf(stderr, "quorlin: the trace file '%s' is the settings file\n",
@@ -204,6 +215,10 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     QApplication::setApplicationName(QStringLiteral("Quorlin 1.0"));
+    // The id of the desktop entry: Wayland compositors find the window's
+    // icon and menu entry through it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quorlin.Quorlin"));
+    QApplication::setWindowIcon(quorlin::ProgramIcon());
     app.setProperty("HelpFile", QStringLiteral("Quorlin.hlp"));
 
     // Installed before the start-up opens the port: a signal that arrives

@@ -22,12 +22,15 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/deadline.h"
 #include "engine/modbusslave.h"
 #include "faults/faultsform.h"
 #include "monitor/monitorform.h"
+#include "netconfig/networkcommands.h"
 #include "platform/posixserial.h"
 #include "profile/profiledialogs.h"
 #include "profile/profilemanager.h"
@@ -47,6 +50,8 @@
 #include "ui/askunit.h"
 #include "ui/helpviewer.h"
 #include "ui/panelcontrols.h"
+#include "ui/permissionnotice.h"
+#include "ui/remotecontrol.h"
 #include "ui/statustext.h"
 
 namespace quorlin
@@ -153,6 +158,9 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
         m_slaves, m_bindingList, [this](int ShowId) { slavesChanged(ShowId); }, this);
     m_lineEngine = std::make_unique<TLineEngine>(*m_engine, *Comm1, *m_timeOut, *m_replyDeadline);
     Comm1->SetLineHandler(m_lineEngine.get());
+    // The network answers as the same slaves, under the same lock, with the same faults.
+    m_network = new TNetworkCommands(m_slaves, m_engine->Faults(), *statusBar(), *this);
+    m_network->SetExtra(Options.Listeners, Options.NoSerial);
 
     // Start-up: everything above exists before the profile manager drives it.
     m_dialogs = Dialogs;
@@ -161,6 +169,18 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
         m_dialogs = m_ownDialogs.get();
     }
     m_profile = std::make_unique<TProfileManager>(*this, *m_dialogs, m_programDir);
+    m_locations = ChooseFileLocations(ProbePlaces(m_programDir.toStdString()));
+    if (!m_locations.Portable()) {
+        // A folder that cannot be made shows later, as the settings file or
+        // profile that cannot be written.
+        if (!MakeUserFolders(m_locations))
+            std::fprintf(stderr, "quorlin: cannot make the folders of %s and %s: %s\n",
+                         m_locations.SettingsFile.c_str(), m_locations.DataDir.c_str(),
+                         std::strerror(errno));
+        m_profile->SetUserFolders(
+            QFileInfo(QString::fromStdString(m_locations.SettingsFile)).absolutePath(),
+            QString::fromStdString(m_locations.DataDir));
+    }
     if (!Options.Profile.empty())
         m_profile->StartProfile =
             QFileInfo(QFile::decodeName(QByteArray::fromStdString(Options.Profile)))
@@ -171,10 +191,17 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     // the caption and standard error follow it by themselves.
     Comm1->SetRetryInterval(1000);
     new TConnectionReport(*Comm1, *this, [this] { return m_profile->TitleText; });
+    m_permissionNotice = new TPermissionNotice(*Comm1, *this);
     // Opened, failed to open or lost, also by itself (an unplugged adapter, a retry).
     connect(Comm1, &TCustomComm::ConnectionChanged, this, &TMainForm::updatePortStatus);
+    RemoteControl = new TRemoteControl(*this);
+    m_traffic.Tap = [this](const TTrafficRow &Row) { RemoteControl->FeedRow(Row); };
     m_profile->FormCreate();
     updateStatusBar();
+    // Once the profile is loaded and the port tried, as a test rig expects;
+    // not at all when the start failed and the program is about to end.
+    if (m_startError.isEmpty())
+        RemoteControl->Start(Options);
 
     // The end of the desktop session (or any other quit the platform asks
     // for) reaches the application as a quit event, which would close the
@@ -187,6 +214,9 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
 
 TMainForm::~TMainForm()
 {
+    // No API thread may reach the slaves or the window once they start to go.
+    RemoteControl->Shutdown();
+    m_traffic.Tap = nullptr;
     // Nothing may reach the engine or the image once they start to go.
     m_profile->FormClose();
     // The port's thread stops serving the engine before anything it uses goes.
@@ -203,7 +233,7 @@ void TMainForm::CreateDialogs()
 {
     AskForm = new TAskForm(this);
     AboutBox = new TAboutBox(this);
-    AboutBox->setProgramDir(m_programDir.toStdString());
+    AboutBox->setProgramDir(ScriptLibraryDir(m_locations));
     // One statement each: the order of a call's arguments is the compiler's.
     auto *addSForm = new TAddSForm(ScriptList(), this);
     auto *delSForm = new TDelSForm(this);
@@ -279,6 +309,8 @@ void TMainForm::buildMenu()
     AcceptBroadcast1->setChecked(false);
     addSeparator(Settings1, "N7");
     Faults1 = addItem(Settings1, "Faults1", QStringLiteral("&Faults..."), &TMainForm::Faults1Click);
+    Network1 = addItem(Settings1, "Network1", QStringLiteral("&Network..."),
+                       &TMainForm::Network1Click);
     InjectFaults1 = addItem(Settings1, "InjectFaults1", QStringLiteral("&Inject Faults"),
                             &TMainForm::InjectFaults1Click);
     InjectFaults1->setCheckable(true);
@@ -427,14 +459,12 @@ void TMainForm::buildStatusBar()
     status->addPermanentWidget(CountersStatus);
 }
 
-void TMainForm::updatePortStatus()
+TPortStatus TMainForm::CurrentPortStatus() const
 {
-    m_portStatusOpen = Comm1->IsOpen();
-    m_portStatusName = Comm1->DeviceName();
     TPortStatus port;
-    port.Name = m_portStatusName;
+    port.Name = Comm1->DeviceName();
     port.Device = Comm1->DevicePath();
-    port.Open = m_portStatusOpen;
+    port.Open = Comm1->IsOpen();
     if (port.Open) {
         port.BaudRate = int(BaudRateValue(Comm1->BaudRate()));
         port.DataBits = int(DatabitsValue(Comm1->Databits()));
@@ -452,6 +482,31 @@ void TMainForm::updatePortStatus()
                 break;
             }
     }
+    return port;
+}
+
+void TMainForm::ResetTrafficCounters()
+{
+    m_traffic.ResetCounters();
+    updateStatusBar();
+    if (MonitorForm && MonitorForm->isVisible())
+        MonitorForm->Refresh();
+}
+
+void TMainForm::updatePortStatus()
+{
+    // The serial line's rows in the monitor and the trace bear its name.
+    m_traffic.SerialLine = m_network->NoSerial() ? std::string() : Comm1->DeviceName();
+    if (m_network->NoSerial()) {
+        m_portStatusOpen = false;
+        m_portStatusName = Comm1->DeviceName();
+        PortStatus->setText(QStringLiteral("Serial port not used: network only"));
+        PortStatus->setToolTip(PortStatus->text());
+        return;
+    }
+    const TPortStatus port = CurrentPortStatus();
+    m_portStatusOpen = port.Open;
+    m_portStatusName = port.Name;
     const QString text = QString::fromStdString(PortStatusText(port));
     if (PortStatus->text() != text) {
         PortStatus->setText(text);
@@ -504,6 +559,8 @@ void TMainForm::SetTrace(TCsvTrace *Trace)
 void TMainForm::TrafficTick()
 {
     m_traffic.Take(m_frames);
+    m_network->Tick(m_traffic);
+    RemoteControl->AfterTrafficTick();
     updateStatusBar();
     if (MonitorForm && MonitorForm->isVisible())
         MonitorForm->Refresh();
@@ -563,6 +620,7 @@ void TMainForm::Tick()
     paintPanels();
     if (m_registersForm)
         m_registersForm->Refresh();
+    RemoteControl->AfterTick();
 }
 
 void TMainForm::RefreshPanels()
@@ -681,7 +739,7 @@ TSerialValues TMainForm::ReadSerialDialog() const
 
 void TMainForm::LoadScriptLibrary()
 {
-    m_scripts.LoadScriptLibrary(m_programDir.toStdString());
+    m_scripts.LoadScriptLibrary(ScriptLibraryDir(m_locations));
     // Without this line a missing library only shows as a script list
     // holding "(Empty Script)" and bindings that write 0.
     if (!m_scripts.LoadError().empty())
@@ -707,6 +765,8 @@ void TMainForm::StopTimer()
 
 void TMainForm::ClosePort()
 {
+    // The listeners' thread too: nothing answers from the images after this.
+    m_network->Stop();
     Comm1->Close(); // its thread first: the engine is then this thread's alone
     m_engine->CancelReply();
 }
@@ -768,13 +828,34 @@ void TMainForm::Faults1Click()
     FaultsForm->LoadFaults(m_profile->Faults);
     if (FaultsForm->exec() != QDialog::Accepted)
         return;
-    const TFaultSettings chosen = NormalisedFaults(FaultsForm->Faults());
+    SetFaults(FaultsForm->Faults());
+}
+
+void TMainForm::SetFaults(const TFaultSettings &Faults)
+{
+    const TFaultSettings chosen = NormalisedFaults(Faults);
     // OK without a change keeps the counts running.
     if (chosen == m_profile->Faults)
         return;
     m_profile->Faults = chosen;
     ApplyFaults(chosen);
     m_profile->ProfileSaved = false;
+}
+
+void TMainForm::ApplyNetwork(const TNetworkSettings &Network)
+{
+    m_network->Apply(Network);
+}
+
+void TMainForm::Network1Click()
+{
+    const bool noSerial = m_network->NoSerial();
+    if (!m_network->Edit(m_profile->Network))
+        return;
+    m_profile->ProfileSaved = false;
+    // The port opens, or is left alone, as the choice now says.
+    if (m_network->NoSerial() != noSerial)
+        ApplySerialSettings();
 }
 
 void TMainForm::InjectFaults1Click()
@@ -846,6 +927,16 @@ void TMainForm::ApplySerialSettings()
         m_engine->CancelReply();
     }
     m_engine->SetMode(ConfForm->AsciiChosen() ? TSerialMode::Ascii : TSerialMode::Rtu);
+    if (m_network->NoSerial()) {
+        // Neither opened nor retried: the network alone serves the slaves.
+        Comm1->Close();
+        if (TabControl1->Tabs()->count() > 0)
+            TabControl1->Tabs()->setTabText(0, QStringLiteral("MB id %1").arg(m_current->MBid));
+        setWindowTitle(m_profile->TitleText + QStringLiteral(" - network only"));
+        syncSlaveTabs();
+        updatePortStatus();
+        return;
+    }
     ConfForm->ApplySerialSettings(*m_current, *Comm1, *TabControl1->Tabs(), *this,
                                   m_profile->TitleText);
     syncSlaveTabs();
@@ -934,6 +1025,10 @@ void TMainForm::slavesChanged(int ShowId)
     if (ShowId == 0)
         ShowId = m_current->MBid;
     SelectSlave(ShowId);
+    // A change from elsewhere (the remote-control API) while the Slaves
+    // dialog is open shows in its list at once.
+    if (SlavesForm && SlavesForm->isVisible())
+        SlavesForm->Refill();
     m_profile->ProfileSaved = false;
 }
 
@@ -1020,7 +1115,7 @@ void TMainForm::HelpTopics1Click()
     if (!m_helpViewer)
         m_helpViewer = new THelpViewer(this);
     // The help file travels with the program, like scripts.dll.
-    m_helpViewer->ShowContents(HelpFilePath(m_programDir));
+    m_helpViewer->ShowContents(HelpFilePath(QString::fromStdString(m_locations.ManualDir)));
 }
 
 void TMainForm::About2Click()
@@ -1081,7 +1176,7 @@ void TMainForm::ExportValues1Click()
                           ? static_cast<QWidget *>(m_registersForm)
                           : this;
     if (m_valuesDirectory.isEmpty())
-        m_valuesDirectory = m_programDir;
+        m_valuesDirectory = QString::fromStdString(m_locations.DataDir);
     ExportValuesCommand(parent, *m_registerSource, *m_dialogs, m_valuesDirectory);
 }
 
@@ -1091,7 +1186,7 @@ void TMainForm::ImportValues1Click()
                           ? static_cast<QWidget *>(m_registersForm)
                           : this;
     if (m_valuesDirectory.isEmpty())
-        m_valuesDirectory = m_programDir;
+        m_valuesDirectory = QString::fromStdString(m_locations.DataDir);
     ImportValuesCommand(parent, *m_registerSource, *m_dialogs, m_valuesDirectory);
 }
 

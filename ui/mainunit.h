@@ -14,11 +14,13 @@
 #include "engine/registerimage.h"
 #include "engine/slaveset.h"
 #include "monitor/traffic.h"
+#include "platform/filelocations.h"
 #include "profile/profilehost.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
 #include "serial/ui/configunit.h"
 #include "ui/commandline.h"
+#include "ui/statustext.h"
 
 class QAction;
 class QGroupBox;
@@ -40,6 +42,7 @@ class TDelSForm;
 class TFaultsForm;
 class THelpViewer;
 class TProfileManager;
+class TRemoteControl;
 class IRegisterSource;
 class TRegistersForm;
 class TScriptCommands;
@@ -48,10 +51,12 @@ class TMonitorForm;
 class TNumberBox;
 class TDeadline;
 class TLineEngine;
+class TNetworkCommands;
 class TShape;
 class TSlaveCommands;
 class TSlavesForm;
 class TTabControl;
+class TPermissionNotice;
 
 class TMainForm : public QMainWindow, public IProfileHost
 {
@@ -82,6 +87,9 @@ class TMainForm : public QMainWindow, public IProfileHost
     const TScriptLibrary &ScriptLibrary() const { return m_scripts; }
     TModbusSlave &Engine() { return *m_engine; }
     const QString &ProgramDir() const { return m_programDir; }
+    // Where quorlin.ini, the untitled profile, scripts.dll and the manual are
+    // (all in ProgramDir for a portable copy).
+    const TFileLocations &FileLocations() const { return m_locations; }
     TComm *Comm1 = nullptr;
     QTimer *Timer1 = nullptr;                // 100 ms, periodic: Tick
     // Deadlines of the port's own thread, which serves the engine.
@@ -117,6 +125,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     void ReleaseImage() override;
     void CloseMainWindow() override;
     void ApplyFaults(const TFaultSettings &Faults) override;
+    void ApplyNetwork(const TNetworkSettings &Network) override;
     void LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewProfile) override;
     TProfileSlaves ReadSlaves() const override;
 
@@ -174,6 +183,9 @@ class TMainForm : public QMainWindow, public IProfileHost
     QLabel *FaultsStatus = nullptr; // in the status bar while faults are on
     QAction *Slaves1 = nullptr;
     QAction *AcceptBroadcast1 = nullptr;
+    QAction *Network1 = nullptr; // "Network...": the listeners
+    void Network1Click();
+    TNetworkCommands &Network() { return *m_network; }
     QMenu *About1 = nullptr;
     QAction *HelpTopics1 = nullptr;
     QAction *About2 = nullptr;
@@ -190,6 +202,11 @@ class TMainForm : public QMainWindow, public IProfileHost
     void StayOnTop1Click();
     void Faults1Click();
     void InjectFaults1Click();
+    // What the Faults dialog's OK does with its settings (normalised): a
+    // change restarts the counts and marks the profile changed.
+    void SetFaults(const TFaultSettings &Faults);
+    // The HTTP API and its Settings menu item; a child of this window.
+    TRemoteControl *RemoteControl = nullptr;
     void Slaves1Click();
     void AcceptBroadcast1Click();
     void HelpTopics1Click();
@@ -229,6 +246,10 @@ class TMainForm : public QMainWindow, public IProfileHost
     void SetTrace(TCsvTrace *Trace);
     // The 100 ms tick of everything that shows the traffic.
     void TrafficTick();
+    // The port as the status bar shows it.
+    TPortStatus CurrentPortStatus() const;
+    // As the monitor's Reset button does.
+    void ResetTrafficCounters();
 
   protected:
     void closeEvent(QCloseEvent *Event) override;
@@ -246,6 +267,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     void updatePortStatus();
 
     QString m_programDir;
+    TFileLocations m_locations;
+    TPermissionNotice *m_permissionNotice = nullptr;
     // The engine's own image, never answered from: every request goes to
     // m_slaves.
     TRegisterImage m_lineImage;
@@ -258,6 +281,8 @@ class TMainForm : public QMainWindow, public IProfileHost
     std::unique_ptr<TDeadline> m_timeOut;
     std::unique_ptr<TDeadline> m_replyDeadline;
     std::unique_ptr<TLineEngine> m_lineEngine;
+    // The listeners' thread; stopped before the slaves and the engine go.
+    TNetworkCommands *m_network = nullptr;
     // Reports cross from the port's thread here; the tick hands them on.
     TFrameQueue m_frames;
     TRegisterTables m_view;

@@ -30,6 +30,9 @@
 #include <unistd.h>
 
 #include "engine/modbusslave.h"
+#include "platform/dynlib.h"
+#include "platform/filelocations.h"
+#include "platform/portaccess.h"
 #include "engine/registerimage.h"
 #include "serial/commint.h"
 #include "engine/deadline.h"
@@ -209,8 +212,10 @@ int main(int argc, char **argv)
     comm.SetLineHandler(&line);
     comm.SetMonitorEvents(commEvents({evRxChar}));
     comm.SetOptions(0);
-    if (!ini.empty())
-        comm.SetIniPath(ini);
+    // Without --ini, the quorlin.ini the program itself would use.
+    if (ini.empty())
+        ini = ChooseFileLocations(ProbePlaces(programDirectory())).SettingsFile;
+    comm.SetIniPath(ini);
     comm.SetDeviceName(device);
     comm.SetBaudRate(baud);
     comm.SetParity(parity);
@@ -219,7 +224,11 @@ int main(int argc, char **argv)
     comm.SetFlowControl(flow);
     comm.Open();
     if (!comm.IsOpen()) {
-        std::fprintf(stderr, "quorlin-slave: %s\n", comm.LastOpenError().Message.c_str());
+        const TSysError &error = comm.LastOpenError();
+        std::fprintf(stderr, "quorlin-slave: %s%s\n", error.Message.c_str(),
+                     IsPermissionError(error.Code)
+                         ? ("; " + PermissionAdvice(DeviceGroup(comm.DevicePath()))).c_str()
+                         : "");
         return 1;
     }
     std::printf("quorlin-slave ready on %s id %ld\n", device.c_str(), id);

@@ -10,7 +10,7 @@
 //   op & 3 == 0  deliver (op >> 2) + 1 characters as one event
 //   op & 3 == 1  the same, delivered one character per event
 //   op & 3 == 2  an event whose read fails, or (op & 4) fire the time-out
-//   op & 3 == 3  a whole frame of (op >> 2) + 1 bytes with its right LRC
+//   op & 3 == 3  a whole frame of ((op >> 2) & 0x1F) + 1 bytes with its right LRC
 //                (op & 0x80: to RTU and straight back to ASCII)
 #include <algorithm>
 #include <cstdint>

@@ -178,32 +178,6 @@ TEST(AsciiFraming, ModeSwitchesBothWaysAndRtuStaysTheDefault)
     EXPECT_EQ(rig.Line.Writes[0], hex("01 03 02 00 00 crc"));
 }
 
-TEST(AsciiReceiver, EventsAndWhatTheyShow)
-{
-    TAsciiReceiver rx;
-    auto feed = [&rx](const std::string &S) {
-        TAsciiReceiver::TEvent last = TAsciiReceiver::TEvent::None;
-        for (char c : S) {
-            const auto e = rx.Feed(uint8_t(c));
-            if (e != TAsciiReceiver::TEvent::None)
-                last = e;
-        }
-        return last;
-    };
-    EXPECT_EQ(feed(":0A0b"), TAsciiReceiver::TEvent::None);
-    EXPECT_EQ(feed(":"), TAsciiReceiver::TEvent::Dropped);
-    ASSERT_EQ(rx.Count(), 2); // the abandoned frame is still shown
-    EXPECT_EQ(rx.Bytes()[1], 0x0B);
-    EXPECT_EQ(feed("ff\r\n"), TAsciiReceiver::TEvent::Frame);
-    ASSERT_EQ(rx.Count(), 1);
-    EXPECT_EQ(rx.Bytes()[0], 0xFF);
-    EXPECT_FALSE(rx.InFrame());
-    EXPECT_EQ(feed(":" + std::string(510, 'E') + "\r\n"), TAsciiReceiver::TEvent::Frame);
-    EXPECT_EQ(rx.Count(), modbus::MaxAsciiBytes);
-    EXPECT_EQ(feed(":" + std::string(511, 'E')), TAsciiReceiver::TEvent::TooLong);
-    EXPECT_EQ(feed("EE\r\n"), TAsciiReceiver::TEvent::None); // ignored up to the next ':'
-}
-
 TEST(AsciiCodec, LrcAndEncoding)
 {
     const uint8_t request[] = {0x11, 0x03, 0x00, 0x6B, 0x00, 0x03};

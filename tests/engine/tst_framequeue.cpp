@@ -22,7 +22,7 @@ auto fieldsOf(const TFrameReport &R)
 {
     return std::tuple(Bytes(R.Rx.begin(), R.Rx.end()), Bytes(R.Reply.begin(), R.Reply.end()),
                       R.Unread, R.Verdict, R.ExceptionCode, R.ReplyFailed, R.Injected, R.DelayMs,
-                      R.SplitMs, R.Replaced);
+                      R.SplitMs, R.Replaced, std::string(R.Line), R.HeaderLength);
 }
 using Fields = decltype(fieldsOf(TFrameReport{}));
 
@@ -64,14 +64,16 @@ TEST(FrameQueue, EveryFieldAndByteArrivesInOrder)
          .SplitMs = 30,
          .Replaced = true},
         {.Rx = read10, .Injected = TFaultKind::NoReply},
+        {.Rx = read10, .Reply = reply10, .Line = "tcp 127.0.0.1:40312", .HeaderLength = 6},
         {.Rx = huge, .Reply = huge},
     };
     TFrameQueue queue(16);
     std::vector<Fields> want;
     for (TFrameReport r : reports) {
         queue.FrameDone(r);
-        r.Rx = r.Rx.first(std::min<size_t>(r.Rx.size(), modbus::RxBufferSize));
-        r.Reply = r.Reply.first(std::min<size_t>(r.Reply.size(), modbus::MaxFrameLength));
+        // A slot holds the longest frame of any framing (Modbus TCP's).
+        r.Rx = r.Rx.first(std::min<size_t>(r.Rx.size(), modbus::MaxAduLength));
+        r.Reply = r.Reply.first(std::min<size_t>(r.Reply.size(), modbus::MaxAduLength));
         want.push_back(fieldsOf(r));
     }
     EXPECT_EQ(drainAll(queue), want);

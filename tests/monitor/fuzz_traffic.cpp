@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Any report the engine could make, with any bytes, must become rows whose
-// CSV lines parse back (RFC 4180) into the eight columns, with the bytes
+// CSV lines parse back (RFC 4180) into the nine columns, with the bytes
 // column giving back exactly the frame.
 //
 // Input: verdict, exception code, flags (bit 0 reply refused), received
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
 {
     if (Size < 4)
         return 0;
-    const auto verdict = TVerdict(Data[0] % 8);
+    const auto verdict = TVerdict(Data[0] % 9);
     const size_t rxLen = std::min<size_t>(Data[3], Size - 4);
     const std::vector<uint8_t> rx(Data + 4, Data + 4 + rxLen);
     const std::vector<uint8_t> reply(Data + 4 + rxLen, Data + Size);
@@ -86,13 +86,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     r.ReplyFailed = (Data[2] & 1) != 0;
     r.Rx = rx;
     r.Reply = reply;
+    // A network line, with a comma and a quote to be quoted in the CSV.
+    const std::string line = (Data[2] & 2) != 0 ? "tcp 127.0.0.1:1,\"x\"" : "";
+    r.Line = line;
     TTrafficRow rows[2];
     const int n = RowsOfReport(r, int64_t(Data[1]) * 1000003 - 500000, rows);
     require(n == 1 || n == 2);
     TTrafficStore store(3);
     for (int i = 0; i < n; ++i) {
         const std::vector<std::string> f = parseRecord(CsvLine(rows[i]));
-        require(f.size() == 8);
+        require(f.size() == 9);
+        require(f[8] == line);
         require(f[1] == (i == 0 ? "RX" : "TX"));
         const std::vector<uint8_t> &frame = i == 0 ? rx : reply;
         const std::string back = unhex(f[7]);

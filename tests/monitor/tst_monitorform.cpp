@@ -263,8 +263,8 @@ TEST_F(MonitorFormTest, SaveAsWritesTheRowsShownAsCsv)
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = f.readAll().split('\n');
     ASSERT_EQ(lines.size(), 3); // header, one row, nothing after the last CRLF
-    EXPECT_EQ(lines[0], "time,direction,slave,function,address,quantity,result,bytes\r");
-    EXPECT_TRUE(lines[1].endsWith(",RX,1,3,0,10,bad crc,01 03 00 00 00 0A C5 CC\r"))
+    EXPECT_EQ(lines[0], "time,direction,slave,function,address,quantity,result,bytes,line\r");
+    EXPECT_TRUE(lines[1].endsWith(",RX,1,3,0,10,bad crc,01 03 00 00 00 0A C5 CC,\r"))
         << lines[1].toStdString();
     EXPECT_TRUE(lines[2].isEmpty());
 
@@ -275,6 +275,44 @@ TEST_F(MonitorFormTest, SaveAsWritesTheRowsShownAsCsv)
     QTest::mouseClick(m_form.SaveAsButton, Qt::LeftButton);
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].startsWith(QStringLiteral("Unable to write to ")));
+}
+
+} // namespace
+} // namespace quorlin::test
+
+namespace quorlin::test
+{
+namespace
+{
+
+// The line filter lists the serial line, both kinds of connection and each
+// connection seen, and shows only the rows of the one chosen.
+TEST_F(MonitorFormTest, LineFilterShowsOneLineOrOneKind)
+{
+    m_rec.SerialLine = "COM2";
+    someTraffic(); // 6 rows on COM2
+    const Bytes rx = hex("00 07 00 00 00 06 01 03 00 00 00 01");
+    const Bytes reply = hex("00 07 00 00 00 05 01 03 02 00 00");
+    TFrameReport r;
+    r.Rx = rx;
+    r.Reply = reply;
+    r.HeaderLength = 6;
+    r.Line = "tcp 127.0.0.1:40312";
+    m_rec.FrameDone(r);
+    m_form.Refresh();
+    ASSERT_EQ(m_form.Model->rowCount(), 8);
+    QStringList items;
+    for (int i = 0; i < m_form.LineBox->count(); ++i)
+        items << m_form.LineBox->itemText(i);
+    EXPECT_EQ(items, QStringList({"All lines", "COM2", "tcp", "rtu-tcp", "tcp 127.0.0.1:40312"}));
+    m_form.LineBox->setCurrentIndex(2); // every Modbus TCP connection
+    EXPECT_EQ(m_form.Model->rowCount(), 2);
+    EXPECT_EQ(cell(0, TTrafficModel::ColLine), QStringLiteral("tcp 127.0.0.1:40312"));
+    EXPECT_EQ(cell(0, TTrafficModel::ColSlave), QStringLiteral("1"));
+    m_form.LineBox->setCurrentIndex(1);
+    EXPECT_EQ(m_form.Model->rowCount(), 6);
+    m_form.LineBox->setCurrentIndex(0);
+    EXPECT_EQ(m_form.Model->rowCount(), 8);
 }
 
 } // namespace

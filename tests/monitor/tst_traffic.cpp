@@ -74,7 +74,7 @@ TEST_P(CsvRows, ReportBecomesTheseLines)
         for (auto [key, bytes] : {std::pair{"{rx}", &row.Report.Rx}, {"{tx}", &row.Report.Reply}})
             if (const size_t at = line.find(key); at != std::string::npos)
                 line.replace(at, 4, toHex(*bytes));
-        want.push_back(SomeTimeText + "," + line + "\r\n");
+        want.push_back(SomeTimeText + "," + line + ",\r\n"); // no line named
     }
     EXPECT_EQ(csvOf(row.Report), want);
 }
@@ -141,7 +141,7 @@ TEST(Csv, FieldsAreQuotedOnlyWhenTheyMustBe)
     };
     for (const auto &[in, out] : rows)
         EXPECT_EQ(CsvField(in), out) << in;
-    EXPECT_STREQ(CsvHeader, "time,direction,slave,function,address,quantity,result,bytes");
+    EXPECT_STREQ(CsvHeader, "time,direction,slave,function,address,quantity,result,bytes,line");
 }
 
 TEST(MonitorText, FunctionsAndRegistersAsTheWindowShowsThem)
@@ -324,3 +324,60 @@ TEST(TrafficRecorder, TakeRecordsQueuedFramesWithTheirOwnTimesAndCountsTheLost)
 
 } // namespace
 } // namespace quorlin::test
+
+namespace quorlin
+{
+namespace
+{
+
+// A Modbus TCP frame's fields come after its header, its line names the
+// connection, the serial line's rows take the recorder's name for it, and
+// the per-slave counters go by the unit id.
+TEST(TrafficRecorder, NetworkFramesAreReadPastTheirHeaderAndNamedByTheirLine)
+{
+    TTrafficRecorder rec;
+    rec.SerialLine = "COM2";
+    const std::vector<uint8_t> rx = {0, 1, 0, 0, 0, 6, 17, 3, 0, 4, 0, 2};
+    const std::vector<uint8_t> reply = {0, 1, 0, 0, 0, 7, 17, 3, 4, 0, 1, 0, 2};
+    TFrameReport net;
+    net.Rx = rx;
+    net.Reply = reply;
+    net.Line = "tcp 127.0.0.1:40312";
+    net.HeaderLength = 6;
+    rec.FrameDone(net);
+    const std::vector<uint8_t> serialRx = {1, 3, 0, 0, 0, 1, 0x84, 0x0A};
+    TFrameReport serial;
+    serial.Rx = serialRx;
+    serial.Verdict = TVerdict::BadCrc;
+    rec.FrameDone(serial);
+
+    ASSERT_EQ(rec.Store.Size(), 3u);
+    const TTrafficRow &r = rec.Store.At(0), &t = rec.Store.At(1), &s = rec.Store.At(2);
+    EXPECT_EQ(r.Slave, 17);
+    EXPECT_EQ(r.Function, 3);
+    EXPECT_EQ(r.Address, 4);
+    EXPECT_EQ(r.Quantity, 2);
+    EXPECT_EQ(t.Slave, 17);
+    EXPECT_EQ(r.Line, "tcp 127.0.0.1:40312");
+    EXPECT_EQ(t.Line, r.Line);
+    EXPECT_EQ(s.Line, "COM2");
+    EXPECT_EQ(rec.SlaveCounters[17].Requests, 1u);
+    EXPECT_EQ(rec.SlaveCounters[1].BadCrc, 1u);
+    EXPECT_EQ(rec.SeenLines, std::vector<std::string>{"tcp 127.0.0.1:40312"});
+    EXPECT_TRUE(CsvLine(r).ends_with(",tcp 127.0.0.1:40312\r\n")) << CsvLine(r);
+
+    // The line filter: one line, one kind of connection, or all.
+    struct {
+        std::string filter;
+        bool net, serial;
+    } const rows[] = {{"", true, true},          {"COM2", false, true},
+                      {"tcp", true, false},      {"rtu-tcp", false, false},
+                      {"tcp 127.0.0.1:40312", true, false}, {"tcp 127.0.0.1:4031", false, false}};
+    for (const auto &row : rows) {
+        EXPECT_EQ(LineAccepts(row.filter, r), row.net) << row.filter;
+        EXPECT_EQ(LineAccepts(row.filter, s), row.serial) << row.filter;
+    }
+}
+
+} // namespace
+} // namespace quorlin

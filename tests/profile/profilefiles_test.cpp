@@ -569,3 +569,34 @@ INSTANTIATE_TEST_SUITE_P(
 
 } // namespace
 } // namespace quorlin::test
+
+namespace quorlin::test {
+namespace {
+
+// An installed program: quorlin.ini in one folder of the user's, the untitled
+// profile and the dialogs' starting folder in another, nothing beside the
+// program.
+TEST_F(ProfileFiles, UserFoldersTakeTheSettingsTheUntitledProfileAndTheDialogs)
+{
+    ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("config")));
+    ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("data")));
+    m_manager->SetUserFolders(path("config"), path("data"));
+    EXPECT_EQ(m_manager->SettingsPath(), path("config/quorlin.ini"));
+    EXPECT_EQ(m_manager->ProfilePath, path("data/UNTITLED.QRL"));
+    m_manager->FormCreate();
+    m_dialogs.Files = {std::nullopt, std::nullopt};
+    m_manager->OpenProfile1Click();
+    m_manager->SaveAsProfile1Click();
+    ASSERT_EQ(m_dialogs.OpenRequests.size(), 1u);
+    ASSERT_EQ(m_dialogs.SaveRequests.size(), 1u);
+    EXPECT_EQ(m_dialogs.OpenRequests[0].Directory, path("data"));
+    EXPECT_EQ(m_dialogs.SaveRequests[0].Directory, path("data"));
+    m_manager->FormClose();
+    EXPECT_EQ(contents(path("config/quorlin.ini")),
+              "[General]\nStayOnTop=0\nCurrentProfile=" + path("data/UNTITLED.QRL").toStdString() +
+                  "\n");
+    EXPECT_EQ(contents(path("quorlin.ini")), "<missing>");
+}
+
+} // namespace
+} // namespace quorlin::test

@@ -11,11 +11,15 @@
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <optional>
 #include <cstdlib>
 #include <fstream>
 
 #include "serial/commeventthread.h"
+#include "platform/portaccess.h"
 #include "serial/commint.h"
 #include "tests/platform/serial/termios2probe.h"
 #include "tests/serial/commfixture.h"
@@ -410,6 +414,40 @@ TEST(CommOpen, ComNameIsMappedThroughThePortsSection)
     comm.Open();
     EXPECT_TRUE(comm.IsOpen()) << comm.LastOpenError().Message;
     EXPECT_EQ(comm.DeviceName(), "Com2");
+}
+
+// A port refused for want of permission says which group to join, with the
+// port's own group; any other failure says nothing of groups.
+TEST(CommOpen, RefusedPortAdvisesTheGroupToJoin)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    struct Row {
+        int Code;
+        bool Advised;
+    };
+    for (const Row row : {Row{EACCES, true}, Row{EPERM, true}, Row{ENOENT, false}, Row{EBUSY, false}}) {
+        CountingSysApi api;
+        api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
+            if (c.Name != "open")
+                return std::nullopt;
+            errno = row.Code;
+            return -1;
+        });
+        TComm comm;
+        comm.SetSysApi(api);
+        comm.SetDeviceName(pty.path());
+        comm.Open();
+        ASSERT_FALSE(comm.IsOpen());
+        EXPECT_EQ(comm.LastOpenError().Code, row.Code);
+        const std::string advice = "; join the group " + DeviceGroup(pty.path()) + " (sudo adduser $USER ";
+        EXPECT_EQ(comm.CloseReason().find(advice) != std::string::npos, row.Advised)
+            << comm.CloseReason();
+        EXPECT_EQ(comm.CloseReason().rfind("cannot open " + comm.PortLabel() + ": " +
+                                               std::strerror(row.Code), 0),
+                  0u)
+            << comm.CloseReason();
+    }
 }
 
 TEST(CommOpen, PortHeldByAnotherProcessStaysClosed)

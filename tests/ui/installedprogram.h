@@ -14,6 +14,11 @@
 #include <csignal>
 #include <modbus.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "tests/serial/ptypair.h"
 
 namespace quorlin::testing
@@ -133,6 +138,22 @@ inline int endWithSigterm(QProcess &Program)
     if (!Program.waitForFinished(20000))
         return -1;
     return Program.exitStatus() == QProcess::NormalExit ? Program.exitCode() : -1;
+}
+
+// A port nobody listens on now (the kernel's choice), for the program to take.
+inline int freeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
 }
 
 // Polls holding registers until the program answers: the first answer tells

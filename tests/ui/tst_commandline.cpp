@@ -22,6 +22,11 @@ struct LineRow {
     std::string Profile;
     std::string Trace;
     std::string Values = {};
+    // The listeners asked for, "tcp 127.0.0.1:1502;rtu [::]:4001", and --no-serial.
+    std::string Listen = {};
+    bool NoSerial = false;
+    std::string Api = {};
+    std::string ApiTokenFile = {};
 };
 
 class CommandLine : public ::testing::TestWithParam<LineRow>
@@ -40,6 +45,15 @@ TEST_P(CommandLine, ArgumentsAskForThis)
     EXPECT_EQ(c.Profile, row.Profile);
     EXPECT_EQ(c.Trace, row.Trace);
     EXPECT_EQ(c.Values, row.Values);
+    std::string listen;
+    for (const TListenerConfig &l : c.Listeners)
+        listen += (listen.empty() ? "" : ";") +
+                  std::string(l.Kind == TStreamKind::ModbusTcp ? "tcp " : "rtu ") +
+                  ListenSpecText(l.Address, l.Port);
+    EXPECT_EQ(listen, row.Listen);
+    EXPECT_EQ(c.NoSerial, row.NoSerial);
+    EXPECT_EQ(c.Api, row.Api);
+    EXPECT_EQ(c.ApiTokenFile, row.ApiTokenFile);
     EXPECT_EQ(c.Monitor,
               std::find(row.Args.begin(), row.Args.end(), "--monitor") != row.Args.end());
 }
@@ -58,6 +72,9 @@ const LineRow lineRows[] = {
     {"ShortHelp", {"-h"}, A::Help, "", ""},
     {"Version", {"--version"}, A::Version, "", ""},
     {"HelpWinsOverVersion", {"--version", "--help"}, A::Help, "", ""},
+    {"Paths", {"--paths"}, A::Paths, "", ""},
+    {"HelpWinsOverPaths", {"--paths", "-h"}, A::Help, "", ""},
+    {"PathsWithAProfileStillOnlyPrints", {"plant.QRL", "--paths"}, A::Paths, "plant.QRL", ""},
     {"HelpWinsOverAWrongOptionAfterIt", {"--help", "plant.QRL"}, A::Help, "plant.QRL", ""},
     {"UnknownLongOption", {"--bogus"}, A::Error, "", ""},
     {"ValuesFile", {"--values", "v.csv", "plant.QRL"}, A::Run, "plant.QRL", "", "v.csv"},
@@ -72,6 +89,21 @@ const LineRow lineRows[] = {
     {"TwoProfiles", {"a.QRL", "b.QRL"}, A::Error, "", ""},
     // a trace file named like an option is still a file name
     {"TraceFileLooksLikeAnOption", {"--trace", "--help"}, A::Run, "", "--help"},
+    // Listeners: repeatable, in order, the address 127.0.0.1 unless given.
+    {"ListenPortOnly", {"--listen", "1502"}, A::Run, "", "", "", "tcp 127.0.0.1:1502"},
+    {"ListenSeveral", {"--listen=0.0.0.0:502", "--listen-rtu", "[::]:4001", "--listen", "1503", "p.QRL"},
+     A::Run, "p.QRL", "", "", "tcp 0.0.0.0:502;rtu [::]:4001;tcp 127.0.0.1:1503"},
+    {"NetworkAlone", {"--no-serial", "--listen-rtu=4001"}, A::Run, "", "", "", "rtu 127.0.0.1:4001", true},
+    {"ListenWithoutPort", {"--listen"}, A::Error, "", ""},
+    {"ListenBadPort", {"--listen", "70000"}, A::Error, "", ""},
+    {"ListenUnbracketedIpv6", {"--listen-rtu", "::1:4001"}, A::Error, "", ""},
+    {"ListenHostName", {"--listen=localhost:1502"}, A::Error, "", ""},
+    {"ApiPortOnly", {"--api", "8502"}, A::Run, "", "", "", "", false, "8502"},
+    {"ApiWithAddressAndToken", {"--api=0.0.0.0:8502", "--api-token-file", "t.txt", "p.QRL"},
+     A::Run, "p.QRL", "", "", "", false, "0.0.0.0:8502", "t.txt"},
+    {"ApiWithoutValue", {"--api"}, A::Error, "", ""},
+    {"ApiTwice", {"--api", "1", "--api=2"}, A::Error, "", ""},
+    {"TokenFileWithoutApi", {"--api-token-file", "t.txt"}, A::Error, "", ""},
 };
 // clang-format on
 
@@ -83,7 +115,9 @@ TEST(CommandLineText, UsageNamesEveryOption)
     const std::string usage = UsageText("quorlin");
     EXPECT_EQ(usage.rfind("Usage: quorlin [options] [PROFILE]\n", 0), 0u);
     for (const char *option :
-         {"--trace FILE", "--values FILE", "--monitor", "--help", "--version", "PROFILE"})
+         {"--trace FILE", "--values FILE", "--monitor", "--help", "--version", "--paths", "PROFILE",
+          "--listen [ADDRESS:]PORT", "--listen-rtu [ADDRESS:]PORT", "--no-serial",
+          "--api [ADDRESS:]PORT", "--api-token-file FILE"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

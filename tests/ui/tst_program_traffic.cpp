@@ -141,7 +141,7 @@ TEST(ProgramTrace, KnownSequenceIsLoggedLineByLine)
     }));
     const int before = int(traceLines(trace).size());
     ASSERT_EQ(traceLines(trace).value(0),
-              QStringLiteral("time,direction,slave,function,address,quantity,result,bytes"));
+              QStringLiteral("time,direction,slave,function,address,quantity,result,bytes,line"));
 
     int expected = before;
     const std::vector<SequenceStep> steps = knownSequence();
@@ -173,7 +173,9 @@ TEST(ProgramTrace, KnownSequenceIsLoggedLineByLine)
         for (const std::string &want : step.Rows) {
             const QString line = lines.value(at++);
             ASSERT_TRUE(time.match(line).hasMatch()) << step.Name << ": " << line.toStdString();
-            const std::string row = line.section(QLatin1Char(','), 1).toStdString();
+            // The last column names the line: the port the program was given.
+            EXPECT_FALSE(line.section(QLatin1Char(','), -1).isEmpty()) << line.toStdString();
+            const std::string row = line.section(QLatin1Char(','), 1, -2).toStdString();
             EXPECT_TRUE(rowMatches(row, want))
                 << step.Name << "\n  got:  " << row << "\n  want: " << want;
         }
@@ -200,7 +202,7 @@ TEST(ProgramTrace, DashSendsTheTraceToStandardOutput)
     while (!out.contains(reply) && std::chrono::steady_clock::now() < deadline &&
            program.waitForReadyRead(500))
         out += program.readAllStandardOutput();
-    EXPECT_TRUE(out.startsWith("time,direction,slave,function,address,quantity,result,bytes\r\n"))
+    EXPECT_TRUE(out.startsWith("time,direction,slave,function,address,quantity,result,bytes,line\r\n"))
         << out.toStdString();
     EXPECT_TRUE(out.contains(reply)) << out.toStdString();
     EXPECT_EQ(endWithSigterm(program), 0);

@@ -1,0 +1,327 @@
+// SPDX-License-Identifier: MIT
+// Modbus TCP on loopback: the program (its listeners, started headless with
+// a profile that listens) against libmodbus's TCP server, interleaved in one
+// run, medians over rounds:
+//   - turnaround p50 of FC3 x10 and x125 from one client;
+//   - requests per second with 1, 10 and 100 clients polling at once;
+//   - 1,000 idle connections held: the memory and the idle CPU they cost.
+// Figures only: nothing here passes or fails.
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/netsocket.h"
+
+extern char **environ;
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+int connectTo(int Port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(Port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// One FC3 request and its whole reply; false on any failure.
+bool ask(int Fd, uint16_t Tid, int Quantity)
+{
+    const uint8_t req[12] = {uint8_t(Tid >> 8), uint8_t(Tid), 0, 0, 0, 6, 1, 3, 0, 0, 0,
+                             uint8_t(Quantity)};
+    if (::send(Fd, req, sizeof req, MSG_NOSIGNAL) != ssize_t(sizeof req))
+        return false;
+    const size_t want = 9 + 2 * size_t(Quantity);
+    uint8_t buf[300];
+    size_t got = 0;
+    while (got < want) {
+        const ssize_t n = ::recv(Fd, buf + got, want - got, 0);
+        if (n <= 0)
+            return false;
+        got += size_t(n);
+    }
+    return buf[0] == req[0] && buf[1] == req[1] && buf[7] == 3;
+}
+
+struct Server {
+    const char *Name;
+    pid_t Pid = -1;
+    int Port = 0;
+    std::string Dir; // the program's copy lives here
+};
+
+bool waitListening(int Port)
+{
+    for (int i = 0; i < 200; ++i) {
+        const int fd = connectTo(Port);
+        if (fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+pid_t spawn(const std::vector<std::string> &Args, const std::string &Dir)
+{
+    std::vector<char *> argv;
+    for (const std::string &a : Args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (!Dir.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, Dir.c_str());
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+bool startQuorlin(Server &S)
+{
+    char dir[] = "/tmp/quorlin-bench-net-XXXXXX";
+    if (!::mkdtemp(dir))
+        return false;
+    S.Dir = dir;
+    S.Port = freePort();
+    const std::string program = S.Dir + "/quorlin";
+    if (std::system(("cp '" + std::string(QUORLIN_PATH) + "' '" + program + "'").c_str()) != 0)
+        return false;
+    std::ofstream(S.Dir + "/bench.QRL")
+        << "[SerialSettings]\nMBid=1\n[Network]\nListeners=1\nNoSerial=1\nKind1=Modbus "
+           "TCP\nAddress1=127.0.0.1\nPort1="
+        << S.Port << "\nMaxClients1=4096\n";
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    S.Pid = spawn({program, S.Dir + "/bench.QRL"}, S.Dir);
+    return S.Pid > 0 && waitListening(S.Port);
+}
+
+bool startReference(Server &S)
+{
+    S.Port = freePort();
+    S.Pid = spawn({QUORLIN_REFTCP_PATH, std::to_string(S.Port)}, "");
+    return S.Pid > 0 && waitListening(S.Port);
+}
+
+void stop(Server &S)
+{
+    if (S.Pid > 0) {
+        ::kill(S.Pid, SIGTERM);
+        int status;
+        ::waitpid(S.Pid, &status, 0);
+    }
+    if (!S.Dir.empty())
+        std::system(("rm -rf '" + S.Dir + "'").c_str());
+}
+
+double median(std::vector<double> V)
+{
+    if (V.empty())
+        return 0;
+    std::sort(V.begin(), V.end());
+    return V[V.size() / 2];
+}
+
+// Microseconds, p50 of Count round trips on one connection.
+double turnaroundP50(int Port, int Quantity, int Count)
+{
+    const int fd = connectTo(Port);
+    std::vector<double> us;
+    for (int i = 0; i < Count + 100 && fd >= 0; ++i) {
+        const auto t0 = Clock::now();
+        if (!ask(fd, uint16_t(i), Quantity))
+            break;
+        if (i >= 100) // the first ones warm up both sides
+            us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    }
+    ::close(fd);
+    return median(us);
+}
+
+double requestsPerSecond(int Port, int Clients, double Seconds)
+{
+    std::atomic<long> total{0};
+    std::vector<std::thread> threads;
+    const auto end = Clock::now() + std::chrono::duration<double>(Seconds);
+    const auto t0 = Clock::now();
+    for (int c = 0; c < Clients; ++c)
+        threads.emplace_back([&, c] {
+            const int fd = connectTo(Port);
+            long n = 0;
+            for (uint16_t tid = 0; fd >= 0 && Clock::now() < end; ++tid) {
+                if (!ask(fd, tid, 10))
+                    break;
+                ++n;
+            }
+            if (fd >= 0)
+                ::close(fd);
+            total += n;
+            (void)c;
+        });
+    for (auto &t : threads)
+        t.join();
+    return double(total) / std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+long residentKb(pid_t Pid)
+{
+    std::ifstream status("/proc/" + std::to_string(Pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+double cpuSeconds(pid_t Pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(Pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::vector<std::string> fields;
+    size_t at = close + 2;
+    while (at < text.size()) {
+        const size_t sp = text.find(' ', at);
+        fields.push_back(text.substr(at, sp - at));
+        if (sp == std::string::npos)
+            break;
+        at = sp + 1;
+    }
+    // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
+    return fields.size() > 12 ? (std::atof(fields[11].c_str()) + std::atof(fields[12].c_str())) /
+                                    double(::sysconf(_SC_CLK_TCK))
+                              : 0;
+}
+
+struct IdleCost {
+    int Held = 0;
+    double KbPerConnection = 0;
+    double IdleCpuPercent = 0;
+};
+
+IdleCost holdIdle(const Server &S, int Count)
+{
+    IdleCost cost;
+    const long before = residentKb(S.Pid);
+    std::vector<int> fds;
+    for (int i = 0; i < Count; ++i) {
+        const int fd = connectTo(S.Port);
+        if (fd < 0)
+            break;
+        fds.push_back(fd);
+    }
+    // Each one served once, so the server has really taken it in.
+    for (size_t i = 0; i < fds.size(); ++i)
+        if (ask(fds[i], uint16_t(i), 1))
+            ++cost.Held;
+    const long after = residentKb(S.Pid);
+    const double cpu0 = cpuSeconds(S.Pid);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    cost.IdleCpuPercent = (cpuSeconds(S.Pid) - cpu0) / 2.0 * 100.0;
+    cost.KbPerConnection = cost.Held > 0 ? double(after - before) / cost.Held : 0;
+    for (int fd : fds)
+        ::close(fd);
+    return cost;
+}
+
+} // namespace
+
+int main()
+{
+    quorlin::RaiseFileLimit();
+    std::signal(SIGPIPE, SIG_IGN);
+    Server servers[2] = {{"quorlin", -1, 0, {}}, {"libmodbus", -1, 0, {}}};
+    if (!startQuorlin(servers[0]) || !startReference(servers[1])) {
+        std::fprintf(stderr, "bench_net: a server did not start\n");
+        stop(servers[0]);
+        stop(servers[1]);
+        return 1;
+    }
+    constexpr int Rounds = 3;
+    struct Figures {
+        std::vector<double> p50x10, p50x125, rps1, rps10, rps100, kb, cpu, held;
+    } f[2];
+    for (int round = 0; round < Rounds; ++round) {
+        for (int s = 0; s < 2; ++s) {
+            const int port = servers[s].Port;
+            f[s].p50x10.push_back(turnaroundP50(port, 10, 2000));
+            f[s].p50x125.push_back(turnaroundP50(port, 125, 2000));
+            f[s].rps1.push_back(requestsPerSecond(port, 1, 1.0));
+            f[s].rps10.push_back(requestsPerSecond(port, 10, 1.0));
+            f[s].rps100.push_back(requestsPerSecond(port, 100, 1.0));
+        }
+    }
+    // Idle connections last, once each: they take seconds.
+    for (int s = 0; s < 2; ++s) {
+        const IdleCost c = holdIdle(servers[s], 1000);
+        f[s].held.push_back(c.Held);
+        f[s].kb.push_back(c.KbPerConnection);
+        f[s].cpu.push_back(c.IdleCpuPercent);
+    }
+    std::printf("Modbus TCP on loopback, medians of %d interleaved rounds\n", Rounds);
+    std::printf("%-34s %12s %12s %8s\n", "", "quorlin", "libmodbus", "ratio");
+    auto row = [&](const char *name, const std::vector<double> &a, const std::vector<double> &b,
+                   const char *unit) {
+        const double x = median(a), y = median(b);
+        std::printf("%-34s %10.1f%-2s %10.1f%-2s %8.2f\n", name, x, unit, y, unit,
+                    y > 0 ? x / y : 0.0);
+    };
+    row("turnaround p50, FC3 x10", f[0].p50x10, f[1].p50x10, "us");
+    row("turnaround p50, FC3 x125", f[0].p50x125, f[1].p50x125, "us");
+    row("requests/s, 1 client", f[0].rps1, f[1].rps1, "");
+    row("requests/s, 10 clients", f[0].rps10, f[1].rps10, "");
+    row("requests/s, 100 clients", f[0].rps100, f[1].rps100, "");
+    row("idle connections held (of 1000)", f[0].held, f[1].held, "");
+    row("memory per idle connection", f[0].kb, f[1].kb, "kB");
+    row("CPU with 1000 idle connections", f[0].cpu, f[1].cpu, "%");
+    stop(servers[0]);
+    stop(servers[1]);
+    return 0;
+}
