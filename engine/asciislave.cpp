@@ -123,8 +123,8 @@ void TModbusSlave::asciiFrame()
     int shown = 0;
     bool failed = false;
     if (n >= MinRequestLength && n <= MaxFrameLength) {
-        verdict = (TxBuf[OffFunction] & ExceptionFlag) != 0 ? TVerdict::Exception
-                                                            : TVerdict::Answered;
+        verdict =
+            (TxBuf[OffFunction] & ExceptionFlag) != 0 ? TVerdict::Exception : TVerdict::Answered;
         m_fault = fault;
         const int replyPdu = n - CrcLength;
         if (fault.Kind == TFaultKind::WrongId)

@@ -43,12 +43,13 @@ inline constexpr int ExceptionReplyLength = 5; // id, function | 0x80, code, CRC
 inline constexpr int EchoReplyLength = 8;      // id, function, 4 echoed bytes, CRC
 
 // Modbus ASCII on the serial line: the same frames as hexadecimal text.
-inline constexpr uint8_t AsciiStart = ':';     // begins every frame, also inside another
-inline constexpr uint8_t AsciiCr = '\r';       // first of the two end characters
-inline constexpr uint8_t AsciiLf = '\n';       // ends the frame
-inline constexpr int MaxAsciiBytes = 255;      // decoded bytes, LRC included: RTU's 256 less CRC's extra byte
+inline constexpr uint8_t AsciiStart = ':'; // begins every frame, also inside another
+inline constexpr uint8_t AsciiCr = '\r';   // first of the two end characters
+inline constexpr uint8_t AsciiLf = '\n';   // ends the frame
+// Decoded bytes of a frame, LRC included: RTU's 256 less the CRC's second byte.
+inline constexpr int MaxAsciiBytes = 255;
 inline constexpr int MaxAsciiFrameLength = 513; // ':', 255 bytes as 510 characters, CR LF
-inline constexpr int AsciiCharTimeOutMs = 1000; // longest silence between two characters of a frame
+inline constexpr int AsciiCharTimeOutMs = 1000; // longest silence between two characters
 
 // Modbus TCP (MBAP) framing.
 inline constexpr int MbapHeaderLength = 7;  // transaction, protocol, length, unit id

@@ -92,7 +92,7 @@ TEST_F(TimedAscii, LongestWriteTakesHalfASecondAndIsAnswered)
 
 struct GapRow {
     const char *Name;
-    int GapMs;      // silence held before the eighth character
+    int GapMs; // silence held before the eighth character
     bool Answered;
 };
 
@@ -113,8 +113,7 @@ TEST_P(TimedAsciiGaps, SilenceInsideAFrame)
 
 INSTANTIATE_TEST_SUITE_P(Rows, TimedAsciiGaps,
                          ::testing::Values(GapRow{"HalfASecondIsWaitedFor", 500, true},
-                                           GapRow{"OneAndAHalfSecondsDropsTheFrame", 1500,
-                                                  false}),
+                                           GapRow{"OneAndAHalfSecondsDropsTheFrame", 1500, false}),
                          [](const auto &Info) { return std::string(Info.param.Name); });
 
 } // namespace

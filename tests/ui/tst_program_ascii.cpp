@@ -42,8 +42,8 @@ int runMaster(int MasterFd)
     posix_spawn_file_actions_adddup2(&actions, MasterFd, 3);
     const char *argv[] = {QUORLIN_PYTHON, "-I", QUORLIN_ASCII_MASTER, nullptr};
     pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, QUORLIN_PYTHON, &actions, nullptr,
-                                 const_cast<char **>(argv), environ);
+    const int rc =
+        ::posix_spawn(&pid, QUORLIN_PYTHON, &actions, nullptr, const_cast<char **>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         return -1;
