@@ -386,8 +386,11 @@ THttpResponse getStatus(TCall &C)
             line["settings"] = l.Settings;
         if (!l.Open)
             line["reason"] = l.Reason;
-        if (l.Kind != "serial")
+        if (l.Kind != "serial") {
             line["clients"] = l.Clients;
+            line["max_clients"] = l.MaxClients;
+            line["refused"] = l.Refused;
+        }
         lines.push_back(std::move(line));
     }
     return jsonResponse({{"version", s.Version},

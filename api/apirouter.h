@@ -77,7 +77,10 @@ struct TApiListener {
     bool Open = false;
     std::string Settings;             // "9600 8E1"; empty when closed
     std::string Reason;               // why it is closed; empty when open
-    std::vector<std::string> Clients; // peers connected to a network listener
+    // Network listeners: clients connected now, and those refused at the limit.
+    int Clients = 0;
+    int MaxClients = 0;
+    uint64_t Refused = 0;
 };
 
 struct TApiStatus {

@@ -116,12 +116,15 @@ void TModbusSlave::asciiFrame()
     ExpectedLen = length;
 
     m_replaced = m_sender.Cancel();
+    if (m_replaced && m_observer)
+        reportHeld({}, true);
     TVerdict verdict = TVerdict::OtherSlave;
     m_fault = {};
     TFaultDecision fault;
     const int n = m_handler.Handle(m_rules, m_replaced, verdict, fault);
     int shown = 0;
     bool failed = false;
+    bool held = false;
     if (n >= MinRequestLength && n <= MaxFrameLength) {
         verdict =
             (TxBuf[OffFunction] & ExceptionFlag) != 0 ? TVerdict::Exception : TVerdict::Answered;
@@ -136,18 +139,23 @@ void TModbusSlave::asciiFrame()
         m_asciiReply[size_t(replyPdu)] = check;
         const int chars = EncodeAscii(TxBuf.data(), replyPdu, check, m_asciiOut.data());
         if (fault.Kind != TFaultKind::NoReply) {
-            failed = m_sender.Send(m_asciiOut.data(), chars, fault) < 0;
-            shown = replyPdu + 1;
+            const TReplyStep step = m_sender.Send(m_asciiOut.data(), chars, fault);
+            failed = step.Failed;
+            held = step.Rest;
+            // The monitor shows the reply's bytes once its first characters went.
+            shown = step.Length > 0 ? replyPdu + 1 : 0;
         }
     }
+    if (held)
+        holdReport(verdict, fault);
     if (m_observer)
-        asciiReport(verdict, rx, {m_asciiReply.data(), size_t(shown)}, failed);
+        asciiReport(verdict, rx, {m_asciiReply.data(), size_t(shown)}, failed, held);
     m_replaced = false;
     RxCount = 0;
 }
 
 void TModbusSlave::asciiReport(TVerdict Verdict, std::span<const uint8_t> Rx,
-                               std::span<const uint8_t> Reply, bool ReplyFailed)
+                               std::span<const uint8_t> Reply, bool ReplyFailed, bool ReplyHeld)
 {
     TFrameReport r;
     r.Rx = Rx;
@@ -160,6 +168,7 @@ void TModbusSlave::asciiReport(TVerdict Verdict, std::span<const uint8_t> Rx,
     r.DelayMs = m_fault.DelayMs;
     r.SplitMs = m_fault.SplitMs;
     r.Replaced = m_replaced;
+    r.ReplyHeld = ReplyHeld;
     m_fault = {};
     m_observer->FrameDone(r);
 }

@@ -28,8 +28,18 @@ class TDeadline : public ITimeOutTimer, public IReplyTimer
 
     void Start() override { Start(m_defaultMs); }
     void StartFor(int Ms) override { Start(Ms); }
-    void Start(int Ms) override { m_dueUs = m_clock() + int64_t(Ms < 0 ? 0 : Ms) * 1000; }
+    void Start(int Ms) override
+    {
+        m_startUs = m_clock();
+        m_spanUs = int64_t(Ms < 0 ? 0 : Ms) * 1000;
+        m_dueUs = m_startUs + m_spanUs;
+    }
     void Stop() override { m_dueUs = -1; }
+    void SetAllowanceUs(int64_t Us) override
+    {
+        if (m_dueUs >= 0)
+            m_dueUs = m_startUs + m_spanUs + (Us > 0 ? Us : 0);
+    }
     bool IsRunning() const override { return m_dueUs >= 0; }
 
     int DefaultMs() const { return m_defaultMs; }
@@ -42,6 +52,8 @@ class TDeadline : public ITimeOutTimer, public IReplyTimer
     int m_defaultMs;
     TClock m_clock;
     int64_t m_dueUs = -1;
+    int64_t m_startUs = 0; // when it was last started
+    int64_t m_spanUs = 0;  // the interval it was started with
 };
 
 } // namespace quorlin

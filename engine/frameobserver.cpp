@@ -29,12 +29,34 @@ std::string VerdictText(TVerdict Verdict, uint8_t ExceptionCode)
     return "unknown";
 }
 
+std::string BroadcastText(TBroadcastFate Fate)
+{
+    switch (Fate) {
+    case TBroadcastFate::CarriedOut:
+        return "broadcast: carried out";
+    case TBroadcastFate::Ignored:
+        return "broadcast: ignored (setting off)";
+    case TBroadcastFate::NotAWrite:
+        return "broadcast: not a write";
+    case TBroadcastFate::None:
+        break;
+    }
+    return VerdictText(TVerdict::Broadcast);
+}
+
+bool IsInjected(const TFrameReport &Report)
+{
+    return Report.Injected != TFaultKind::None || Report.DelayMs > 0 || Report.SplitMs > 0;
+}
+
 std::string ReportText(const TFrameReport &Report)
 {
     std::string text;
     switch (Report.Injected) {
     case TFaultKind::None:
-        text = VerdictText(Report.Verdict, Report.ExceptionCode);
+        text = Report.Verdict == TVerdict::Broadcast
+                   ? BroadcastText(Report.Broadcast)
+                   : VerdictText(Report.Verdict, Report.ExceptionCode);
         break;
     case TFaultKind::NoReply:
         text = "no reply (injected)";
@@ -60,18 +82,28 @@ std::string ReportText(const TFrameReport &Report)
 
 void TLineCounters::Count(const TFrameReport &Report)
 {
-    if (Report.Injected != TFaultKind::None)
-        ++Injected;
-    BytesIn += Report.Rx.size() + uint64_t(Report.Unread > 0 ? Report.Unread : 0);
+    if (!Report.HeldReply) {
+        if (IsInjected(Report))
+            ++Injected;
+        BytesIn += Report.Rx.size() + uint64_t(Report.Unread > 0 ? Report.Unread : 0);
+    }
     switch (Report.Verdict) {
     case TVerdict::Answered:
     case TVerdict::Exception:
-        ++Requests;
-        if (!Report.ReplyFailed && !Report.Reply.empty()) {
-            ++Replies;
-            if (Report.Verdict == TVerdict::Exception)
-                ++Exceptions;
+        if (!Report.HeldReply)
+            ++Requests;
+        if (Report.ReplyCancelled) {
+            ++Cancelled;
+        } else if (Report.ReplyFailed) {
+            if (!Report.Reply.empty())
+                ++Failed;
+        } else if (!Report.Reply.empty()) {
             BytesOut += Report.Reply.size();
+            if (!Report.ReplyHeld) {
+                ++Replies;
+                if (Report.Verdict == TVerdict::Exception)
+                    ++Exceptions;
+            }
         }
         break;
     case TVerdict::BadCrc:

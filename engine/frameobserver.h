@@ -28,6 +28,15 @@ enum class TVerdict : uint8_t {
     BadHeader,  // a Modbus TCP header that cannot be right: the connection was closed
 };
 
+// What became of a frame for id 0 (Broadcast only): the setting that lets
+// the slaves carry out broadcast writes decides, and only writes qualify.
+enum class TBroadcastFate : uint8_t {
+    None,      // not a broadcast
+    CarriedOut, // a write, carried out by every slave
+    Ignored,    // a write, ignored: the slaves do not take broadcasts
+    NotAWrite,  // a function a broadcast cannot carry (a read to id 0)
+};
+
 struct TFrameReport {
     std::span<const uint8_t> Rx; // the bytes the engine held for this frame
     int Unread = 0;              // bytes thrown away unread with it (TooLong only)
@@ -46,7 +55,20 @@ struct TFrameReport {
     // Bytes before the slave id in Rx and Reply: 6 for Modbus TCP's header
     // (transaction, protocol, length), 0 for RTU.
     uint8_t HeaderLength = 0;
+    // A reply held back (delayed, or the second half of a split one) is told
+    // of again, when its bytes are written or dropped, in a report of its own
+    // stamped with that moment. Such a report is not a new frame: its Rx is
+    // the request, already reported, and its Reply the bytes written then.
+    bool HeldReply = false;      // this is that later report
+    bool ReplyHeld = false;      // more of this reply is held back: a later report follows
+    bool ReplyCancelled = false; // the held reply was dropped unsent: a newer request came,
+                                 // or the port closed or changed
+    TBroadcastFate Broadcast = TBroadcastFate::None;
 };
+
+// Whether an injected fault touched the request's reply: withheld, changed,
+// delayed or split.
+bool IsInjected(const TFrameReport &Report);
 
 class IFrameObserver
 {
@@ -60,6 +82,9 @@ class IFrameObserver
 // "answered", "exception 2", "bad crc", ...: the text the monitor, the trace
 // file and the CSV export show in their result column.
 std::string VerdictText(TVerdict Verdict, uint8_t ExceptionCode = 0);
+// "broadcast: carried out", "broadcast: ignored (setting off)",
+// "broadcast: not a write"; "broadcast" when the fate is not known.
+std::string BroadcastText(TBroadcastFate Fate);
 // The verdict with what the faults did to it: "no reply (injected)",
 // "exception 6 (injected)", "wrong id (injected)", "bad crc (injected)",
 // then ", delayed 200 ms", ", split 30 ms", ", replaced a held-back reply".
@@ -67,7 +92,9 @@ std::string ReportText(const TFrameReport &Report);
 
 // Counters of one line. Requests are the frames for our id that passed the
 // CRC check (each answered, normally or with an exception); every other
-// verdict has its own count. Bytes in include the ones purged unread.
+// verdict has its own count. Bytes in include the ones purged unread. A
+// reply counts once its last byte was written; bytes out are the bytes
+// written, when they were.
 struct TLineCounters {
     uint64_t Requests = 0;
     uint64_t Replies = 0;    // every reply sent, exceptions included
@@ -80,8 +107,10 @@ struct TLineCounters {
     uint64_t NoReply = 0;
     uint64_t BytesIn = 0;
     uint64_t BytesOut = 0;
-    uint64_t Injected = 0; // replies withheld or changed by injected faults
+    uint64_t Injected = 0; // replies withheld, changed, delayed or split by injected faults
     uint64_t BadHeader = 0; // connections closed for a malformed Modbus TCP header
+    uint64_t Failed = 0;    // replies the line refused to take
+    uint64_t Cancelled = 0; // replies held back and dropped before they went
 
     void Count(const TFrameReport &Report);
     void Reset() { *this = TLineCounters{}; }

@@ -17,7 +17,7 @@ constexpr uint64_t TLineCounters::*countFields[] = {
     &TLineCounters::BadCrc,   &TLineCounters::OtherSlave, &TLineCounters::Broadcast,
     &TLineCounters::TimedOut, &TLineCounters::TooLong,    &TLineCounters::NoReply,
     &TLineCounters::BytesIn,  &TLineCounters::BytesOut,   &TLineCounters::Injected,
-    &TLineCounters::BadHeader,
+    &TLineCounters::BadHeader, &TLineCounters::Failed, &TLineCounters::Cancelled,
 };
 static_assert(sizeof(TLineCounters) == std::size(countFields) * sizeof(uint64_t),
               "a counter was added to TLineCounters: list it in countFields");

@@ -41,6 +41,9 @@ inline constexpr int CrcLength = 2;            // CRC trailer, low-order byte fi
 inline constexpr int MinRequestLength = 4;     // id, function, CRC
 inline constexpr int ExceptionReplyLength = 5; // id, function | 0x80, code, CRC
 inline constexpr int EchoReplyLength = 8;      // id, function, 4 echoed bytes, CRC
+// Bytes after which every request that can complete tells its length (the
+// byte count of function 23 is its eleventh).
+inline constexpr int LengthKnownAfter = 11;
 
 // Modbus ASCII on the serial line: the same frames as hexadecimal text.
 inline constexpr uint8_t AsciiStart = ':'; // begins every frame, also inside another

@@ -5,6 +5,7 @@
 
 #include "engine/bytes.h"
 #include "engine/crc16.h"
+#include "engine/linetiming.h"
 #include "engine/modbusdefs.h"
 
 namespace quorlin
@@ -41,11 +42,21 @@ void TModbusSlave::Comm1RxChar(int Count)
     }
     if (!m_timer.IsRunning())
         m_timer.Start();
-    if (FrameComplete()) {
+    const bool complete = FrameComplete();
+    if (!complete && m_charTimeUs > 0 && RxCount > 0) {
+        // The length once the request tells it; before, the most that a
+        // request needs to tell it (the byte count of function 23 is its 11th).
+        const bool known = RxCount >= MinRequestLength && ExpectedLen > 0;
+        const int length = known ? ExpectedLen : std::max(RxCount, LengthKnownAfter);
+        m_timer.SetAllowanceUs(LineTimeUs(length, m_charTimeUs));
+    }
+    if (complete) {
         m_timer.Stop();
         // A device still holding back a reply does not answer two requests:
         // the new one replaces it.
         m_replaced = m_sender.Cancel();
+        if (m_replaced && m_observer)
+            reportHeld({}, true);
         ProcessFrame();
         m_replaced = false;
     }
@@ -88,21 +99,21 @@ void TModbusSlave::ProcessFrame()
     TFaultDecision fault;
     const int n = m_handler.Handle(m_rules, m_replaced, verdict, fault);
     // The reply leaves with the lock released: the write may wait on the line.
-    int sent = 0;
-    bool failed = false;
+    TReplyStep step;
     if (n >= MinRequestLength && n <= MaxFrameLength) {
         putCrcLE(TxBuf.data(), size_t(n - CrcLength), Crc16(TxBuf.data(), size_t(n - CrcLength)));
         verdict = (TxBuf[OffFunction] & ExceptionFlag) != 0 ? TVerdict::Exception
                                                             : TVerdict::Answered;
         m_fault = fault;
         ShapeReply(TxBuf.data(), n, fault);
-        if (fault.Kind != TFaultKind::NoReply) {
-            failed = m_sender.Send(TxBuf.data(), n, fault) < 0;
-            sent = n;
-        }
+        if (fault.Kind != TFaultKind::NoReply)
+            step = m_sender.Send(TxBuf.data(), n, fault);
     }
+    if (step.Rest)
+        holdReport(verdict, fault);
+    // The reply as far as it went now; a held part is reported when it goes.
     if (m_observer)
-        report(verdict, 0, sent, failed);
+        report(verdict, 0, step.Length, step.Failed, step.Rest);
     RxCount = 0;
 }
 
@@ -116,7 +127,56 @@ int TModbusSlave::ExceptionReply(uint8_t Code)
     return m_handler.ExceptionReply(Code);
 }
 
-void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool ReplyFailed)
+void TModbusSlave::ReplyTimerTimer()
+{
+    const TReplyStep step = m_sender.TimerFired();
+    if (m_observer && step.Length > 0)
+        reportHeld(step, false);
+}
+
+void TModbusSlave::CancelReply()
+{
+    if (m_sender.Cancel() && m_observer)
+        reportHeld({}, true);
+}
+
+void TModbusSlave::LineClosed()
+{
+    CancelReply();
+    m_timer.Stop();
+    RxCount = 0;
+    m_ascii.Reset();
+}
+
+void TModbusSlave::holdReport(TVerdict Verdict, const TFaultDecision &Fault)
+{
+    m_heldRxCount = std::min(RxCount, RxBufferSize);
+    std::copy_n(RxBuf.begin(), m_heldRxCount, m_heldRx.begin());
+    m_heldVerdict = Verdict;
+    m_heldException = Verdict == TVerdict::Exception ? TxBuf[2] : 0;
+    m_heldFault = Fault;
+}
+
+void TModbusSlave::reportHeld(const TReplyStep &Step, bool Cancelled)
+{
+    TFrameReport r;
+    r.Rx = std::span<const uint8_t>(m_heldRx.data(), size_t(m_heldRxCount));
+    r.Verdict = m_heldVerdict;
+    r.ExceptionCode = m_heldException;
+    if (!Cancelled)
+        r.Reply = std::span<const uint8_t>(m_sender.HeldFrame() + Step.Offset, size_t(Step.Length));
+    r.ReplyFailed = Step.Failed;
+    r.Injected = m_heldFault.Kind;
+    r.DelayMs = m_heldFault.DelayMs;
+    r.SplitMs = m_heldFault.SplitMs;
+    r.HeldReply = true;
+    r.ReplyHeld = Step.Rest;
+    r.ReplyCancelled = Cancelled;
+    m_observer->FrameDone(r);
+}
+
+void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool ReplyFailed,
+                          bool ReplyHeld)
 {
     TFrameReport r;
     r.Rx = std::span<const uint8_t>(RxBuf.data(), size_t(RxCount));
@@ -130,6 +190,8 @@ void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool Reply
     r.DelayMs = m_fault.DelayMs;
     r.SplitMs = m_fault.SplitMs;
     r.Replaced = m_replaced;
+    r.ReplyHeld = ReplyHeld;
+    r.Broadcast = Verdict == TVerdict::Broadcast ? m_handler.BroadcastFate() : TBroadcastFate::None;
     m_fault = {};
     m_observer->FrameDone(r);
 }

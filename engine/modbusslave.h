@@ -40,6 +40,11 @@ class TModbusSlave
     void Comm1RxChar(int Count);
     // TimeOutTimer fired: drop the partial request.
     void TimeOutTimerTimer();
+    // Microseconds one character takes on the line (0, the default: unknown).
+    // A request is then given its 100 ms plus the time its own bytes take,
+    // so a long one at a low speed is not dropped while it still arrives.
+    void SetCharTimeUs(int Us) { m_charTimeUs = Us > 0 ? Us : 0; }
+    int CharTimeUs() const { return m_charTimeUs; }
 
     bool FrameComplete();
     void ProcessFrame();
@@ -64,11 +69,15 @@ class TModbusSlave
     const TFaultPlan &Faults() const { return m_handler.Faults(); }
     void SetReplyTimer(IReplyTimer *Timer) { m_sender.SetTimer(Timer); }
     // The reply timer fired: a held-back reply, or its second half, goes out.
-    void ReplyTimerTimer() { m_sender.TimerFired(); }
+    void ReplyTimerTimer();
     bool ReplyPending() const { return m_sender.Pending(); }
     // Drops a reply still held back: it was asked for on the line as it was,
     // and must not reach another port or go out at another speed.
-    void CancelReply() { m_sender.Cancel(); }
+    void CancelReply();
+    // The port closed (or is about to open again): the held reply and the
+    // partial request belonged to the line as it was, and both go. Called
+    // while nothing else runs the engine.
+    void LineClosed();
 
     // RTU (the default) or ASCII. Set from any thread; the receive step takes
     // it up at its next call, dropping a frame half received in the old mode.
@@ -79,7 +88,13 @@ class TModbusSlave
     TRequestHandler &Handler() { return m_handler; }
 
   private:
-    void report(TVerdict Verdict, int Unread = 0, int ReplyLen = 0, bool ReplyFailed = false);
+    void report(TVerdict Verdict, int Unread = 0, int ReplyLen = 0, bool ReplyFailed = false,
+                bool ReplyHeld = false);
+    // What became of a held reply: Step's bytes written (or refused), or,
+    // with Cancelled, nothing sent.
+    void reportHeld(const TReplyStep &Step, bool Cancelled);
+    // Keeps what a later report of the reply held back needs.
+    void holdReport(TVerdict Verdict, const TFaultDecision &Fault);
 
     // The ASCII framing, in engine/asciislave.cpp.
     bool syncMode(); // takes up a mode change; true in ASCII
@@ -88,7 +103,8 @@ class TModbusSlave
     void asciiTimeOut();
     void asciiFrame();
     void asciiReport(TVerdict Verdict, std::span<const uint8_t> Rx,
-                     std::span<const uint8_t> Reply = {}, bool ReplyFailed = false);
+                     std::span<const uint8_t> Reply = {}, bool ReplyFailed = false,
+                     bool ReplyHeld = false);
 
     ISerialLine &m_line;
     ITimeOutTimer &m_timer;
@@ -98,6 +114,13 @@ class TModbusSlave
     TReplySender m_sender{m_line};
     TFaultDecision m_fault;  // injected into the frame being reported
     bool m_replaced = false; // this frame cancelled a reply still held back
+    int m_charTimeUs = 0;
+    // The request of the reply held back, for the reports of its later steps.
+    std::array<uint8_t, modbus::RxBufferSize> m_heldRx{};
+    int m_heldRxCount = 0;
+    TVerdict m_heldVerdict = TVerdict::Answered;
+    uint8_t m_heldException = 0;
+    TFaultDecision m_heldFault;
 
     std::atomic<TSerialMode> m_wantedMode{TSerialMode::Rtu};
     TSerialMode m_mode = TSerialMode::Rtu; // the receive step's own copy

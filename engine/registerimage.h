@@ -71,7 +71,9 @@ class TRegisterImage : public TRegisterTables
   public:
     // Held by the engine while it handles one request, and by the tick while
     // it applies the pending writes and copies what the window shows. Never
-    // held across a blocking system call, never taken while holding another.
+    // held across a blocking system call. Lock order: the engine takes it
+    // inside the port thread's line lock (TCommEventThread::HoldLine), so
+    // whoever holds it never takes that one, nor the device's transfer lock.
     std::mutex &ImageLock;
 
     void ClearImage();

@@ -5,6 +5,7 @@
 
 #include "engine/bytes.h"
 #include "engine/crc16.h"
+#include "engine/linetiming.h"
 
 namespace quorlin
 {
@@ -33,40 +34,52 @@ void ShapeReply(uint8_t *Frame, int Length, const TFaultDecision &Fault)
         InjectBadCrc(Frame, Length);
 }
 
-int TReplySender::Send(const uint8_t *Frame, int Length, const TFaultDecision &Fault)
+TReplyStep TReplySender::Send(const uint8_t *Frame, int Length, const TFaultDecision &Fault)
 {
     if (Length <= 0 || Length > int(m_frame.size()) || Fault.Kind == TFaultKind::NoReply)
-        return 0;
+        return {};
     // A reply still held back belongs to an earlier request; the caller has
     // cancelled it already, this is only a guard.
     Cancel();
     const bool split = m_timer != nullptr && Length >= 2 && Fault.SplitMs > 0;
     const bool delay = m_timer != nullptr && Fault.DelayMs > 0;
-    if (!split && !delay)
-        return m_line.Write(Frame, Length); // the everyday road: no copy, no timer
+    if (!split && !delay) {
+        // The everyday road: no copy, no timer.
+        const int n = m_line.Write(Frame, Length);
+        return {0, Length, n < 0, false};
+    }
     std::copy_n(Frame, Length, m_frame.begin());
     m_length = Length;
     m_splitMs = split ? Fault.SplitMs : 0;
     if (delay) {
         m_stage = Stage::Delay;
         m_timer->Start(Fault.DelayMs);
-        return 0;
+        return {0, 0, false, true};
     }
     return sendFirstPart();
 }
 
-int TReplySender::sendFirstPart()
+TReplyStep TReplySender::sendFirstPart()
 {
     if (m_splitMs > 0) {
+        const int first = m_length / 2;
+        // The silence starts when the first half has left the line, not when
+        // it was handed to the driver: at 9600 baud a dozen bytes take 13 ms.
+        const int64_t airUs = m_line.SendTimeUs(first);
+        if (m_line.Write(m_frame.data(), first) < 0) {
+            m_stage = Stage::Idle; // half a reply is all a master would see
+            return {0, first, true, false};
+        }
         m_stage = Stage::Split;
-        m_timer->Start(m_splitMs);
-        return m_line.Write(m_frame.data(), m_length / 2);
+        m_timer->Start(m_splitMs + CeilMs(airUs));
+        return {0, first, false, true};
     }
     m_stage = Stage::Idle;
-    return m_line.Write(m_frame.data(), m_length);
+    const int n = m_line.Write(m_frame.data(), m_length);
+    return {0, m_length, n < 0, false};
 }
 
-void TReplySender::TimerFired()
+TReplyStep TReplySender::TimerFired()
 {
     if (m_timer != nullptr)
         m_timer->Stop();
@@ -74,15 +87,15 @@ void TReplySender::TimerFired()
     case Stage::Idle:
         break; // a late firing after a cancel
     case Stage::Delay:
-        sendFirstPart();
-        break;
+        return sendFirstPart();
     case Stage::Split: {
         m_stage = Stage::Idle;
         const int first = m_length / 2;
-        m_line.Write(m_frame.data() + first, m_length - first);
-        break;
+        const int n = m_line.Write(m_frame.data() + first, m_length - first);
+        return {first, m_length - first, n < 0, false};
     }
     }
+    return {};
 }
 
 bool TReplySender::Cancel()

@@ -34,6 +34,14 @@ void InjectBadCrc(uint8_t *Frame, int Length);
 // The frame as the fault sends it: a wrong id or a bad CRC, or left alone.
 void ShapeReply(uint8_t *Frame, int Length, const TFaultDecision &Fault);
 
+// What one step of a reply did on the line.
+struct TReplyStep {
+    int Offset = 0;      // where in the frame the bytes written begin
+    int Length = 0;      // how many were written (or refused); 0: none
+    bool Failed = false; // the line refused them: the rest of the reply goes too
+    bool Rest = false;   // part of the reply is still held back for a later step
+};
+
 class TReplySender
 {
   public:
@@ -43,18 +51,21 @@ class TReplySender
     void SetTimer(IReplyTimer *Timer) { m_timer = Timer; }
 
     // Frame holds Length bytes, CRC included and already shaped; the fault's
-    // delay and split say when its bytes go. NoReply sends nothing. The
-    // result of the write when it went out at once, else 0.
-    int Send(const uint8_t *Frame, int Length, const TFaultDecision &Fault);
+    // delay and split say when its bytes go. NoReply sends nothing. What was
+    // written at once (nothing when the reply is delayed).
+    TReplyStep Send(const uint8_t *Frame, int Length, const TFaultDecision &Fault);
     // The timer fired: the held-back reply, or its second half, goes out.
-    void TimerFired();
+    // What was written (nothing after a cancel).
+    TReplyStep TimerFired();
     // Drops a reply still waiting (or the half not yet sent); true if there was one.
     bool Cancel();
     bool Pending() const { return m_stage != Stage::Idle; }
+    // The reply held back, whose bytes the steps point into.
+    const uint8_t *HeldFrame() const { return m_frame.data(); }
 
   private:
     enum class Stage { Idle, Delay, Split };
-    int sendFirstPart();
+    TReplyStep sendFirstPart();
 
     ISerialLine &m_line;
     IReplyTimer *m_timer = nullptr;

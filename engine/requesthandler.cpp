@@ -65,6 +65,7 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
                             TFaultDecision &Fault)
 {
     std::lock_guard<std::mutex> hold(*m_lock);
+    m_broadcast = TBroadcastFate::None;
     if (Replaced)
         m_faults->CountCancelled();
     if (Rules.GatewayIds) {
@@ -115,9 +116,14 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
         }
         m_target = &m_image;
         Verdict = right ? TVerdict::Broadcast : TVerdict::BadCrc;
+        if (right)
+            m_broadcast = TBroadcastFate::CarriedOut;
         return 0;
     }
-    Verdict = RxBuf[OffSlaveId] == 0 ? TVerdict::Broadcast : TVerdict::OtherSlave;
+    Verdict = RxBuf[OffSlaveId] == BroadcastId ? TVerdict::Broadcast : TVerdict::OtherSlave;
+    if (Verdict == TVerdict::Broadcast)
+        m_broadcast =
+            isWriteFunction(RxBuf[OffFunction]) ? TBroadcastFate::Ignored : TBroadcastFate::NotAWrite;
     return 0;
 }
 
@@ -195,7 +201,12 @@ bool TRequestHandler::isAcceptedBroadcast() const
 {
     if (m_slaves == nullptr || !m_slaves->AcceptBroadcast || RxBuf[OffSlaveId] != BroadcastId)
         return false;
-    switch (RxBuf[OffFunction]) {
+    return isWriteFunction(RxBuf[OffFunction]);
+}
+
+bool TRequestHandler::isWriteFunction(uint8_t Function)
+{
+    switch (Function) {
     case FnWriteSingleCoil:
     case FnWriteSingleRegister:
     case FnWriteMultipleCoils:

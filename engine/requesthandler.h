@@ -65,6 +65,8 @@ class TRequestHandler
     // cancelled a reply still held back.
     int Handle(const TFramingRules &Rules, bool Replaced, TVerdict &Verdict,
                TFaultDecision &Fault);
+    // What became of the last request Handle called a broadcast.
+    TBroadcastFate BroadcastFate() const { return m_broadcast; }
 
     int DispatchFunction();
     int ExceptionReply(uint8_t Code);
@@ -89,6 +91,8 @@ class TRequestHandler
     // Modbus TCP's unit id rules; false when no slave answers the unit id.
     bool gatewayTarget(int DefaultId);
     bool isAcceptedBroadcast() const;
+    // The functions a broadcast may carry: the four writes.
+    static bool isWriteFunction(uint8_t Function);
     bool crcIsRight() const;
     void purge(const TFramingRules &Rules);
     // The request's length by its function's rule (checksum room included):
@@ -130,6 +134,7 @@ class TRequestHandler
     std::mutex *m_lock;            // m_image's lock or the set's
     TFaultPlan m_ownFaults;
     TFaultPlan *m_faults = &m_ownFaults;
+    TBroadcastFate m_broadcast = TBroadcastFate::None;
 };
 
 } // namespace quorlin

@@ -5,6 +5,8 @@
 // tests and the fuzzer.
 #pragma once
 
+#include <cstdint>
+
 namespace quorlin
 {
 
@@ -19,6 +21,14 @@ class ISerialLine
     // Discard the driver's input / output queue; nothing while the port is closed.
     virtual void PurgeIn() = 0;
     virtual void PurgeOut() = 0;
+    // Microseconds until Count bytes written now will have left the line,
+    // behind whatever it still has to send; 0 when it cannot tell. Never
+    // waits.
+    virtual int64_t SendTimeUs(int Count)
+    {
+        (void)Count;
+        return 0;
+    }
 };
 
 class ITimeOutTimer
@@ -34,6 +44,10 @@ class ITimeOutTimer
     }
     virtual void Stop() = 0;
     virtual bool IsRunning() const = 0;
+    // The running time-out falls due Us later than its 100 ms from Start:
+    // the time the frame's own bytes take on the line. Each call replaces
+    // the last; Start clears it. A timer that cannot move keeps its 100 ms.
+    virtual void SetAllowanceUs(int64_t Us) { (void)Us; }
 };
 
 } // namespace quorlin

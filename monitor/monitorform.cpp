@@ -26,6 +26,8 @@ namespace
 const QColor DiscardedBackground(255, 205, 205);
 const QColor ExceptionBackground(255, 236, 179);
 const QColor NotOursForeground(128, 128, 128);
+// Replies that faults were injected into: a master's failure there is wanted.
+const QColor InjectedBackground(222, 200, 255);
 
 } // namespace
 
@@ -75,13 +77,16 @@ QVariant TTrafficModel::data(const QModelIndex &Index, int Role) const
         }
         break;
     case Qt::BackgroundRole:
+        if (IsInjectedRow(row))
+            return InjectedBackground;
         if (IsDiscarded(row.Verdict))
             return DiscardedBackground;
         if (row.Verdict == TVerdict::Exception)
             return ExceptionBackground;
         break;
     case Qt::ForegroundRole:
-        if (row.Verdict == TVerdict::OtherSlave || row.Verdict == TVerdict::Broadcast)
+        if (row.Verdict == TVerdict::OtherSlave ||
+            (row.Verdict == TVerdict::Broadcast && row.Broadcast != TBroadcastFate::CarriedOut))
             return NotOursForeground;
         break;
     case Qt::FontRole:
@@ -163,8 +168,8 @@ void TTrafficModel::SetLine(const std::string &Line)
 QString CountersText(const TLineCounters &C)
 {
     return QStringLiteral("Requests %1, replies %2, exceptions %3, bad CRC %4, other slave %5, "
-                          "broadcast %6, timed out %7, too long %8, no reply %9; "
-                          "bytes in %10, out %11")
+                          "broadcast %6, timed out %7, too long %8, no reply %9, injected %10; "
+                          "bytes in %11, out %12")
         .arg(C.Requests)
         .arg(C.Replies)
         .arg(C.Exceptions)
@@ -174,10 +179,15 @@ QString CountersText(const TLineCounters &C)
         .arg(C.TimedOut)
         .arg(C.TooLong)
         .arg(C.NoReply)
+        .arg(C.Injected)
         .arg(C.BytesIn)
         .arg(C.BytesOut) +
            (C.BadHeader > 0 ? QStringLiteral("; bad Modbus TCP headers %1").arg(C.BadHeader)
-                            : QString());
+                            : QString()) +
+           // Replies that never went out, named only once there are some.
+           (C.Failed + C.Cancelled == 0
+                ? QString()
+                : QStringLiteral("; not sent: failed %1, cancelled %2").arg(C.Failed).arg(C.Cancelled));
 }
 
 TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
@@ -232,17 +242,34 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
     TrafficView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     TrafficView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     TrafficView->horizontalHeader()->setStretchLastSection(true);
-    // Columns as wide as their usual contents in the font this desktop gives.
-    const char *const widest[] = {"2026-12-31 23:59:59.999999", "RX",     "Slave",
-                                  "16 Write Multiple Registers", "4x0000", "Quantity",
-                                  "exception 6 (injected)", "tcp 127.0.0.1:40312"};
-    for (int c = 0; c < int(std::size(widest)); ++c)
-        TrafficView->setColumnWidth(
-            c, TrafficView->fontMetrics().horizontalAdvance(QString::fromLatin1(widest[c])) + 16);
+    // Columns as wide as their contents, each in the font it is drawn in; the
+    // ones whose text varies grow as wider rows come (fitColumns).
+    const QFontMetrics plain = TrafficView->fontMetrics();
+    const QFontMetrics fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const QFontMetrics heading(TrafficView->horizontalHeader()->font());
+    auto fit = [&](int Column, const QFontMetrics &Metrics, const QString &Widest) {
+        const int text = Metrics.horizontalAdvance(Widest) + ColumnPadding;
+        const int title =
+            heading.horizontalAdvance(Model->headerData(Column, Qt::Horizontal, Qt::DisplayRole)
+                                          .toString()) +
+            2 * ColumnPadding;
+        TrafficView->setColumnWidth(Column, std::max(text, title));
+    };
+    fit(TTrafficModel::ColTime, fixed, QStringLiteral("2026-12-31 23:59:59.999999"));
+    fit(TTrafficModel::ColDirection, plain, QStringLiteral("RX"));
+    fit(TTrafficModel::ColSlave, plain, QStringLiteral("255"));
+    fit(TTrafficModel::ColFunction, plain, QStringLiteral("16 Write Multiple Registers"));
+    fit(TTrafficModel::ColAddress, plain, QStringLiteral("4x65536"));
+    fit(TTrafficModel::ColQuantity, plain, QStringLiteral("65535"));
+    fit(TTrafficModel::ColResult, plain, QStringLiteral("exception 2"));
+    fit(TTrafficModel::ColLine, plain, QStringLiteral("tcp 127.0.0.1:40312"));
 
     CountersLabel = new QLabel(this);
     CountersLabel->setObjectName(QStringLiteral("CountersLabel"));
     CountersLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Every counter stays in sight in a narrow window: the line wraps
+    // instead of making the window wider than the screen.
+    CountersLabel->setWordWrap(true);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(tools);
@@ -280,10 +307,32 @@ void TMonitorForm::Refresh()
     // Follow the end unless the user has scrolled up to read something.
     QScrollBar *bar = TrafficView->verticalScrollBar();
     const bool atEnd = bar->value() >= bar->maximum();
+    const int before = Model->rowCount();
     Model->Sync();
+    fitColumns(before);
     if (atEnd)
         TrafficView->scrollToBottom();
     updateLabels();
+}
+
+void TMonitorForm::fitColumns(int First)
+{
+    // Only the rows that came since the last look (and not more than a
+    // screenful of them at a time): what was measured stays measured.
+    const int rows = Model->rowCount();
+    First = std::max({First, 0, rows - 2000});
+    const QFontMetrics metrics = TrafficView->fontMetrics();
+    for (int column : {int(TTrafficModel::ColFunction), int(TTrafficModel::ColAddress),
+                       int(TTrafficModel::ColResult)}) {
+        int widest = TrafficView->columnWidth(column);
+        for (int r = First; r < rows; ++r)
+            widest = std::max(widest, metrics.horizontalAdvance(
+                                          Model->data(Model->index(r, column), Qt::DisplayRole)
+                                              .toString()) +
+                                          ColumnPadding);
+        if (widest > TrafficView->columnWidth(column))
+            TrafficView->setColumnWidth(column, widest);
+    }
 }
 
 void TMonitorForm::updateLabels()

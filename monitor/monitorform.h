@@ -108,8 +108,12 @@ class TMonitorForm : public QWidget
     QLabel *RowsLabel = nullptr;     // rows shown, dropped, paused
     QLabel *CountersLabel = nullptr; // every counter of the line
 
+    // Room beside a cell's text: the view's margins and the grid line.
+    static constexpr int ColumnPadding = 16;
+
   private:
     void updateLabels();
+    void fitColumns(int First);
     void updateSlaveBox();
     void updateLineBox();
     std::vector<std::string> m_lineItems; // as LineBox lists them after "All lines"

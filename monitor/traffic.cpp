@@ -73,38 +73,52 @@ int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2],
     // Fields start at the slave id: a Modbus TCP header before it is skipped.
     const size_t head = std::min<size_t>(Report.HeaderLength, Report.Rx.size());
     const TRequestFields f = ParseRequest(Report.Rx.subspan(head));
-    TTrafficRow &rx = Out[0];
-    rx.TimeUs = TimeUs;
-    rx.Direction = TDirection::Rx;
-    rx.Verdict = Report.Verdict;
-    rx.ExceptionCode = Report.ExceptionCode;
-    rx.Slave = f.Slave;
-    rx.Function = f.Function;
-    rx.Address = f.Address;
-    rx.Quantity = f.Quantity;
-    rx.Bytes.assign(reinterpret_cast<const char *>(Report.Rx.data()), Report.Rx.size());
-    rx.Line = Report.Line.empty() ? SerialLine : Report.Line;
+    const std::string_view line = Report.Line.empty() ? SerialLine : Report.Line;
+    std::string injected;
     if (Report.Injected != TFaultKind::None || Report.DelayMs > 0 || Report.SplitMs > 0 ||
         Report.Replaced)
-        rx.Injected = ReportText(Report);
-    // A reply the line refused never travelled: there is no frame to show.
-    if (Report.Reply.empty() || Report.ReplyFailed)
-        return 1;
-    TTrafficRow &tx = Out[1];
+        injected = ReportText(Report);
+    int n = 0;
+    if (!Report.HeldReply) { // a held reply's request has its row already
+        TTrafficRow &rx = Out[n++];
+        rx.TimeUs = TimeUs;
+        rx.Direction = TDirection::Rx;
+        rx.Verdict = Report.Verdict;
+        rx.ExceptionCode = Report.ExceptionCode;
+        rx.Slave = f.Slave;
+        rx.Function = f.Function;
+        rx.Address = f.Address;
+        rx.Quantity = f.Quantity;
+        rx.Bytes.assign(reinterpret_cast<const char *>(Report.Rx.data()), Report.Rx.size());
+        rx.Injected = injected;
+        rx.Line = line;
+        rx.Broadcast = Report.Broadcast;
+    }
+    // A reply the line refused or that was dropped never travelled: its row
+    // says so and shows no bytes.
+    const TUnsent unsent = Report.ReplyCancelled ? TUnsent::Cancelled
+                           : Report.ReplyFailed && !Report.Reply.empty() ? TUnsent::Failed
+                                                                         : TUnsent::No;
+    if (Report.Reply.empty() && unsent == TUnsent::No)
+        return n;
+    TTrafficRow &tx = Out[n++];
     tx.TimeUs = TimeUs;
     tx.Direction = TDirection::Tx;
     tx.Verdict = Report.Verdict;
     tx.ExceptionCode = Report.ExceptionCode;
-    tx.Slave = Report.Reply.size() > Report.HeaderLength
-                   ? Report.Reply[Report.HeaderLength + modbus::OffSlaveId]
-                   : -1;
-    tx.Line = rx.Line;
+    tx.Slave = unsent != TUnsent::No ? f.Slave
+               : Report.Reply.size() > Report.HeaderLength
+                   ? int16_t(Report.Reply[Report.HeaderLength + modbus::OffSlaveId])
+                   : int16_t(-1);
+    tx.Line = line;
     tx.Function = f.Function;
     tx.Address = f.Address;
     tx.Quantity = f.Quantity;
-    tx.Bytes.assign(reinterpret_cast<const char *>(Report.Reply.data()), Report.Reply.size());
-    tx.Injected = rx.Injected;
-    return 2;
+    if (unsent == TUnsent::No)
+        tx.Bytes.assign(reinterpret_cast<const char *>(Report.Reply.data()), Report.Reply.size());
+    tx.Injected = injected;
+    tx.Unsent = unsent;
+    return n;
 }
 
 std::string FunctionName(int Function)
@@ -196,12 +210,21 @@ std::string RegisterText(const TTrafficRow &Row)
 
 std::string ResultText(const TTrafficRow &Row)
 {
+    std::string text;
     if (!Row.Injected.empty())
-        return Row.Injected;
-    if (Row.Direction == TDirection::Tx)
-        return Row.Verdict == TVerdict::Exception ? VerdictText(Row.Verdict, Row.ExceptionCode)
+        text = Row.Injected;
+    else if (Row.Direction == TDirection::Tx)
+        text = Row.Verdict == TVerdict::Exception ? VerdictText(Row.Verdict, Row.ExceptionCode)
                                                   : std::string("reply");
-    return VerdictText(Row.Verdict, Row.ExceptionCode);
+    else if (Row.Verdict == TVerdict::Broadcast)
+        text = BroadcastText(Row.Broadcast);
+    else
+        text = VerdictText(Row.Verdict, Row.ExceptionCode);
+    if (Row.Unsent == TUnsent::Failed)
+        text += ", not sent: write failed";
+    else if (Row.Unsent == TUnsent::Cancelled)
+        text += ", not sent: cancelled";
+    return text;
 }
 
 std::string HexText(std::string_view Bytes)
@@ -333,6 +356,8 @@ std::string FilterName(TRowFilter Filter)
         return "too long";
     case TRowFilter::NoReply:
         return "no reply";
+    case TRowFilter::Injected:
+        return "injected";
     }
     return {};
 }
@@ -343,7 +368,7 @@ bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row)
     case TRowFilter::All:
         return true;
     case TRowFilter::Problems:
-        return Row.Verdict != TVerdict::Answered;
+        return Row.Verdict != TVerdict::Answered || Row.Unsent != TUnsent::No || IsInjectedRow(Row);
     case TRowFilter::Answered:
         return Row.Verdict == TVerdict::Answered;
     case TRowFilter::Exception:
@@ -360,6 +385,8 @@ bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row)
         return Row.Verdict == TVerdict::TooLong;
     case TRowFilter::NoReply:
         return Row.Verdict == TVerdict::NoReply;
+    case TRowFilter::Injected:
+        return IsInjectedRow(Row);
     }
     return false;
 }
@@ -488,13 +515,14 @@ void TTrafficRecorder::Record(const TFrameReport &Report, int64_t TimeUs, int64_
     Counters.Count(Report);
     if (Report.Rx.size() > Report.HeaderLength)
         SlaveCounters[Report.Rx[Report.HeaderLength]].Count(Report);
-    if (Report.Verdict == TVerdict::Answered || Report.Verdict == TVerdict::Exception)
+    if ((Report.Verdict == TVerdict::Answered || Report.Verdict == TVerdict::Exception) &&
+        !Report.HeldReply)
         LastRequestUs = SteadyUs;
     TTrafficRow rows[2];
     const int n = RowsOfReport(Report, TimeUs, rows, SerialLine);
     if (!Report.Line.empty() && SeenLines.size() < MaxSeenLines &&
-        std::find(SeenLines.begin(), SeenLines.end(), rows[0].Line) == SeenLines.end())
-        SeenLines.push_back(rows[0].Line);
+        std::find(SeenLines.begin(), SeenLines.end(), Report.Line) == SeenLines.end())
+        SeenLines.emplace_back(Report.Line);
     if (Trace != nullptr)
         for (int i = 0; i < n; ++i)
             Trace->Write(rows[i]);

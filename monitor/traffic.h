@@ -21,6 +21,9 @@ namespace quorlin
 {
 
 enum class TDirection : uint8_t { Rx, Tx };
+// Why a reply's TX row has no bytes: the line refused the write, or the
+// reply was held back and dropped (a newer request, the port closed).
+enum class TUnsent : uint8_t { No, Failed, Cancelled };
 
 struct TTrafficRow {
     int64_t TimeUs = 0; // microseconds since the Unix epoch
@@ -36,7 +39,13 @@ struct TTrafficRow {
     std::string Bytes;     // the frame as it travelled, one char per byte
     std::string Injected;  // what injected faults did ("bad crc (injected), delayed 200 ms")
     std::string Line;      // where it travelled: "COM2", "tcp 127.0.0.1:40312"
+    // TX rows: a reply that never went out keeps no bytes and says why.
+    TUnsent Unsent = TUnsent::No;
+    TBroadcastFate Broadcast = TBroadcastFate::None; // Broadcast rows: what became of it
 };
+
+// Whether injected faults touched the row's reply (what the monitor marks).
+inline bool IsInjectedRow(const TTrafficRow &Row) { return !Row.Injected.empty(); }
 
 // Fields of a request as far as its bytes go: a function without an address
 // (7, 8, 11, ...) or a frame too short to hold one leaves them at -1.
@@ -48,9 +57,10 @@ struct TRequestFields {
 };
 TRequestFields ParseRequest(std::span<const uint8_t> Frame);
 
-// The rows of one report: the RX row, then the TX row when a reply went out.
-// Returns how many rows were written to Out. A report without a line of its
-// own travelled on SerialLine.
+// The rows of one report: the RX row, then the TX row when a reply went out
+// or was meant to and did not. The later report of a held reply has its TX
+// row alone. Returns how many rows were written to Out. A report without a
+// line of its own travelled on SerialLine.
 int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2],
                  std::string_view SerialLine = {});
 
@@ -63,7 +73,8 @@ std::string FunctionText(int Function);
 char RegisterTable(int Function);
 // "4x0001": the first register a row addresses, numbered from 1; "" for none.
 std::string RegisterText(const TTrafficRow &Row);
-// "answered", "bad crc", ... for RX rows; "reply" or "exception N" for TX rows.
+// "answered", "bad crc", ... for RX rows; "reply" or "exception N" for TX
+// rows, followed by ", not sent: write failed" or ", not sent: cancelled".
 std::string ResultText(const TTrafficRow &Row);
 // "01 03 00 0A": upper-case pairs, single spaces.
 std::string HexText(std::string_view Bytes);
@@ -83,7 +94,7 @@ std::string CsvLine(const TTrafficRow &Row); // with its CRLF
 // Verdict filters of the monitor, in the order the window lists them.
 enum class TRowFilter : uint8_t {
     All,
-    Problems, // everything but answered requests and their replies
+    Problems, // everything but answered requests and their replies, and injected faults
     Answered,
     Exception,
     BadCrc,
@@ -92,8 +103,9 @@ enum class TRowFilter : uint8_t {
     TimedOut,
     TooLong,
     NoReply,
+    Injected, // rows whose reply injected faults withheld, changed, delayed or split
 };
-inline constexpr int RowFilterCount = 10;
+inline constexpr int RowFilterCount = 11;
 std::string FilterName(TRowFilter Filter);
 bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row);
 // The slave filter: Slave < 0 takes every row; otherwise the rows of that id

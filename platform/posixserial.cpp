@@ -484,6 +484,14 @@ int TPosixSerialPort::Write(const void *Buffer, int Count, int TimeoutMs, bool *
     return sent;
 }
 
+int TPosixSerialPort::OutQueue() const
+{
+    int q = 0;
+    if (m_fd < 0 || m_api.Ioctl(m_fd, TIOCOUTQ, &q) < 0 || q < 0)
+        return -1;
+    return q;
+}
+
 TSysError TPosixSerialPort::Purge(uint32_t Flags)
 {
     if (m_fd < 0)

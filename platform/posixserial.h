@@ -174,6 +174,9 @@ class TPosixSerialPort
               TSysError *Error = nullptr);
     // PURGE_* flags; the abort flags have nothing to abort (I/O is synchronous).
     TSysError Purge(uint32_t Flags);
+    // Bytes written but not yet sent, as the driver tells (TIOCOUTQ); -1
+    // when it does not, or the port is closed. Never waits.
+    int OutQueue() const;
     // Queue length and the CE_* flags raised since the last call; fails when
     // the port is closed.
     TSysError ClearCommError(uint32_t &Errors, int &InQueue);

@@ -138,8 +138,10 @@ TRegistersForm::TRegistersForm(IRegisterSource &Source, IProfileDialogs &Dialogs
 
     TableBox->setCurrentIndex(3);
     connect(TableBox, &QComboBox::currentIndexChanged, this, &TRegistersForm::tableChosen);
-    connect(FormatBox, &QComboBox::activated, this,
-            [this](int Index) { SetSelectedFormat(AllFormats()[size_t(Index)]); });
+    connect(FormatBox, &QComboBox::activated, this, [this](int Index) {
+        SetSelectedFormat(AllFormats()[size_t(Index)]);
+        returnToValue();
+    });
     connect(ExportButton, &QPushButton::clicked, this, &TRegistersForm::ExportRequested);
     connect(ImportButton, &QPushButton::clicked, this, &TRegistersForm::ImportRequested);
     // A bit toggles like a lamp: a click on its value, or Space on its row.
@@ -191,6 +193,18 @@ void TRegistersForm::currentRowChanged()
     for (size_t i = 0; i < all.size(); ++i)
         if (all[i] == f)
             FormatBox->setCurrentIndex(int(i));
+}
+
+void TRegistersForm::returnToValue()
+{
+    // A format is chosen on the way to typing a value: keys go to the row's
+    // value cell again, and the rows chosen stay chosen.
+    const QModelIndex current = View->currentIndex();
+    if (current.isValid())
+        View->selectionModel()->setCurrentIndex(
+            Model->index(current.row(), TRegisterModel::ValueColumn),
+            QItemSelectionModel::NoUpdate);
+    View->setFocus(Qt::OtherFocusReason);
 }
 
 std::vector<int> TRegistersForm::selectedRows() const

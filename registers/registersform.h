@@ -56,6 +56,7 @@ class TRegistersForm : public QWidget
     void tableChosen(int Index);
     void updateTitle();
     void currentRowChanged();
+    void returnToValue();
     std::vector<int> selectedRows() const;
 
     IRegisterSource &m_source;

@@ -73,14 +73,17 @@ void TCommEventThread::Stop()
 {
     m_terminated.store(true);
     m_waiter.Signal();
-    // A handler call already under way finishes before the port may go.
+    // A handler call already under way finishes before the port may go, and
+    // none starts after: the handler may be freed once this returns.
     std::lock_guard<std::mutex> hold(m_lineLock);
+    m_line = nullptr;
 }
 
 void TCommEventThread::SetLineHandler(ILineHandler *Handler)
 {
     std::lock_guard<std::mutex> hold(m_lineLock);
-    m_line = Handler;
+    if (!m_terminated.load())
+        m_line = Handler;
 }
 
 void TCommEventThread::Execute()
@@ -116,7 +119,7 @@ void TCommEventThread::Execute()
 int TCommEventThread::lineTimeoutMs()
 {
     std::lock_guard<std::mutex> hold(m_lineLock);
-    if (m_line == nullptr)
+    if (m_line == nullptr || m_terminated.load())
         return -1;
     const int64_t due = m_line->LineDeadlineUs();
     if (due < 0)
@@ -149,6 +152,9 @@ uint32_t TCommEventThread::lineEvents(uint32_t EventMask)
     std::lock_guard<std::mutex> hold(m_lineLock);
     if (m_line == nullptr || m_terminated.load())
         return EventMask;
+    // A deadline already passed comes first: a thread woken late must not
+    // join new bytes to a partial request whose time ran out before them.
+    lineDeadlineHeld();
     const int queued = m_waiter.QueueLength();
     bool taken = false;
     if (queued > 0)

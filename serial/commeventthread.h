@@ -83,7 +83,11 @@ class TCommEventThread : public std::enable_shared_from_this<TCommEventThread>
     std::atomic<bool> m_terminated{false};
     bool m_inputTaken = false;     // user-interface thread only
     std::atomic<uint64_t> m_delivered{0}; // deliveries done, for the hand-over's ordering
-    std::mutex m_lineLock;         // held around every call of m_line
+    // Held around every call of m_line. First in the line's lock order: the
+    // engine takes ImageLock and the device's transfer lock inside it, so
+    // neither may be held by whoever takes it. A call may hold it as long
+    // as a reply's write waits (the device's write time-out, at most).
+    std::mutex m_lineLock;
     ILineHandler *m_line = nullptr;
     QObject *m_receiver = nullptr; // lives in the user-interface thread; deleteLater at the end
 };

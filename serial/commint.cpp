@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <thread>
 
+#include "engine/linetiming.h"
 #include "platform/portaccess.h"
 #include "serial/commeventthread.h"
 
@@ -94,6 +95,7 @@ void TCommEventChars::set(uint8_t &Char, uint8_t Value)
 TCustomComm::TCustomComm(QObject *Owner)
     : QObject(Owner), m_port(std::make_unique<TPosixSerialPort>()), m_iniPath(defaultIniPath())
 {
+    UpdateDataControlBlock(); // the character time of the default settings
 }
 
 TCustomComm::~TCustomComm()
@@ -223,6 +225,9 @@ void TCustomComm::Open()
     if (IsOpen())
         return; // the open handle and its watcher stay as they are
     m_lastOpenWasRetry = m_inRetry;
+    // Nothing of an earlier line reaches this one, however it ended.
+    if (m_lineHandler)
+        m_lineHandler->LineReset();
     CreateHandle();
     // The line takes its settings before the watcher starts: a request
     // already waiting would otherwise be answered at the line's old speed.
@@ -335,6 +340,10 @@ void TCustomComm::closePort()
         m_eventThread->Stop();
     m_eventThread.reset(); // it releases itself when its loop ends
     DestroyHandle();
+    // Whatever the reason (Close, a lost device, new settings), a reply held
+    // back for this port never goes out on the next one.
+    if (m_lineHandler)
+        m_lineHandler->LineReset();
 }
 
 void TCustomComm::UpdateCommTimeouts()
@@ -345,6 +354,10 @@ void TCustomComm::UpdateCommTimeouts()
 
 void TCustomComm::UpdateDataControlBlock()
 {
+    m_charTimeUs.store(quorlin::CharTimeUs(int(BaudRateValue(m_baudRate)),
+                                           DatabitsValue(m_databits), m_parity != paNone,
+                                           m_stopbits == sb20 ? 4 : m_stopbits == sb15 ? 3 : 2),
+                       std::memory_order_relaxed);
     if (!IsOpen())
         return;
     TDcb d = m_dcb;
@@ -420,6 +433,15 @@ int TCustomComm::Write(const void *Buffer, int Count)
     if (!timedOut)
         waitOut(start, m_writeTimeout);
     return -1;
+}
+
+int64_t TCustomComm::SendTimeUs(int Count)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!IsOpen())
+        return 0;
+    const int queued = m_port->OutQueue(); // -1: the driver does not tell
+    return LineTimeUs((queued > 0 ? queued : 0) + Count, CharTimeUs());
 }
 
 void TCustomComm::PurgeIn()

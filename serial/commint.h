@@ -194,7 +194,17 @@ class TCustomComm : public QObject, public ISerialLine
     ILineHandler *LineHandler() const { return m_lineHandler; }
     // While the returned lock is held the port's thread calls no line
     // handler (an empty lock while the port is closed: none runs then).
+    // Taking it waits for a call in progress, which may be writing a reply:
+    // up to WriteTimeout on a line held back by flow control. Never take it
+    // while holding ImageLock (the engine takes that one inside it).
     std::unique_lock<std::mutex> HoldLine();
+    // Microseconds one character takes at the line settings last applied
+    // (start, data, parity and stop bits at the baud rate); any thread.
+    int CharTimeUs() const { return m_charTimeUs.load(std::memory_order_relaxed); }
+    // Microseconds until Count bytes written now will have left the line:
+    // what the driver still holds to send (where it tells) and Count, at
+    // CharTimeUs. Never waits; 0 while the port is closed.
+    int64_t SendTimeUs(int Count) override;
     // Counts every read that placed bytes and every input purge, so a line
     // handler can tell whether it took input.
     uint64_t InputTakenCount() const { return m_inputTaken.load(); }
@@ -246,7 +256,11 @@ class TCustomComm : public QObject, public ISerialLine
     std::unique_ptr<TPosixSerialPort> m_port; // never null
     TDcb m_dcb;
     std::string m_deviceName = "Com2";
-    std::mutex m_lock; // held for the whole of each Read and Write
+    // Held for the whole of each Read and Write (a write waits for the
+    // driver up to WriteTimeout). Last in the line's lock order: taken inside
+    // the watcher's line lock, never with ImageLock held, and nothing is
+    // taken inside it.
+    std::mutex m_lock;
     int m_readTimeout = 1000;
     int m_writeTimeout = 1000;
     int m_readBufSize = 4096;
@@ -271,6 +285,7 @@ class TCustomComm : public QObject, public ISerialLine
     std::string m_openPath;    // the path the open port was opened by
     dev_t m_openDevice = 0;    // the device number that path led to then
     std::atomic<uint64_t> m_inputTaken{0}; // reads that placed bytes, and input purges
+    std::atomic<int> m_charTimeUs{0};
     ILineHandler *m_lineHandler = nullptr;
 };
 

@@ -14,6 +14,8 @@ TLineEngine::TLineEngine(TModbusSlave &Engine, TCustomComm &Comm, TDeadline &Tim
 bool TLineEngine::LineRxChar(int Count)
 {
     const uint64_t before = m_comm.InputTakenCount();
+    // The settings may have changed since the last request.
+    m_engine.SetCharTimeUs(m_comm.CharTimeUs());
     m_engine.Comm1RxChar(Count);
     return m_comm.InputTakenCount() != before;
 }
@@ -36,6 +38,11 @@ void TLineEngine::LineDeadline()
         m_engine.TimeOutTimerTimer();
     if (m_reply.Due(now))
         m_engine.ReplyTimerTimer();
+}
+
+void TLineEngine::LineReset()
+{
+    m_engine.LineClosed();
 }
 
 } // namespace quorlin

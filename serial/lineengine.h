@@ -21,6 +21,7 @@ class TLineEngine : public ILineHandler
     bool LineRxChar(int Count) override;
     int64_t LineDeadlineUs() override;
     void LineDeadline() override;
+    void LineReset() override;
 
   private:
     TModbusSlave &m_engine;

@@ -52,6 +52,7 @@
 #include "ui/panelcontrols.h"
 #include "ui/permissionnotice.h"
 #include "ui/remotecontrol.h"
+#include "ui/statusbarfit.h"
 #include "ui/statustext.h"
 
 namespace quorlin
@@ -444,12 +445,10 @@ void TMainForm::buildStatusBar()
     QStatusBar *status = statusBar();
     status->setObjectName(QStringLiteral("StatusBar1"));
     status->setSizeGripEnabled(false);
-    PortStatus = new QLabel(status);
+    PortStatus = new TPortStatusLabel(status);
     PortStatus->setObjectName(QStringLiteral("PortStatus"));
-    // The window keeps its width: a long device path or reason is cut short
-    // here (its tooltip has it whole) rather than pushing the counters and
-    // the faults warning out of sight.
-    PortStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // The window keeps its width: the port's state always shows, a long
+    // device name is shortened in its middle (its tooltip has it whole).
     status->addWidget(PortStatus, 1);
     CountersStatus = new QToolButton(status);
     CountersStatus->setObjectName(QStringLiteral("CountersStatus"));
@@ -500,18 +499,19 @@ void TMainForm::updatePortStatus()
     if (m_network->NoSerial()) {
         m_portStatusOpen = false;
         m_portStatusName = Comm1->DeviceName();
-        PortStatus->setText(QStringLiteral("Serial port not used: network only"));
-        PortStatus->setToolTip(PortStatus->text());
+        PortStatus->SetParts(QStringLiteral("Serial port not used"),
+                             QStringLiteral("network only"));
+        m_statusTexts = {};
+        m_statusKey.reset();
         return;
     }
     const TPortStatus port = CurrentPortStatus();
     m_portStatusOpen = port.Open;
     m_portStatusName = port.Name;
-    const QString text = QString::fromStdString(PortStatusText(port));
-    if (PortStatus->text() != text) {
-        PortStatus->setText(text);
-        PortStatus->setToolTip(text); // the bar cuts a long path or reason short
-    }
+    PortStatus->SetParts(QString::fromStdString(PortStateText(port)),
+                         QString::fromStdString(PortNameText(port)));
+    m_statusTexts = {}; // the room the others may take changed with it
+    m_statusKey.reset();
 }
 
 void TMainForm::updateStatusBar()
@@ -520,22 +520,58 @@ void TMainForm::updateStatusBar()
         updatePortStatus();
     const int64_t since =
         m_traffic.LastRequestUs < 0 ? -1 : SteadyNowUs() - m_traffic.LastRequestUs;
-    // The full counters where the port text leaves room for them, else the
-    // short form: the port's own text must stay readable too.
-    QString right = QString::fromStdString(CountersStatusText(m_traffic.Counters, since));
+    // The texts change only with a counter or a whole second (a whole minute
+    // after the first): most ticks end here without building them.
+    const int64_t seconds = since < 0 ? -1 : since / 1000000;
+    const TStatusBarKey key{m_traffic.Counters, seconds < 60 ? seconds : 60 + seconds / 60,
+                            statusBar()->contentsRect().width()};
+    if (m_statusKey && *m_statusKey == key)
+        return;
+    m_statusKey = key;
+    TStatusBarTexts texts;
+    texts.PortState = PortStatus->State();
+    texts.Counters = QString::fromStdString(CountersStatusText(m_traffic.Counters, since));
+    texts.ShortCounters =
+        QString::fromStdString(ShortCountersStatusText(m_traffic.Counters, since));
+    if (FaultsStatus && !FaultsStatus->isHidden())
+        texts.Faults = FaultsStatus->toolTip();
+    const int width = statusBar()->contentsRect().width();
+    // The tick asks every 100 ms; the bar is laid out again only when its
+    // texts or its width changed.
+    if (texts == m_statusTexts && width == m_statusWidth)
+        return;
+    m_statusTexts = texts;
+    m_statusWidth = width;
+    fitStatusBar();
+}
+
+void TMainForm::fitStatusBar()
+{
+    const TStatusBarTexts &texts = m_statusTexts;
     const QFontMetrics metrics = CountersStatus->fontMetrics();
-    int room = statusBar()->contentsRect().width() - 24 -
-               PortStatus->fontMetrics().horizontalAdvance(PortStatus->text());
-    if (FaultsStatus && FaultsStatus->isVisible())
-        room -= FaultsStatus->sizeHint().width();
-    if (metrics.horizontalAdvance(right) > room)
-        right = QString::fromStdString(ShortCountersStatusText(m_traffic.Counters, since));
-    if (CountersStatus->text() != right) {
-        CountersStatus->setText(right);
-        CountersStatus->setToolTip(
-            QString::fromStdString(CountersStatusText(m_traffic.Counters, since)) +
-            QStringLiteral("\nClick to open the traffic monitor"));
+    const QFontMetrics faultsMetrics =
+        FaultsStatus ? FaultsStatus->fontMetrics() : CountersStatus->fontMetrics();
+    // The widgets' own margins, measured rather than guessed.
+    const int countersExtra = std::max(
+        0, CountersStatus->sizeHint().width() - metrics.horizontalAdvance(CountersStatus->text()));
+    const int faultsExtra =
+        FaultsStatus ? std::max(0, FaultsStatus->sizeHint().width() -
+                                       faultsMetrics.horizontalAdvance(FaultsStatus->text()))
+                     : 0;
+    TStatusBarTexts named = texts;
+    named.PortName = PortStatus->FullText().mid(texts.PortState.size() + 3);
+    const TStatusBarFit fit = FitStatusBar(named, m_statusWidth, metrics, faultsMetrics,
+                                           countersExtra, faultsExtra, StatusBarSpacing);
+    if (FaultsStatus && !texts.Faults.isEmpty()) {
+        FaultsStatus->setText(fit.Faults);
+        FaultsStatus->setFixedWidth(faultsMetrics.horizontalAdvance(fit.Faults) + faultsExtra);
     }
+    CountersStatus->setText(metrics.elidedText(fit.Counters, Qt::ElideRight,
+                                               std::max(0, fit.CountersWidth - countersExtra)));
+    CountersStatus->setFixedWidth(fit.CountersWidth);
+    CountersStatus->setVisible(fit.CountersWidth > countersExtra);
+    CountersStatus->setToolTip(texts.Counters +
+                               QStringLiteral("\nClick to open the traffic monitor"));
 }
 
 void TMainForm::TrafficMonitor1Click()
@@ -543,6 +579,7 @@ void TMainForm::TrafficMonitor1Click()
     if (!MonitorForm) {
         MonitorForm = new TMonitorForm(m_traffic, this);
         MonitorForm->SlaveIds = [this] { return m_slaves.Ids(); };
+        PlaceBesideOwner(*MonitorForm, *this);
     }
     MonitorForm->Refresh();
     MonitorForm->show();
@@ -629,11 +666,23 @@ void TMainForm::RefreshPanels()
         std::lock_guard<std::mutex> lock(m_slaves.Lock());
         m_view = *m_current;
     }
+    m_panelsShown.reset(); // every control is looked at again
     paintPanels();
 }
 
 void TMainForm::paintPanels()
 {
+    // The panels show 76 values; while none of them changed (an idle line,
+    // ten ticks a second) no control is even asked what it shows.
+    TPanelValues shown{};
+    std::copy_n(m_view.Coils.begin() + 1, 32, shown.begin());
+    std::copy_n(m_view.DiscreteInputs.begin() + 1, 32, shown.begin() + 32);
+    std::copy_n(m_view.InputRegs.begin() + 1, 6, shown.begin() + 64);
+    std::copy_n(m_view.HoldingRegs.begin() + 1, 6, shown.begin() + 70);
+    if (m_panelsShown && *m_panelsShown == shown)
+        return;
+    m_panelsShown = shown;
+
     auto refreshLamp = [](TShape *Lamp, uint8_t Bit) {
         const bool shows = Lamp->BrushColor() == LampOnColor;
         if (shows != (Bit != 0))
@@ -712,6 +761,9 @@ void TMainForm::Edit1Click(TNumberBox *Sender)
 
 void TMainForm::ScrollBar1Change(QScrollBar *Sender, int Position)
 {
+    // The bar now shows the user's position: the tick must look at it even
+    // if the value it ends up with is the one shown before.
+    m_panelsShown.reset();
     const int t = Tag(Sender);
     if (t < 100)
         m_current->QueueWrite(RegTypeInputReg, t - 10, uint32_t(Position));
@@ -811,8 +863,12 @@ void TMainForm::ApplyFaults(const TFaultSettings &Faults)
         statusBar()->addPermanentWidget(FaultsStatus);
     }
     if (FaultsStatus) {
-        FaultsStatus->setText(FaultsSummary(NormalisedFaults(Faults)));
+        const QString summary = FaultsSummary(NormalisedFaults(Faults));
+        FaultsStatus->setText(summary);
+        FaultsStatus->setToolTip(summary);
         FaultsStatus->setVisible(Faults.Enabled != 0);
+        m_statusKey.reset();
+        updateStatusBar(); // the warning takes its room at once
     }
 }
 
@@ -1160,6 +1216,7 @@ void TMainForm::Registers1Click()
 {
     if (!m_registersForm) {
         m_registersForm = new TRegistersForm(*m_registerSource, *m_dialogs, this);
+        PlaceBesideOwner(*m_registersForm, *this);
         connect(m_registersForm, &TRegistersForm::ExportRequested, this,
                 &TMainForm::ExportValues1Click);
         connect(m_registersForm, &TRegistersForm::ImportRequested, this,

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
 #include "engine/framequeue.h"
 #include "engine/registerimage.h"
@@ -21,6 +22,7 @@
 #include "serial/ui/configunit.h"
 #include "ui/commandline.h"
 #include "ui/statustext.h"
+#include "ui/statusbarfit.h"
 
 class QAction;
 class QGroupBox;
@@ -239,7 +241,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     void TrafficMonitor1Click();
     TMonitorForm *MonitorForm = nullptr; // made the first time it is asked for
     TTrafficRecorder &Traffic() { return m_traffic; }
-    QLabel *PortStatus = nullptr;          // left of the status bar
+    TPortStatusLabel *PortStatus = nullptr; // left of the status bar
     QToolButton *CountersStatus = nullptr; // right; a click opens the monitor
     // Every row of the monitor also goes to Trace (owned by the caller),
     // pushed out at each tick. Null: no trace.
@@ -265,6 +267,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     void buildStatusBar();
     void updateStatusBar();
     void updatePortStatus();
+    void fitStatusBar();
 
     QString m_programDir;
     TFileLocations m_locations;
@@ -286,6 +289,9 @@ class TMainForm : public QMainWindow, public IProfileHost
     // Reports cross from the port's thread here; the tick hands them on.
     TFrameQueue m_frames;
     TRegisterTables m_view;
+    // The values the panels last showed: 32 coils, 32 inputs, 6 + 6 registers.
+    using TPanelValues = std::array<uint16_t, 76>;
+    std::optional<TPanelValues> m_panelsShown;
     IProfileDialogs *m_dialogs = nullptr; // m_ownDialogs unless the caller gave its own
     std::unique_ptr<IProfileDialogs> m_ownDialogs;
     std::unique_ptr<TProfileManager> m_profile;
@@ -295,6 +301,17 @@ class TMainForm : public QMainWindow, public IProfileHost
     bool m_traceFailureReported = false;
     bool m_portStatusOpen = false; // the port as the status bar last showed it
     std::string m_portStatusName;
+    TStatusBarTexts m_statusTexts; // as the status bar was last laid out
+    // What the status bar's texts were last built from.
+    struct TStatusBarKey {
+        TLineCounters Counters;
+        int64_t Since; // whole seconds, then 60 + whole minutes; -1: no request
+        int Width;
+        bool operator==(const TStatusBarKey &) const = default;
+    };
+    std::optional<TStatusBarKey> m_statusKey;
+    int m_statusWidth = -1;
+    static constexpr int StatusBarSpacing = 10; // between the bar's widgets, with their frames
     void buildRegisterCommands();
     std::unique_ptr<IRegisterSource> m_registerSource;
     TRegistersForm *m_registersForm = nullptr;

@@ -15,6 +15,8 @@
 
 #include "api/apiserver.h"
 #include "engine/modbusslave.h"
+#include "net/netserver.h"
+#include "netconfig/networkcommands.h"
 #include "platform/inifile.h"
 #include "profile/profilemanager.h"
 #include "serial/commint.h"
@@ -267,12 +269,29 @@ TApiStatus TRemoteControl::Status()
     serial.Name = port.Name;
     serial.Device = port.Device;
     serial.Open = port.Open;
-    if (port.Open)
+    if (m_form.Network().NoSerial()) {
+        serial.Open = false;
+        serial.Reason = "not used: network only";
+    } else if (port.Open)
         serial.Settings = std::to_string(port.BaudRate) + " " + std::to_string(port.DataBits) +
                           port.Parity + port.StopBits;
     else
         serial.Reason = port.Reason;
     s.Lines.push_back(std::move(serial));
+    const TNetServer &server = m_form.Network().Server();
+    for (int i = 0; i < server.ListenerCount(); ++i) {
+        const TListenerState &l = server.Listener(i);
+        TApiListener net;
+        net.Kind = l.Config.Kind == TStreamKind::ModbusTcp ? "tcp" : "rtu-tcp";
+        net.Name = ListenSpecText(l.Config.Address, l.BoundPort > 0 ? l.BoundPort : l.Config.Port);
+        net.Open = l.Listening();
+        if (!net.Open)
+            net.Reason = l.Error;
+        net.Clients = l.Clients.load();
+        net.MaxClients = l.Config.MaxClients;
+        net.Refused = l.Refused.load();
+        s.Lines.push_back(std::move(net));
+    }
     s.Counters = m_form.Traffic().Counters;
     s.LostFrames = m_form.Traffic().LostFrames;
     if (m_form.Traffic().LastRequestUs >= 0)

@@ -24,14 +24,21 @@ struct TPortStatus {
     std::string Reason;
 };
 
-// "COM2 /dev/pts/4 9600 8E1", or "COM3 /dev/ttyS2: Permission denied".
+// The port's state, which the status bar always shows whole:
+// "Connected 9600 8E1", "Disconnected: Permission denied", "Disconnected".
+std::string PortStateText(const TPortStatus &Port);
+// What the port is: "COM2 /dev/pts/4", a typed path once ("/tmp/x").
+std::string PortNameText(const TPortStatus &Port);
+// The state, then the port: "Connected 9600 8E1 - COM2 /dev/pts/4".
 std::string PortStatusText(const TPortStatus &Port);
 
-// "Requests 12 | Exceptions 1 | Bad CRC 0 | Timed out 2 | Last request 0.4 s ago".
 // SinceLastUs < 0: no request yet.
+// "Requests 12 | ... | Injected 0 | Last request 4 s ago": every counter the
+// status bar has, for its tooltip and where there is room.
 std::string CountersStatusText(const TLineCounters &Counters, int64_t SinceLastUs);
 // The same in the room the narrow main window leaves beside a long port text:
-// "Req 12 | Exc 1 | CRC 0 | T/O 2 | 0.4 s ago" (its tooltip spells it out).
+// "Req 12 | Exc 1 | CRC 0 | T/O 2 | 4 s ago", with "Inj 3" once faults were
+// injected (its tooltip spells it out).
 std::string ShortCountersStatusText(const TLineCounters &Counters, int64_t SinceLastUs);
 
 } // namespace quorlin

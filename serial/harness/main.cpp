@@ -17,6 +17,9 @@
 //     --pattern          fill discrete inputs and input registers with a
 //                        known pattern: input n is on when n % 3 == 0, input
 //                        register n holds n * 257 (mod 65536)
+//     --delay MS         hold every reply back MS milliseconds (0..10000)
+//     --split MS         send every reply in two halves, MS ms of silence
+//                        after the first has left the line (0..10000)
 //
 // Prints "quorlin-slave ready on DEVICE id N" on stdout once it listens.
 #include <QCoreApplication>
@@ -58,8 +61,8 @@ int usage(const char *msg)
                  "quorlin-slave: %s\n"
                  "usage: quorlin-slave [--id N] [--baud N] [--parity none|odd|even|mark|space]\n"
                  "                     [--stopbits 1|2] [--flow none|cts|dtr|software|default]\n"
-                 "                     [--ini PATH] [--mode rtu|ascii] [--databits 7|8]\n"
-                 "                     [--pattern] DEVICE\n",
+                 "                     [--ini PATH] [--pattern] [--delay MS] [--split MS]\n"
+                 "                     [--mode rtu|ascii] [--databits 7|8] DEVICE\n",
                  msg);
     return 2;
 }
@@ -101,6 +104,7 @@ int main(int argc, char **argv)
     bool pattern = false;
     TSerialMode mode = TSerialMode::Rtu;
     TDatabits databits = da8;
+    TFaultSettings faults;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -163,6 +167,13 @@ int main(int argc, char **argv)
                 return usage("--databits takes 7 or 8");
         } else if (a == "--pattern") {
             pattern = true;
+        } else if (a == "--delay" || a == "--split") {
+            const char *v = value();
+            long ms = 0;
+            if (!v || !parseInt(v, 0, MaxFaultDelayMs, ms))
+                return usage((a + " takes milliseconds 0..10000").c_str());
+            (a == "--delay" ? faults.DelayMs : faults.SplitReplyMs) = int(ms);
+            faults.Enabled = 1;
         } else if (a == "-h" || a == "--help") {
             usage("Modbus RTU or ASCII slave on one serial port");
             return 0;
@@ -208,6 +219,7 @@ int main(int argc, char **argv)
     TDeadline timeOut(100), reply(0);
     TModbusSlave slave(image, comm, timeOut);
     slave.SetMode(mode);
+    slave.Faults().Load(faults);
     TLineEngine line(slave, comm, timeOut, reply);
     comm.SetLineHandler(&line);
     comm.SetMonitorEvents(commEvents({evRxChar}));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "serial/ui/configunit.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include "serial/ui/designfit.h"
 #include "serial/ui/spinedit.h"
 
+#include <algorithm>
 #include <iterator>
 #include <mutex>
 
@@ -85,6 +87,9 @@ TConfForm::TConfForm(QWidget *Parent)
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->setCurrentIndex(-1);
     DeviceList = [] { return EnumerateSerialDevices(); };
+    // A long device name does not fit the box: its tooltip holds it whole.
+    connect(ComboBox1, &QComboBox::currentTextChanged, ComboBox1,
+            [this](const QString &Text) { ComboBox1->setToolTip(Text.trimmed()); });
     ComboBox2 = makeList(
         this, "ComboBox2", 70,
         {QStringLiteral("300 bps"), QStringLiteral("600 bps"), QStringLiteral("1200 bps"),
@@ -214,12 +219,28 @@ void TConfForm::RefreshPortList()
     ComboBox1->clear();
     ComboBox1->addItems(items);
     selectPort(chosen);
+    // The box is narrow; its list opens as wide as the longest device name.
+    int widest = 0;
+    for (const QString &item : items)
+        widest = std::max(widest, ComboBox1->view()->fontMetrics().horizontalAdvance(item));
+    ComboBox1->view()->setMinimumWidth(widest + 32);
+    ComboBox1->setToolTip(PortText());
 }
 
 void TConfForm::showEvent(QShowEvent *Event)
 {
     RefreshPortList();
+    m_shown = SerialValues();
+    m_hasShown = true;
     QDialog::showEvent(Event);
+}
+
+void TConfForm::done(int Result)
+{
+    if (Result == QDialog::Rejected && m_hasShown)
+        LoadSerialDialog(m_shown);
+    m_hasShown = false;
+    QDialog::done(Result);
 }
 
 TSerialValues TConfForm::SerialValues() const

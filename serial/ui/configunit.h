@@ -92,11 +92,17 @@ class TConfForm : public QDialog
     void ApplySerialSettings(TRegisterImage &Image, TCustomComm &Comm, QTabBar &Tabs,
                              QWidget &Window, const QString &TitleText) const;
 
+    // Cancel, Escape and the close box put the controls back as they were
+    // shown: they hold the settings in use, and a profile is saved from them.
+    void done(int Result) override;
+
   protected:
     void showEvent(QShowEvent *Event) override;
 
   private:
     void selectPort(const QString &Text);
+    TSerialValues m_shown; // the controls when the dialog was shown
+    bool m_hasShown = false;
     int m_comPort = 0; // SerialPort as last loaded, kept while a device is chosen
 };
 

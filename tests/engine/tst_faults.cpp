@@ -5,10 +5,12 @@
 // monitor is told.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <set>
 
 #include "engine/faultplan.h"
 #include "engine/frameobserver.h"
+#include "engine/linetiming.h"
 #include "tests/engine/fakes.h"
 
 namespace quorlin::test
@@ -16,12 +18,18 @@ namespace quorlin::test
 namespace
 {
 
-// The reply timer and the line on one fake clock: the line notes when each write happens.
+// The reply timer and the line on one fake clock: the line notes when each
+// write happens, and tells how long bytes take as a UART would (CharUs each,
+// behind Queued bytes still to send).
 struct FaultRig : ISerialLine, IReplyTimer, IFrameObserver {
     int Now = 0, Due = 0;
     bool Running = false;
+    int CharUs = 0, Queued = 0;
+    bool RefuseWrites = false;
     std::vector<int> Times;
     std::vector<std::string> Reports;
+    std::vector<std::string> Fates; // "t:request|later:what became of the reply:bytes"
+    TLineCounters Counters;
     TRegisterImage Image;
     FakeLine Line;
     FakeTimer Timer;
@@ -37,8 +45,9 @@ struct FaultRig : ISerialLine, IReplyTimer, IFrameObserver {
     int Write(const void *B, int N) override
     {
         Times.push_back(Now);
-        return Line.Write(B, N);
+        return RefuseWrites ? -1 : Line.Write(B, N);
     }
+    int64_t SendTimeUs(int Count) override { return LineTimeUs(Queued + Count, CharUs); }
     void PurgeIn() override { Line.PurgeIn(); }
     void PurgeOut() override {}
     void Start(int Ms) override
@@ -48,7 +57,19 @@ struct FaultRig : ISerialLine, IReplyTimer, IFrameObserver {
     }
     void Stop() override { Running = false; }
     bool IsRunning() const override { return Running; }
-    void FrameDone(const TFrameReport &R) override { Reports.push_back(ReportText(R)); }
+    // The requests' reports; held replies' later reports are tested on their own.
+    void FrameDone(const TFrameReport &R) override
+    {
+        if (!R.HeldReply)
+            Reports.push_back(ReportText(R));
+        Counters.Count(R);
+        const char *what = R.ReplyCancelled  ? "cancelled"
+                           : R.ReplyFailed   ? "failed"
+                           : R.Reply.empty() ? (R.ReplyHeld ? "held" : "none")
+                                             : (R.ReplyHeld ? "part" : "sent");
+        Fates.push_back(std::to_string(Now) + (R.HeldReply ? ":later:" : ":request:") + what +
+                        ":" + std::to_string(R.Reply.size()));
+    }
 
     void arrive(const Bytes &B)
     {
@@ -300,6 +321,84 @@ INSTANTIATE_TEST_SUITE_P(
                       ReportRow{"BadCrc", on({.BadCrcEvery = 1, .SplitReplyMs = 3}),
                                 "bad crc (injected), split 3 ms"}),
     [](const auto &Info) { return std::string(Info.param.Name); });
+
+const Bytes ReadTen = hex("01 03 00 00 00 0A crc"); // a reply of 25 bytes
+
+TEST(SplitReply, SilenceStartsWhenTheFirstHalfHasLeftTheLine)
+{
+    struct Row {
+        int SplitMs, Queued, Gap; // ms
+    } rows[] = {
+        {5, 0, 5 + 14},  // 12 bytes at 9600 8E1 (1146 us each): 13.75 ms on the line
+        {30, 0, 30 + 14},
+        {5, 30, 5 + 49}, // behind 30 bytes still queued: 42 bytes, 48.1 ms
+    };
+    for (const Row &r : rows) {
+        FaultRig rig(on({.SplitReplyMs = r.SplitMs}));
+        rig.CharUs = 1146;
+        rig.Queued = r.Queued;
+        rig.arrive(ReadTen);
+        rig.advance(1000);
+        ASSERT_EQ(rig.Times.size(), 2u);
+        EXPECT_EQ(rig.Line.Writes[0].size(), 12u);
+        EXPECT_EQ(rig.Times[1] - rig.Times[0], r.Gap) << r.SplitMs << " ms split";
+    }
+}
+
+struct FateRow {
+    const char *Name;
+    TFaultSettings Faults;
+    bool RefuseWrites;
+    int NewRequestAt, CloseAt; // ms; -1: never
+    std::vector<std::string> Fates;
+    std::array<uint64_t, 5> Counts; // requests, replies, bytes out, failed, cancelled
+};
+
+class HeldReplyFates : public ::testing::TestWithParam<FateRow>
+{
+};
+
+TEST_P(HeldReplyFates, ReportsSayWhenAndWhetherTheBytesWent)
+{
+    const FateRow &row = GetParam();
+    FaultRig rig(on(row.Faults));
+    rig.CharUs = 1146;
+    rig.RefuseWrites = row.RefuseWrites;
+    rig.arrive(ReadTen);
+    for (int t = 1; t <= 1000; ++t) {
+        rig.advance(1);
+        if (t == row.NewRequestAt)
+            rig.arrive(ReadTen);
+        if (t == row.CloseAt)
+            rig.Slave.LineClosed();
+    }
+    EXPECT_EQ(rig.Fates, row.Fates);
+    const TLineCounters &c = rig.Counters;
+    EXPECT_EQ((std::array<uint64_t, 5>{c.Requests, c.Replies, c.BytesOut, c.Failed, c.Cancelled}),
+              row.Counts);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Fates, HeldReplyFates,
+    ::testing::Values(
+        FateRow{"DelayedReplyIsReportedWhenWritten", {.DelayMs = 200}, false, -1, -1,
+                {"0:request:held:0", "200:later:sent:25"}, {1, 1, 25, 0, 0}},
+        FateRow{"DelayedReplyTheLineRefused", {.DelayMs = 200}, true, -1, -1,
+                {"0:request:held:0", "200:later:failed:25"}, {1, 0, 0, 1, 0}},
+        FateRow{"DelayedReplyReplacedByANewerRequest", {.DelayMs = 500}, false, 100, -1,
+                {"0:request:held:0", "100:later:cancelled:0", "100:request:held:0",
+                 "600:later:sent:25"}, {2, 1, 25, 0, 1}},
+        FateRow{"DelayedReplyOfAClosedPort", {.DelayMs = 500}, false, -1, 300,
+                {"0:request:held:0", "300:later:cancelled:0"}, {1, 0, 0, 0, 1}},
+        FateRow{"SplitHalvesEachAtItsWrite", {.SplitReplyMs = 30}, false, -1, -1,
+                {"0:request:part:12", "44:later:sent:13"}, {1, 1, 25, 0, 0}},
+        FateRow{"DelayedSplitHalves", {.DelayMs = 100, .SplitReplyMs = 30}, false, -1, -1,
+                {"0:request:held:0", "100:later:part:12", "144:later:sent:13"}, {1, 1, 25, 0, 0}},
+        FateRow{"SplitCutByAClose", {.SplitReplyMs = 30}, false, -1, 10,
+                {"0:request:part:12", "10:later:cancelled:0"}, {1, 0, 12, 0, 1}}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
+// clang-format on
 
 } // namespace
 } // namespace quorlin::test

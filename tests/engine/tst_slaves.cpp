@@ -223,6 +223,54 @@ TEST(Bus, ObserverHearsEachSlavesFramesAndBroadcastsCarriedOut)
     EXPECT_EQ(seen.Frames, expected);
 }
 
+// A frame for id 0 says what became of it: carried out, ignored because the
+// slaves take no broadcasts, or not a write at all (nothing to carry out).
+TEST(Bus, BroadcastRowsNameWhatBecameOfThem)
+{
+    struct Row {
+        bool Accept;
+        const char *Request;
+        const char *Result;
+        uint16_t Holding2; // slave 2's 4x0002 afterwards
+    };
+    const Row rows[] = {
+        {true, "00 06 00 01 00 2A crc", "broadcast: carried out", 42},
+        {true, "00 10 00 01 00 01 02 00 2B crc", "broadcast: carried out", 43},
+        {false, "00 06 00 01 00 2C crc", "broadcast: ignored (setting off)", 0},
+        {false, "00 0F 00 00 00 01 01 01 crc", "broadcast: ignored (setting off)", 0},
+        {true, "00 03 00 00 00 01 crc", "broadcast: not a write", 0},
+        {false, "00 03 00 00 00 01 crc", "broadcast: not a write", 0},
+        {true, "00 08 00 00 12 34 crc", "broadcast: not a write", 0},
+        {true, "00 06 00 01 00 2A 00 00", "bad crc", 0},
+    };
+    for (const Row &r : rows) {
+        struct Seen : IFrameObserver {
+            std::vector<std::string> Results;
+            void FrameDone(const TFrameReport &R) override { Results.push_back(ReportText(R)); }
+        } seen;
+        BusRig rig;
+        rig.Slaves.AcceptBroadcast = r.Accept;
+        rig.Engine.SetObserver(&seen);
+        EXPECT_TRUE(rig.ask(hex(r.Request)).empty()) << r.Request;
+        EXPECT_EQ(seen.Results, std::vector<std::string>{r.Result}) << r.Request;
+        EXPECT_EQ(rig.Slaves.Find(2)->HoldingRegs[2], r.Holding2) << r.Request;
+    }
+    // One slave without a slave set: its id 0 writes are ignored the same way.
+    struct Seen : IFrameObserver {
+        std::string Result;
+        void FrameDone(const TFrameReport &R) override { Result = ReportText(R); }
+    } seen;
+    TRegisterImage image;
+    FakeLine line;
+    FakeTimer timer;
+    TModbusSlave engine{image, line, timer};
+    engine.SetObserver(&seen);
+    const Bytes write = hex("00 06 00 01 00 2A crc");
+    line.Input.assign(write.begin(), write.end());
+    engine.Comm1RxChar(int(write.size()));
+    EXPECT_EQ(seen.Result, "broadcast: ignored (setting off)");
+}
+
 TEST(SlaveSet, KeepsIdsUniqueSortedAndAtLeastOne)
 {
     TSlaveSet set;

@@ -84,24 +84,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     r.Verdict = verdict;
     r.ExceptionCode = Data[1];
     r.ReplyFailed = (Data[2] & 1) != 0;
+    r.HeldReply = (Data[2] & 2) != 0;
+    r.ReplyCancelled = (Data[2] & 4) != 0;
     r.Rx = rx;
     r.Reply = reply;
     // A network line, with a comma and a quote to be quoted in the CSV.
-    const std::string line = (Data[2] & 2) != 0 ? "tcp 127.0.0.1:1,\"x\"" : "";
+    const std::string line = (Data[2] & 8) != 0 ? "tcp 127.0.0.1:1,\"x\"" : "";
     r.Line = line;
     TTrafficRow rows[2];
     const int n = RowsOfReport(r, int64_t(Data[1]) * 1000003 - 500000, rows);
-    require(n == 1 || n == 2);
+    // A held reply's later report has no RX row; a TX row comes with bytes
+    // written or with a reply that never went.
+    const bool unsent = r.ReplyCancelled || (r.ReplyFailed && !reply.empty());
+    const int txRows = !reply.empty() || unsent ? 1 : 0;
+    require(n == (r.HeldReply ? 0 : 1) + txRows);
     TTrafficStore store(3);
     for (int i = 0; i < n; ++i) {
+        const bool isRx = i == 0 && !r.HeldReply;
         const std::vector<std::string> f = parseRecord(CsvLine(rows[i]));
         require(f.size() == 9);
         require(f[8] == line);
-        require(f[1] == (i == 0 ? "RX" : "TX"));
-        const std::vector<uint8_t> &frame = i == 0 ? rx : reply;
+        require(f[1] == (isRx ? "RX" : "TX"));
+        const std::vector<uint8_t> none;
+        const std::vector<uint8_t> &frame = isRx ? rx : unsent ? none : reply;
         const std::string back = unhex(f[7]);
         require(back == std::string(frame.begin(), frame.end()));
-        require(f[2] == (frame.empty() ? "" : std::to_string(frame[0])));
+        const std::vector<uint8_t> &addressed = isRx || unsent ? rx : reply;
+        require(f[2] == (addressed.empty() ? "" : std::to_string(addressed[0])));
         RegisterText(rows[i]);
         FunctionText(rows[i].Function);
         store.Append(rows[i]);

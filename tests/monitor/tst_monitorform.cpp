@@ -104,6 +104,61 @@ TEST_F(MonitorFormTest, BadAndDiscardedRowsStandOutByColour)
         m_form.Model->data(m_form.Model->index(5, 0), Qt::ForegroundRole).isValid()); // not ours
 }
 
+// Every column is as wide as the widest text it holds, in the font it is drawn
+// in: no time without its microseconds, no result cut to "answered, delayed 2...".
+TEST_F(MonitorFormTest, ColumnsHoldTheirWholeText)
+{
+    someTraffic();
+    const Bytes rx = hex("01 17 00 00 00 01 00 10 00 01 02 00 2A crc"), reply = hex("01 17 02 00 2A crc");
+    TFrameReport r;
+    r.Rx = rx;
+    r.Reply = reply;
+    r.Injected = TFaultKind::BadCrc;
+    r.DelayMs = 2000;
+    r.SplitMs = 30;
+    r.Replaced = true;
+    m_rec.FrameDone(r);
+    m_form.Refresh();
+    QTableView *view = m_form.TrafficView;
+    for (int c = 0; c < TTrafficModel::ColBytes; ++c)
+        for (int row = 0; row < m_form.Model->rowCount(); ++row) {
+            const QModelIndex at = m_form.Model->index(row, c);
+            const QVariant font = at.data(Qt::FontRole);
+            const QFontMetrics metrics(font.isValid() ? font.value<QFont>() : view->font());
+            EXPECT_LE(metrics.horizontalAdvance(at.data().toString()) + 8, view->columnWidth(c))
+                << "column " << c << ": " << at.data().toString().toStdString();
+        }
+}
+
+// Injected faults are marked and found: their rows have a colour of their own
+// and "Problems only" and "injected" keep them; the counters line counts them.
+TEST_F(MonitorFormTest, InjectedRowsStandOutAndAreKeptByProblemsOnly)
+{
+    report(TVerdict::Answered, "01 03 00 00 00 02 C4 0B", "01 03 04 12 34 00 05 7E 86");
+    const Bytes rx = hex("01 03 00 00 00 02 C4 0B");
+    TFrameReport r;
+    r.Rx = rx;
+    r.Injected = TFaultKind::NoReply;
+    m_rec.FrameDone(r);
+    m_form.Refresh();
+    ASSERT_EQ(m_form.Model->rowCount(), 3);
+    const QVariant plain = m_form.Model->data(m_form.Model->index(0, 0), Qt::BackgroundRole);
+    const QVariant injected = m_form.Model->data(m_form.Model->index(2, 0), Qt::BackgroundRole);
+    EXPECT_FALSE(plain.isValid());
+    ASSERT_TRUE(injected.isValid());
+    report(TVerdict::BadCrc, "01 03 00 00 00 0A C5 CC");
+    m_form.Refresh();
+    EXPECT_NE(injected, m_form.Model->data(m_form.Model->index(3, 0), Qt::BackgroundRole));
+    for (TRowFilter f : {TRowFilter::Problems, TRowFilter::Injected}) {
+        m_form.FilterBox->setCurrentIndex(int(f));
+        EXPECT_TRUE(column(TTrafficModel::ColResult).contains("no reply (injected)"))
+            << FilterName(f);
+    }
+    EXPECT_EQ(m_form.FilterBox->itemText(int(TRowFilter::Injected)), QStringLiteral("injected"));
+    EXPECT_TRUE(m_form.CountersLabel->text().contains(QStringLiteral("injected 1;")))
+        << m_form.CountersLabel->text().toStdString();
+}
+
 TEST_F(MonitorFormTest, FilterByVerdictKeepsRequestsWithTheirReplies)
 {
     someTraffic();

@@ -33,6 +33,7 @@ struct ReportCase {
     bool ReplyFailed = false;
     TFaultKind Injected = TFaultKind::None;
     int DelayMs = 0;
+    bool HeldReply = false, ReplyHeld = false, ReplyCancelled = false;
 };
 
 std::vector<std::string> csvOf(const ReportCase &C)
@@ -46,6 +47,9 @@ std::vector<std::string> csvOf(const ReportCase &C)
     r.ReplyFailed = C.ReplyFailed;
     r.Injected = C.Injected;
     r.DelayMs = C.DelayMs;
+    r.HeldReply = C.HeldReply;
+    r.ReplyHeld = C.ReplyHeld;
+    r.ReplyCancelled = C.ReplyCancelled;
     TTrafficRow rows[2];
     const int n = RowsOfReport(r, SomeTime, rows);
     std::vector<std::string> lines;
@@ -106,9 +110,22 @@ const CsvRow csvRows[] = {
      {"RX,1,,,,timed out,01"}},
     {"OverflowOfAnEmptyBuffer", {TVerdict::TooLong, 0, {}, {}, 300},
      {"RX,,,,,too long,"}},
-    {"RefusedReplyLeavesOnlyTheRequest",
+    {"RefusedReplyIsNamedWithoutItsBytes",
      {TVerdict::Answered, 0, hex("01 07 41 E2"), hex("01 07 00 22 30"), 0, true},
-     {"RX,1,7,,,answered,01 07 41 E2"}},
+     {"RX,1,7,,,answered,01 07 41 E2", "TX,1,7,,,\"reply, not sent: write failed\","}},
+    // A held reply: the request's row now, the reply's row when it is written or dropped.
+    {"DelayedReplyNotYetWritten",
+     {TVerdict::Answered, 0, hex("01 03 00 00 00 02 C4 0B"), {}, 0, false, TFaultKind::None, 200, false, true},
+     {"RX,1,3,0,2,\"answered, delayed 200 ms\",{rx}"}},
+    {"DelayedReplyWrittenLater",
+     {TVerdict::Answered, 0, hex("01 03 00 00 00 02 C4 0B"), hex("01 03 04 12 34 00 05 7E 86"), 0, false, TFaultKind::None, 200, true},
+     {"TX,1,3,0,2,\"answered, delayed 200 ms\",{tx}"}},
+    {"DelayedReplyRefusedLater",
+     {TVerdict::Answered, 0, hex("01 03 00 00 00 02 C4 0B"), hex("01 03 04 12 34 00 05 7E 86"), 0, true, TFaultKind::None, 200, true},
+     {"TX,1,3,0,2,\"answered, delayed 200 ms, not sent: write failed\","}},
+    {"DelayedReplyCancelled",
+     {TVerdict::Exception, 6, hex("01 03 00 00 00 02 C4 0B"), {}, 0, false, TFaultKind::Exception, 500, true, false, true},
+     {"TX,1,3,0,2,\"exception 6 (injected), delayed 500 ms, not sent: cancelled\","}},
     // Injected faults name themselves on both rows, in the trace as on the screen.
     {"InjectedBadCrcDelayed",
      {TVerdict::Answered, 0, hex("01 03 00 00 00 02 C4 0B"), hex("01 03 04 12 34 00 05 7E 79"), 0, false, TFaultKind::BadCrc, 200},
@@ -121,6 +138,70 @@ const CsvRow csvRows[] = {
 
 INSTANTIATE_TEST_SUITE_P(Traffic, CsvRows, ::testing::ValuesIn(csvRows),
                          [](const auto &Info) { return std::string(Info.param.Name); });
+
+// What a person hunting a fault needs from each report's request row: its
+// result text, whether "Problems only" and "injected" keep it, and whether the
+// injected counter counts it. Injected delays and splits are faults too.
+struct FateRow {
+    const char *Name;
+    TVerdict Verdict;
+    TFaultKind Injected;
+    int DelayMs;
+    int SplitMs;
+    TBroadcastFate Broadcast;
+    std::string Result;
+    bool Problem;
+    bool Injected_;
+};
+
+class FateRows : public ::testing::TestWithParam<FateRow>
+{
+};
+
+TEST_P(FateRows, ResultFiltersAndInjectedCounter)
+{
+    const FateRow &c = GetParam();
+    const Bytes rx = hex("00 06 00 01 00 07 crc"), reply = hex("01 06 00 01 00 07 crc");
+    TFrameReport r;
+    r.Verdict = c.Verdict;
+    r.Rx = rx;
+    if (c.Verdict == TVerdict::Answered && c.Injected != TFaultKind::NoReply)
+        r.Reply = reply;
+    r.Injected = c.Injected;
+    r.DelayMs = c.DelayMs;
+    r.SplitMs = c.SplitMs;
+    r.Broadcast = c.Broadcast;
+    TTrafficRecorder rec(10);
+    rec.FrameDone(r);
+    ASSERT_GE(rec.Store.Size(), 1u);
+    for (size_t i = 0; i < rec.Store.Size(); ++i) {
+        const TTrafficRow &row = rec.Store.At(i);
+        if (i == 0)
+            EXPECT_EQ(ResultText(row), c.Result);
+        EXPECT_EQ(FilterAccepts(TRowFilter::Problems, row), c.Problem) << "row " << i;
+        EXPECT_EQ(FilterAccepts(TRowFilter::Injected, row), c.Injected_) << "row " << i;
+        EXPECT_EQ(IsInjectedRow(row), c.Injected_) << "row " << i;
+    }
+    EXPECT_EQ(rec.Counters.Injected, c.Injected_ ? 1u : 0u);
+    EXPECT_EQ(rec.SlaveCounters[rx[0]].Injected, c.Injected_ ? 1u : 0u);
+}
+
+using K = TFaultKind;
+using B = TBroadcastFate;
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Traffic, FateRows, ::testing::Values(
+    FateRow{"Answered", TVerdict::Answered, K::None, 0, 0, B::None, "answered", false, false},
+    FateRow{"InjectedNoReply", TVerdict::Answered, K::NoReply, 0, 0, B::None, "no reply (injected)", true, true},
+    FateRow{"InjectedBadCrc", TVerdict::Answered, K::BadCrc, 0, 0, B::None, "bad crc (injected)", true, true},
+    FateRow{"InjectedWrongId", TVerdict::Answered, K::WrongId, 0, 0, B::None, "wrong id (injected)", true, true},
+    FateRow{"InjectedDelayOnly", TVerdict::Answered, K::None, 200, 0, B::None, "answered, delayed 200 ms", true, true},
+    FateRow{"InjectedSplitOnly", TVerdict::Answered, K::None, 0, 30, B::None, "answered, split 30 ms", true, true},
+    FateRow{"BroadcastCarriedOut", TVerdict::Broadcast, K::None, 0, 0, B::CarriedOut, "broadcast: carried out", true, false},
+    FateRow{"BroadcastIgnored", TVerdict::Broadcast, K::None, 0, 0, B::Ignored, "broadcast: ignored (setting off)", true, false},
+    FateRow{"BroadcastNotAWrite", TVerdict::Broadcast, K::None, 0, 0, B::NotAWrite, "broadcast: not a write", true, false},
+    FateRow{"BadCrc", TVerdict::BadCrc, K::None, 0, 0, B::None, "bad crc", true, false}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
+// clang-format on
 
 TEST(Csv, LocalTimeHasMicrosecondsAndCountsBackBeforeTheEpoch)
 {
@@ -325,7 +406,7 @@ TEST(TrafficRecorder, TakeRecordsQueuedFramesWithTheirOwnTimesAndCountsTheLost)
 } // namespace
 } // namespace quorlin::test
 
-namespace quorlin
+namespace quorlin::test
 {
 namespace
 {
@@ -379,5 +460,18 @@ TEST(TrafficRecorder, NetworkFramesAreReadPastTheirHeaderAndNamedByTheirLine)
     }
 }
 
+TEST(TrafficFilters, ProblemsOnlyKeepsRepliesThatNeverWent)
+{
+    TTrafficRow tx;
+    tx.Direction = TDirection::Tx;
+    tx.Verdict = TVerdict::Answered;
+    EXPECT_FALSE(FilterAccepts(TRowFilter::Problems, tx));
+    for (TUnsent why : {TUnsent::Failed, TUnsent::Cancelled}) {
+        tx.Unsent = why;
+        EXPECT_TRUE(FilterAccepts(TRowFilter::Problems, tx));
+        EXPECT_TRUE(FilterAccepts(TRowFilter::Answered, tx)) << "it stays with its request";
+    }
+}
+
 } // namespace
-} // namespace quorlin
+} // namespace quorlin::test

@@ -5,6 +5,8 @@
 // documented --pattern (input n on when n % 3 == 0; input register n = n * 257).
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -36,8 +38,8 @@ class Harness : public ::testing::Test
     {
         ASSERT_TRUE(bridge.ok());
         slave.setProgram(harnessPath());
-        slave.setArguments({"--id", QString::number(slaveId), "--pattern",
-                            QString::fromStdString(bridge.pathA())});
+        slave.setArguments(QStringList{"--id", QString::number(slaveId), "--pattern"} + extraArgs +
+                           QStringList{QString::fromStdString(bridge.pathA())});
         slave.start();
         ASSERT_TRUE(slave.waitForStarted(5000)) << slave.errorString().toStdString();
         ASSERT_TRUE(slave.waitForReadyRead(5000));
@@ -68,9 +70,30 @@ class Harness : public ::testing::Test
     PtyBridge bridge;
     QProcess slave;
     modbus_t *ctx = nullptr;
+    QStringList extraArgs;
+};
+
+// Every reply held back 150 ms, then sent in two halves 10 ms apart.
+class HeldHarness : public Harness
+{
+  protected:
+    HeldHarness() { extraArgs = {"--delay", "150", "--split", "10"}; }
 };
 
 } // namespace
+
+TEST_F(HeldHarness, DelayedSplitRepliesReachAMasterWhole)
+{
+    for (int round = 0; round < 3; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<uint16_t> back(10);
+        ASSERT_EQ(modbus_read_input_registers(ctx, 0, 10, back.data()), 10)
+            << modbus_strerror(errno);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+        for (int n = 1; n <= 10; ++n)
+            EXPECT_EQ(back[size_t(n - 1)], uint16_t(n * 257)) << "input register " << n;
+    }
+}
 
 TEST_F(Harness, HoldingRegistersWrittenSinglyAndTogetherReadBack)
 {

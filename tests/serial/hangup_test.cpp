@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // A line that hangs up (far end closed, adapter unplugged) or a descriptor
 // whose every wait fails must not keep a core busy: the watcher backs off on
-// its stop event. Measured as this process's CPU time over a few seconds of
-// an event loop; the limit leaves generous slack over the expected ~0.1 %.
+// its stop event. Checked by the number of waits over a few seconds of an
+// event loop; the share of a core it used is printed, not asserted.
 #include <gtest/gtest.h>
 
 #include <QEventLoop>
@@ -68,7 +68,8 @@ TEST_F(HangUp, FarEndClosedWhileOpenCostsNoCpu)
     const double pct = cpuPercentOver(5000);
     std::printf("hang-up: %.3f %% of one core over 5 s, %d waits\n", pct, api.count("poll"));
     ::testing::Test::RecordProperty("hangup_cpu_percent", std::to_string(pct));
-    EXPECT_LT(pct, 2.0);
+    // The share of a core is a figure, not a verdict: a busy machine moves
+    // it. The number of waits is what a spinning watcher gives away.
     EXPECT_LT(api.count("poll"), 1000) << "a spinning watcher makes millions";
     comm.Close();
 }
@@ -90,7 +91,6 @@ TEST_F(HangUp, WaitsThatFailAtOnceCostNoCpu)
     api.reset();
     const double pct = cpuPercentOver(2000);
     std::printf("failing waits: %.3f %% of one core over 2 s, %d waits\n", pct, api.count("poll"));
-    EXPECT_LT(pct, 2.0);
     EXPECT_LT(api.count("poll"), 400);
     EXPECT_GT(api.count("poll"), 0);
     comm.Close();

@@ -8,7 +8,11 @@
 
 #include <filesystem>
 
+#include "engine/crc16.h"
+#include "engine/deadline.h"
+#include "engine/modbusslave.h"
 #include "serial/commint.h"
+#include "serial/lineengine.h"
 #include "tests/serial/commfixture.h"
 
 using namespace quorlin;
@@ -91,6 +95,67 @@ TEST_F(Reconnect, MissingDeviceIsRetriedUntilCloseAndNoIntervalMeansNone)
     comm.Open();
     EXPECT_FALSE(comm.IsOpen());
     EXPECT_FALSE(comm.Retrying());
+}
+
+std::vector<uint8_t> withCrc(std::vector<uint8_t> Frame)
+{
+    const uint16_t c = Crc16(Frame.data(), Frame.size());
+    Frame.push_back(uint8_t(c));
+    Frame.push_back(uint8_t(c >> 8));
+    return Frame;
+}
+
+TEST_F(Reconnect, ReplyHeldForALostPortNeverReachesTheNextOne)
+{
+    TRegisterImage image;
+    image.ClearImage();
+    image.MBid = 1;
+    TDeadline timeOut{100}, reply{0};
+    TModbusSlave engine{image, comm, timeOut};
+    TLineEngine line{engine, comm, timeOut, reply};
+    TFaultSettings faults;
+    faults.Enabled = 1;
+    faults.DelayMs = 1500;
+    engine.Faults().Load(faults);
+    comm.OnRxChar = nullptr;
+    comm.SetLineHandler(&line);
+    struct Unhook {
+        TComm &Comm;
+        ~Unhook()
+        {
+            Comm.Close();
+            Comm.SetLineHandler(nullptr);
+        }
+    } unhook{comm};
+
+    PtyPair first, second;
+    ASSERT_TRUE(first.ok() && second.ok());
+    linkTo(first);
+    comm.Open();
+    ASSERT_TRUE(comm.IsOpen());
+    const std::vector<uint8_t> read = withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01});
+    const auto sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(first.send(read));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto hold = comm.HoldLine();
+            return engine.ReplyPending();
+        },
+        1000));
+    // Unplugged while the reply is held back, and back behind the same name.
+    linkTo(second);
+    first.closeMaster();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !comm.IsOpen(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return comm.IsOpen(); }, 3000));
+    // Well past the end of the old delay: nothing of it on the new line.
+    QTest::qWait(int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                         sent + std::chrono::milliseconds(2000) - std::chrono::steady_clock::now())
+                         .count()));
+    EXPECT_TRUE(second.receive(1, 50).empty());
+    // A request on the new line is answered, once, after its own delay.
+    ASSERT_TRUE(second.send(read));
+    EXPECT_EQ(second.receive(7, 4000), withCrc({0x01, 0x03, 0x02, 0x00, 0x00}));
+    EXPECT_TRUE(second.receive(1, 100).empty());
 }
 
 } // namespace

@@ -68,7 +68,7 @@ inline std::vector<SequenceStep> knownSequence()
          nullptr,
          "00 06 00 01 00 07 crc",
          0,
-         {"RX,0,6,1,,broadcast," + hexOf("00 06 00 01 00 07 crc")}},
+         {"RX,0,6,1,,broadcast: ignored (setting off)," + hexOf("00 06 00 01 00 07 crc")}},
         {"FragmentTimesOut", nullptr, "01 03 00", 0, {"RX,1,3,,,timed out,01 03 00"}},
         // 01 09 then 298 bytes 55: no length rule, and more than the buffer
         // holds. How the driver splits it decides how much was held when the

@@ -128,13 +128,19 @@ TEST(StatusText, PortOnTheLeft)
         std::string Text;
     };
     const Row rows[] = {
-        {{"COM2", "/dev/pts/4", true, 9600, 8, 'E', "1", ""}, "COM2 /dev/pts/4 9600 8E1"},
-        {{"COM1", "/dev/ttyUSB0", true, 38400, 8, 'N', "2", ""}, "COM1 /dev/ttyUSB0 38400 8N2"},
-        {{"COM4", "/dev/ttyS3", true, 300, 7, 'S', "1.5", ""}, "COM4 /dev/ttyS3 300 7S1.5"},
+        {{"COM2", "/dev/pts/4", true, 9600, 8, 'E', "1", ""}, "Connected 9600 8E1 - COM2 /dev/pts/4"},
+        {{"COM1", "/dev/ttyUSB0", true, 38400, 8, 'N', "2", ""},
+         "Connected 38400 8N2 - COM1 /dev/ttyUSB0"},
+        {{"COM4", "/dev/ttyS3", true, 300, 7, 'S', "1.5", ""}, "Connected 300 7S1.5 - COM4 /dev/ttyS3"},
         {{"COM3", "/dev/ttyS2", false, 0, 8, 'N', "", "Permission denied"},
-         "COM3 /dev/ttyS2: Permission denied"},
-        {{"COM3", "/dev/ttyS2", false, 0, 8, 'N', "", ""}, "COM3 /dev/ttyS2: closed"},
-        {{"COMX", "", false, 0, 8, 'N', "", ""}, "COMX: no such port"},
+         "Disconnected: Permission denied - COM3 /dev/ttyS2"},
+        {{"COM3", "/dev/ttyS2", false, 0, 8, 'N', "", ""}, "Disconnected - COM3 /dev/ttyS2"},
+        {{"COMX", "", false, 0, 8, 'N', "", ""}, "Disconnected: no such port - COMX"},
+        // A typed path is its own device: named once.
+        {{"/tmp/x", "/tmp/x", false, 0, 8, 'N', "", "No such file or directory"},
+         "Disconnected: No such file or directory - /tmp/x"},
+        {{"/dev/pts/7", "/dev/pts/7", true, 19200, 8, 'N', "1", ""},
+         "Connected 19200 8N1 - /dev/pts/7"},
     };
     for (const Row &r : rows)
         EXPECT_EQ(PortStatusText(r.Port), r.Text);
@@ -150,18 +156,24 @@ TEST(StatusText, CountersOnTheRight)
     c.OtherSlave = 99; // not among the four shown
     const std::pair<int64_t, std::string> rows[] = {
         {-1, "No request yet"},
-        {0, "Last request 0.0 s ago"},
-        {400000, "Last request 0.4 s ago"},
-        {59900000, "Last request 59.9 s ago"},
-        {61000000, "Last request 1 min 1 s ago"},
+        {0, "Last request just now"},
+        {999999, "Last request just now"},
+        {1000000, "Last request 1 s ago"},
+        {59900000, "Last request 59 s ago"},
+        {61000000, "Last request 1 min ago"},
+        {3599000000LL, "Last request 59 min ago"},
         {3600000000LL + 5 * 60000000LL, "Last request 1 h 5 min ago"},
     };
     for (const auto &[since, tail] : rows)
         EXPECT_EQ(CountersStatusText(c, since),
-                  "Requests 12 | Exceptions 1 | Bad CRC 3 | Timed out 2 | " + tail);
+                  "Requests 12 | Exceptions 1 | Bad CRC 3 | Timed out 2 | Injected 0 | " + tail);
     EXPECT_EQ(ShortCountersStatusText(c, -1), "Req 12 | Exc 1 | CRC 3 | T/O 2 | idle");
-    EXPECT_EQ(ShortCountersStatusText(c, 61000000),
-              "Req 12 | Exc 1 | CRC 3 | T/O 2 | 1 min 1 s ago");
+    EXPECT_EQ(ShortCountersStatusText(c, 61000000), "Req 12 | Exc 1 | CRC 3 | T/O 2 | 1 min ago");
+    // Injected faults join the short line once there are any.
+    c.Injected = 5;
+    EXPECT_EQ(CountersStatusText(c, -1),
+              "Requests 12 | Exceptions 1 | Bad CRC 3 | Timed out 2 | Injected 5 | No request yet");
+    EXPECT_EQ(ShortCountersStatusText(c, -1), "Req 12 | Exc 1 | CRC 3 | T/O 2 | Inj 5 | idle");
 }
 
 } // namespace

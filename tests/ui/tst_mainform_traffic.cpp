@@ -2,6 +2,7 @@
 // The main window's status bar and traffic monitor while a master plays the
 // known sequence on a pty: counters step by step, the port text, and the
 // monitor opened from the counters.
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLayout>
@@ -14,6 +15,7 @@
 
 #include <unistd.h>
 
+#include "engine/faultplan.h"
 #include "monitor/monitorform.h"
 #include "serial/ui/configunit.h"
 #include "tests/ui/knownsequence.h"
@@ -58,21 +60,25 @@ TEST_F(TrafficWindowTest, StatusBarSitsBelowThePanelsWhichDoNotMove)
 TEST_F(TrafficWindowTest, PortTextNamesTheDeviceAndLineOrWhyItIsClosed)
 {
     m_form->TrafficTick();
-    EXPECT_EQ(m_form->PortStatus->text(),
-              QStringLiteral("COM2 %1 9600 8E1").arg(QString::fromStdString(m_dir.com2().path())));
+    EXPECT_EQ(m_form->PortStatus->FullText(),
+              QStringLiteral("Connected 9600 8E1 - COM2 %1")
+                  .arg(QString::fromStdString(m_dir.com2().path())));
 
     // A new speed on the open port shows at once, not only when the port changes.
     m_form->ConfForm->ComboBox2->setCurrentIndex(6);
     m_form->ApplySerialSettings();
-    EXPECT_EQ(m_form->PortStatus->text(),
-              QStringLiteral("COM2 %1 19200 8E1").arg(QString::fromStdString(m_dir.com2().path())));
+    EXPECT_EQ(m_form->PortStatus->FullText(),
+              QStringLiteral("Connected 19200 8E1 - COM2 %1")
+                  .arg(QString::fromStdString(m_dir.com2().path())));
 
     m_form->ConfForm->ComboBox1->setCurrentIndex(2); // COM3: a path that does not exist
     m_form->ConfForm->ComboBox2->setCurrentIndex(7);
     m_form->ApplySerialSettings();
     m_form->TrafficTick();
-    EXPECT_EQ(m_form->PortStatus->text(),
-              QStringLiteral("COM3 %1/no-such-port: No such file or directory").arg(m_dir.path()));
+    EXPECT_EQ(m_form->PortStatus->FullText(),
+              QStringLiteral("Disconnected: No such file or directory - COM3 %1/no-such-port")
+                  .arg(m_dir.path()));
+    EXPECT_EQ(m_form->PortStatus->toolTip(), m_form->PortStatus->FullText());
 }
 
 TEST(TrafficWindowLoss, PortTextFollowsALostDeviceWithoutWaitingForTheTick)
@@ -86,13 +92,110 @@ TEST(TrafficWindowLoss, PortTextFollowsALostDeviceWithoutWaitingForTheTick)
     ASSERT_TRUE(QFile::link(QString::fromStdString(pty.path()), link));
     TMainForm form(nullptr, dir.path());
     form.Timer1->stop();
-    EXPECT_EQ(form.PortStatus->text(), QStringLiteral("COM2 %1 9600 8E1").arg(link));
+    EXPECT_EQ(form.PortStatus->FullText(), QStringLiteral("Connected 9600 8E1 - COM2 %1").arg(link));
 
     QFile::remove(link);
     pty.closeMaster();
-    QTRY_COMPARE_WITH_TIMEOUT(form.PortStatus->text(),
-                              QStringLiteral("COM2 %1: device removed").arg(link), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(form.PortStatus->FullText(),
+                              QStringLiteral("Disconnected: device removed - COM2 %1").arg(link),
+                              3000);
     form.CloseWithoutQuestion();
+}
+
+// The port's state keeps its room in the status bar whatever else is there:
+// a long by-id device name is shortened in its middle, the faults warning
+// keeps "FAULTS ON" whole, and the counters give way first.
+TEST_F(TrafficWindowTest, PortStateKeepsItsRoomBesideFaultsAndALongDeviceName)
+{
+    const QString longName = m_dir.path() +
+                             QStringLiteral("/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KXYZ9-if00-port0");
+    TFaultSettings faults;
+    faults.Enabled = 1;
+    faults.MBid = 3;
+    faults.NoReplyEvery = 10;
+    faults.BadCrcPercent = 5;
+    faults.DelayMs = 200;
+    faults.DelayMaxMs = 500;
+    faults.SplitReplyMs = 30;
+    for (bool faultsOn : {false, true}) {
+        for (const QString &port : {QStringLiteral("COM2"), longName}) {
+            SCOPED_TRACE(port.toStdString() + (faultsOn ? " faults on" : ""));
+            m_form->ConfForm->ComboBox1->setEditText(port);
+            m_form->ApplySerialSettings();
+            faults.Enabled = faultsOn ? 1 : 0;
+            m_form->ApplyFaults(faults);
+            m_form->show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(m_form.get()));
+            m_form->TrafficTick();
+            QApplication::processEvents();
+            m_form->statusBar()->layout()->activate();
+            const QString state = port == longName
+                                      ? QStringLiteral("Disconnected: No such file or directory")
+                                      : QStringLiteral("Connected 9600 8E1");
+            QLabel *label = m_form->PortStatus;
+            EXPECT_TRUE(label->text().startsWith(state + QStringLiteral(" - ")))
+                << label->text().toStdString();
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()),
+                      label->contentsRect().width())
+                << label->text().toStdString();
+            // The device name shows once, cut in its middle when it must be.
+            EXPECT_EQ(label->text().count(QStringLiteral("port0")) +
+                          label->text().count(QStringLiteral("COM2")),
+                      1)
+                << label->text().toStdString();
+            // Side by side, none over another, all inside the bar.
+            std::vector<QWidget *> shown = {label};
+            if (faultsOn) {
+                QLabel *warning = m_form->FaultsStatus;
+                ASSERT_NE(warning, nullptr);
+                EXPECT_TRUE(warning->text().startsWith(QStringLiteral("FAULTS ON")));
+                EXPECT_LE(warning->sizeHint().width(), warning->width())
+                    << warning->text().toStdString();
+                EXPECT_EQ(warning->toolTip(), QStringLiteral("FAULTS ON: slave 3 only, no reply "
+                                                             "every 10, bad CRC 5 %, delay "
+                                                             "200-500 ms, split 30 ms"));
+                shown.push_back(warning);
+            }
+            if (m_form->CountersStatus->isVisible())
+                shown.push_back(m_form->CountersStatus);
+            for (size_t a = 0; a < shown.size(); ++a) {
+                EXPECT_LE(shown[a]->geometry().right(), m_form->statusBar()->width())
+                    << shown[a]->objectName().toStdString();
+                for (size_t b = a + 1; b < shown.size(); ++b)
+                    EXPECT_FALSE(shown[a]->geometry().intersects(shown[b]->geometry()))
+                        << shown[a]->objectName().toStdString() << " "
+                        << shown[b]->objectName().toStdString();
+            }
+        }
+    }
+}
+
+// A line gone quiet after a request: the ticks go on, ten a second, but the
+// status bar's text (and so its repaint and layout) changes at most once a
+// second, not at every tick.
+TEST_F(TrafficWindowTest, QuietLineLeavesTheStatusBarTextAloneBetweenSeconds)
+{
+    m_form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_form.get()));
+    Master master(m_dir.com2().master());
+    uint16_t regs[1];
+    ASSERT_EQ(master.run([&](modbus_t *m) { return modbus_read_registers(m, 0, 1, regs); }), 1);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            m_form->TrafficTick();
+            return m_form->Traffic().Counters.Requests == 1;
+        },
+        5000));
+    QStringList texts;
+    for (int tick = 0; tick < 6; ++tick) {
+        QTest::qWait(100);
+        m_form->Tick();
+        m_form->TrafficTick();
+        if (texts.isEmpty() || texts.back() != m_form->CountersStatus->toolTip())
+            texts << m_form->CountersStatus->toolTip();
+    }
+    // 600 ms cross at most one whole second.
+    EXPECT_LE(texts.size(), 2) << texts.join(QStringLiteral(" / ")).toStdString();
 }
 
 TEST_F(TrafficWindowTest, KnownSequenceMovesTheCountersOneByOne)
@@ -156,7 +259,8 @@ TEST_F(TrafficWindowTest, KnownSequenceMovesTheCountersOneByOne)
         QStringLiteral("Req 4 | Exc 1 | CRC 1 | T/O 1 | ")))
         << m_form->CountersStatus->text().toStdString();
     EXPECT_TRUE(m_form->CountersStatus->toolTip().startsWith(
-        QStringLiteral("Requests 4 | Exceptions 1 | Bad CRC 1 | Timed out 1 | Last request ")))
+        QStringLiteral("Requests 4 | Exceptions 1 | Bad CRC 1 | Timed out 1 | Injected 0 | "
+                       "Last request ")))
         << m_form->CountersStatus->toolTip().toStdString();
 
     // The counters open the monitor, which shows every row so far.

@@ -160,6 +160,33 @@ TEST(ProgramApi, WritesReachTheMasterAtOnceAndTheMastersWritesReachTheApi)
     EXPECT_EQ(none["value"], 0);
 }
 
+// The status names every line: the serial port and each network listener
+// with the clients it has now.
+TEST(ProgramApi, StatusListsTheNetworkListenersAndTheirClients)
+{
+    const int tcpPort = freeLoopbackPort();
+    ApiProgram p({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(tcpPort)});
+    ASSERT_TRUE(p.started) << "quorlin and scripts.dll must be built first";
+    modbus_t *tcp = modbus_new_tcp("127.0.0.1", tcpPort);
+    ASSERT_EQ(modbus_connect(tcp), 0);
+    uint16_t reg = 0;
+    EXPECT_EQ(modbus_read_registers(tcp, 0, 1, &reg), 1);
+
+    const json s = body(p.http.Get("/api/v1/status"));
+    ASSERT_TRUE(s.contains("lines")) << s.dump();
+    ASSERT_EQ(s["lines"].size(), 2u) << s.dump();
+    EXPECT_EQ(s["lines"][0]["kind"], "serial");
+    EXPECT_EQ(s["lines"][0]["open"], true);
+    const json &net = s["lines"][1];
+    EXPECT_EQ(net["kind"], "tcp");
+    EXPECT_EQ(net["name"], "127.0.0.1:" + std::to_string(tcpPort));
+    EXPECT_EQ(net["open"], true);
+    EXPECT_EQ(net["clients"], 1);
+    EXPECT_EQ(net["max_clients"], 64);
+    modbus_close(tcp);
+    modbus_free(tcp);
+}
+
 TEST(ProgramApi, FaultsSlavesAndValuesChangeMidRun)
 {
     ApiProgram p;

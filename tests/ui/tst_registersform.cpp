@@ -3,6 +3,7 @@
 // View menu, typed into and clicked as a user does, refreshed by the tick,
 // and the values files through the File menu and the window's buttons.
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -183,6 +184,31 @@ TEST_F(RegistersFormTest, RowMenuFormatsTheSelectionAndSpaceTogglesSelectedBits)
     EXPECT_EQ(image().DiscreteInputs[5], 1);
     EXPECT_EQ(image().DiscreteInputs[6], 1);
     EXPECT_EQ(image().DiscreteInputs[4], 0);
+}
+
+TEST_F(RegistersFormTest, KeysTypedAfterChoosingAFormatGoToTheRowsValue)
+{
+    m_table->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_table));
+    m_table->View->selectRow(9); // 4x0010
+    m_table->FormatBox->setFocus();
+    ASSERT_EQ(m_table->FormatBox->currentText(), QStringLiteral("Unsigned"));
+    QTest::keyClick(m_table->FormatBox, Qt::Key_Down); // chooses "Signed", as a user does
+    ASSERT_EQ(cell(9, TRegisterModel::FormatColumn), QStringLiteral("Signed"));
+    QWidget *focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    EXPECT_NE(focus, m_table->FormatBox);
+    // Each key goes where the keyboard focus is, as a user's keys do.
+    for (const char key : {'-', '2'})
+        QTest::keyClick(QApplication::focusWidget(), key);
+    QPointer<QWidget> editor(QApplication::focusWidget());
+    QTest::keyClick(editor, Qt::Key_Return);
+    // The delegate commits from the event loop.
+    for (int i = 0; i < 100 && editor; ++i)
+        QTest::qWait(5);
+    m_form->Tick();
+    EXPECT_EQ(image().HoldingRegs[10], 65534);
+    EXPECT_EQ(m_table->View->currentIndex().row(), 9);
 }
 
 TEST_F(RegistersFormTest, MastersWriteShowsAtTheTick)

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <termios.h>
@@ -422,6 +423,56 @@ TEST_F(ConfigFixture, ReportSaysWhyOncePerAttemptAndKeepsTheCaption)
     EXPECT_TRUE(lines[3] == com2 + ": device removed" || lines[3] == com2 + ": line hung up")
         << lines[3];
 }
+
+// A change of every kind, then Cancel (or Escape): what the controls hold,
+// and so what a profile saves, is what was applied before the dialog opened.
+struct CancelRow {
+    const char *Name;
+    std::function<void(TConfForm &)> Change;
+};
+
+class CancelRestores : public ::testing::TestWithParam<CancelRow>
+{
+};
+
+TEST_P(CancelRestores, ControlsAsShownAfterCancelAndEscapeButNotAfterOk)
+{
+    const TSerialValues loaded{7, 3, 5, 4, 0, 0, 1, "/tmp/quorlin-slave"};
+    for (int how = 0; how < 3; ++how) {
+        TConfForm form;
+        form.DeviceList = [] { return std::vector<std::string>{"/dev/ttyUSB0"}; };
+        form.LoadSerialDialog(loaded);
+        form.show();
+        GetParam().Change(form);
+        const TSerialValues changed = form.SerialValues();
+        ASSERT_NE(changed, loaded);
+        if (how == 0)
+            QTest::mouseClick(form.Button2, Qt::LeftButton);
+        else if (how == 1)
+            QTest::keyClick(&form, Qt::Key_Escape);
+        else
+            QTest::mouseClick(form.Button1, Qt::LeftButton);
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_EQ(form.SerialValues(), how == 2 ? changed : loaded) << "way " << how;
+        // Shown again, the dialog offers what is in use.
+        form.show();
+        EXPECT_EQ(form.SerialValues(), how == 2 ? changed : loaded) << "way " << how;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CancelRestores,
+    ::testing::Values(
+        CancelRow{"parity", [](TConfForm &F) { F.ComboBox4->setCurrentIndex(2); }},
+        CancelRow{"speed", [](TConfForm &F) { F.ComboBox2->setCurrentIndex(9); }},
+        CancelRow{"data_bits", [](TConfForm &F) { F.ComboBox3->setCurrentIndex(3); }},
+        CancelRow{"stop_bits", [](TConfForm &F) { F.ComboBox5->setCurrentIndex(2); }},
+        CancelRow{"handshaking", [](TConfForm &F) { F.ComboBox6->setCurrentIndex(3); }},
+        CancelRow{"slave_id", [](TConfForm &F) { F.SpinEdit1->SetValue(9); }},
+        CancelRow{"com_port", [](TConfForm &F) { F.ComboBox1->setCurrentIndex(0); }},
+        CancelRow{"found_device", [](TConfForm &F) { F.ComboBox1->setCurrentIndex(4); }},
+        CancelRow{"typed_path", [](TConfForm &F) { F.ComboBox1->setEditText("/tmp/other"); }}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
 
 TEST(ConfForm, PortListOffersFoundDevicesAndKeepsTheChoiceAcrossRefreshes)
 {
