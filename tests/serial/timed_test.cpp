@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <modbus.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "tests/serial/timedline.h"
 
@@ -115,5 +118,34 @@ INSTANTIATE_TEST_SUITE_P(Rows, TimedAsciiGaps,
                          ::testing::Values(GapRow{"HalfASecondIsWaitedFor", 500, true},
                                            GapRow{"OneAndAHalfSecondsDropsTheFrame", 1500, false}),
                          [](const auto &Info) { return std::string(Info.param.Name); });
+
+// RTU at 9600 bps 8E1 (eleven bits a character), with libmodbus as master:
+// the longest write takes 292 ms on the line, far beyond the 100 ms a
+// request once had to arrive in.
+TEST(TimedRtu, LongestWriteAt9600EvenParityIsAnswered)
+{
+    TimedLine line(9600, 11);
+    ASSERT_TRUE(line.ok());
+    QProcess slave;
+    slave.start(harnessPath(), {"--parity", "even", QString::fromStdString(line.programPath())});
+    ASSERT_TRUE(slave.waitForStarted(5000));
+    ASSERT_TRUE(slave.waitForReadyRead(5000));
+    modbus_t *ctx = modbus_new_rtu(line.masterPath().c_str(), 9600, 'E', 8, 1);
+    ASSERT_NE(ctx, nullptr);
+    ASSERT_EQ(modbus_connect(ctx), 0);
+    modbus_set_slave(ctx, 1);
+    modbus_set_response_timeout(ctx, 3, 0);
+    uint16_t values[123];
+    for (int i = 0; i < 123; ++i)
+        values[i] = uint16_t(i * 515 + 1);
+    EXPECT_EQ(modbus_write_registers(ctx, 0, 123, values), 123) << modbus_strerror(errno);
+    uint16_t back[123] = {};
+    EXPECT_EQ(modbus_read_registers(ctx, 0, 123, back), 123) << modbus_strerror(errno);
+    EXPECT_EQ(std::vector<uint16_t>(back, back + 123), std::vector<uint16_t>(values, values + 123));
+    modbus_close(ctx);
+    modbus_free(ctx);
+    slave.terminate();
+    EXPECT_TRUE(slave.waitForFinished(5000));
+}
 
 } // namespace

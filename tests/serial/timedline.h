@@ -50,6 +50,7 @@ class TimedLine
     // The device the program opens, and the one the master writes to.
     const std::string &programPath() const { return m_program.path(); }
     int masterFd() const { return m_master.slave(); }
+    const std::string &masterPath() const { return m_master.path(); }
     Clock::duration charTime() const { return m_charTime; }
 
     // The line stays silent for Gap before the master's byte number Index
