@@ -27,6 +27,7 @@ class TDeadline : public ITimeOutTimer, public IReplyTimer
     }
 
     void Start() override { Start(m_defaultMs); }
+    void StartFor(int Ms) override { Start(Ms); }
     void Start(int Ms) override
     {
         m_startUs = m_clock();

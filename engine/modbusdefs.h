@@ -77,6 +77,14 @@ inline constexpr uint8_t ConformityRegular = 0x02; // basic and regular objects
 inline constexpr uint8_t ConformityIndividual = 0x80; // objects also read one by one
 // The longest object value sent: one object with the reply's 10 other bytes fills a frame.
 inline constexpr int MaxDeviceIdObjectLength = 243;
+// Modbus ASCII on the serial line: the same frames as hexadecimal text.
+inline constexpr uint8_t AsciiStart = ':'; // begins every frame, also inside another
+inline constexpr uint8_t AsciiCr = '\r';   // first of the two end characters
+inline constexpr uint8_t AsciiLf = '\n';   // ends the frame
+// Decoded bytes of a frame, LRC included: RTU's 256 less the CRC's second byte.
+inline constexpr int MaxAsciiBytes = 255;
+inline constexpr int MaxAsciiFrameLength = 513; // ':', 255 bytes as 510 characters, CR LF
+inline constexpr int AsciiCharTimeOutMs = 1000; // longest silence between two characters
 
 // Modbus TCP (MBAP) framing.
 inline constexpr int MbapHeaderLength = 7;  // transaction, protocol, length, unit id

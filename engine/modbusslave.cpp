@@ -23,6 +23,10 @@ void TModbusSlave::Comm1RxChar(int Count)
 {
     if (Count <= 0)
         return; // nothing arrived
+    if (syncMode()) {
+        asciiRxChar(Count);
+        return;
+    }
     if (Count > RxBufferSize - RxCount) {
         // No request is that long: start again from nothing.
         m_line.PurgeIn();
@@ -60,6 +64,10 @@ void TModbusSlave::Comm1RxChar(int Count)
 
 void TModbusSlave::TimeOutTimerTimer()
 {
+    if (syncMode()) {
+        asciiTimeOut();
+        return;
+    }
     m_timer.Stop();
     if (m_observer && RxCount > 0) {
         // A code without a length rule could never have completed: the
@@ -145,6 +153,7 @@ void TModbusSlave::LineClosed()
     CancelReply();
     m_timer.Stop();
     RxCount = 0;
+    m_ascii.Reset();
 }
 
 void TModbusSlave::holdReport(TVerdict Verdict, const TFaultDecision &Fault)

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <span>
 
+#include "engine/asciiframing.h"
 #include "engine/faultplan.h"
 #include "engine/frameobserver.h"
 #include "engine/modbusdefs.h"
@@ -76,6 +79,11 @@ class TModbusSlave
     // while nothing else runs the engine.
     void LineClosed();
 
+    // RTU (the default) or ASCII. Set from any thread; the receive step takes
+    // it up at its next call, dropping a frame half received in the old mode.
+    void SetMode(TSerialMode Mode) { m_wantedMode.store(Mode, std::memory_order_relaxed); }
+    TSerialMode Mode() const { return m_wantedMode.load(std::memory_order_relaxed); }
+
     // The functions, slaves and faults this line shares with every framing.
     TRequestHandler &Handler() { return m_handler; }
 
@@ -87,6 +95,16 @@ class TModbusSlave
     void reportHeld(const TReplyStep &Step, bool Cancelled);
     // Keeps what a later report of the reply held back needs.
     void holdReport(TVerdict Verdict, const TFaultDecision &Fault);
+
+    // The ASCII framing, in engine/asciislave.cpp.
+    bool syncMode(); // takes up a mode change; true in ASCII
+    void asciiRxChar(int Count);
+    void asciiChar(uint8_t Char);
+    void asciiTimeOut();
+    void asciiFrame();
+    void asciiReport(TVerdict Verdict, std::span<const uint8_t> Rx,
+                     std::span<const uint8_t> Reply = {}, bool ReplyFailed = false,
+                     bool ReplyHeld = false);
 
     ISerialLine &m_line;
     ITimeOutTimer &m_timer;
@@ -103,6 +121,13 @@ class TModbusSlave
     TVerdict m_heldVerdict = TVerdict::Answered;
     uint8_t m_heldException = 0;
     TFaultDecision m_heldFault;
+
+    std::atomic<TSerialMode> m_wantedMode{TSerialMode::Rtu};
+    TSerialMode m_mode = TSerialMode::Rtu; // the receive step's own copy
+    TAsciiReceiver m_ascii;
+    std::array<uint8_t, modbus::RxBufferSize> m_asciiIn{}; // characters as read
+    std::array<uint8_t, modbus::MaxAsciiFrameLength> m_asciiOut{};
+    std::array<uint8_t, modbus::MaxAsciiBytes> m_asciiReply{}; // the reply's bytes, LRC last
 };
 
 } // namespace quorlin

@@ -36,7 +36,7 @@ void ShapeReply(uint8_t *Frame, int Length, const TFaultDecision &Fault)
 
 TReplyStep TReplySender::Send(const uint8_t *Frame, int Length, const TFaultDecision &Fault)
 {
-    if (Length <= 0 || Length > MaxFrameLength || Fault.Kind == TFaultKind::NoReply)
+    if (Length <= 0 || Length > int(m_frame.size()) || Fault.Kind == TFaultKind::NoReply)
         return {};
     // A reply still held back belongs to an earlier request; the caller has
     // cancelled it already, this is only a guard.

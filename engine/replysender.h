@@ -69,7 +69,7 @@ class TReplySender
 
     ISerialLine &m_line;
     IReplyTimer *m_timer = nullptr;
-    std::array<uint8_t, modbus::MaxFrameLength> m_frame{};
+    std::array<uint8_t, modbus::MaxAsciiFrameLength> m_frame{}; // an ASCII frame is the longest
     int m_length = 0;
     int m_splitMs = 0;
     Stage m_stage = Stage::Idle;

@@ -36,6 +36,12 @@ class ITimeOutTimer
   public:
     virtual ~ITimeOutTimer() = default;
     virtual void Start() = 0; // one-shot, 100 ms
+    // One-shot for Ms milliseconds; a timer that keeps one interval runs that.
+    virtual void StartFor(int Ms)
+    {
+        (void)Ms;
+        Start();
+    }
     virtual void Stop() = 0;
     virtual bool IsRunning() const = 0;
     // The running time-out falls due Us later than its 100 ms from Start:

@@ -102,6 +102,7 @@ TProfileContent ReadProfile(const TIniDocument &Document)
     s.StopBits = Document.ReadInteger(SerialSettingsSection, "Parity", defaults.StopBits);
     s.Handshaking = Document.ReadInteger(SerialSettingsSection, "Handshaking", defaults.Handshaking);
     s.Device = Document.ReadString(SerialSettingsSection, "Device", "");
+    s.Mode = SerialModeFromText(Document.ReadString(SerialSettingsSection, "Mode", ""));
 
     // The slave id control holds 1..255, and so does the first slave.
     content.Slaves.MoreIds = ParseSlaveIds(Document.ReadString(SerialSettingsSection, "MoreIds", ""),
@@ -177,6 +178,19 @@ TSlaveOptions ReadSlaveOptions(const TIniDocument &Document, int Id)
     return o;
 }
 
+int SerialModeFromText(const std::string &Text)
+{
+    std::string upper = Text;
+    for (char &c : upper)
+        c = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    return upper == "ASCII" ? 1 : 0;
+}
+
+std::string SerialModeText(int Mode)
+{
+    return Mode == 1 ? "ASCII" : "RTU";
+}
+
 TBindingList MakeBindings(const TScriptList &ScriptList,
                           const std::vector<TProfileBindingRecord> &Records)
 {
@@ -223,6 +237,8 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindin
     put(SerialSettingsSection, "Handshaking", std::to_string(Serial.Handshaking));
     if (DeviceKey || !Serial.Device.empty())
         put(SerialSettingsSection, "Device", Serial.Device);
+    if (Serial.Mode != 0 || present(SerialSettingsSection, "Mode"))
+        put(SerialSettingsSection, "Mode", SerialModeText(Serial.Mode));
     if (!Slaves.MoreIds.empty() || present(SerialSettingsSection, "MoreIds"))
         put(SerialSettingsSection, "MoreIds", FormatSlaveIds(Slaves.MoreIds));
     if (Slaves.Broadcast || present(SerialSettingsSection, "Broadcast"))

@@ -61,6 +61,11 @@ std::vector<int> ParseSlaveIds(const std::string &Text, int Except);
 // "2,3,17".
 std::string FormatSlaveIds(const std::vector<int> &Ids);
 
+// "Mode" of [SerialSettings]: "ASCII" in any case is 1, anything else
+// (absent, "RTU", a typo) is RTU's 0, so an unknown value never stops a line.
+int SerialModeFromText(const std::string &Text);
+std::string SerialModeText(int Mode);
+
 // The document a file's bytes hold when they are a profile: no NUL byte, and
 // a "SerialSettings" or a "Scripts" section (any letter case). Nothing for
 // anything else (an image, a binary, a text without either section), which

@@ -34,6 +34,9 @@ struct TSerialValues {
     // "Device": a device path chosen in ComboBox1 instead of COM1..COM4; when
     // not empty it wins over SerialPort, which keeps the last COM choice.
     std::string Device;
+    // "Mode", ComboBox7: 0 = RTU, 1 = ASCII; the key is written only for
+    // ASCII (or when the file has it already), so RTU profiles stay as they were.
+    int Mode = 0;
     bool operator==(const TSerialValues &) const = default;
 };
 

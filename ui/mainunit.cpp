@@ -1011,6 +1011,7 @@ void TMainForm::ApplySerialSettings()
         const auto hold = Comm1->HoldLine();
         m_engine->CancelReply();
     }
+    m_engine->SetMode(ConfForm->AsciiChosen() ? TSerialMode::Ascii : TSerialMode::Rtu);
     if (m_network->NoSerial()) {
         // Neither opened nor retried: the network alone serves the slaves.
         Comm1->Close();

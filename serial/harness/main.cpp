@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // quorlin-slave: the emulator's engine and serial device without a window.
-// Answers Modbus RTU requests on one port until SIGTERM or SIGINT; used by the
+// Answers Modbus RTU (or ASCII) requests on one port until SIGTERM or SIGINT; used by the
 // end-to-end tests and the latency benchmark, and by anyone scripting tests
 // against a master.
 //
@@ -12,6 +12,8 @@
 //     --stopbits N       1|2 (default 1)
 //     --flow F           none|cts|dtr|software|default (default none)
 //     --ini PATH         INI file whose [Ports] section maps COMn names
+//     --mode M           rtu|ascii (default rtu)
+//     --databits N       7|8 (default 8); 7 only with --mode ascii
 //     --pattern          fill discrete inputs and input registers with a
 //                        known pattern: input n is on when n % 3 == 0, input
 //                        register n holds n * 257 (mod 65536)
@@ -59,7 +61,8 @@ int usage(const char *msg)
                  "quorlin-slave: %s\n"
                  "usage: quorlin-slave [--id N] [--baud N] [--parity none|odd|even|mark|space]\n"
                  "                     [--stopbits 1|2] [--flow none|cts|dtr|software|default]\n"
-                 "                     [--ini PATH] [--pattern] [--delay MS] [--split MS] DEVICE\n",
+                 "                     [--ini PATH] [--pattern] [--delay MS] [--split MS]\n"
+                 "                     [--mode rtu|ascii] [--databits 7|8] DEVICE\n",
                  msg);
     return 2;
 }
@@ -99,6 +102,8 @@ int main(int argc, char **argv)
     TFlowControl flow = fcNone;
     std::string device, ini;
     bool pattern = false;
+    TSerialMode mode = TSerialMode::Rtu;
+    TDatabits databits = da8;
     TFaultSettings faults;
 
     for (int i = 1; i < argc; ++i) {
@@ -144,6 +149,22 @@ int main(int argc, char **argv)
             if (!v)
                 return usage("--ini takes a path");
             ini = v;
+        } else if (a == "--mode") {
+            const char *v = value();
+            if (v != nullptr && std::strcmp(v, "rtu") == 0)
+                mode = TSerialMode::Rtu;
+            else if (v != nullptr && std::strcmp(v, "ascii") == 0)
+                mode = TSerialMode::Ascii;
+            else
+                return usage("--mode takes rtu or ascii");
+        } else if (a == "--databits") {
+            const char *v = value();
+            if (v != nullptr && std::strcmp(v, "7") == 0)
+                databits = da7;
+            else if (v != nullptr && std::strcmp(v, "8") == 0)
+                databits = da8;
+            else
+                return usage("--databits takes 7 or 8");
         } else if (a == "--pattern") {
             pattern = true;
         } else if (a == "--delay" || a == "--split") {
@@ -154,7 +175,7 @@ int main(int argc, char **argv)
             (a == "--delay" ? faults.DelayMs : faults.SplitReplyMs) = int(ms);
             faults.Enabled = 1;
         } else if (a == "-h" || a == "--help") {
-            usage("Modbus RTU slave on one serial port");
+            usage("Modbus RTU or ASCII slave on one serial port");
             return 0;
         } else if (!a.empty() && a[0] == '-' && a != "-") {
             return usage(("unknown option " + a).c_str());
@@ -166,6 +187,8 @@ int main(int argc, char **argv)
     }
     if (device.empty())
         return usage("no device given");
+    if (databits == da7 && mode != TSerialMode::Ascii)
+        return usage("RTU needs 8 data bits");
 
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0) {
         std::perror("quorlin-slave: socketpair");
@@ -195,6 +218,7 @@ int main(int argc, char **argv)
     // The engine answers on the port's own thread, as in the program.
     TDeadline timeOut(100), reply(0);
     TModbusSlave slave(image, comm, timeOut);
+    slave.SetMode(mode);
     slave.Faults().Load(faults);
     TLineEngine line(slave, comm, timeOut, reply);
     comm.SetLineHandler(&line);
@@ -208,6 +232,7 @@ int main(int argc, char **argv)
     comm.SetBaudRate(baud);
     comm.SetParity(parity);
     comm.SetStopbits(stopbits);
+    comm.SetDatabits(databits);
     comm.SetFlowControl(flow);
     comm.Open();
     if (!comm.IsOpen()) {

@@ -77,7 +77,7 @@ TConfForm::TConfForm(QWidget *Parent)
     setObjectName(QStringLiteral("ConfForm"));
     setWindowTitle(QStringLiteral("Configuration"));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-    setFixedSize(169, 259);
+    setFixedSize(169, 289);
 
     ComboBox1 = makeList(this, "ComboBox1", 40,
                          {QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"),
@@ -110,13 +110,17 @@ TConfForm::TConfForm(QWidget *Parent)
                          {QStringLiteral("CTS"), QStringLiteral("Default"), QStringLiteral("DTR"),
                           QStringLiteral("None"), QStringLiteral("Software")});
 
+    // ASCII is usually run at 7 data bits; RTU always runs at 8.
+    ComboBox7 = makeList(this, "ComboBox7", 220, {QStringLiteral("RTU"), QStringLiteral("ASCII")});
+    ComboBox7->setCurrentIndex(0);
+
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(7, 230, 75, 25);
+    Button1->setGeometry(7, 260, 75, 25);
     Button1->setDefault(true);
     Button2 = new QPushButton(QStringLiteral("Cancel"), this);
     Button2->setObjectName(QStringLiteral("Button2"));
-    Button2->setGeometry(87, 230, 75, 25);
+    Button2->setGeometry(87, 260, 75, 25);
     Button2->setAutoDefault(false);
 
     SpinEdit1 = new TSpinEdit(this);
@@ -136,7 +140,8 @@ TConfForm::TConfForm(QWidget *Parent)
     setTabOrder(ComboBox3, ComboBox4);
     setTabOrder(ComboBox4, ComboBox5);
     setTabOrder(ComboBox5, ComboBox6);
-    setTabOrder(ComboBox6, Button1);
+    setTabOrder(ComboBox6, ComboBox7);
+    setTabOrder(ComboBox7, Button1);
     setTabOrder(Button1, Button2);
     setTabOrder(Button2, SpinEdit1);
 
@@ -171,6 +176,7 @@ void TConfForm::LoadSerialDialog(const TSerialValues &V)
                      V.MBid);
     if (!V.Device.empty())
         selectPort(QString::fromStdString(V.Device));
+    ComboBox7->setCurrentIndex(V.Mode == 1 ? 1 : 0);
 }
 
 namespace
@@ -252,7 +258,13 @@ TSerialValues TConfForm::SerialValues() const
     v.StopBits = ComboBox5->currentIndex();
     v.Handshaking = ComboBox6->currentIndex();
     v.MBid = SpinEdit1->Value();
+    v.Mode = AsciiChosen() ? 1 : 0;
     return v;
+}
+
+bool TConfForm::AsciiChosen() const
+{
+    return ComboBox7->currentIndex() == 1;
 }
 
 void TConfForm::Button1Click()
@@ -306,6 +318,9 @@ void TConfForm::ApplySerialSettings(TRegisterImage &Image, TCustomComm &Comm, QT
     Comm.SetParity(ParityFromIndex(ComboBox4->currentIndex()));
     Comm.SetStopbits(StopbitsFromIndex(ComboBox5->currentIndex()));
     Comm.SetFlowControl(FlowControlFromIndex(ComboBox6->currentIndex()));
+    // RTU needs all eight bits of every byte; ASCII's characters fit in
+    // seven, which it runs at when 7 is chosen (8 otherwise).
+    Comm.SetDatabits(AsciiChosen() && ComboBox3->currentIndex() == int(da7) ? da7 : da8);
 
     if (portChosen && !Comm.IsOpen())
         Comm.Open();

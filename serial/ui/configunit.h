@@ -47,6 +47,7 @@ class TConfForm : public QDialog
     QComboBox *ComboBox4; // parity
     QComboBox *ComboBox5; // stop bits
     QComboBox *ComboBox6; // handshaking
+    QComboBox *ComboBox7; // framing: RTU or ASCII
     QPushButton *Button1; // OK
     QPushButton *Button2; // Cancel
     TSpinEdit *SpinEdit1; // slave id
@@ -61,6 +62,8 @@ class TConfForm : public QDialog
     // The controls read back as a profile stores them (no selection gives
     // index -1, so SerialPort 0).
     TSerialValues SerialValues() const;
+    // The framing chosen in ComboBox7 (RTU when nothing is chosen).
+    bool AsciiChosen() const;
 
     // OK: an emptied slave id becomes 1.
     void Button1Click();

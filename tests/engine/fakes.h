@@ -67,10 +67,17 @@ class FakeTimer : public ITimeOutTimer
   public:
     bool Running = false;
     int Starts = 0;
+    int LastMs = 100; // the interval of the last start
     void Start() override
     {
         Running = true;
         ++Starts;
+        LastMs = 100;
+    }
+    void StartFor(int Ms) override
+    {
+        Start();
+        LastMs = Ms;
     }
     void Stop() override { Running = false; }
     bool IsRunning() const override { return Running; }

@@ -534,6 +534,39 @@ TEST_F(ProfileFiles, OpenDialogStartsInTheProgramDirectoryAndRemembersTheLastFil
     EXPECT_EQ(m_manager->ProfilePath, path("a.QRL"));
 }
 
+
+// The line's framing: written only when it is ASCII or the file had the key.
+struct ModeRow {
+    const char *name;
+    const char *file;  // the [SerialSettings] lines loaded
+    int loaded;        // the mode the dialog gets
+    int chosen;        // the mode chosen before saving
+    const char *saved; // the key saved back; "" for no key
+};
+
+class ProfileMode : public ProfileTest, public ::testing::WithParamInterface<ModeRow> {};
+
+TEST_P(ProfileMode, LoadsAndSavesBack)
+{
+    load(std::string("[SerialSettings]\nMBid=1\n") + GetParam().file + "[Scripts]\nCount=0\n");
+    EXPECT_EQ(m_manager->SerialValues.Mode, GetParam().loaded);
+    m_host.Dialog = m_manager->SerialValues;
+    m_host.Dialog.Mode = GetParam().chosen;
+    m_manager->SaveProfile1Click();
+    const auto doc = TIniDocument::Parse(contents(path("p.QRL")));
+    EXPECT_EQ(doc.Value("SerialSettings", "Mode").value_or(""), GetParam().saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ProfileMode,
+    ::testing::Values(ModeRow{"AbsentStaysAbsent", "", 0, 0, ""},
+                      ModeRow{"AsciiKept", "Mode=ASCII\n", 1, 1, "ASCII"},
+                      ModeRow{"AnyCaseIsAscii", "Mode=ascii\n", 1, 1, "ASCII"},
+                      ModeRow{"UnknownIsRtu", "Mode=XYZ\n", 0, 0, "RTU"},
+                      ModeRow{"ChosenAsciiIsWritten", "", 0, 1, "ASCII"},
+                      ModeRow{"BackToRtuKeepsTheKey", "Mode=ASCII\n", 1, 0, "RTU"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 } // namespace
 } // namespace quorlin::test
 
