@@ -89,18 +89,18 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args)
                                    a.rfind("--listen-rtu=", 0) == 0)) {
             const bool rtu = a.rfind("--listen-rtu", 0) == 0;
             const std::string option = rtu ? "--listen-rtu" : "--listen";
-            std::string spec;
+            std::string where;
             if (a.size() > option.size()) {
-                spec = a.substr(option.size() + 1);
+                where = a.substr(option.size() + 1);
             } else {
                 if (i + 1 >= Args.size())
                     return failure("option '" + option + "' needs [ADDRESS:]PORT");
-                spec = Args[++i];
+                where = Args[++i];
             }
             TListenerConfig l;
             l.Kind = rtu ? TStreamKind::RtuOverTcp : TStreamKind::ModbusTcp;
-            if (!ParseListenSpec(spec, l.Address, l.Port))
-                return failure("option '" + option + "': '" + spec +
+            if (!ParseListenSpec(where, l.Address, l.Port))
+                return failure("option '" + option + "': '" + where +
                                "' is not [ADDRESS:]PORT (an IPv6 address in brackets)");
             c.Listeners.push_back(l);
         } else if (!optionsEnd && a == "--trace") {
