@@ -298,25 +298,11 @@ json countersJson(const TLineCounters &C)
             {"bytes_in", C.BytesIn},   {"bytes_out", C.BytesOut},     {"injected", C.Injected}};
 }
 
-// The [Faults] keys, by name, in the order a profile writes them.
-struct TFaultKey {
-    const char *Name;
-    int TFaultSettings::*Member;
-};
-constexpr TFaultKey FaultKeys[] = {
-    {"MBid", &TFaultSettings::MBid},
-    {"DelayMs", &TFaultSettings::DelayMs},
-    {"DelayMaxMs", &TFaultSettings::DelayMaxMs},
-    {"NoReplyEvery", &TFaultSettings::NoReplyEvery},
-    {"NoReplyPercent", &TFaultSettings::NoReplyPercent},
-    {"ExceptionEvery", &TFaultSettings::ExceptionEvery},
-    {"ExceptionCode", &TFaultSettings::ExceptionCode},
-    {"BadCrcEvery", &TFaultSettings::BadCrcEvery},
-    {"BadCrcPercent", &TFaultSettings::BadCrcPercent},
-    {"WrongIdEvery", &TFaultSettings::WrongIdEvery},
-    {"SplitReplyMs", &TFaultSettings::SplitReplyMs},
-    {"Seed", &TFaultSettings::Seed},
-};
+// The [Faults] keys as JSON members; Enabled travels as "on".
+using TFaultKey = TFaultSettingsKey;
+static_assert(std::string_view(FaultSettingsKeys[0].Name) == "Enabled");
+constexpr std::span<const TFaultKey> FaultKeys(std::begin(FaultSettingsKeys) + 1,
+                                               std::end(FaultSettingsKeys));
 
 json faultsJson(const TFaultSettings &F, const TFaultCounts &C)
 {
@@ -749,9 +735,9 @@ THttpResponse putFaults(TCall &C)
         }
         if (key == "counts")
             continue; // what a GET gave may be sent back as it is
-        const auto k = std::find_if(std::begin(FaultKeys), std::end(FaultKeys),
+        const auto k = std::find_if(FaultKeys.begin(), FaultKeys.end(),
                                     [&key](const TFaultKey &x) { return key == x.Name; });
-        if (k == std::end(FaultKeys))
+        if (k == FaultKeys.end())
             return ApiError(400, "unknown member \"" + key + "\"");
         const auto v = intMember(*body, k->Name, 0, INT32_MAX, error);
         if (!v)

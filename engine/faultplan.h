@@ -29,6 +29,27 @@ struct TFaultSettings {
     bool operator==(const TFaultSettings &) const = default;
 };
 
+// The [Faults] keys, by name, in the order a profile writes them; Enabled first.
+struct TFaultSettingsKey {
+    const char *Name;
+    int TFaultSettings::*Member;
+};
+inline constexpr TFaultSettingsKey FaultSettingsKeys[] = {
+    {"Enabled", &TFaultSettings::Enabled},
+    {"MBid", &TFaultSettings::MBid},
+    {"DelayMs", &TFaultSettings::DelayMs},
+    {"DelayMaxMs", &TFaultSettings::DelayMaxMs},
+    {"NoReplyEvery", &TFaultSettings::NoReplyEvery},
+    {"NoReplyPercent", &TFaultSettings::NoReplyPercent},
+    {"ExceptionEvery", &TFaultSettings::ExceptionEvery},
+    {"ExceptionCode", &TFaultSettings::ExceptionCode},
+    {"BadCrcEvery", &TFaultSettings::BadCrcEvery},
+    {"BadCrcPercent", &TFaultSettings::BadCrcPercent},
+    {"WrongIdEvery", &TFaultSettings::WrongIdEvery},
+    {"SplitReplyMs", &TFaultSettings::SplitReplyMs},
+    {"Seed", &TFaultSettings::Seed},
+};
+
 inline constexpr int MaxFaultDelayMs = 10000;
 // The exception an "ExceptionEvery" without a valid code sends: slave device failure.
 inline constexpr int DefaultFaultException = 4;

@@ -10,26 +10,8 @@ namespace quorlin
 namespace
 {
 
-struct FaultKey {
-    const char *Name;
-    int TFaultSettings::*Field;
-};
-
-constexpr FaultKey Keys[] = {
-    {"Enabled", &TFaultSettings::Enabled},
-    {"MBid", &TFaultSettings::MBid},
-    {"DelayMs", &TFaultSettings::DelayMs},
-    {"DelayMaxMs", &TFaultSettings::DelayMaxMs},
-    {"NoReplyEvery", &TFaultSettings::NoReplyEvery},
-    {"NoReplyPercent", &TFaultSettings::NoReplyPercent},
-    {"ExceptionEvery", &TFaultSettings::ExceptionEvery},
-    {"ExceptionCode", &TFaultSettings::ExceptionCode},
-    {"BadCrcEvery", &TFaultSettings::BadCrcEvery},
-    {"BadCrcPercent", &TFaultSettings::BadCrcPercent},
-    {"WrongIdEvery", &TFaultSettings::WrongIdEvery},
-    {"SplitReplyMs", &TFaultSettings::SplitReplyMs},
-    {"Seed", &TFaultSettings::Seed},
-};
+using FaultKey = TFaultSettingsKey;
+constexpr const auto &Keys = FaultSettingsKeys;
 
 } // namespace
 
@@ -39,7 +21,7 @@ std::optional<TFaultSettings> ReadFaults(const TIniDocument &Document)
         return std::nullopt;
     TFaultSettings s;
     for (const FaultKey &k : Keys)
-        s.*k.Field = Document.ReadInteger(FaultsSection, k.Name, 0);
+        s.*k.Member = Document.ReadInteger(FaultsSection, k.Name, 0);
     return NormalisedFaults(s);
 }
 
@@ -48,7 +30,7 @@ std::vector<TIniEntry> FaultEntries(const TFaultSettings &Faults)
     std::vector<TIniEntry> e;
     e.reserve(std::size(Keys));
     for (const FaultKey &k : Keys)
-        e.push_back({FaultsSection, k.Name, std::to_string(Faults.*k.Field)});
+        e.push_back({FaultsSection, k.Name, std::to_string(Faults.*k.Member)});
     return e;
 }
 
