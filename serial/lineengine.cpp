@@ -17,6 +17,15 @@ bool TLineEngine::LineRxChar(int Count)
     // The settings may have changed since the last request.
     m_engine.SetCharTimeUs(m_comm.CharTimeUs());
     m_engine.Comm1RxChar(Count);
+    // Bytes the device took from the port but has yet to hand over (an
+    // echo filter's) raise no event of their own.
+    for (int pending = m_comm.PendingInput(); pending > 0;) {
+        m_engine.Comm1RxChar(pending);
+        const int left = m_comm.PendingInput();
+        if (left >= pending)
+            break; // the engine took none: they wait for the next event
+        pending = left;
+    }
     return m_comm.InputTakenCount() != before;
 }
 
