@@ -11,9 +11,9 @@
 #include <QtCore/qtestsupport_core.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -40,10 +40,9 @@ namespace
 struct LowLatencyRow {
     const char *Label;
     std::optional<int> DriverFlags; // none: TIOCGSERIAL fails (ENOTTY)
-    bool SetFails;
+    bool SetFails;                  // TIOCSSERIAL fails (EPERM)
     TLowLatency Expected;
-    std::optional<int> FlagsSet; // what TIOCSSERIAL is asked for; none: not asked
-    bool ClearedOnClose;
+    std::vector<int> SetOnOpen, SetOnClose; // the flags TIOCSSERIAL is asked for
 };
 
 class LowLatency : public CommFixture, public ::testing::WithParamInterface<LowLatencyRow>
@@ -56,70 +55,61 @@ TEST_P(LowLatency, IsAskedOnOpenAndGivenBackOnClose)
     int driverFlags = row.DriverFlags.value_or(0);
     std::vector<int> sets;
     api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
-        if (c.Name != "ioctl")
-            return std::nullopt;
-        if (c.Request == TIOCGSERIAL) {
-            if (!row.DriverFlags) {
-                errno = ENOTTY;
+        auto *s = static_cast<serial_struct *>(c.Arg);
+        if (c.Name == "ioctl" && c.Request == TIOCGSERIAL) {
+            errno = ENOTTY;
+            if (!row.DriverFlags)
                 return -1;
-            }
-            auto *s = static_cast<serial_struct *>(c.Arg);
             *s = serial_struct{};
             s->flags = driverFlags;
             return 0;
         }
-        if (c.Request == TIOCSSERIAL) {
-            sets.push_back(static_cast<serial_struct *>(c.Arg)->flags);
-            if (row.SetFails) {
-                errno = EPERM;
+        if (c.Name == "ioctl" && c.Request == TIOCSSERIAL) {
+            sets.push_back(s->flags);
+            errno = EPERM;
+            if (row.SetFails)
                 return -1;
-            }
-            driverFlags = static_cast<serial_struct *>(c.Arg)->flags;
+            driverFlags = s->flags;
             return 0;
         }
         return std::nullopt;
     });
+    // The timer is read after the request, from the system's tree (a fake one here).
+    QTemporaryDir sys;
+    const std::string timer = "/bus/usb-serial/devices/" + TtyName(pty.path()) + "/latency_timer";
+    QDir().mkpath(sys.path() + QString::fromStdString(timer.substr(0, timer.rfind('/'))));
+    std::ofstream(sys.path().toStdString() + timer) << "1\n";
+    comm.SetSysRoot(sys.path().toStdString());
     comm.Open();
     ASSERT_TRUE(comm.IsOpen()) << comm.LastOpenError().Message;
     EXPECT_EQ(comm.LowLatency(), row.Expected);
-    if (row.FlagsSet) {
-        ASSERT_EQ(sets.size(), 1u);
-        EXPECT_EQ(sets[0], *row.FlagsSet);
-    } else {
-        EXPECT_TRUE(sets.empty());
-    }
+    EXPECT_EQ(comm.LatencyTimer(), 1);
+    EXPECT_EQ(sets, row.SetOnOpen);
     sets.clear();
     comm.Close();
-    if (row.ClearedOnClose) {
-        ASSERT_EQ(sets.size(), 1u);
-        EXPECT_EQ(sets[0] & ASYNC_LOW_LATENCY, 0);
-        EXPECT_EQ(sets[0], *row.DriverFlags) << "other flags as the driver had them";
-    } else {
-        EXPECT_TRUE(sets.empty()) << "a setting we did not make is left alone";
-    }
+    EXPECT_EQ(sets, row.SetOnClose) << "only a setting we made is given back, other flags kept";
 }
 
-constexpr int spdHi = ASYNC_SPD_HI; // another flag the driver may hold, kept as it is
+constexpr int spdHi = ASYNC_SPD_HI; // another flag the driver may hold
 INSTANTIATE_TEST_SUITE_P(
     Driver, LowLatency,
     ::testing::Values(
-        LowLatencyRow{"NotOffered", std::nullopt, false, TLowLatency::NotOffered, std::nullopt,
-                      false},
-        LowLatencyRow{"Offered", spdHi, false, TLowLatency::On, spdHi | ASYNC_LOW_LATENCY, true},
-        LowLatencyRow{"AlreadyOn", ASYNC_LOW_LATENCY, false, TLowLatency::WasOn, std::nullopt,
-                      false},
-        LowLatencyRow{"Refused", 0, true, TLowLatency::Refused, ASYNC_LOW_LATENCY, false}),
+        LowLatencyRow{"NotOffered", std::nullopt, false, TLowLatency::NotOffered, {}, {}},
+        LowLatencyRow{"Offered", spdHi, false, TLowLatency::On, {spdHi | ASYNC_LOW_LATENCY},
+                      {spdHi}},
+        LowLatencyRow{"AlreadyOn", ASYNC_LOW_LATENCY, false, TLowLatency::WasOn, {}, {}},
+        LowLatencyRow{"Refused", 0, true, TLowLatency::Refused, {ASYNC_LOW_LATENCY}, {}}),
     [](const auto &Info) { return std::string(Info.param.Label); });
 
 // ---- RS-485 -----------------------------------------------------------------
 
+using Asked = std::array<uint32_t, 3>; // flags, delay before, delay after
+
 struct Rs485Row {
     const char *Label;
     TRs485Settings Wanted;
-    int SetErrno;          // 0: the driver takes it
-    bool DriverClearsMode; // takes the request, hands it back without the mode
-    uint32_t FlagsAsked;
-    uint32_t BeforeAsked, AfterAsked;
+    int SetErrno; // 0: the driver takes it; -1: takes it, hands it back without the mode
+    Asked Request;
     const char *Message; // the refusal's message; empty when taken
 };
 
@@ -130,36 +120,29 @@ class Rs485 : public CommFixture, public ::testing::WithParamInterface<Rs485Row>
 TEST_P(Rs485, DriverIsAskedWithTheFlagsAndDelays)
 {
     const Rs485Row &row = GetParam();
-    std::vector<serial_rs485> sets;
+    std::vector<Asked> sets;
     // What the driver had before: termination on, RS-485 off.
     const serial_rs485 before{SER_RS485_TERMINATE_BUS, 7, 8, {}};
     api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {
-        if (c.Name != "ioctl")
+        auto *r = static_cast<serial_rs485 *>(c.Arg);
+        if (c.Name != "ioctl" || (c.Request != TIOCGRS485 && c.Request != TIOCSRS485))
             return std::nullopt;
         if (c.Request == TIOCGRS485) {
-            *static_cast<serial_rs485 *>(c.Arg) = before;
+            *r = before;
             return 0;
         }
-        if (c.Request == TIOCSRS485) {
-            auto *r = static_cast<serial_rs485 *>(c.Arg);
-            sets.push_back(*r);
-            if (row.SetErrno != 0) {
-                errno = row.SetErrno;
-                return -1;
-            }
-            if (row.DriverClearsMode)
-                r->flags &= ~uint32_t(SER_RS485_ENABLED);
-            return 0;
-        }
-        return std::nullopt;
+        sets.push_back({r->flags, r->delay_rts_before_send, r->delay_rts_after_send});
+        errno = row.SetErrno;
+        if (row.SetErrno > 0)
+            return -1;
+        if (row.SetErrno < 0)
+            r->flags &= ~uint32_t(SER_RS485_ENABLED);
+        return 0;
     });
     comm.SetRs485(row.Wanted);
     comm.Open();
     ASSERT_TRUE(comm.IsOpen()) << "a refusal leaves the port open";
-    ASSERT_EQ(sets.size(), 1u);
-    EXPECT_EQ(sets[0].flags, row.FlagsAsked);
-    EXPECT_EQ(sets[0].delay_rts_before_send, row.BeforeAsked);
-    EXPECT_EQ(sets[0].delay_rts_after_send, row.AfterAsked);
+    EXPECT_EQ(sets, std::vector<Asked>{row.Request});
     // The table names the device PTY.
     auto named = [&](std::string Text) {
         if (const size_t at = Text.find(pty.path()); at != std::string::npos)
@@ -173,14 +156,9 @@ TEST_P(Rs485, DriverIsAskedWithTheFlagsAndDelays)
         << comm.AdapterSummary();
     sets.clear();
     comm.Close();
-    if (taken) {
-        ASSERT_EQ(sets.size(), 1u) << "the driver's own state is put back";
-        EXPECT_EQ(sets[0].flags, before.flags);
-        EXPECT_EQ(sets[0].delay_rts_before_send, before.delay_rts_before_send);
-        EXPECT_EQ(sets[0].delay_rts_after_send, before.delay_rts_after_send);
-    } else {
-        EXPECT_TRUE(sets.empty());
-    }
+    // The driver's own state is put back after we changed it.
+    const std::vector<Asked> restored = {{before.flags, 7, 8}};
+    EXPECT_EQ(sets, taken ? restored : std::vector<Asked>());
 }
 
 TRs485Settings rs485(bool OnSend, bool AfterSend, int BeforeMs, int AfterMs)
@@ -198,103 +176,60 @@ constexpr uint32_t on = SER_RS485_ENABLED, term = SER_RS485_TERMINATE_BUS;
 INSTANTIATE_TEST_SUITE_P(
     Driver, Rs485,
     ::testing::Values(
-        Rs485Row{"RtsHighWhileSending", rs485(true, false, 0, 0), 0, false,
-                 on | SER_RS485_RTS_ON_SEND | term, 0, 0, ""},
-        Rs485Row{"RtsInvertedWithDelays", rs485(false, true, 2, 5), 0, false,
-                 on | SER_RS485_RTS_AFTER_SEND | term, 2, 5, ""},
+        Rs485Row{"RtsHighWhileSending", rs485(true, false, 0, 0), 0,
+                 {on | SER_RS485_RTS_ON_SEND | term, 0, 0}, ""},
+        Rs485Row{"RtsInvertedWithDelays", rs485(false, true, 2, 5), 0,
+                 {on | SER_RS485_RTS_AFTER_SEND | term, 2, 5}, ""},
         // Beyond what is ever asked: held to 100 ms, never sent as asked.
-        Rs485Row{"DelaysHeldToTheLimit", rs485(true, false, 100000, -4), 0, false,
-                 on | SER_RS485_RTS_ON_SEND | term, 100, 0, ""},
-        Rs485Row{"DriverWithoutRs485", rs485(true, false, 0, 0), ENOTTY, false,
-                 on | SER_RS485_RTS_ON_SEND | term, 0, 0,
+        Rs485Row{"DelaysHeldToTheLimit", rs485(true, false, 100000, -4), 0,
+                 {on | SER_RS485_RTS_ON_SEND | term, 100, 0}, ""},
+        Rs485Row{"DriverWithoutRs485", rs485(true, false, 0, 0), ENOTTY,
+                 {on | SER_RS485_RTS_ON_SEND | term, 0, 0},
                  "cannot switch PTY to RS-485: the adapter's driver does not offer it "
                  "(Inappropriate ioctl for device)"},
-        Rs485Row{"DriverRefusesTheMode", rs485(true, false, 0, 0), EINVAL, false,
-                 on | SER_RS485_RTS_ON_SEND | term, 0, 0,
+        Rs485Row{"DriverRefusesTheMode", rs485(true, false, 0, 0), EINVAL,
+                 {on | SER_RS485_RTS_ON_SEND | term, 0, 0},
                  "cannot switch PTY to RS-485: the adapter's driver does not offer it "
                  "(Invalid argument)"},
-        Rs485Row{"DriverDropsTheModeSilently", rs485(true, false, 0, 0), 0, true,
-                 on | SER_RS485_RTS_ON_SEND | term, 0, 0,
+        Rs485Row{"DriverDropsTheModeSilently", rs485(true, false, 0, 0), -1,
+                 {on | SER_RS485_RTS_ON_SEND | term, 0, 0},
                  "cannot switch PTY to RS-485: the adapter's driver does not offer it "
                  "(Operation not supported)"}),
     [](const auto &Info) { return std::string(Info.param.Label); });
 
 // ---- Latency timer ----------------------------------------------------------
 
-class LatencyTimer : public ::testing::Test
+// A fake tree: /dev/ttyUSB3, a by-id link to it, and the system's file.
+TEST(LatencyTimer, IsReadForTheTtyThePathLeadsTo)
 {
-  protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        root = dir.path().toStdString();
-        put(root + "/dev/ttyUSB3", "");
-        ASSERT_EQ(::mkdir((root + "/dev/serial").c_str(), 0755), 0);
-        ASSERT_EQ(::symlink("../ttyUSB3", (root + "/dev/serial/usb-FTDI_FT232R-if00").c_str()), 0);
-    }
-    void put(const std::string &Path, const std::string &Text)
-    {
-        const std::string folder = Path.substr(0, Path.rfind('/'));
-        QDir().mkpath(QString::fromStdString(folder));
-        std::ofstream(Path) << Text;
-    }
-    std::string sys() const { return root + "/sys"; }
     QTemporaryDir dir;
-    std::string root;
-};
-
-TEST_F(LatencyTimer, IsReadForTheTtyThePathLeadsTo)
-{
-    const std::string file = sys() + "/bus/usb-serial/devices/ttyUSB3/latency_timer";
+    const std::string root = dir.path().toStdString(), sys = root + "/sys";
+    const std::string file = sys + "/bus/usb-serial/devices/ttyUSB3/latency_timer";
     const std::string byId = root + "/dev/serial/usb-FTDI_FT232R-if00";
-    struct Row {
+    ASSERT_TRUE(QDir().mkpath(dir.path() + "/dev/serial"));
+    std::ofstream(root + "/dev/ttyUSB3").flush();
+    ASSERT_EQ(::symlink("../ttyUSB3", byId.c_str()), 0);
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(file.substr(0, file.rfind('/')))));
+    const struct {
         const char *Content; // null: no such file
-        const std::string Device;
+        std::string Device;
         int Expected;
-    };
-    const Row rows[] = {
-        {"16\n", byId, 16},           // through the symlink
+    } rows[] = {
+        {"16\n", byId, 16}, // through the symlink
         {"1\n", root + "/dev/ttyUSB3", 1},
         {"16\n", root + "/dev/gone", -1}, // the path leads nowhere
-        {nullptr, byId, -1},          // not a USB serial adapter
-        {"fast\n", byId, -1},         // unreadable: not told
+        {nullptr, byId, -1},              // not a USB serial adapter
+        {"fast\n", byId, -1},             // unreadable: not told
         {"99999\n", byId, -1},
         {"", byId, -1},
     };
-    for (const Row &r : rows) {
+    for (const auto &r : rows) {
         std::remove(file.c_str());
         if (r.Content)
-            put(file, r.Content);
-        EXPECT_EQ(LatencyTimerMs(r.Device, sys()), r.Expected)
+            std::ofstream(file) << r.Content;
+        EXPECT_EQ(LatencyTimerMs(r.Device, sys), r.Expected)
             << (r.Content ? r.Content : "(none)") << " for " << r.Device;
     }
-}
-
-// The open port's tooltip text tells it; a pty is /dev/pts/N, its tty "N".
-class LatencyTimerOfPort : public CommFixture
-{
-};
-
-TEST_F(LatencyTimerOfPort, ShowsInTheAdapterSummary)
-{
-    QTemporaryDir dir;
-    const std::string tty = TtyName(pty.path());
-    ASSERT_FALSE(tty.empty());
-    const std::string folder = dir.path().toStdString() + "/bus/usb-serial/devices/" + tty;
-    QDir().mkpath(QString::fromStdString(folder));
-    std::ofstream(folder + "/latency_timer") << "2\n";
-    comm.SetSysRoot(dir.path().toStdString());
-    comm.Open();
-    ASSERT_TRUE(comm.IsOpen());
-    EXPECT_EQ(comm.LatencyTimer(), 2);
-    EXPECT_NE(comm.AdapterSummary().find("Latency timer: 2 ms"), std::string::npos)
-        << comm.AdapterSummary();
-    comm.Close();
-    comm.SetSysRoot(dir.path().toStdString() + "/nothing");
-    comm.Open();
-    EXPECT_EQ(comm.LatencyTimer(), -1);
-    EXPECT_NE(comm.AdapterSummary().find("Latency timer: not told by the system"),
-              std::string::npos);
 }
 
 // ---- The echo of our own replies --------------------------------------------
