@@ -109,8 +109,8 @@ TSysError rs485Error(const std::string &Path, int Code)
     // A driver without RS-485 support answers ENOTTY (no such request) or
     // EINVAL/EOPNOTSUPP (it has the request, not the mode).
     if (e.Code == ENOTTY || e.Code == EINVAL || e.Code == EOPNOTSUPP)
-        e.Detail = "the adapter's driver does not offer it (" + std::string(std::strerror(e.Code)) +
-                   ")";
+        e.Detail =
+            "the adapter's driver does not offer it (" + std::string(std::strerror(e.Code)) + ")";
     else
         e.Detail = std::strerror(e.Code);
     e.Message = "cannot switch " + Path + " to RS-485: " + e.Detail;
@@ -180,8 +180,8 @@ std::string Rs485Text(const TRs485Settings &S)
     if (!S.Enabled)
         return "RS-485 off";
     return std::string("RS-485 on: RTS ") + (S.RtsOnSend ? "high" : "low") + " while sending, " +
-           (S.RtsAfterSend ? "high" : "low") + " after; delays " +
-           std::to_string(S.DelayBeforeMs) + "/" + std::to_string(S.DelayAfterMs) + " ms";
+           (S.RtsAfterSend ? "high" : "low") + " after; delays " + std::to_string(S.DelayBeforeMs) +
+           "/" + std::to_string(S.DelayAfterMs) + " ms";
 }
 
 } // namespace quorlin

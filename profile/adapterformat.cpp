@@ -16,10 +16,10 @@ void ReadAdapterKeys(const TIniDocument &Document, TSerialValues &V)
     V.Rs485 = Document.ReadInteger(s, "RS485", 0) != 0;
     V.Rs485RtsOnSend = Document.ReadInteger(s, "RS485RtsOnSend", 1) != 0;
     V.Rs485RtsAfterSend = Document.ReadInteger(s, "RS485RtsAfterSend", 0) != 0;
-    V.Rs485DelayBefore = std::clamp(Document.ReadInteger(s, "RS485DelayBefore", 0), 0,
-                                    MaxRs485DelayMs);
-    V.Rs485DelayAfter = std::clamp(Document.ReadInteger(s, "RS485DelayAfter", 0), 0,
-                                   MaxRs485DelayMs);
+    V.Rs485DelayBefore =
+        std::clamp(Document.ReadInteger(s, "RS485DelayBefore", 0), 0, MaxRs485DelayMs);
+    V.Rs485DelayAfter =
+        std::clamp(Document.ReadInteger(s, "RS485DelayAfter", 0), 0, MaxRs485DelayMs);
     V.IgnoreEcho = Document.ReadInteger(s, "IgnoreEcho", 0) != 0;
 }
 

@@ -145,8 +145,7 @@ void TCustomComm::echoSent(const void *Buffer, int Count)
         return;
     const int queued = m_port->OutQueue(); // -1: the driver does not tell
     const int64_t leaves = LineTimeUs(std::max(queued, Count), CharTimeUs());
-    m_echo.Sent(static_cast<const uint8_t *>(Buffer), size_t(Count), nowUs(),
-                leaves + EchoSlackUs);
+    m_echo.Sent(static_cast<const uint8_t *>(Buffer), size_t(Count), nowUs(), leaves + EchoSlackUs);
 }
 
 std::string TCustomComm::AdapterSummary() const
@@ -155,7 +154,8 @@ std::string TCustomComm::AdapterSummary() const
         return {};
     std::string s = "Low latency: " + LowLatencyText(m_lowLatency);
     s += "\nLatency timer: ";
-    s += m_latencyTimerMs >= 0 ? std::to_string(m_latencyTimerMs) + " ms" : "not told by the system";
+    s +=
+        m_latencyTimerMs >= 0 ? std::to_string(m_latencyTimerMs) + " ms" : "not told by the system";
     if (m_rs485.Enabled)
         s += "\n" + (m_rs485Error ? m_rs485Error.Message : Rs485Text(m_rs485Accepted));
     if (m_ignoreEcho.load())

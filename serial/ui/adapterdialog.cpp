@@ -79,9 +79,9 @@ TAdapterDialog::TAdapterDialog(QWidget *Parent) : QDialog(Parent)
 void TAdapterDialog::enableRs485Controls()
 {
     const bool on = Rs485Box->isChecked();
-    for (QWidget *w : {static_cast<QWidget *>(RtsOnSendBox), static_cast<QWidget *>(RtsAfterSendBox),
-                       static_cast<QWidget *>(DelayBeforeBox),
-                       static_cast<QWidget *>(DelayAfterBox)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(RtsOnSendBox), static_cast<QWidget *>(RtsAfterSendBox),
+          static_cast<QWidget *>(DelayBeforeBox), static_cast<QWidget *>(DelayAfterBox)})
         w->setEnabled(on);
 }
 

@@ -95,8 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
     Driver, LowLatency,
     ::testing::Values(
         LowLatencyRow{"NotOffered", std::nullopt, false, TLowLatency::NotOffered, {}, {}},
-        LowLatencyRow{"Offered", spdHi, false, TLowLatency::On, {spdHi | ASYNC_LOW_LATENCY},
-                      {spdHi}},
+        LowLatencyRow{
+            "Offered", spdHi, false, TLowLatency::On, {spdHi | ASYNC_LOW_LATENCY}, {spdHi}},
         LowLatencyRow{"AlreadyOn", ASYNC_LOW_LATENCY, false, TLowLatency::WasOn, {}, {}},
         LowLatencyRow{"Refused", 0, true, TLowLatency::Refused, {ASYNC_LOW_LATENCY}, {}}),
     [](const auto &Info) { return std::string(Info.param.Label); });
@@ -176,22 +176,37 @@ constexpr uint32_t on = SER_RS485_ENABLED, term = SER_RS485_TERMINATE_BUS;
 INSTANTIATE_TEST_SUITE_P(
     Driver, Rs485,
     ::testing::Values(
-        Rs485Row{"RtsHighWhileSending", rs485(true, false, 0, 0), 0,
-                 {on | SER_RS485_RTS_ON_SEND | term, 0, 0}, ""},
-        Rs485Row{"RtsInvertedWithDelays", rs485(false, true, 2, 5), 0,
-                 {on | SER_RS485_RTS_AFTER_SEND | term, 2, 5}, ""},
+        Rs485Row{"RtsHighWhileSending",
+                 rs485(true, false, 0, 0),
+                 0,
+                 {on | SER_RS485_RTS_ON_SEND | term, 0, 0},
+                 ""},
+        Rs485Row{"RtsInvertedWithDelays",
+                 rs485(false, true, 2, 5),
+                 0,
+                 {on | SER_RS485_RTS_AFTER_SEND | term, 2, 5},
+                 ""},
         // Beyond what is ever asked: held to 100 ms, never sent as asked.
-        Rs485Row{"DelaysHeldToTheLimit", rs485(true, false, 100000, -4), 0,
-                 {on | SER_RS485_RTS_ON_SEND | term, 100, 0}, ""},
-        Rs485Row{"DriverWithoutRs485", rs485(true, false, 0, 0), ENOTTY,
+        Rs485Row{"DelaysHeldToTheLimit",
+                 rs485(true, false, 100000, -4),
+                 0,
+                 {on | SER_RS485_RTS_ON_SEND | term, 100, 0},
+                 ""},
+        Rs485Row{"DriverWithoutRs485",
+                 rs485(true, false, 0, 0),
+                 ENOTTY,
                  {on | SER_RS485_RTS_ON_SEND | term, 0, 0},
                  "cannot switch PTY to RS-485: the adapter's driver does not offer it "
                  "(Inappropriate ioctl for device)"},
-        Rs485Row{"DriverRefusesTheMode", rs485(true, false, 0, 0), EINVAL,
+        Rs485Row{"DriverRefusesTheMode",
+                 rs485(true, false, 0, 0),
+                 EINVAL,
                  {on | SER_RS485_RTS_ON_SEND | term, 0, 0},
                  "cannot switch PTY to RS-485: the adapter's driver does not offer it "
                  "(Invalid argument)"},
-        Rs485Row{"DriverDropsTheModeSilently", rs485(true, false, 0, 0), -1,
+        Rs485Row{"DriverDropsTheModeSilently",
+                 rs485(true, false, 0, 0),
+                 -1,
                  {on | SER_RS485_RTS_ON_SEND | term, 0, 0},
                  "cannot switch PTY to RS-485: the adapter's driver does not offer it "
                  "(Operation not supported)"}),
@@ -319,16 +334,23 @@ INSTANTIATE_TEST_SUITE_P(
         EchoRow{"EchoTakenAsInputWhenOff", false, {cat({reply, request})}, false, 0},
         EchoRow{"NoEchoOptionOff", false, {request}, true, 0},
         EchoRow{"EchoThenRequest", true, {cat({reply, request})}, true, 1},
-        EchoRow{"EchoInPiecesThenRequest", true, {head(reply, 3), tail(reply, 3), request}, true, 1},
-        EchoRow{"EchoAndRequestSplitInside", true,
-                {cat({reply, head(request, 2)}), tail(request, 2)}, true, 1},
+        EchoRow{
+            "EchoInPiecesThenRequest", true, {head(reply, 3), tail(reply, 3), request}, true, 1},
+        EchoRow{"EchoAndRequestSplitInside",
+                true,
+                {cat({reply, head(request, 2)}), tail(request, 2)},
+                true,
+                1},
         // The option on, but the adapter returns nothing: the request starts
         // like our reply ("01 03") and is input from where it differs.
         EchoRow{"NoEchoComesRequestKept", true, {request}, true, 0},
         EchoRow{"NoEchoPrefixHeldAcrossReads", true, {head(request, 2), tail(request, 2)}, true, 0},
         // A corrupted echo is input: its bytes from the differing one on are not ours.
-        EchoRow{"BadEchoIsInput", true,
-                {cat({head(reply, 4), Bytes{0x55}, tail(reply, 5), request})}, false, 0}),
+        EchoRow{"BadEchoIsInput",
+                true,
+                {cat({head(reply, 4), Bytes{0x55}, tail(reply, 5), request})},
+                false,
+                0}),
     [](const auto &Info) { return std::string(Info.param.Label); });
 
 // ---- quorlin-slave ----------------------------------------------------------
@@ -341,12 +363,14 @@ TEST(QuorlinSlaveRs485, RefusedByTheAdapterEndsWithTheReason)
     QProcess slave;
     slave.setProgram(QString::fromUtf8(build ? build : ".") + "/quorlin-slave");
     // A pty has no RS-485: the real kernel refuses it.
-    slave.setArguments({"--rs485", "--rs485-delay-before", "3", QString::fromStdString(pty.path())});
+    slave.setArguments(
+        {"--rs485", "--rs485-delay-before", "3", QString::fromStdString(pty.path())});
     slave.start();
     ASSERT_TRUE(slave.waitForFinished(10000));
     EXPECT_EQ(slave.exitCode(), 1);
     const std::string err = slave.readAllStandardError().toStdString();
-    EXPECT_NE(err.find("cannot switch " + pty.path() + " to RS-485: the adapter's driver does not "
+    EXPECT_NE(err.find("cannot switch " + pty.path() +
+                       " to RS-485: the adapter's driver does not "
                        "offer it"),
               std::string::npos)
         << err;
