@@ -260,6 +260,15 @@ Bytes withCrc(Bytes Frame)
 // Slave 1, read holding register 0 (its value 0 in a cleared image).
 const Bytes request = withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x01});
 const Bytes reply = withCrc({0x01, 0x03, 0x02, 0x00, 0x00});
+// The longest read: 125 registers from 0, a reply of 255 bytes.
+const Bytes longRequest = withCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x7D});
+Bytes longReplyOf()
+{
+    Bytes r = {0x01, 0x03, 250};
+    r.resize(253, 0x00);
+    return withCrc(r);
+}
+const Bytes longReply = longReplyOf();
 
 struct EchoRow {
     const char *Label;
@@ -267,6 +276,7 @@ struct EchoRow {
     std::vector<Bytes> Arrives; // after the first reply, each piece read apart
     bool SecondAnswered;        // the request in Arrives has its reply
     uint64_t Dropped;           // whole echoes dropped
+    bool LongFirst = false;     // the first request is longRequest
 };
 
 // The engine on the port's own thread, as the program runs it; the test is
@@ -298,8 +308,9 @@ TEST_P(EchoOnTheLine, OnlyWhatEqualsOurReplyIsDropped)
     comm.SetIgnoreEcho(row.IgnoreEcho);
     comm.Open();
     ASSERT_TRUE(comm.IsOpen());
-    ASSERT_TRUE(pty.send(request));
-    ASSERT_EQ(pty.receive(reply.size(), 5000), reply);
+    ASSERT_TRUE(pty.send(row.LongFirst ? longRequest : request));
+    const Bytes &first = row.LongFirst ? longReply : reply;
+    ASSERT_EQ(pty.receive(first.size(), 5000), first);
     for (const Bytes &piece : row.Arrives) {
         ASSERT_TRUE(pty.send(piece));
         // Each piece is taken in before the next comes, as a slow adapter hands them over.
@@ -345,6 +356,9 @@ INSTANTIATE_TEST_SUITE_P(
         // like our reply ("01 03") and is input from where it differs.
         EchoRow{"NoEchoComesRequestKept", true, {request}, true, 0},
         EchoRow{"NoEchoPrefixHeldAcrossReads", true, {head(request, 2), tail(request, 2)}, true, 0},
+        // The longest reply's echo and a request in one piece: more than any
+        // request, yet nothing of the request is lost.
+        EchoRow{"LongEchoAndRequestAtOnce", true, {cat({longReply, request})}, true, 1, true},
         // A corrupted echo is input: its bytes from the differing one on are not ours.
         EchoRow{"BadEchoIsInput",
                 true,
