@@ -380,6 +380,7 @@ TEST(QuorlinSlaveRs485, RefusedByTheAdapterEndsWithTheReason)
     slave.setArguments(
         {"--rs485", "--rs485-delay-before", "3", QString::fromStdString(pty.path())});
     slave.start();
+    ASSERT_TRUE(slave.waitForStarted(5000)) << slave.errorString().toStdString();
     ASSERT_TRUE(slave.waitForFinished(10000));
     EXPECT_EQ(slave.exitCode(), 1);
     const std::string err = slave.readAllStandardError().toStdString();
