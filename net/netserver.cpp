@@ -122,14 +122,16 @@ void TNetServer::run()
 {
     TReadyFd events[256];
     while (!m_stop.load(std::memory_order_acquire)) {
-        int64_t now = steadyUs();
         int64_t due = m_deadlines.empty() ? -1 : m_deadlines.begin()->first;
         if (m_resumeAcceptUs >= 0 && (due < 0 || m_resumeAcceptUs < due))
             due = m_resumeAcceptUs;
-        // Rounded up, so a deadline is never woken for a little early and spun on.
-        const int timeout = due < 0 ? -1 : int(std::max<int64_t>(0, (due - now + 999) / 1000));
+        // Rounded up, so a deadline is never woken for a little early and
+        // spun on. The clock is read only when there is a deadline: the
+        // everyday request pays for one reading, after the wait.
+        const int timeout =
+            due < 0 ? -1 : int(std::max<int64_t>(0, (due - steadyUs() + 999) / 1000));
         const int n = WaitEvents(m_events.Get(), events, 256, timeout);
-        now = steadyUs();
+        const int64_t now = steadyUs();
         for (int i = 0; i < n; ++i) {
             const uint64_t key = events[i].Key;
             if (key == WakeKey) {

@@ -4,6 +4,8 @@
 // run, medians over rounds:
 //   - turnaround p50 of FC3 x10 and x125 from one client;
 //   - requests per second with 1, 10 and 100 clients polling at once;
+//   - the servers' own CPU time per request with one client, which the load
+//     of other programs on the machine moves far less than the wall clock;
 //   - 1,000 idle connections held: the memory and the idle CPU they cost.
 // Figures only: nothing here passes or fails.
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -183,7 +186,9 @@ double turnaroundP50(int Port, int Quantity, int Count)
     return median(us);
 }
 
-double requestsPerSecond(int Port, int Clients, double Seconds)
+double cpuSeconds(pid_t Pid);
+
+double requestsPerSecond(int Port, int Clients, double Seconds, long *Requests = nullptr)
 {
     std::atomic<long> total{0};
     std::vector<std::thread> threads;
@@ -205,6 +210,8 @@ double requestsPerSecond(int Port, int Clients, double Seconds)
         });
     for (auto &t : threads)
         t.join();
+    if (Requests != nullptr)
+        *Requests = total;
     return double(total) / std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
@@ -238,6 +245,44 @@ double cpuSeconds(pid_t Pid)
     return fields.size() > 12 ? (std::atof(fields[11].c_str()) + std::atof(fields[12].c_str())) /
                                     double(::sysconf(_SC_CLK_TCK))
                               : 0;
+}
+
+// Waits until the server has settled after its start (a window drawn, its
+// files read): its first requests must not pay for that.
+void waitQuiet(pid_t Pid)
+{
+    double last = cpuSeconds(Pid);
+    for (int i = 0; i < 50; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const double now = cpuSeconds(Pid);
+        if (now - last < 0.011) // at most one clock tick in 200 ms
+            return;
+        last = now;
+    }
+}
+
+// Seconds every thread of Pid has run, to the nanosecond (the scheduler's
+// own count, where /proc/PID/stat has clock ticks only).
+double runSeconds(pid_t Pid)
+{
+    double ns = 0;
+    std::error_code error;
+    const std::string tasks = "/proc/" + std::to_string(Pid) + "/task";
+    for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream stat(task.path() / "schedstat");
+        double run = 0;
+        if (stat >> run)
+            ns += run;
+    }
+    return ns * 1e-9;
+}
+
+std::string loadAverage()
+{
+    std::ifstream load("/proc/loadavg");
+    std::string one, five, fifteen;
+    load >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
 }
 
 struct IdleCost {
@@ -284,16 +329,23 @@ int main()
         stop(servers[1]);
         return 1;
     }
-    constexpr int Rounds = 3;
+    waitQuiet(servers[0].Pid);
+    waitQuiet(servers[1].Pid);
+    const std::string loadBefore = loadAverage();
+    constexpr int Rounds = 5;
     struct Figures {
-        std::vector<double> p50x10, p50x125, rps1, rps10, rps100, kb, cpu, held;
+        std::vector<double> p50x10, p50x125, rps1, cpu1, rps10, rps100, kb, cpu, held;
     } f[2];
     for (int round = 0; round < Rounds; ++round) {
         for (int s = 0; s < 2; ++s) {
             const int port = servers[s].Port;
             f[s].p50x10.push_back(turnaroundP50(port, 10, 2000));
             f[s].p50x125.push_back(turnaroundP50(port, 125, 2000));
-            f[s].rps1.push_back(requestsPerSecond(port, 1, 1.0));
+            const double cpu0 = runSeconds(servers[s].Pid);
+            long requests = 0;
+            f[s].rps1.push_back(requestsPerSecond(port, 1, 1.0, &requests));
+            if (requests > 0)
+                f[s].cpu1.push_back((runSeconds(servers[s].Pid) - cpu0) * 1e6 / double(requests));
             f[s].rps10.push_back(requestsPerSecond(port, 10, 1.0));
             f[s].rps100.push_back(requestsPerSecond(port, 100, 1.0));
         }
@@ -306,6 +358,7 @@ int main()
         f[s].cpu.push_back(c.IdleCpuPercent);
     }
     std::printf("Modbus TCP on loopback, medians of %d interleaved rounds\n", Rounds);
+    std::printf("load average before %s, after %s\n", loadBefore.c_str(), loadAverage().c_str());
     std::printf("%-34s %12s %12s %8s\n", "", "quorlin", "libmodbus", "ratio");
     auto row = [&](const char *name, const std::vector<double> &a, const std::vector<double> &b,
                    const char *unit) {
@@ -316,6 +369,7 @@ int main()
     row("turnaround p50, FC3 x10", f[0].p50x10, f[1].p50x10, "us");
     row("turnaround p50, FC3 x125", f[0].p50x125, f[1].p50x125, "us");
     row("requests/s, 1 client", f[0].rps1, f[1].rps1, "");
+    row("server CPU per request, 1 client", f[0].cpu1, f[1].cpu1, "us");
     row("requests/s, 10 clients", f[0].rps10, f[1].rps10, "");
     row("requests/s, 100 clients", f[0].rps100, f[1].rps100, "");
     row("idle connections held (of 1000)", f[0].held, f[1].held, "");
