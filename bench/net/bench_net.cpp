@@ -170,49 +170,26 @@ double median(std::vector<double> V)
     return V[V.size() / 2];
 }
 
-// Microseconds, p50 of Count round trips on one connection.
-double turnaroundP50(int Port, int Quantity, int Count)
+// Microseconds, p50 of Count round trips on one connection to each server,
+// the two taking turns request by request: whatever else the machine does
+// at any moment falls on both alike.
+void turnaroundP50(const int Ports[2], int Quantity, int Count, double P50[2])
 {
-    const int fd = connectTo(Port);
-    std::vector<double> us;
-    for (int i = 0; i < Count + 100 && fd >= 0; ++i) {
-        const auto t0 = Clock::now();
-        if (!ask(fd, uint16_t(i), Quantity))
-            break;
-        if (i >= 100) // the first ones warm up both sides
-            us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    const int fd[2] = {connectTo(Ports[0]), connectTo(Ports[1])};
+    std::vector<double> us[2];
+    bool ok = fd[0] >= 0 && fd[1] >= 0;
+    for (int i = 0; i < Count + 100 && ok; ++i)
+        for (int s = 0; s < 2 && ok; ++s) {
+            const auto t0 = Clock::now();
+            ok = ask(fd[s], uint16_t(i), Quantity);
+            if (ok && i >= 100) // the first ones warm up both sides
+                us[s].push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        }
+    for (int s = 0; s < 2; ++s) {
+        if (fd[s] >= 0)
+            ::close(fd[s]);
+        P50[s] = median(us[s]);
     }
-    ::close(fd);
-    return median(us);
-}
-
-double cpuSeconds(pid_t Pid);
-
-double requestsPerSecond(int Port, int Clients, double Seconds, long *Requests = nullptr)
-{
-    std::atomic<long> total{0};
-    std::vector<std::thread> threads;
-    const auto end = Clock::now() + std::chrono::duration<double>(Seconds);
-    const auto t0 = Clock::now();
-    for (int c = 0; c < Clients; ++c)
-        threads.emplace_back([&, c] {
-            const int fd = connectTo(Port);
-            long n = 0;
-            for (uint16_t tid = 0; fd >= 0 && Clock::now() < end; ++tid) {
-                if (!ask(fd, tid, 10))
-                    break;
-                ++n;
-            }
-            if (fd >= 0)
-                ::close(fd);
-            total += n;
-            (void)c;
-        });
-    for (auto &t : threads)
-        t.join();
-    if (Requests != nullptr)
-        *Requests = total;
-    return double(total) / std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
 long residentKb(pid_t Pid)
@@ -285,6 +262,62 @@ std::string loadAverage()
     return one + " " + five + " " + fifteen;
 }
 
+// Requests per second with Clients polling without pause, and each server's
+// run time per request. Every client holds a connection to both servers and
+// polls the one whose turn it is; turns of 50 ms alternate, Seconds in all
+// for each server, so that the load of the machine falls on both alike.
+void interleavedRate(const Server S[2], int Clients, double Seconds, double Rate[2],
+                     double RunUs[2])
+{
+    std::atomic<int> turn{-1}; // -1 wait, 0 or 1 the server polled, 2 stop
+    std::atomic<long> count[2] = {0, 0};
+    std::atomic<int> connected{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < Clients; ++c)
+        threads.emplace_back([&] {
+            const int fd[2] = {connectTo(S[0].Port), connectTo(S[1].Port)};
+            ++connected;
+            uint16_t tid = 0;
+            for (int t; (t = turn.load(std::memory_order_acquire)) < 2;) {
+                if (t < 0 || fd[t] < 0) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                    continue;
+                }
+                if (!ask(fd[t], tid++, 10))
+                    break;
+                count[t].fetch_add(1, std::memory_order_relaxed);
+            }
+            for (int f : fd)
+                if (f >= 0)
+                    ::close(f);
+        });
+    while (connected.load() < Clients)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    double wall[2] = {0, 0}, run[2] = {0, 0};
+    long n[2] = {0, 0};
+    for (int slice = 0; slice < int(Seconds / 0.05); ++slice)
+        for (int s = 0; s < 2; ++s) {
+            const long n0 = count[s].load();
+            const double run0 = runSeconds(S[s].Pid);
+            const auto t0 = Clock::now();
+            turn.store(s, std::memory_order_release);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            turn.store(-1, std::memory_order_release);
+            wall[s] += std::chrono::duration<double>(Clock::now() - t0).count();
+            // Requests still in flight finish within the turn they began in.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            run[s] += runSeconds(S[s].Pid) - run0;
+            n[s] += count[s].load() - n0;
+        }
+    turn.store(2);
+    for (auto &t : threads)
+        t.join();
+    for (int s = 0; s < 2; ++s) {
+        Rate[s] = wall[s] > 0 ? double(n[s]) / wall[s] : 0;
+        RunUs[s] = n[s] > 0 ? run[s] * 1e6 / double(n[s]) : 0;
+    }
+}
+
 struct IdleCost {
     int Held = 0;
     double KbPerConnection = 0;
@@ -337,18 +370,23 @@ int main()
         std::vector<double> p50x10, p50x125, rps1, cpu1, rps10, rps100, kb, cpu, held;
     } f[2];
     for (int round = 0; round < Rounds; ++round) {
+        const int ports[2] = {servers[0].Port, servers[1].Port};
+        double x10[2], x125[2], rate[2], run[2];
+        turnaroundP50(ports, 10, 2000, x10);
+        turnaroundP50(ports, 125, 2000, x125);
+        interleavedRate(servers, 1, 1.0, rate, run);
         for (int s = 0; s < 2; ++s) {
-            const int port = servers[s].Port;
-            f[s].p50x10.push_back(turnaroundP50(port, 10, 2000));
-            f[s].p50x125.push_back(turnaroundP50(port, 125, 2000));
-            const double cpu0 = runSeconds(servers[s].Pid);
-            long requests = 0;
-            f[s].rps1.push_back(requestsPerSecond(port, 1, 1.0, &requests));
-            if (requests > 0)
-                f[s].cpu1.push_back((runSeconds(servers[s].Pid) - cpu0) * 1e6 / double(requests));
-            f[s].rps10.push_back(requestsPerSecond(port, 10, 1.0));
-            f[s].rps100.push_back(requestsPerSecond(port, 100, 1.0));
+            f[s].p50x10.push_back(x10[s]);
+            f[s].p50x125.push_back(x125[s]);
+            f[s].rps1.push_back(rate[s]);
+            f[s].cpu1.push_back(run[s]);
         }
+        interleavedRate(servers, 10, 1.0, rate, run);
+        for (int s = 0; s < 2; ++s)
+            f[s].rps10.push_back(rate[s]);
+        interleavedRate(servers, 100, 1.0, rate, run);
+        for (int s = 0; s < 2; ++s)
+            f[s].rps100.push_back(rate[s]);
     }
     // Idle connections last, once each: they take seconds.
     for (int s = 0; s < 2; ++s) {
