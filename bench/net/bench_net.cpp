@@ -2,7 +2,8 @@
 // Modbus TCP on loopback: the program (its listeners, started headless with
 // a profile that listens) against libmodbus's TCP server, interleaved in one
 // run, medians over rounds:
-//   - turnaround p50 of FC3 x10 and x125 from one client;
+//   - turnaround p50 of FC3 x10 and x125 from one client, and of x10 again
+//     with each server held on its client's CPU, then on another one;
 //   - requests per second with 1, 10 and 100 clients polling at once;
 //   - the servers' own CPU time per request with one client, which the load
 //     of other programs on the machine moves far less than the wall clock;
@@ -19,6 +20,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sched.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <spawn.h>
@@ -262,6 +264,40 @@ std::string loadAverage()
     return one + " " + five + " " + fifteen;
 }
 
+// Every thread of Pid (0: this thread alone) on the CPUs of Mask.
+void pin(pid_t Pid, const cpu_set_t &Mask)
+{
+    if (Pid == 0) {
+        ::sched_setaffinity(0, sizeof Mask, &Mask);
+        return;
+    }
+    std::error_code error;
+    const std::string tasks = "/proc/" + std::to_string(Pid) + "/task";
+    for (const auto &task : std::filesystem::directory_iterator(tasks, error))
+        ::sched_setaffinity(pid_t(std::atoi(task.path().filename().c_str())), sizeof Mask, &Mask);
+}
+
+// Turnaround p50 of FC3 x10 with the client and both servers held on chosen
+// CPUs: where the scheduler puts a server beside its client or on another
+// CPU decides most of the turnaround, and a free run may land either way.
+void pinnedTurnaround(const Server S[2], bool SameCpu, double P50[2])
+{
+    cpu_set_t all, client, server;
+    ::sched_getaffinity(0, sizeof all, &all);
+    CPU_ZERO(&client);
+    CPU_ZERO(&server);
+    CPU_SET(0, &client);
+    CPU_SET(SameCpu ? 0 : 1, &server);
+    pin(0, client);
+    for (int s = 0; s < 2; ++s)
+        pin(S[s].Pid, server);
+    const int ports[2] = {S[0].Port, S[1].Port};
+    turnaroundP50(ports, 10, 2000, P50);
+    for (int s = 0; s < 2; ++s)
+        pin(S[s].Pid, all);
+    pin(0, all);
+}
+
 // Requests per second with Clients polling without pause, and each server's
 // run time per request. Every client holds a connection to both servers and
 // polls the one whose turn it is; turns of 50 ms alternate, Seconds in all
@@ -368,6 +404,7 @@ int main()
     constexpr int Rounds = 5;
     struct Figures {
         std::vector<double> p50x10, p50x125, rps1, cpu1, rps10, rps100, kb, cpu, held;
+        std::vector<double> oneCpu, twoCpus;
     } f[2];
     for (int round = 0; round < Rounds; ++round) {
         const int ports[2] = {servers[0].Port, servers[1].Port};
@@ -380,6 +417,15 @@ int main()
             f[s].p50x125.push_back(x125[s]);
             f[s].rps1.push_back(rate[s]);
             f[s].cpu1.push_back(run[s]);
+        }
+        if (std::thread::hardware_concurrency() >= 2) {
+            double same[2], apart[2];
+            pinnedTurnaround(servers, true, same);
+            pinnedTurnaround(servers, false, apart);
+            for (int s = 0; s < 2; ++s) {
+                f[s].oneCpu.push_back(same[s]);
+                f[s].twoCpus.push_back(apart[s]);
+            }
         }
         interleavedRate(servers, 10, 1.0, rate, run);
         for (int s = 0; s < 2; ++s)
@@ -406,6 +452,8 @@ int main()
     };
     row("turnaround p50, FC3 x10", f[0].p50x10, f[1].p50x10, "us");
     row("turnaround p50, FC3 x125", f[0].p50x125, f[1].p50x125, "us");
+    row("  p50 x10, server on client's CPU", f[0].oneCpu, f[1].oneCpu, "us");
+    row("  p50 x10, server on another CPU", f[0].twoCpus, f[1].twoCpus, "us");
     row("requests/s, 1 client", f[0].rps1, f[1].rps1, "");
     row("server CPU per request, 1 client", f[0].cpu1, f[1].cpu1, "us");
     row("requests/s, 10 clients", f[0].rps10, f[1].rps10, "");
