@@ -20,9 +20,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <sched.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sched.h>
 #include <spawn.h>
 #include <string>
 #include <sys/socket.h>
@@ -185,7 +185,8 @@ void turnaroundP50(const int Ports[2], int Quantity, int Count, double P50[2])
             const auto t0 = Clock::now();
             ok = ask(fd[s], uint16_t(i), Quantity);
             if (ok && i >= 100) // the first ones warm up both sides
-                us[s].push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+                us[s].push_back(
+                    std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
         }
     for (int s = 0; s < 2; ++s) {
         if (fd[s] >= 0)

@@ -364,18 +364,15 @@ TEST_P(ListenerUpdate, KeepsClientsOnlyOfListenersThatStayAsTheyAre)
 
 INSTANTIATE_TEST_SUITE_P(
     Network, ListenerUpdate,
-    ::testing::Values(UpdateRow{"Unchanged", [](TListenerConfig &) {}, true},
-                      // -5 is brought to 0, the id it had: nothing changed.
-                      UpdateRow{"SameOnceNormalised",
-                                [](TListenerConfig &C) { C.DefaultId = -5; }, true},
-                      UpdateRow{"MaxClients", [](TListenerConfig &C) { C.MaxClients = 65; }, false},
-                      UpdateRow{"DefaultId", [](TListenerConfig &C) { C.DefaultId = 2; }, false},
-                      UpdateRow{"Kind",
-                                [](TListenerConfig &C) { C.Kind = TStreamKind::RtuOverTcp; },
-                                false},
-                      UpdateRow{"Address", [](TListenerConfig &C) { C.Address = "::1"; }, false},
-                      UpdateRow{"TurnedOff", [](TListenerConfig &C) { C.Enabled = false; },
-                                false}),
+    ::testing::Values(
+        UpdateRow{"Unchanged", [](TListenerConfig &) {}, true},
+        // -5 is brought to 0, the id it had: nothing changed.
+        UpdateRow{"SameOnceNormalised", [](TListenerConfig &C) { C.DefaultId = -5; }, true},
+        UpdateRow{"MaxClients", [](TListenerConfig &C) { C.MaxClients = 65; }, false},
+        UpdateRow{"DefaultId", [](TListenerConfig &C) { C.DefaultId = 2; }, false},
+        UpdateRow{"Kind", [](TListenerConfig &C) { C.Kind = TStreamKind::RtuOverTcp; }, false},
+        UpdateRow{"Address", [](TListenerConfig &C) { C.Address = "::1"; }, false},
+        UpdateRow{"TurnedOff", [](TListenerConfig &C) { C.Enabled = false; }, false}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(NetServer, UpdateFollowsListenersToNewPlacesAndReopensAChangedOneOnItsOwnPort)

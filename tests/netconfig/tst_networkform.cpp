@@ -8,8 +8,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSpinBox>
 #include <QMainWindow>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTimer>
