@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtCore/qtestsupport_core.h>
 #include <linux/serial.h>
@@ -366,30 +365,5 @@ INSTANTIATE_TEST_SUITE_P(
                 false,
                 0}),
     [](const auto &Info) { return std::string(Info.param.Label); });
-
-// ---- quorlin-slave ----------------------------------------------------------
-
-TEST(QuorlinSlaveRs485, RefusedByTheAdapterEndsWithTheReason)
-{
-    quorlin::testing::PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    const char *build = std::getenv("QUORLIN_BUILD_DIR");
-    QProcess slave;
-    slave.setProgram(QString::fromUtf8(build ? build : ".") + "/quorlin-slave");
-    // A pty has no RS-485: the real kernel refuses it.
-    slave.setArguments(
-        {"--rs485", "--rs485-delay-before", "3", QString::fromStdString(pty.path())});
-    slave.start();
-    ASSERT_TRUE(slave.waitForStarted(5000)) << slave.errorString().toStdString();
-    ASSERT_TRUE(slave.waitForFinished(10000));
-    EXPECT_EQ(slave.exitCode(), 1);
-    const std::string err = slave.readAllStandardError().toStdString();
-    EXPECT_NE(err.find("cannot switch " + pty.path() +
-                       " to RS-485: the adapter's driver does not "
-                       "offer it"),
-              std::string::npos)
-        << err;
-    EXPECT_TRUE(slave.readAllStandardOutput().isEmpty()) << "never said to be ready";
-}
 
 } // namespace
