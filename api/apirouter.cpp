@@ -592,8 +592,8 @@ THttpResponse readOne(TCall &C)
 
 // The words a write body asks for at register Start of the table:
 // {"value": v} with an optional "type" and "order", or {"values": [...]}.
-std::optional<std::vector<uint16_t>> wordsOfBody(const TCall &C, const json &Body,
-                                                 const TTarget &T, int Start, std::string &Error)
+std::optional<std::vector<uint16_t>> wordsOfBody(const TCall &C, const json &Body, const TTarget &T,
+                                                 int Start, std::string &Error)
 {
     const int32_t RegType = T.RegType;
     Error = unknownMember(Body, {"value", "values", "type", "order"});

@@ -269,7 +269,8 @@ TEST(ApiValues, WholeSpaceSlaveIsReachedToItsLastRegister)
     const Row rows[] = {
         {"PUT", "/api/v1/slaves/7/holding-registers/40001", R"({"value":4660})",
          R"({"start":40001,"values":[4660]})"},
-        {"GET", "/api/v1/slaves/7/holding-registers/40001", "", R"({"register":40001,"value":4660})"},
+        {"GET", "/api/v1/slaves/7/holding-registers/40001", "",
+         R"({"register":40001,"value":4660})"},
         {"PUT", "/api/v1/slaves/7/input-registers", R"({"start":65533,"values":[1,2,3,65535]})",
          R"({"start":65533,"values":[1,2,3,65535]})"},
         {"GET", "/api/v1/slaves/7/input-registers?start=65535&count=2", "",
@@ -297,11 +298,11 @@ TEST(ApiValues, WholeSpaceSlaveIsReachedToItsLastRegister)
     EXPECT_EQ(t.InputRegs[65536], 65535);
     EXPECT_EQ(t.Coils[65536], 1);
     // The usual slave beside it keeps its usual end and is not written.
-    EXPECT_EQ(HandleApiRequest(request("PUT", "/api/v1/slaves/1/holding-registers/257",
-                                       R"({"value":1})"),
-                               backend, {})
-                  .Status,
-              404);
+    EXPECT_EQ(
+        HandleApiRequest(request("PUT", "/api/v1/slaves/1/holding-registers/257", R"({"value":1})"),
+                         backend, {})
+            .Status,
+        404);
 }
 
 TEST(ApiValues, FaultsReplaceEveryKey)

@@ -178,8 +178,8 @@ std::vector<Row> rows()
                  "01 90 02 crc",
                  [](const TRegisterImage &im) { EXPECT_EQ(im.HoldingRegs.Get(65536), 0xBEEF); }});
     // Coils 65535 on, 65536 off (bits 0 and 1 of 0x01).
-    r.push_back({"Fn15EndsAtCoil65536", big, "01 0F FF FE 00 02 01 01 crc",
-                 "01 0F FF FE 00 02 crc", [](const TRegisterImage &im) {
+    r.push_back({"Fn15EndsAtCoil65536", big, "01 0F FF FE 00 02 01 01 crc", "01 0F FF FE 00 02 crc",
+                 [](const TRegisterImage &im) {
                      EXPECT_EQ(im.Coils.Get(65535), 1);
                      EXPECT_EQ(im.Coils.Get(65536), 0);
                  }});
@@ -275,8 +275,8 @@ std::vector<Row> rows()
                  noCheck});
     r.push_back({"StrictCoilsToTheEdge", strictDevice, "01 01 00 00 00 08 crc", "01 01 01 00 crc",
                  noCheck});
-    r.push_back({"StrictCoilsOnePast", strictDevice, "01 01 00 00 00 09 crc", "01 81 02 crc",
-                 noCheck});
+    r.push_back(
+        {"StrictCoilsOnePast", strictDevice, "01 01 00 00 00 09 crc", "01 81 02 crc", noCheck});
     // Writes outside the map are refused like reads, and write nothing.
     r.push_back({"StrictFn6Unmapped", strictDevice, "01 06 00 0C 00 63 crc", "01 86 02 crc",
                  [](const TRegisterImage &im) {
@@ -287,8 +287,8 @@ std::vector<Row> rows()
                  [](const TRegisterImage &im) { EXPECT_EQ(im.Coils.Get(9), 0); }});
     r.push_back({"StrictFn15PastTheCoils", strictDevice, "01 0F 00 07 00 02 01 03 crc",
                  "01 8F 02 crc", [](const TRegisterImage &im) { EXPECT_EQ(im.Coils.Get(8), 0); }});
-    r.push_back({"StrictFn22Unmapped", strictDevice, "01 16 00 0C 00 00 FF FF crc",
-                 "01 96 02 crc", noCheck});
+    r.push_back({"StrictFn22Unmapped", strictDevice, "01 16 00 0C 00 00 FF FF crc", "01 96 02 crc",
+                 noCheck});
     // 23 reading 12..13 (13 unmapped) must not write register 1 first.
     r.push_back({"StrictFn23ReadUnmappedWritesNothing", strictDevice,
                  "01 17 00 0B 00 02 00 00 00 01 02 00 63 crc", "01 97 02 crc", holdingUntouched});
@@ -300,8 +300,8 @@ std::vector<Row> rows()
     };
     r.push_back({"StrictMapToRegister65536", strictTop, "01 03 FF FE 00 02 crc",
                  "01 03 04 00 00 BE EF crc", noCheck});
-    r.push_back({"StrictBelowTheTopRange", strictTop, "01 03 FF FD 00 02 crc", "01 83 02 crc",
-                 noCheck});
+    r.push_back(
+        {"StrictBelowTheTopRange", strictTop, "01 03 FF FD 00 02 crc", "01 83 02 crc", noCheck});
     // With offset -1 the map's registers 1..12 are addresses 1..12.
     auto strictOffset = [](TRegisterImage &im) {
         strictDevice(im);
@@ -309,8 +309,8 @@ std::vector<Row> rows()
     };
     r.push_back({"StrictOffsetLastRegister", strictOffset, "01 03 00 0C 00 01 crc",
                  "01 03 02 00 0C crc", noCheck});
-    r.push_back({"StrictOffsetPastTheMap", strictOffset, "01 03 00 0C 00 02 crc", "01 83 02 crc",
-                 noCheck});
+    r.push_back(
+        {"StrictOffsetPastTheMap", strictOffset, "01 03 00 0C 00 02 crc", "01 83 02 crc", noCheck});
     // Read-only coils read, and refuse 5 and a 15 that touches one.
     r.push_back({"StrictReadOnlyCoilsRead", strictCoils, "01 01 00 00 00 0A crc",
                  "01 01 02 00 00 crc", noCheck});

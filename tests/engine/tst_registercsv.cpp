@@ -156,8 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadFileRow{"HexNoDigits", GOOD "1,4x0002,0x\n",
                    "line 4: 0x is not a whole number (4x0002 takes 0 to 65535)"},
         BadFileRow{"BitTwo", GOOD "1,0x0017,2\n", "line 4: 2 is out of range for 0x0017 (0 or 1)"},
-        BadFileRow{"BitEmpty", GOOD "1,1x0017,\n",
-                   "line 4: 1x0017 has no value (0 or 1)"},
+        BadFileRow{"BitEmpty", GOOD "1,1x0017,\n", "line 4: 1x0017 has no value (0 or 1)"},
         BadFileRow{"SlaveNotEmulated", GOOD "2,4x0001,1\n", "line 4: slave 2 is not emulated"},
         BadFileRow{"SlaveZero", GOOD "0,4x0001,1\n", "line 4: 0 is not a slave id"},
         BadFileRow{"SlaveTooBig", GOOD "256,4x0001,1\n", "line 4: 256 is not a slave id"},
@@ -170,8 +169,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A quoted line break moves the line count on.
         BadFileRow{"LineCountAfterQuotedBreak", GOOD "1,\"4x\n0001\",1\n1,4x0001,x\n",
                    "line 4: 4x\n0001 is not a register (and 1 more bad line)"},
-        BadFileRow{"SeveralBadLines", GOOD "1,4x0001,x\n9,4x0001,1\n1,6x1,1\n",
-                   "line 4: x is not a whole number (4x0001 takes 0 to 65535) (and 2 more bad lines)"},
+        BadFileRow{
+            "SeveralBadLines", GOOD "1,4x0001,x\n9,4x0001,1\n1,6x1,1\n",
+            "line 4: x is not a whole number (4x0001 takes 0 to 65535) (and 2 more bad lines)"},
         BadFileRow{"WrongHeader", "register;value\n4x0001;1\n",
                    "line 1: the header must be slave,register,value or register,value"},
         BadFileRow{"NoHeader", "1,4x0001,1\n",
