@@ -20,11 +20,18 @@
 //     --delay MS         hold every reply back MS milliseconds (0..10000)
 //     --split MS         send every reply in two halves, MS ms of silence
 //                        after the first has left the line (0..10000)
+//     --trace FILE       write every frame to FILE as the program's trace
+//                        (CSV, with the gap and turnaround columns), "-" for
+//                        standard output
+//     --no-timing        leave the gap and turnaround columns empty
 //
 // Prints "quorlin-slave ready on DEVICE id N" on stdout once it listens.
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +47,8 @@
 #include "serial/commint.h"
 #include "engine/deadline.h"
 #include "serial/lineengine.h"
+#include "engine/framequeue.h"
+#include "monitor/traffic.h"
 
 using namespace quorlin;
 
@@ -62,7 +71,8 @@ int usage(const char *msg)
                  "usage: quorlin-slave [--id N] [--baud N] [--parity none|odd|even|mark|space]\n"
                  "                     [--stopbits 1|2] [--flow none|cts|dtr|software|default]\n"
                  "                     [--ini PATH] [--pattern] [--delay MS] [--split MS]\n"
-                 "                     [--mode rtu|ascii] [--databits 7|8] DEVICE\n",
+                 "                     [--mode rtu|ascii] [--databits 7|8] [--trace FILE]\n"
+                 "                     [--no-timing] DEVICE\n",
                  msg);
     return 2;
 }
@@ -105,6 +115,8 @@ int main(int argc, char **argv)
     TSerialMode mode = TSerialMode::Rtu;
     TDatabits databits = da8;
     TFaultSettings faults;
+    std::string tracePath;
+    bool timing = true;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -165,6 +177,13 @@ int main(int argc, char **argv)
                 databits = da8;
             else
                 return usage("--databits takes 7 or 8");
+        } else if (a == "--trace") {
+            const char *v = value();
+            if (!v || !*v)
+                return usage("--trace takes a file name or -");
+            tracePath = v;
+        } else if (a == "--no-timing") {
+            timing = false;
         } else if (a == "--pattern") {
             pattern = true;
         } else if (a == "--delay" || a == "--split") {
@@ -222,6 +241,32 @@ int main(int argc, char **argv)
     slave.Faults().Load(faults);
     TLineEngine line(slave, comm, timeOut, reply);
     comm.SetLineHandler(&line);
+    if (!timing)
+        slave.SetClock(nullptr);
+    // The trace: frames cross from the port's thread in the queue, and a
+    // tick writes them, so no file write stands between a request and its reply.
+    TFrameQueue frames;
+    TTrafficRecorder recorder(1);
+    std::unique_ptr<TCsvTrace> trace;
+    QTimer traceTick;
+    if (!tracePath.empty()) {
+        std::FILE *f = tracePath == "-" ? stdout : std::fopen(tracePath.c_str(), "wb");
+        if (f == nullptr) {
+            std::fprintf(stderr, "quorlin-slave: cannot write %s: %s\n", tracePath.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        trace = std::make_unique<TCsvTrace>(f, tracePath != "-");
+        recorder.Trace = trace.get();
+        recorder.Paused = true; // the rows go to the trace only
+        slave.SetObserver(&frames);
+        traceTick.setInterval(100);
+        QObject::connect(&traceTick, &QTimer::timeout, [&] {
+            recorder.Take(frames);
+            trace->Flush();
+        });
+        traceTick.start();
+    }
     comm.SetMonitorEvents(commEvents({evRxChar}));
     comm.SetOptions(0);
     // Without --ini, the quorlin.ini the program itself would use.
@@ -255,5 +300,9 @@ int main(int argc, char **argv)
 
     const int rc = app.exec();
     comm.Close();
+    if (trace) {
+        recorder.Take(frames);
+        trace->Flush();
+    }
     return rc;
 }
