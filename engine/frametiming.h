@@ -90,6 +90,12 @@ class TTimedLine : public ISerialLine
     bool Timing() const { return m_now != nullptr; }
     TFrameClock &Clock() { return m_clock; }
 
+    // Count bytes arrived that are purged unread.
+    void Arrived(int Count)
+    {
+        if (m_now != nullptr && Count > 0)
+            m_clock.Received(m_now(), Count);
+    }
     int Read(void *Buffer, int Count) override;
     int Write(const void *Buffer, int Count) override;
     void PurgeIn() override { m_line.PurgeIn(); }

@@ -48,6 +48,7 @@ void TModbusSlave::Comm1RxChar(int Count)
     }
     if (Count > RxBufferSize - RxCount) {
         // No request is that long: start again from nothing.
+        m_timed.Arrived(Count);
         m_line.PurgeIn();
         if (m_observer)
             report(TVerdict::TooLong, Count);
@@ -229,6 +230,9 @@ void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool Reply
         sealTiming();
         r.Timing = m_timing;
         m_timingSealed = false;
+        // Bytes that never made a frame are no request that came too soon.
+        if (Verdict == TVerdict::TooLong || Verdict == TVerdict::TimedOut)
+            r.Timing.TooSoon = false;
         if (ReplyLen > 0)
             r.Timing.TurnaroundUs = m_timed.Clock().TakeTurnaround();
     }

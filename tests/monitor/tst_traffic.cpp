@@ -78,7 +78,7 @@ TEST_P(CsvRows, ReportBecomesTheseLines)
         for (auto [key, bytes] : {std::pair{"{rx}", &row.Report.Rx}, {"{tx}", &row.Report.Reply}})
             if (const size_t at = line.find(key); at != std::string::npos)
                 line.replace(at, 4, toHex(*bytes));
-        want.push_back(SomeTimeText + "," + line + ",\r\n"); // no line named
+        want.push_back(SomeTimeText + "," + line + ",,,\r\n"); // no line named, nothing timed
     }
     EXPECT_EQ(csvOf(row.Report), want);
 }
@@ -499,7 +499,7 @@ TEST(TrafficRecorder, NetworkFramesAreReadPastTheirHeaderAndNamedByTheirLine)
     EXPECT_EQ(rec.SlaveCounters[17].Requests, 1u);
     EXPECT_EQ(rec.SlaveCounters[1].BadCrc, 1u);
     EXPECT_EQ(rec.SeenLines, std::vector<std::string>{"tcp 127.0.0.1:40312"});
-    EXPECT_TRUE(CsvLine(r).ends_with(",tcp 127.0.0.1:40312\r\n")) << CsvLine(r);
+    EXPECT_TRUE(CsvLine(r).ends_with(",tcp 127.0.0.1:40312,,\r\n")) << CsvLine(r);
 
     // The line filter: one line, one kind of connection, or all.
     struct {
