@@ -295,7 +295,8 @@ json countersJson(const TLineCounters &C)
     return {{"requests", C.Requests},  {"replies", C.Replies},        {"exceptions", C.Exceptions},
             {"bad_crc", C.BadCrc},     {"other_slave", C.OtherSlave}, {"broadcast", C.Broadcast},
             {"timed_out", C.TimedOut}, {"too_long", C.TooLong},       {"no_reply", C.NoReply},
-            {"bytes_in", C.BytesIn},   {"bytes_out", C.BytesOut},     {"injected", C.Injected}};
+            {"bytes_in", C.BytesIn},   {"bytes_out", C.BytesOut},     {"injected", C.Injected},
+            {"too_soon", C.TooSoon},   {"gap_inside", C.GapInside}};
 }
 
 // The [Faults] keys as JSON members; Enabled travels as "on".
@@ -328,7 +329,11 @@ json rowJson(uint64_t Seq, const TTrafficRow &Row)
             {"quantity", orNull(Row.Quantity)},
             {"result", ResultText(Row)},
             {"bytes", HexText(Row.Bytes)},
-            {"injected", Row.Injected}};
+            {"injected", Row.Injected},
+            {"gap_us", orNull(Row.GapUs)},
+            {"turnaround_us", orNull(Row.TurnaroundUs)},
+            {"too_soon", Row.TooSoon},
+            {"gap_inside", Row.GapInside}};
 }
 
 // ---- the routes ----

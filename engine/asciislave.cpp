@@ -115,6 +115,7 @@ void TModbusSlave::asciiFrame()
     }
     ExpectedLen = length;
 
+    sealTiming();
     m_replaced = m_sender.Cancel();
     if (m_replaced && m_observer)
         reportHeld({}, true);
@@ -170,6 +171,13 @@ void TModbusSlave::asciiReport(TVerdict Verdict, std::span<const uint8_t> Rx,
     r.Replaced = m_replaced;
     r.ReplyHeld = ReplyHeld;
     m_fault = {};
+    if (m_timed.Timing()) {
+        sealTiming();
+        r.Timing = m_timing;
+        m_timingSealed = false;
+        if (!Reply.empty())
+            r.Timing.TurnaroundUs = m_timed.Clock().TakeTurnaround();
+    }
     m_observer->FrameDone(r);
 }
 

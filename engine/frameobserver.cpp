@@ -86,6 +86,8 @@ void TLineCounters::Count(const TFrameReport &Report)
         if (IsInjected(Report))
             ++Injected;
         BytesIn += Report.Rx.size() + uint64_t(Report.Unread > 0 ? Report.Unread : 0);
+        TooSoon += Report.Timing.TooSoon ? 1 : 0;
+        GapInside += Report.Timing.GapInside ? 1 : 0;
     }
     switch (Report.Verdict) {
     case TVerdict::Answered:

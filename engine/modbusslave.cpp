@@ -14,9 +14,28 @@ namespace quorlin
 using namespace modbus;
 
 TModbusSlave::TModbusSlave(TRegisterImage &Image, ISerialLine &Line, ITimeOutTimer &Timer)
-    : m_line(Line), m_timer(Timer), m_handler(Image, RxBuf, RxCount, ExpectedLen, TxBuf)
+    : m_timed(Line), m_line(m_timed), m_timer(Timer), m_handler(Image, RxBuf, RxCount, ExpectedLen, TxBuf)
 {
     m_rules.Line = &m_line;
+}
+
+void TModbusSlave::SetCharTimeUs(int Us, int BaudRate)
+{
+    m_charTimeUs = Us > 0 ? Us : 0;
+    if (m_timed.Clock().CharUs() != m_charTimeUs || BaudRate > 0)
+        m_timed.Clock().SetLine(m_charTimeUs, SilenceLimits(BaudRate, m_charTimeUs));
+}
+
+void TModbusSlave::sealTiming()
+{
+    if (m_timingSealed || !m_timed.Timing())
+        return;
+    m_timing = m_timed.Clock().EndFrame();
+    // An ASCII frame may pause up to a second between characters: the
+    // character-time silences are RTU's alone.
+    if (m_mode == TSerialMode::Ascii)
+        m_timing.TooSoon = m_timing.GapInside = false;
+    m_timingSealed = true;
 }
 
 void TModbusSlave::Comm1RxChar(int Count)
@@ -29,6 +48,7 @@ void TModbusSlave::Comm1RxChar(int Count)
     }
     if (Count > RxBufferSize - RxCount) {
         // No request is that long: start again from nothing.
+        m_timed.Arrived(Count);
         m_line.PurgeIn();
         if (m_observer)
             report(TVerdict::TooLong, Count);
@@ -104,6 +124,7 @@ void TModbusSlave::ProcessFrame()
 {
     TVerdict verdict = TVerdict::OtherSlave;
     m_fault = {};
+    sealTiming();
     TFaultDecision fault;
     const int n = m_handler.Handle(m_rules, m_replaced, verdict, fault);
     // The reply leaves with the lock released: the write may wait on the line.
@@ -154,6 +175,8 @@ void TModbusSlave::LineClosed()
     m_timer.Stop();
     RxCount = 0;
     m_ascii.Reset();
+    m_timed.Clock().Reset();
+    m_timingSealed = false;
 }
 
 void TModbusSlave::holdReport(TVerdict Verdict, const TFaultDecision &Fault)
@@ -180,6 +203,8 @@ void TModbusSlave::reportHeld(const TReplyStep &Step, bool Cancelled)
     r.HeldReply = true;
     r.ReplyHeld = Step.Rest;
     r.ReplyCancelled = Cancelled;
+    if (m_timed.Timing() && Step.Length > 0)
+        r.Timing.TurnaroundUs = m_timed.Clock().TakeTurnaround();
     m_observer->FrameDone(r);
 }
 
@@ -201,6 +226,16 @@ void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool Reply
     r.ReplyHeld = ReplyHeld;
     r.Broadcast = Verdict == TVerdict::Broadcast ? m_handler.BroadcastFate() : TBroadcastFate::None;
     m_fault = {};
+    if (m_timed.Timing()) {
+        sealTiming();
+        r.Timing = m_timing;
+        m_timingSealed = false;
+        // Bytes that never made a frame are no request that came too soon.
+        if (Verdict == TVerdict::TooLong || Verdict == TVerdict::TimedOut)
+            r.Timing.TooSoon = false;
+        if (ReplyLen > 0)
+            r.Timing.TurnaroundUs = m_timed.Clock().TakeTurnaround();
+    }
     m_observer->FrameDone(r);
 }
 

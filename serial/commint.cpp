@@ -357,6 +357,7 @@ void TCustomComm::UpdateCommTimeouts()
 
 void TCustomComm::UpdateDataControlBlock()
 {
+    m_lineBaud.store(int(BaudRateValue(m_baudRate)), std::memory_order_relaxed);
     m_charTimeUs.store(quorlin::CharTimeUs(int(BaudRateValue(m_baudRate)),
                                            DatabitsValue(m_databits), m_parity != paNone,
                                            m_stopbits == sb20 ? 4 : m_stopbits == sb15 ? 3 : 2),

@@ -16,13 +16,15 @@ TLineEngine::TLineEngine(TModbusSlave &Engine, TCustomComm &Comm, TDeadline &Tim
     : m_engine(Engine), m_comm(Comm), m_timeOut(TimeOut), m_reply(Reply)
 {
     m_engine.SetReplyTimer(&m_reply);
+    // Frames are timed where they are read: on this line's own thread.
+    m_engine.SetClock(MonotonicUs);
 }
 
 bool TLineEngine::LineRxChar(int Count)
 {
     const uint64_t before = m_comm.InputTakenCount();
     // The settings may have changed since the last request.
-    m_engine.SetCharTimeUs(m_comm.CharTimeUs());
+    m_engine.SetCharTimeUs(m_comm.CharTimeUs(), m_comm.LineBaud());
     // An echo counts in the driver's queue but never reaches the engine: a
     // long reply's echo and the next request together may be more than any
     // request, which the engine would take for garbage and purge. Taken in

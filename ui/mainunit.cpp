@@ -30,6 +30,7 @@
 #include "engine/modbusslave.h"
 #include "faults/faultsform.h"
 #include "monitor/monitorform.h"
+#include "pollstats/pollstatsview.h"
 #include "netconfig/networkcommands.h"
 #include "platform/posixserial.h"
 #include "profile/profiledialogs.h"
@@ -156,7 +157,11 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     Comm1->SetOptions(0);
     m_engine = std::make_unique<TModbusSlave>(m_lineImage, *Comm1, *TimeOutTimer);
     m_engine->SetSlaves(&m_slaves);
-    m_engine->SetObserver(&m_frames);
+    // The poll statistics see every frame beside the queue, on the line's thread.
+    PollStats = new TPollStatsView(&m_frames, this);
+    PollStats->AddTo(*View1);
+    PollStats->SerialLineName = [this] { return QString::fromStdString(m_traffic.SerialLine); };
+    m_engine->SetObserver(PollStats->Observer());
     m_slaveCommands = std::make_unique<TSlaveCommands>(
         m_slaves, m_bindingList, [this](int ShowId) { slavesChanged(ShowId); }, this);
     m_lineEngine = std::make_unique<TLineEngine>(*m_engine, *Comm1, *m_timeOut, *m_replyDeadline);

@@ -59,6 +59,7 @@ class TSlaveCommands;
 class TSlavesForm;
 class TTabControl;
 class TPermissionNotice;
+class TPollStatsView;
 
 class TMainForm : public QMainWindow, public IProfileHost
 {
@@ -245,6 +246,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     QAction *TrafficMonitor1 = nullptr;
     void TrafficMonitor1Click();
     TMonitorForm *MonitorForm = nullptr; // made the first time it is asked for
+    TPollStatsView *PollStats = nullptr;  // View > Poll Statistics and its collector
     TTrafficRecorder &Traffic() { return m_traffic; }
     TPortStatusLabel *PortStatus = nullptr; // left of the status bar
     QToolButton *CountersStatus = nullptr; // right; a click opens the monitor

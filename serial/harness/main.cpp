@@ -27,11 +27,18 @@
 //     --rs485-delay-before MS     RTS this long before sending (0..100)
 //     --rs485-delay-after MS      and this long after (0..100)
 //     --ignore-echo      drop the echo of our own replies (two-wire adapters)
+//     --trace FILE       write every frame to FILE as the program's trace
+//                        (CSV, with the gap and turnaround columns), "-" for
+//                        standard output
+//     --no-timing        leave the gap and turnaround columns empty
 //
 // Prints "quorlin-slave ready on DEVICE id N" on stdout once it listens.
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +54,8 @@
 #include "serial/commint.h"
 #include "engine/deadline.h"
 #include "serial/lineengine.h"
+#include "engine/framequeue.h"
+#include "monitor/traffic.h"
 
 using namespace quorlin;
 
@@ -72,7 +81,7 @@ int usage(const char *msg)
                  "                     [--mode rtu|ascii] [--databits 7|8] [--rs485]\n"
                  "                     [--rs485-rts-on-send 0|1] [--rs485-rts-after-send 0|1]\n"
                  "                     [--rs485-delay-before MS] [--rs485-delay-after MS]\n"
-                 "                     [--ignore-echo] DEVICE\n",
+                 "                     [--ignore-echo] [--trace FILE] [--no-timing] DEVICE\n",
                  msg);
     return 2;
 }
@@ -117,6 +126,8 @@ int main(int argc, char **argv)
     TFaultSettings faults;
     TRs485Settings rs485;
     bool ignoreEcho = false;
+    std::string tracePath;
+    bool timing = true;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -193,6 +204,13 @@ int main(int argc, char **argv)
             (a == "--rs485-delay-before" ? rs485.DelayBeforeMs : rs485.DelayAfterMs) = int(ms);
         } else if (a == "--ignore-echo") {
             ignoreEcho = true;
+        } else if (a == "--trace") {
+            const char *v = value();
+            if (!v || !*v)
+                return usage("--trace takes a file name or -");
+            tracePath = v;
+        } else if (a == "--no-timing") {
+            timing = false;
         } else if (a == "--pattern") {
             pattern = true;
         } else if (a == "--delay" || a == "--split") {
@@ -250,6 +268,32 @@ int main(int argc, char **argv)
     slave.Faults().Load(faults);
     TLineEngine line(slave, comm, timeOut, reply);
     comm.SetLineHandler(&line);
+    if (!timing)
+        slave.SetClock(nullptr);
+    // The trace: frames cross from the port's thread in the queue, and a
+    // tick writes them, so no file write stands between a request and its reply.
+    TFrameQueue frames;
+    TTrafficRecorder recorder(1);
+    std::unique_ptr<TCsvTrace> trace;
+    QTimer traceTick;
+    if (!tracePath.empty()) {
+        std::FILE *f = tracePath == "-" ? stdout : std::fopen(tracePath.c_str(), "wb");
+        if (f == nullptr) {
+            std::fprintf(stderr, "quorlin-slave: cannot write %s: %s\n", tracePath.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        trace = std::make_unique<TCsvTrace>(f, tracePath != "-");
+        recorder.Trace = trace.get();
+        recorder.Paused = true; // the rows go to the trace only
+        slave.SetObserver(&frames);
+        traceTick.setInterval(100);
+        QObject::connect(&traceTick, &QTimer::timeout, [&] {
+            recorder.Take(frames);
+            trace->Flush();
+        });
+        traceTick.start();
+    }
     comm.SetMonitorEvents(commEvents({evRxChar}));
     comm.SetOptions(0);
     // Without --ini, the quorlin.ini the program itself would use.
@@ -291,5 +335,9 @@ int main(int argc, char **argv)
 
     const int rc = app.exec();
     comm.Close();
+    if (trace) {
+        recorder.Take(frames);
+        trace->Flush();
+    }
     return rc;
 }
