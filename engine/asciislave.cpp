@@ -123,6 +123,8 @@ void TModbusSlave::asciiFrame()
     m_fault = {};
     TFaultDecision fault;
     const int n = m_handler.Handle(m_rules, m_replaced, verdict, fault);
+    if (fault.Kind == TFaultKind::Offline)
+        m_fault = fault;
     int shown = 0;
     bool failed = false;
     bool held = false;

@@ -70,6 +70,9 @@ std::string ReportText(const TFrameReport &Report)
     case TFaultKind::BadCrc:
         text = "bad crc (injected)";
         break;
+    case TFaultKind::Offline:
+        text = "no reply: slave offline";
+        break;
     }
     if (Report.DelayMs > 0)
         text += ", delayed " + std::to_string(Report.DelayMs) + " ms";

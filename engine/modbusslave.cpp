@@ -127,6 +127,8 @@ void TModbusSlave::ProcessFrame()
     sealTiming();
     TFaultDecision fault;
     const int n = m_handler.Handle(m_rules, m_replaced, verdict, fault);
+    if (fault.Kind == TFaultKind::Offline)
+        m_fault = fault; // the silence was asked for: the monitor says so
     // The reply leaves with the lock released: the write may wait on the line.
     TReplyStep step;
     if (n >= MinRequestLength && n <= MaxFrameLength) {

@@ -89,7 +89,12 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
             m_target = &m_image;
             return n;
         }
-        Fault = m_faults->Decide(m_target->MBid);
+        if (m_target->Options.Offline) {
+            m_target = &m_image;
+            Fault.Kind = TFaultKind::Offline;
+            return 0;
+        }
+        Fault = m_faults->Decide(faultRequest());
         const int n = Fault.Kind == TFaultKind::Exception ? ExceptionReply(Fault.ExceptionCode)
                                                           : DispatchFunction();
         m_target = &m_image;
@@ -100,8 +105,14 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
         Verdict = TVerdict::BadCrc;
         if (Rules.Checksum && !crcIsRight())
             return 0;
+        // An offline slave hears nothing: no reply, no write.
+        if (m_target->Options.Offline) {
+            Verdict = TVerdict::NoReply;
+            Fault.Kind = TFaultKind::Offline;
+            return 0;
+        }
         // An injected exception replaces the handler: the image stays as it is.
-        Fault = m_faults->Decide(RxBuf[OffSlaveId]);
+        Fault = m_faults->Decide(faultRequest());
         Verdict = TVerdict::NoReply;
         return Fault.Kind == TFaultKind::Exception ? ExceptionReply(Fault.ExceptionCode)
                                                    : DispatchFunction();
@@ -114,7 +125,8 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
         if (right) {
             for (int i = 0; i < m_slaves->Count(); ++i) {
                 m_target = &m_slaves->At(i);
-                DispatchFunction();
+                if (!m_target->Options.Offline)
+                    DispatchFunction();
             }
         }
         m_target = &m_image;
@@ -128,6 +140,14 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
         m_broadcast =
             isWriteFunction(RxBuf[OffFunction]) ? TBroadcastFate::Ignored : TBroadcastFate::NotAWrite;
     return 0;
+}
+
+TFaultRequest TRequestHandler::faultRequest() const
+{
+    const int length = std::clamp(std::min(ExpectedLen, RxCount) - CrcLength, 0, RxBufferSize);
+    TFaultRequest r = FaultRequestOf(RxBuf.data(), length, m_target->Options.AddressOffset);
+    r.SlaveId = m_target->MBid; // a gateway's 0 and 255 reach a slave of its own id
+    return r;
 }
 
 int TRequestHandler::ruleLength() const

@@ -98,6 +98,8 @@ class TRequestHandler
     // The request's length by its function's rule (checksum room included):
     // 0 for a code without one, -1 when too short to hold its byte count.
     int ruleLength() const;
+    // The request at hand as the faults' aim sees it, for the slave m_target.
+    TFaultRequest faultRequest() const;
     int beginReply();
     int echoReply();
     int fixedReply(const uint8_t *Data, int Length);

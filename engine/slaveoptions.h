@@ -29,6 +29,7 @@ struct TSlaveOptions {
     std::array<std::string, DeviceIdObjectCount> Identity; // object values
     bool Functions22And23 = false; // mask write, read/write multiple registers
     int AddressOffset = 0;         // a request for address n serves register n + 1 + offset
+    bool Offline = false; // silent to every request, broadcasts included; registers kept
 
     bool operator==(const TSlaveOptions &) const = default;
 };

@@ -146,7 +146,8 @@ void TStreamFraming::handle(const uint8_t *Request, int Length, int64_t NowUs)
     TFaultDecision fault;
     const int n = w.Handler.Handle(m_rules, replaced, verdict, fault);
     if (n < MinRequestLength || n > MaxFrameLength) {
-        report(verdict, Request, Length, nullptr, 0, {}, replaced);
+        report(verdict, Request, Length, nullptr, 0,
+               fault.Kind == TFaultKind::Offline ? fault : TFaultDecision{}, replaced);
         return;
     }
     verdict =

@@ -176,6 +176,7 @@ TSlaveOptions ReadSlaveOptions(const TIniDocument &Document, int Id)
         o.Identity[size_t(i)] = Document.ReadString(section, DeviceIdKeys[size_t(i)], "");
     o.Functions22And23 = Document.ReadInteger(section, "Functions22And23", 0) != 0;
     o.AddressOffset = std::clamp(Document.ReadInteger(section, "AddressOffset", 0), -1, 1);
+    o.Offline = Document.ReadInteger(section, "Offline", 0) != 0;
     return o;
 }
 
@@ -269,6 +270,7 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindin
                    o.Identity[size_t(i)]);
         option("Functions22And23", o.Functions22And23, o.Functions22And23 ? "1" : "0");
         option("AddressOffset", o.AddressOffset != 0, std::to_string(o.AddressOffset));
+        option("Offline", o.Offline, o.Offline ? "1" : "0");
     }
     put(ScriptsSection, "Count", std::to_string(Bindings.size()));
     for (std::size_t i = 0; i < Bindings.size(); ++i) {

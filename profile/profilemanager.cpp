@@ -95,7 +95,11 @@ bool TProfileManager::writeProfile(const QString &Path, bool ReplaceAll)
     if (FaultsToBeSaved(Faults, existing)) {
         const std::vector<TIniEntry> faults = FaultEntries(Faults);
         entries.insert(entries.end(), faults.begin(), faults.end());
+        const std::vector<TIniEntry> aim = FaultTextEntries(Faults, FaultsSection, existing);
+        entries.insert(entries.end(), aim.begin(), aim.end());
     }
+    const std::vector<TIniEntry> slaveFaults = SlaveFaultEntries(SlaveFaults, existing);
+    entries.insert(entries.end(), slaveFaults.begin(), slaveFaults.end());
     if (NetworkToBeSaved(Network, existing)) {
         const std::vector<TIniEntry> network = NetworkEntries(Network);
         entries.insert(entries.end(), network.begin(), network.end());
@@ -233,6 +237,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         const TProfileContent content = ReadProfile(document);
         SerialValues = content.Serial;
         Faults = ReadFaults(document).value_or(TFaultSettings{});
+        SlaveFaults = ReadSlaveFaults(document);
         Network = ReadNetwork(document).value_or(TNetworkSettings{});
         bindings = MakeBindings(m_host.ScriptList(), content.Bindings);
         TProfileSlaves slaves = content.Slaves;
@@ -243,6 +248,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         image.ClearPendingWrites();
         SerialValues = TSerialValues{};
         Faults = TFaultSettings{};
+        SlaveFaults.clear();
         Network = TNetworkSettings{};
         {
             // The engine may be answering from these tables right now.
@@ -252,6 +258,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         m_host.LoadSlaves(SerialValues.MBid, TProfileSlaves{}, true);
     }
     m_host.ApplyFaults(Faults);
+    m_host.ApplySlaveFaults(SlaveFaults);
     m_host.ApplyNetwork(Network);
     ProfileSaved = true;
     if (!Path.isEmpty()) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QString>
+#include <map>
 
 #include "profile/profiledialogs.h"
 #include "profile/profileformat.h"
@@ -34,6 +35,8 @@ public:
     TSerialValues SerialValues;
     // The faults of the current profile, as loaded or as last changed.
     TFaultSettings Faults;
+    // The slaves' own fault sections ("Faults<N>"), by slave id.
+    std::map<int, TFaultSettings> SlaveFaults;
     // The profile's listeners, as loaded or as last changed.
     TNetworkSettings Network;
     // A profile named on the command line: opened at start-up instead of

@@ -891,9 +891,20 @@ void TMainForm::ApplyFaults(const TFaultSettings &Faults)
         m_engine->Faults().Load(Faults);
     }
     InjectFaults1->setChecked(Faults.Enabled != 0);
+    showFaultsStatus(Faults);
+}
+
+void TMainForm::showFaultsStatus(const TFaultSettings &Faults)
+{
+    // Slaves with faults of their own count as faults on.
+    QStringList own;
+    for (const auto &[id, faults] : m_profile->SlaveFaults)
+        if (faults.Enabled != 0)
+            own << QString::number(id);
+    const bool on = Faults.Enabled != 0 || !own.isEmpty();
     // A master that fails against a slave injecting faults on purpose must
     // not send anyone looking for a broken line: the status bar says so, loud.
-    if (Faults.Enabled != 0 && !FaultsStatus) {
+    if (on && !FaultsStatus) {
         FaultsStatus = new QLabel(statusBar());
         FaultsStatus->setObjectName(QStringLiteral("FaultsStatus"));
         FaultsStatus->setStyleSheet(QStringLiteral(
@@ -901,10 +912,14 @@ void TMainForm::ApplyFaults(const TFaultSettings &Faults)
         statusBar()->addPermanentWidget(FaultsStatus);
     }
     if (FaultsStatus) {
-        const QString summary = FaultsSummary(NormalisedFaults(Faults));
+        QString summary = Faults.Enabled != 0 ? FaultsSummary(NormalisedFaults(Faults))
+                                              : QStringLiteral("FAULTS ON:");
+        if (!own.isEmpty())
+            summary += (Faults.Enabled != 0 ? QStringLiteral(", ") : QStringLiteral(" ")) +
+                       QStringLiteral("own faults of slave %1").arg(own.join(QStringLiteral(", ")));
         FaultsStatus->setText(summary);
         FaultsStatus->setToolTip(summary);
-        FaultsStatus->setVisible(Faults.Enabled != 0);
+        FaultsStatus->setVisible(on);
         m_statusKey.reset();
         updateStatusBar(); // the warning takes its room at once
     }
@@ -918,11 +933,63 @@ void TMainForm::Faults1Click()
             std::lock_guard<std::mutex> lock(m_engine->Lock());
             return m_engine->Faults().Counts();
         };
+        FaultsForm->SlaveCountsSource = [this](int Id) -> std::optional<TFaultCounts> {
+            std::lock_guard<std::mutex> lock(m_engine->Lock());
+            const TFaultPlan *own = m_engine->Faults().SlavePlan(Id);
+            return own != nullptr ? std::optional<TFaultCounts>(own->Counts()) : std::nullopt;
+        };
+        FaultsForm->FailNextSource = [this] {
+            std::lock_guard<std::mutex> lock(m_engine->Lock());
+            return m_engine->Faults().FailNextLeft();
+        };
+        FaultsForm->FailNextSink = [this](const TFailNext &Order) {
+            std::lock_guard<std::mutex> lock(m_engine->Lock());
+            return m_engine->Faults().FailNext(Order);
+        };
     }
     FaultsForm->LoadFaults(m_profile->Faults);
+    FaultsForm->LoadSlaveFaults(m_slaves.Ids(), m_profile->SlaveFaults);
     if (FaultsForm->exec() != QDialog::Accepted)
         return;
     SetFaults(FaultsForm->Faults());
+    SetSlaveFaults(FaultsForm->SlaveFaults());
+}
+
+void TMainForm::ApplySlaveFaults(const std::map<int, TFaultSettings> &SlaveFaults)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_engine->Lock());
+        TFaultPlan &plan = m_engine->Faults();
+        plan.ClearSlaves();
+        for (const auto &[id, faults] : SlaveFaults)
+            plan.LoadSlave(id, faults);
+    }
+    showFaultsStatus(m_profile->Faults);
+}
+
+void TMainForm::SetSlaveFaults(const std::map<int, TFaultSettings> &SlaveFaults)
+{
+    std::map<int, TFaultSettings> chosen;
+    for (const auto &[id, faults] : SlaveFaults)
+        chosen[id] = NormalisedFaults(faults);
+    if (chosen == m_profile->SlaveFaults)
+        return;
+    // Only the sections that changed start counting afresh.
+    {
+        std::lock_guard<std::mutex> lock(m_engine->Lock());
+        TFaultPlan &plan = m_engine->Faults();
+        for (const auto &[id, faults] : chosen) {
+            const auto was = m_profile->SlaveFaults.find(id);
+            if (was == m_profile->SlaveFaults.end() || !(was->second == faults))
+                plan.LoadSlave(id, faults);
+        }
+        for (const auto &[id, faults] : m_profile->SlaveFaults)
+            if (!chosen.contains(id))
+                plan.LoadSlave(id, TFaultSettings{});
+    }
+    m_profile->SlaveFaults = std::move(chosen);
+    m_profile->ProfileSaved = false;
+    showFaultsStatus(m_profile->Faults);
 }
 
 void TMainForm::SetFaults(const TFaultSettings &Faults)
@@ -1131,7 +1198,9 @@ void TMainForm::syncSlaveTabs()
     while (tabs->count() > m_slaves.Count())
         tabs->removeTab(tabs->count() - 1);
     for (int i = 0; i < m_slaves.Count(); ++i)
-        tabs->setTabText(i, QStringLiteral("MB id ") + QString::number(m_slaves.At(i).MBid));
+        tabs->setTabText(i, QStringLiteral("MB id ") + QString::number(m_slaves.At(i).MBid) +
+                                (m_slaves.At(i).Options.Offline ? QStringLiteral(" (offline)")
+                                                                : QString()));
     tabs->setCurrentIndex(m_slaves.IndexOf(m_current->MBid));
     // The strip is sized by its tabs, up to the control's width, beyond which
     // it scrolls.
@@ -1179,6 +1248,12 @@ QMenu *TMainForm::BuildSlaveMenu(int TabIndex)
         QAction *remove = menu->addAction(QStringLiteral("&Remove Slave %1").arg(id), this,
                                           [this, id] { m_slaveCommands->RemoveSlave(id); });
         remove->setEnabled(m_slaves.Count() > 1);
+        QAction *offline = menu->addAction(QStringLiteral("Slave %1 &Offline").arg(id));
+        offline->setObjectName(QStringLiteral("SlaveOffline"));
+        offline->setCheckable(true);
+        offline->setChecked(m_slaveCommands->IsOffline(id));
+        connect(offline, &QAction::toggled, this,
+                [this, id](bool On) { m_slaveCommands->SetOffline(id, On); });
     }
     menu->addSeparator();
     menu->addAction(QStringLiteral("S&laves..."), this, &TMainForm::Slaves1Click);

@@ -128,6 +128,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     void ReleaseImage() override;
     void CloseMainWindow() override;
     void ApplyFaults(const TFaultSettings &Faults) override;
+    void ApplySlaveFaults(const std::map<int, TFaultSettings> &SlaveFaults) override;
     void ApplyNetwork(const TNetworkSettings &Network) override;
     void LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewProfile) override;
     TProfileSlaves ReadSlaves() const override;
@@ -208,6 +209,11 @@ class TMainForm : public QMainWindow, public IProfileHost
     // What the Faults dialog's OK does with its settings (normalised): a
     // change restarts the counts and marks the profile changed.
     void SetFaults(const TFaultSettings &Faults);
+    // The same for the slaves' own sections.
+    void SetSlaveFaults(const std::map<int, TFaultSettings> &SlaveFaults);
+    // The red warning in the status bar: shown while [Faults] or any slave's
+    // own section is on.
+    void showFaultsStatus(const TFaultSettings &Faults);
     // The HTTP API and its Settings menu item; a child of this window.
     TRemoteControl *RemoteControl = nullptr;
     void Slaves1Click();
