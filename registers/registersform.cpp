@@ -258,8 +258,10 @@ void TRegistersForm::SetSelectedFormat(TValueFormat Format)
     const std::vector<int> rows = selectedRows();
     if (rows.empty())
         return;
-    if (Model->SetFormat(rows, Format) > 0)
+    if (Model->SetFormat(rows, Format) > 0) {
+        emit FormatsChanged();
         return;
+    }
     const QString first = Model->data(Model->index(rows.front(), 0), Qt::DisplayRole).toString();
     if (Model->ItemAt(rows.front()) != nullptr)
         m_dialogs.ShowError(this, QStringLiteral("%1 is typed by the device map").arg(first));

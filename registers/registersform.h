@@ -63,6 +63,8 @@ class TRegistersForm : public QWidget
     void ImportRequested();
     void MapImportRequested();
     void MapExportRequested();
+    // A row's display format changed: the profile keeps them.
+    void FormatsChanged();
 
   protected:
     void showEvent(QShowEvent *Event) override;

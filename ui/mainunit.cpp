@@ -1317,6 +1317,8 @@ void TMainForm::Registers1Click()
                 &TMainForm::ImportMap1Click);
         connect(m_registersForm, &TRegistersForm::MapExportRequested, this,
                 &TMainForm::ExportMap1Click);
+        connect(m_registersForm, &TRegistersForm::FormatsChanged, this,
+                [this] { m_profile->ProfileSaved = false; });
     }
     m_registersForm->show();
     m_registersForm->raise();

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "profile/profiledialogs.h"
+#include "profile/profilemanager.h"
 #include "registers/registermodel.h"
 #include "registers/registersform.h"
 #include "slaves/devicemaps.h"
@@ -137,7 +138,9 @@ TEST_F(DeviceMapUiTest, ImportEditSaveReopenExportIsIdentical)
 
     // A row format of an unmapped register, and none on a mapped one.
     ASSERT_TRUE(m_table->Jump(QStringLiteral("2")).isEmpty());
+    m_form->Profile().ProfileSaved = true;
     m_table->SetSelectedFormat({TValueKind::F32, TWordOrder::CDAB});
+    EXPECT_FALSE(m_form->Profile().ProfileSaved) << "the profile keeps the formats";
     ASSERT_TRUE(m_table->Jump(QStringLiteral("40001")).isEmpty());
     m_table->SetSelectedFormat({TValueKind::Hex});
     ASSERT_EQ(m_dialogs.Errors.size(), 1u);
