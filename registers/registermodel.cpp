@@ -17,7 +17,7 @@ namespace
 
 const QColor BitOnColor(0, 255, 0); // the lamps' colours
 const QColor BitOffColor(255, 0, 0);
-const QColor MapColor(0, 0, 160);   // the name of a mapped register
+const QColor MapColor(0, 0, 160); // the name of a mapped register
 
 bool isBitType(int RegType)
 {
@@ -32,7 +32,10 @@ QString coveredText(int Register, int Owner, int Span, int RegType)
     const QString head = QString::fromStdString(RegisterName({RegType, Owner}));
     if (Span == 2)
         return QStringLiteral("(second half of %1)").arg(head);
-    return QStringLiteral("(register %1 of %2 of %3)").arg(Register - Owner + 1).arg(Span).arg(head);
+    return QStringLiteral("(register %1 of %2 of %3)")
+        .arg(Register - Owner + 1)
+        .arg(Span)
+        .arg(head);
 }
 
 } // namespace
@@ -110,11 +113,10 @@ void TRegisterModel::indexMap()
     std::sort(m_items.begin(), m_items.end(),
               [](const TItemSpan &a, const TItemSpan &b) { return a.First < b.First; });
     // A map read from a file never overlaps; one built by hand might.
-    m_items.erase(std::unique(m_items.begin(), m_items.end(),
-                              [](const TItemSpan &a, const TItemSpan &b) {
-                                  return b.First <= a.Last;
-                              }),
-                  m_items.end());
+    m_items.erase(
+        std::unique(m_items.begin(), m_items.end(),
+                    [](const TItemSpan &a, const TItemSpan &b) { return b.First <= a.Last; }),
+        m_items.end());
 }
 
 void TRegisterModel::Reload()

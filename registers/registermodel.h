@@ -113,13 +113,13 @@ class TRegisterModel : public QAbstractTableModel
 
     IRegisterSource &m_source;
     int m_type = 4;
-    TSlaveDisplay m_ownDisplay;                         // when the source keeps none
-    const TRegisterImage *m_shownImage = nullptr;       // the slave m_shown was read from
-    const TSlaveDisplay *m_indexedDisplay = nullptr;    // the display m_items indexes
+    TSlaveDisplay m_ownDisplay;                      // when the source keeps none
+    const TRegisterImage *m_shownImage = nullptr;    // the slave m_shown was read from
+    const TSlaveDisplay *m_indexedDisplay = nullptr; // the display m_items indexes
     unsigned m_indexedGeneration = 0;
-    int m_tableSize = 0;                                // registers of the shown table
-    TRegisterTables m_shown;                            // the shown table, as of the last tick
-    std::vector<TItemSpan> m_items;                     // sorted by First, disjoint
+    int m_tableSize = 0;            // registers of the shown table
+    TRegisterTables m_shown;        // the shown table, as of the last tick
+    std::vector<TItemSpan> m_items; // sorted by First, disjoint
     QString m_filter;
     std::vector<int> m_filtered;                        // registers shown while filtering
     std::vector<std::pair<int, std::string>> m_scripts; // row, script name

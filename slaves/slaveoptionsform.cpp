@@ -24,13 +24,13 @@ namespace
 
 // The identification objects as the dialog labels them, by object id.
 constexpr std::array<const char *, DeviceIdObjectCount> IdentityLabels = {
-    "Vendor name:", "Product code:", "Revision:", "Vendor URL:",
-    "Product name:", "Model name:", "User application name:"};
+    "Vendor name:", "Product code:",         "Revision:", "Vendor URL:", "Product name:",
+    "Model name:",  "User application name:"};
 
 } // namespace
 
-TSlaveOptionsForm::TSlaveOptionsForm(int Id, const TSlaveOptions &Options,
-                                     IProfileDialogs &Dialogs, QWidget *Parent)
+TSlaveOptionsForm::TSlaveOptionsForm(int Id, const TSlaveOptions &Options, IProfileDialogs &Dialogs,
+                                     QWidget *Parent)
     : QDialog(Parent), m_dialogs(Dialogs)
 {
     setObjectName(QStringLiteral("SlaveOptionsForm"));
@@ -48,13 +48,14 @@ TSlaveOptionsForm::TSlaveOptionsForm(int Id, const TSlaveOptions &Options,
     MapEdit->setToolTip(QStringLiteral("A map file (CSV), relative to the profile's folder"));
     BrowseButton = new QPushButton(QStringLiteral("&Browse..."), this);
     BrowseButton->setObjectName(QStringLiteral("BrowseButton"));
-    MappedOnlyBox = new QCheckBox(QStringLiteral("Answer only &mapped registers "
-                                                 "(exception 2 elsewhere and for read-only writes)"),
-                                  this);
+    MappedOnlyBox =
+        new QCheckBox(QStringLiteral("Answer only &mapped registers "
+                                     "(exception 2 elsewhere and for read-only writes)"),
+                      this);
     MappedOnlyBox->setObjectName(QStringLiteral("MappedOnlyBox"));
     MappedOnlyBox->setChecked(Options.MappedOnly);
-    Functions22And23Box =
-        new QCheckBox(QStringLiteral("Functions &22 and 23 (mask write, read/write registers)"), this);
+    Functions22And23Box = new QCheckBox(
+        QStringLiteral("Functions &22 and 23 (mask write, read/write registers)"), this);
     Functions22And23Box->setObjectName(QStringLiteral("Functions22And23Box"));
     Functions22And23Box->setChecked(Options.Functions22And23);
     OffsetBox = new QComboBox(this);

@@ -56,8 +56,8 @@ void TMainForm::ExportMap1Click()
 
 void TMainForm::SlaveOptions1Click(int Id)
 {
-    QWidget *parent = SlavesForm && SlavesForm->isVisible() ? static_cast<QWidget *>(SlavesForm)
-                                                            : this;
+    QWidget *parent =
+        SlavesForm && SlavesForm->isVisible() ? static_cast<QWidget *>(SlavesForm) : this;
     m_deviceMaps->EditOptions(parent, Id == 0 ? m_current->MBid : Id);
 }
 

@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     const std::string_view text(reinterpret_cast<const char *>(Data + 2), Size - 2);
     const size_t span = size_t(ItemSpan(item));
 
-    for (const TItemWords &w : {ItemWordsFromText(item, text), ItemWordsFromEngineering(item, text)}) {
+    for (const TItemWords &w :
+         {ItemWordsFromText(item, text), ItemWordsFromEngineering(item, text)}) {
         if (w.Ok == !w.Error.empty())
             std::abort();
         if (!w.Ok)

@@ -25,9 +25,9 @@ TMapItem item(TValueKind Kind, TWordOrder Order, double Scale, double Offset, in
 struct EngineeringRow {
     const char *Name;
     TMapItem Item;
-    const char *Typed;            // engineering value typed
-    std::vector<uint16_t> Words;  // registers written; empty: refused
-    const char *Shown;            // engineering text of those registers
+    const char *Typed;           // engineering value typed
+    std::vector<uint16_t> Words; // registers written; empty: refused
+    const char *Shown;           // engineering text of those registers
 };
 
 class Engineering : public ::testing::TestWithParam<EngineeringRow>
@@ -54,25 +54,35 @@ INSTANTIATE_TEST_SUITE_P(
     Table, Engineering,
     ::testing::Values(
         // 49.5 Hz at 0.1 Hz per count: 495.
-        EngineeringRow{"TenthsRound", item(TValueKind::Unsigned, ABCD, 0.1, 0), "49.5", {495}, "49.5"},
+        EngineeringRow{
+            "TenthsRound", item(TValueKind::Unsigned, ABCD, 0.1, 0), "49.5", {495}, "49.5"},
         // 49.56 / 0.1 = 495.6: the nearest count, not the truncated 495.
-        EngineeringRow{"NearestCount", item(TValueKind::Unsigned, ABCD, 0.1, 0), "49.56", {496}, "49.6"},
+        EngineeringRow{
+            "NearestCount", item(TValueKind::Unsigned, ABCD, 0.1, 0), "49.56", {496}, "49.6"},
         // An offset: -40 degC at 0.5 per count from -40 is 0.
         EngineeringRow{"Offset", item(TValueKind::Signed, ABCD, 0.5, -40), "-40", {0}, "-40"},
-        EngineeringRow{"SignedNegative", item(TValueKind::Signed, ABCD, 1, 0), "-2", {0xFFFE}, "-2"},
+        EngineeringRow{
+            "SignedNegative", item(TValueKind::Signed, ABCD, 1, 0), "-2", {0xFFFE}, "-2"},
         EngineeringRow{"UnsignedBelowZero", item(TValueKind::Unsigned, ABCD, 1, 0), "-1", {}, ""},
-        EngineeringRow{"UnsignedTooBig", item(TValueKind::Unsigned, ABCD, 0.1, 0), "6553.6", {}, ""},
+        EngineeringRow{
+            "UnsignedTooBig", item(TValueKind::Unsigned, ABCD, 0.1, 0), "6553.6", {}, ""},
         EngineeringRow{"NotANumber", item(TValueKind::Unsigned, ABCD, 1, 0), "12V", {}, ""},
         EngineeringRow{"Empty", item(TValueKind::Unsigned, ABCD, 1, 0), "", {}, ""},
         // 1e300 must not reach an integer conversion.
         EngineeringRow{"HugeForS64", item(TValueKind::S64, ABCD, 1, 0), "1e300", {}, ""},
-        EngineeringRow{"U64Top", item(TValueKind::U64, ABCD, 1, 0), "18446744073709549568",
-                       {0xFFFF, 0xFFFF, 0xFFFF, 0xF800}, "18446744073709549568"},
+        EngineeringRow{"U64Top",
+                       item(TValueKind::U64, ABCD, 1, 0),
+                       "18446744073709549568",
+                       {0xFFFF, 0xFFFF, 0xFFFF, 0xF800},
+                       "18446744073709549568"},
         // f32 "CD AB": 230.5 = 0x43668000, low word first.
-        EngineeringRow{"FloatWordSwapped", item(TValueKind::F32, CDAB, 1, 0), "230.5",
-                       {0x8000, 0x4366}, "230.5"},
-        EngineeringRow{"FloatScaled", item(TValueKind::F32, ABCD, 1000, 0), "1500", {0x3FC0, 0x0000},
-                       "1500"},
+        EngineeringRow{"FloatWordSwapped",
+                       item(TValueKind::F32, CDAB, 1, 0),
+                       "230.5",
+                       {0x8000, 0x4366},
+                       "230.5"},
+        EngineeringRow{
+            "FloatScaled", item(TValueKind::F32, ABCD, 1000, 0), "1500", {0x3FC0, 0x0000}, "1500"},
         // A hexadecimal register takes its engineering value as a number.
         EngineeringRow{"HexAsNumber", item(TValueKind::Hex, ABCD, 1, 0), "255", {0x00FF}, "255"},
         EngineeringRow{"AsciiHasNone", item(TValueKind::Ascii, ABCD, 1, 0, 4), "1", {}, ""}),
@@ -92,11 +102,10 @@ TEST(MapValues, TypedTextTakesTheItemsTypeAndAsciiLength)
 TEST(MapValues, FormatWordsRoundTripAndRefuseOrdersOfOneRegister)
 {
     for (const auto kind : {TValueKind::Unsigned, TValueKind::Signed, TValueKind::Hex,
-                            TValueKind::Binary, TValueKind::Ascii, TValueKind::U32,
-                            TValueKind::S32, TValueKind::F32, TValueKind::U64, TValueKind::S64,
-                            TValueKind::F64})
-        for (const auto order : {TWordOrder::ABCD, TWordOrder::CDAB, TWordOrder::BADC,
-                                 TWordOrder::DCBA}) {
+                            TValueKind::Binary, TValueKind::Ascii, TValueKind::U32, TValueKind::S32,
+                            TValueKind::F32, TValueKind::U64, TValueKind::S64, TValueKind::F64})
+        for (const auto order :
+             {TWordOrder::ABCD, TWordOrder::CDAB, TWordOrder::BADC, TWordOrder::DCBA}) {
             const TValueFormat f{kind, RegisterSpan(kind) > 1 ? order : TWordOrder::ABCD};
             EXPECT_EQ(ParseFormatType(FormatTypeText(f)), f) << FormatTypeText(f);
         }

@@ -56,7 +56,7 @@ struct RebaseRow {
     const char *Name;
     const char *From; // the folder the names were read from ("" for none)
     const char *Map;
-    const char *To;   // the folder the profile is written to
+    const char *To; // the folder the profile is written to
     const char *Written;
 };
 

@@ -84,7 +84,10 @@ class DeviceMapUiTest : public ::testing::Test
     void TearDown() override { m_form.reset(); }
 
     QString file(const char *Name) const { return QDir(m_dir.path()).filePath(Name); }
-    QString cell(int Row, int Column) { return m_table->Model->index(Row, Column).data().toString(); }
+    QString cell(int Row, int Column)
+    {
+        return m_table->Model->index(Row, Column).data().toString();
+    }
     int currentRow() const { return m_table->View->currentIndex().row(); }
     // Types Text into a cell of the current row and presses Enter.
     void type(int Column, const QString &Text)
@@ -128,7 +131,8 @@ TEST_F(DeviceMapUiTest, ImportEditSaveReopenExportIsIdentical)
     EXPECT_EQ(cell(40000, TRegisterModel::ValueColumn), QStringLiteral("500"));
     EXPECT_EQ(cell(40000, TRegisterModel::EngineeringColumn), QStringLiteral("50"));
     EXPECT_EQ(cell(40000, TRegisterModel::UnitColumn), QStringLiteral("Hz"));
-    EXPECT_EQ(cell(40010, TRegisterModel::ValueColumn), QStringLiteral("(register 2 of 3 of 4x40010)"));
+    EXPECT_EQ(cell(40010, TRegisterModel::ValueColumn),
+              QStringLiteral("(register 2 of 3 of 4x40010)"));
 
     // An engineering value goes in through the table's write queue.
     type(TRegisterModel::EngineeringColumn, QStringLiteral("49.5"));
