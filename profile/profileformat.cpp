@@ -103,6 +103,7 @@ TProfileContent ReadProfile(const TIniDocument &Document)
     s.Handshaking = Document.ReadInteger(SerialSettingsSection, "Handshaking", defaults.Handshaking);
     s.Device = Document.ReadString(SerialSettingsSection, "Device", "");
     s.Mode = SerialModeFromText(Document.ReadString(SerialSettingsSection, "Mode", ""));
+    ReadAdapterKeys(Document, s);
 
     // The slave id control holds 1..255, and so does the first slave.
     content.Slaves.MoreIds = ParseSlaveIds(Document.ReadString(SerialSettingsSection, "MoreIds", ""),
@@ -241,6 +242,8 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindin
         put(SerialSettingsSection, "Device", Serial.Device);
     if (Serial.Mode != 0 || present(SerialSettingsSection, "Mode"))
         put(SerialSettingsSection, "Mode", SerialModeText(Serial.Mode));
+    for (TIniEntry &entry : AdapterEntries(Serial, Existing))
+        e.push_back(std::move(entry));
     if (!Slaves.MoreIds.empty() || present(SerialSettingsSection, "MoreIds"))
         put(SerialSettingsSection, "MoreIds", FormatSlaveIds(Slaves.MoreIds));
     if (Slaves.Broadcast || present(SerialSettingsSection, "Broadcast"))

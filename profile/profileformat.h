@@ -75,6 +75,13 @@ std::string SerialModeText(int Mode);
 // must not become the current profile: the next save would write keys into it.
 std::optional<TIniDocument> ParseProfileText(std::string_view Text);
 
+// The adapter keys of [SerialSettings] into Values (profile/adapterformat.cpp);
+// absent or unreadable keys leave what a profile without them means.
+void ReadAdapterKeys(const TIniDocument &Document, TSerialValues &Values);
+// The adapter keys a save writes: only those that say more than their
+// absence, or that Existing already holds.
+std::vector<TIniEntry> AdapterEntries(const TSerialValues &Values, const TIniDocument &Existing);
+
 // "Slave" + N.
 std::string SlaveSectionName(int Id);
 // The options of section "Slave<Id>"; all off when it is missing. Values out

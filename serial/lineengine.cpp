@@ -1,8 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "serial/lineengine.h"
 
+#include <algorithm>
+
 namespace quorlin
 {
+
+namespace
+{
+constexpr int EchoPieceBytes = 64;
+} // namespace
 
 TLineEngine::TLineEngine(TModbusSlave &Engine, TCustomComm &Comm, TDeadline &TimeOut,
                          TDeadline &Reply)
@@ -16,7 +23,23 @@ bool TLineEngine::LineRxChar(int Count)
     const uint64_t before = m_comm.InputTakenCount();
     // The settings may have changed since the last request.
     m_engine.SetCharTimeUs(m_comm.CharTimeUs());
+    // An echo counts in the driver's queue but never reaches the engine: a
+    // long reply's echo and the next request together may be more than any
+    // request, which the engine would take for garbage and purge. Taken in
+    // pieces, the echo is gone before the request is framed (what is left
+    // queued raises the next event).
+    if (m_comm.IgnoreEcho())
+        Count = std::min(Count, EchoPieceBytes);
     m_engine.Comm1RxChar(Count);
+    // Bytes the device took from the port but has yet to hand over (an
+    // echo filter's) raise no event of their own.
+    for (int pending = m_comm.PendingInput(); pending > 0;) {
+        m_engine.Comm1RxChar(pending);
+        const int left = m_comm.PendingInput();
+        if (left >= pending)
+            break; // the engine took none: they wait for the next event
+        pending = left;
+    }
     return m_comm.InputTakenCount() != before;
 }
 

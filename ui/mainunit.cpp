@@ -52,6 +52,7 @@
 #include "ui/askunit.h"
 #include "ui/helpviewer.h"
 #include "ui/panelcontrols.h"
+#include "ui/adapternotice.h"
 #include "ui/permissionnotice.h"
 #include "ui/remotecontrol.h"
 #include "ui/statusbarfit.h"
@@ -200,6 +201,8 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     Comm1->SetRetryInterval(1000);
     new TConnectionReport(*Comm1, *this, [this] { return m_profile->TitleText; });
     m_permissionNotice = new TPermissionNotice(*Comm1, *this);
+    new TAdapterNotice(*Comm1, *this);
+    connect(Comm1, &TCustomComm::AdapterChanged, this, &TMainForm::updatePortStatus);
     // Opened, failed to open or lost, also by itself (an unplugged adapter, a retry).
     connect(Comm1, &TCustomComm::ConnectionChanged, this, &TMainForm::updatePortStatus);
     RemoteControl = new TRemoteControl(*this);
@@ -508,6 +511,7 @@ void TMainForm::updatePortStatus()
         m_portStatusName = Comm1->DeviceName();
         PortStatus->SetParts(QStringLiteral("Serial port not used"),
                              QStringLiteral("network only"));
+        PortStatus->SetDetail(QString());
         m_statusTexts = {};
         m_statusKey.reset();
         return;
@@ -517,6 +521,7 @@ void TMainForm::updatePortStatus()
     m_portStatusName = port.Name;
     PortStatus->SetParts(QString::fromStdString(PortStateText(port)),
                          QString::fromStdString(PortNameText(port)));
+    PortStatus->SetDetail(QString::fromStdString(Comm1->AdapterSummary()));
     m_statusTexts = {}; // the room the others may take changed with it
     m_statusKey.reset();
 }
@@ -525,6 +530,8 @@ void TMainForm::updateStatusBar()
 {
     if (Comm1->IsOpen() != m_portStatusOpen || Comm1->DeviceName() != m_portStatusName)
         updatePortStatus();
+    else if (Comm1->IgnoreEcho() && !m_network->NoSerial())
+        PortStatus->SetDetail(QString::fromStdString(Comm1->AdapterSummary())); // the echo count
     const int64_t since =
         m_traffic.LastRequestUs < 0 ? -1 : SteadyNowUs() - m_traffic.LastRequestUs;
     // The texts change only with a counter or a whole second (a whole minute

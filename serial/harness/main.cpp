@@ -20,6 +20,13 @@
 //     --delay MS         hold every reply back MS milliseconds (0..10000)
 //     --split MS         send every reply in two halves, MS ms of silence
 //                        after the first has left the line (0..10000)
+//     --rs485            let the kernel drive an RS-485 transceiver by RTS
+//                        (refused by the adapter: a message, exit status 1)
+//     --rs485-rts-on-send 0|1     RTS level while sending (default 1)
+//     --rs485-rts-after-send 0|1  RTS level after sending (default 0)
+//     --rs485-delay-before MS     RTS this long before sending (0..100)
+//     --rs485-delay-after MS      and this long after (0..100)
+//     --ignore-echo      drop the echo of our own replies (two-wire adapters)
 //
 // Prints "quorlin-slave ready on DEVICE id N" on stdout once it listens.
 #include <QCoreApplication>
@@ -62,7 +69,10 @@ int usage(const char *msg)
                  "usage: quorlin-slave [--id N] [--baud N] [--parity none|odd|even|mark|space]\n"
                  "                     [--stopbits 1|2] [--flow none|cts|dtr|software|default]\n"
                  "                     [--ini PATH] [--pattern] [--delay MS] [--split MS]\n"
-                 "                     [--mode rtu|ascii] [--databits 7|8] DEVICE\n",
+                 "                     [--mode rtu|ascii] [--databits 7|8] [--rs485]\n"
+                 "                     [--rs485-rts-on-send 0|1] [--rs485-rts-after-send 0|1]\n"
+                 "                     [--rs485-delay-before MS] [--rs485-delay-after MS]\n"
+                 "                     [--ignore-echo] DEVICE\n",
                  msg);
     return 2;
 }
@@ -105,6 +115,8 @@ int main(int argc, char **argv)
     TSerialMode mode = TSerialMode::Rtu;
     TDatabits databits = da8;
     TFaultSettings faults;
+    TRs485Settings rs485;
+    bool ignoreEcho = false;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -165,6 +177,22 @@ int main(int argc, char **argv)
                 databits = da8;
             else
                 return usage("--databits takes 7 or 8");
+        } else if (a == "--rs485") {
+            rs485.Enabled = true;
+        } else if (a == "--rs485-rts-on-send" || a == "--rs485-rts-after-send") {
+            const char *v = value();
+            long level = 0;
+            if (!v || !parseInt(v, 0, 1, level))
+                return usage((a + " takes 0 or 1").c_str());
+            (a == "--rs485-rts-on-send" ? rs485.RtsOnSend : rs485.RtsAfterSend) = level != 0;
+        } else if (a == "--rs485-delay-before" || a == "--rs485-delay-after") {
+            const char *v = value();
+            long ms = 0;
+            if (!v || !parseInt(v, 0, MaxRs485DelayMs, ms))
+                return usage((a + " takes milliseconds 0..100").c_str());
+            (a == "--rs485-delay-before" ? rs485.DelayBeforeMs : rs485.DelayAfterMs) = int(ms);
+        } else if (a == "--ignore-echo") {
+            ignoreEcho = true;
         } else if (a == "--pattern") {
             pattern = true;
         } else if (a == "--delay" || a == "--split") {
@@ -234,6 +262,8 @@ int main(int argc, char **argv)
     comm.SetStopbits(stopbits);
     comm.SetDatabits(databits);
     comm.SetFlowControl(flow);
+    comm.SetRs485(rs485);
+    comm.SetIgnoreEcho(ignoreEcho);
     comm.Open();
     if (!comm.IsOpen()) {
         const TSysError &error = comm.LastOpenError();
@@ -241,6 +271,12 @@ int main(int argc, char **argv)
                      IsPermissionError(error.Code)
                          ? ("; " + PermissionAdvice(DeviceGroup(comm.DevicePath()))).c_str()
                          : "");
+        return 1;
+    }
+    if (comm.Rs485Error()) {
+        // Asked for by name: without it no reply would reach the bus.
+        std::fprintf(stderr, "quorlin-slave: %s\n", comm.Rs485Error().Message.c_str());
+        comm.Close();
         return 1;
     }
     std::printf("quorlin-slave ready on %s id %ld\n", device.c_str(), id);
