@@ -114,6 +114,8 @@ TProfileContent ReadProfile(const TIniDocument &Document)
         const TSlaveOptions o = ReadSlaveOptions(Document, Id);
         if (!(o == TSlaveOptions{}))
             content.Slaves.Options[Id] = o;
+        if (TSlaveFormats f = ReadSlaveFormats(Document, Id); !f.empty())
+            content.Slaves.Formats[Id] = std::move(f);
     };
     readOptions(std::clamp(s.MBid, 1, 255));
     for (int id : content.Slaves.MoreIds)
@@ -271,6 +273,11 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindin
         option("Functions22And23", o.Functions22And23, o.Functions22And23 ? "1" : "0");
         option("AddressOffset", o.AddressOffset != 0, std::to_string(o.AddressOffset));
         option("Offline", o.Offline, o.Offline ? "1" : "0");
+        const auto formats = Slaves.Formats.find(id);
+        if (formats != Slaves.Formats.end() || Existing.SectionExists(FormatsSectionName(id)))
+            AppendFormatEntries(e, id,
+                                formats != Slaves.Formats.end() ? formats->second : TSlaveFormats{},
+                                Existing);
     }
     put(ScriptsSection, "Count", std::to_string(Bindings.size()));
     for (std::size_t i = 0; i < Bindings.size(); ++i) {

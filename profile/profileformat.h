@@ -14,6 +14,7 @@
 #include "engine/registertable.h"
 #include "engine/slaveoptions.h"
 #include "platform/inifile.h"
+#include "profile/rowformatsformat.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
 #include "serial/serialvalues.h"
@@ -42,6 +43,8 @@ struct TProfileSlaves {
     bool Broadcast = false;
     // Section "Slave<N>" of each slave whose options are not all off, by id.
     std::map<int, TSlaveOptions> Options{};
+    // Section "Formats<N>" of each slave with a formatted row, by id.
+    std::map<int, TSlaveFormats> Formats{};
     // The folder of the profile read, where relative map files are found;
     // not a key of the file.
     std::string Folder{};

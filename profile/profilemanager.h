@@ -19,6 +19,11 @@ inline constexpr const char *UntitledProfileName = "UNTITLED.QRL";
 inline constexpr const char *SettingsFileName = "quorlin.ini";
 inline constexpr const char *SettingsSection = "General";
 
+// Map= names are relative to the folder the slaves were read from
+// (Slaves.Folder); a profile written to ToFolder names the same files from
+// there: relative when they lie in it or below, else absolute.
+void RebaseMapNames(TProfileSlaves &Slaves, const QString &ToFolder);
+
 class TProfileManager {
 public:
     // ProgramDir: where "quorlin.ini" and "UNTITLED.QRL" live (the directory

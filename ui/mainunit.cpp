@@ -47,6 +47,7 @@
 #include "serial/ui/spinedit.h"
 #include "slaves/devicesetup.h"
 #include "slaves/slavecommands.h"
+#include "slaves/devicemaps.h"
 #include "slaves/slavesform.h"
 #include "ui/aboutunit.h"
 #include "ui/askunit.h"
@@ -107,6 +108,10 @@ class TMainRegisterSource : public IRegisterSource
         return all;
     }
     TRegisterImage *SlaveImage(int Id) override { return m_form.Slaves().Find(Id); }
+    TSlaveDisplay *SelectedDisplay() override
+    {
+        return &m_form.Displays().Of(&m_form.RegisterImage());
+    }
     std::vector<std::pair<TRegisterRef, std::string>> SelectedScripts() const override
     {
         std::vector<std::pair<TRegisterRef, std::string>> scripts;
@@ -177,6 +182,7 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
         m_dialogs = m_ownDialogs.get();
     }
     m_profile = std::make_unique<TProfileManager>(*this, *m_dialogs, m_programDir);
+    buildMapCommands();
     m_locations = ChooseFileLocations(ProbePlaces(m_programDir.toStdString()));
     if (!m_locations.Portable()) {
         // A folder that cannot be made shows later, as the settings file or
@@ -1133,6 +1139,7 @@ void TMainForm::LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewPr
                        maps[image.MBid]);
         }
     }
+    loadDisplays(Slaves, maps);
     if (NewProfile) {
         std::lock_guard<std::mutex> lock(m_slaves.Lock());
         for (int i = 0; i < m_slaves.Count(); ++i) {
@@ -1154,8 +1161,12 @@ QString TMainForm::LoadMap(const QString &Path)
     std::lock_guard<std::mutex> lock(m_slaves.Lock());
     for (int i = 0; i < m_slaves.Count(); ++i) {
         TRegisterImage &image = m_slaves.At(i);
-        if (MapExtent(items, image.MBid) > 0)
+        if (MapExtent(items, image.MBid) > 0) {
             SetUpSlave(image, image.Options, items);
+            std::vector<TMapItem> own = items;
+            std::erase_if(own, [&](const TMapItem &i) { return i.Slave != image.MBid; });
+            m_displays.Of(&image).SetMap(std::move(own));
+        }
     }
     return {};
 }
@@ -1171,6 +1182,7 @@ TProfileSlaves TMainForm::ReadSlaves() const
     for (int i = 0; i < m_slaves.Count(); ++i)
         if (!(m_slaves.At(i).Options == TSlaveOptions{}))
             slaves.Options[m_slaves.At(i).MBid] = m_slaves.At(i).Options;
+    readDisplays(slaves);
     return slaves;
 }
 
@@ -1228,6 +1240,13 @@ void TMainForm::slavesChanged(int ShowId)
         stays = &m_slaves.At(i) == m_current;
     if (!stays)
         m_current = &m_slaves.First();
+    // Before a new slave can take a freed image's address.
+    m_displays.KeepOnly([this](const TRegisterImage *Image) {
+        for (int i = 0; i < m_slaves.Count(); ++i)
+            if (&m_slaves.At(i) == Image)
+                return true;
+        return false;
+    });
     if (ShowId == 0)
         ShowId = m_current->MBid;
     SelectSlave(ShowId);
@@ -1254,6 +1273,8 @@ QMenu *TMainForm::BuildSlaveMenu(int TabIndex)
         offline->setChecked(m_slaveCommands->IsOffline(id));
         connect(offline, &QAction::toggled, this,
                 [this, id](bool On) { m_slaveCommands->SetOffline(id, On); });
+        menu->addAction(QStringLiteral("Slave &Options %1...").arg(id), this,
+                        [this, id] { SlaveOptions1Click(id); });
     }
     menu->addSeparator();
     menu->addAction(QStringLiteral("S&laves..."), this, &TMainForm::Slaves1Click);
@@ -1262,8 +1283,10 @@ QMenu *TMainForm::BuildSlaveMenu(int TabIndex)
 
 void TMainForm::Slaves1Click()
 {
-    if (!SlavesForm)
+    if (!SlavesForm) {
         SlavesForm = new TSlavesForm(*m_slaveCommands, this);
+        SlavesForm->EditOptions = [this](int Id) { SlaveOptions1Click(Id); };
+    }
     SlavesForm->Refill(m_current->MBid);
     SlavesForm->exec();
 }
@@ -1377,6 +1400,12 @@ void TMainForm::Registers1Click()
                 &TMainForm::ExportValues1Click);
         connect(m_registersForm, &TRegistersForm::ImportRequested, this,
                 &TMainForm::ImportValues1Click);
+        connect(m_registersForm, &TRegistersForm::MapImportRequested, this,
+                &TMainForm::ImportMap1Click);
+        connect(m_registersForm, &TRegistersForm::MapExportRequested, this,
+                &TMainForm::ExportMap1Click);
+        connect(m_registersForm, &TRegistersForm::FormatsChanged, this,
+                [this] { m_profile->ProfileSaved = false; });
     }
     m_registersForm->show();
     m_registersForm->raise();

@@ -17,6 +17,7 @@
 #include "monitor/traffic.h"
 #include "platform/filelocations.h"
 #include "profile/profilehost.h"
+#include "registers/slavedisplay.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
 #include "serial/ui/configunit.h"
@@ -47,6 +48,7 @@ class TProfileManager;
 class TRemoteControl;
 class IRegisterSource;
 class TRegistersForm;
+class TDeviceMaps;
 class TScriptCommands;
 class TModbusSlave;
 class TMonitorForm;
@@ -243,6 +245,17 @@ class TMainForm : public QMainWindow, public IProfileHost
     void ExportValues1Click();
     void ImportValues1Click();
 
+    // --- device maps and per-slave options (mainmaps.cpp) ---
+    QAction *ImportMap1 = nullptr; // File menu
+    QAction *ExportMap1 = nullptr;
+    void ImportMap1Click();
+    void ExportMap1Click();
+    // "Slave Options" for slave Id (0: the selected one).
+    void SlaveOptions1Click(int Id = 0);
+    // Each slave's map items and row formats, as the register table shows them.
+    TSlaveDisplays &Displays() { return m_displays; }
+    TDeviceMaps &DeviceMaps() { return *m_deviceMaps; }
+
     // Closes without the unsaved-profile question: a terminate signal cannot
     // be answered.
     void CloseWithoutQuestion();
@@ -331,6 +344,17 @@ class TMainForm : public QMainWindow, public IProfileHost
     void buildRegisterCommands();
     std::unique_ptr<IRegisterSource> m_registerSource;
     TRegistersForm *m_registersForm = nullptr;
+    TSlaveDisplays m_displays;
+    std::unique_ptr<TDeviceMaps> m_deviceMaps;
+    // The folder the slaves' relative map names are found in: the folder of
+    // the profile they were loaded with, empty for a new profile.
+    std::string m_mapFolder;
+    void buildMapCommands();
+    // After a slave's map, options or formats changed.
+    void deviceChanged();
+    // Keeps the slaves' displays in step with a load.
+    void loadDisplays(const TProfileSlaves &Slaves, std::map<int, std::vector<TMapItem>> &Maps);
+    void readDisplays(TProfileSlaves &Slaves) const;
     QString m_valuesDirectory;
     bool m_startValuesTaken = false;
     QString m_startError;

@@ -210,6 +210,7 @@ TEST_F(SlavesTest, TabMenuRemovesTheSlaveUnderTheMouseWithItsBindings)
         if (!a->isSeparator())
             items << a->text();
     EXPECT_EQ(items, (QStringList{"&Add Slave...", "&Remove Slave 17", "Slave 17 &Offline",
+                                  "Slave &Options 17...",
                                   "S&laves..."}));
     menu->actions()[1]->trigger();
     EXPECT_EQ(m_questions, QStringList{"Remove slave 17? Its script binding is removed with it."});
