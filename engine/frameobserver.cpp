@@ -70,6 +70,30 @@ std::string ReportText(const TFrameReport &Report)
     case TFaultKind::BadCrc:
         text = "bad crc (injected)";
         break;
+    case TFaultKind::Reset:
+        text = "reset (injected)";
+        break;
+    case TFaultKind::WrongTid:
+        text = "wrong transaction id (injected)";
+        break;
+    case TFaultKind::BadLength:
+        text = "bad length (injected)";
+        break;
+    case TFaultKind::Truncated:
+        text = "truncated (injected)";
+        break;
+    case TFaultKind::Duplicated:
+        text = "duplicated (injected)";
+        break;
+    case TFaultKind::Noise:
+        text = "noise (injected)";
+        break;
+    case TFaultKind::WrongParity:
+        text = "wrong parity (injected)";
+        break;
+    case TFaultKind::Unsolicited:
+        text = "unsolicited (injected)";
+        break;
     }
     if (Report.DelayMs > 0)
         text += ", delayed " + std::to_string(Report.DelayMs) + " ms";
@@ -82,6 +106,8 @@ std::string ReportText(const TFrameReport &Report)
 
 void TLineCounters::Count(const TFrameReport &Report)
 {
+    if (Report.Injected == TFaultKind::Unsolicited)
+        ++Injected; // a frame of its own, told once
     if (!Report.HeldReply) {
         if (IsInjected(Report))
             ++Injected;

@@ -90,6 +90,7 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
             return n;
         }
         Fault = m_faults->Decide(m_target->MBid);
+        m_faults->DecideDelivery(Fault, Rules.Medium);
         const int n = Fault.Kind == TFaultKind::Exception ? ExceptionReply(Fault.ExceptionCode)
                                                           : DispatchFunction();
         m_target = &m_image;
@@ -102,6 +103,7 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
             return 0;
         // An injected exception replaces the handler: the image stays as it is.
         Fault = m_faults->Decide(RxBuf[OffSlaveId]);
+        m_faults->DecideDelivery(Fault, Rules.Medium);
         Verdict = TVerdict::NoReply;
         return Fault.Kind == TFaultKind::Exception ? ExceptionReply(Fault.ExceptionCode)
                                                    : DispatchFunction();

@@ -23,6 +23,10 @@ enum class TStreamKind : uint8_t { ModbusTcp, RtuOverTcp };
 // deliver one request in pieces well apart.
 inline constexpr int64_t RtuOverTcpSilenceUs = 1000000;
 
+// How a connection ends on purpose (an injected fault), once every byte
+// queued before the end has gone.
+enum class TStreamEnd : uint8_t { None, Close, Reset };
+
 class TStreamFraming
 {
   public:
@@ -41,8 +45,15 @@ class TStreamFraming
     // When Advance has something to do, -1 for never.
     int64_t NextDueUs() const;
 
-    // Reply bytes to send, in order; the caller erases what it sent.
+    // Reply bytes to send, in order; the caller erases what it sent, through
+    // Sent once the connection may end on purpose.
     std::vector<uint8_t> &Ready() { return m_ready; }
+    // The first N bytes of Ready() went out.
+    void Sent(size_t N);
+    // The connection is to end now, the bytes before its end all sent;
+    // None while it goes on. Once an end is queued nothing more is read.
+    TStreamEnd EndNow() const { return m_endAt == 0 ? m_end : TStreamEnd::None; }
+    bool Ending() const { return m_end != TStreamEnd::None; }
     // Bytes waiting: ready ones and the ones held back.
     size_t PendingBytes() const { return m_ready.size() + m_heldBytes; }
     TStreamKind Kind() const { return m_kind; }
@@ -52,12 +63,17 @@ class TStreamFraming
     struct THeld {
         int64_t DueUs;
         std::vector<uint8_t> Bytes;
+        bool EndAfter = false; // the connection ends once these have gone
     };
 
     bool takeMbap(int64_t NowUs);
     bool takeRtu(int64_t NowUs);
     void handle(const uint8_t *Request, int Length, int64_t NowUs);
     void queue(const uint8_t *Bytes, int Length, const TFaultDecision &Fault, int64_t NowUs);
+    // Ends the connection after what is queued so far.
+    void queueEnd(TStreamEnd End);
+    // One more request taken: the connection may have carried its last.
+    void countRequest();
     void report(TVerdict Verdict, const uint8_t *Rx, int RxLength, const uint8_t *Reply,
                 int ReplyLength, const TFaultDecision &Fault, bool Replaced, int Unread = 0);
 
@@ -72,6 +88,9 @@ class TStreamFraming
     std::vector<uint8_t> m_ready;
     std::deque<THeld> m_held; // replies held back by faults, due in order
     size_t m_heldBytes = 0;
+    TStreamEnd m_end = TStreamEnd::None;
+    size_t m_endAt = size_t(-1); // where in m_ready the connection ends; -1 while held
+    uint64_t m_requests = 0;
 };
 
 } // namespace quorlin

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <vector>
 
 #include "engine/faultplan.h"
 
@@ -42,6 +43,23 @@ class TFaultsForm : public QDialog
     QSpinBox *WrongIdEveryEdit = nullptr;
     QSpinBox *SplitReplyMsEdit = nullptr;
     QSpinBox *SeedEdit = nullptr;
+    // How the reply's bytes travel, and the connection faults.
+    QSpinBox *NoiseEveryEdit = nullptr;
+    QSpinBox *NoisePercentEdit = nullptr;
+    QSpinBox *NoiseBytesEdit = nullptr;
+    QSpinBox *TruncateEveryEdit = nullptr;
+    QSpinBox *TruncatePercentEdit = nullptr;
+    QSpinBox *TruncateBytesEdit = nullptr;
+    QSpinBox *DuplicateEveryEdit = nullptr;
+    QSpinBox *DuplicatePercentEdit = nullptr;
+    QSpinBox *WrongParityEveryEdit = nullptr;
+    QSpinBox *WrongParityPercentEdit = nullptr;
+    QSpinBox *UnsolicitedMsEdit = nullptr;
+    QSpinBox *ResetEveryEdit = nullptr;
+    QSpinBox *WrongTidEveryEdit = nullptr;
+    QSpinBox *BadLengthEveryEdit = nullptr;
+    QSpinBox *CloseAfterRequestsEdit = nullptr;
+    QSpinBox *IdleCloseSecondsEdit = nullptr;
     QLabel *CountsLabel = nullptr;
 
   protected:
@@ -49,6 +67,13 @@ class TFaultsForm : public QDialog
     void hideEvent(QHideEvent *Event) override;
 
   private:
+    // The fields of the kinds above, by the key each edits.
+    void addDeliveryFields(class QFormLayout *Form);
+    struct TKeyEdit {
+        int TFaultSettings::*Member;
+        QSpinBox *Edit;
+    };
+    std::vector<TKeyEdit> m_deliveryEdits;
     QTimer *m_refresh = nullptr;
 };
 

@@ -281,6 +281,12 @@ void TCustomComm::SetLineHandler(ILineHandler *Handler)
         m_eventThread->SetLineHandler(Handler);
 }
 
+void TCustomComm::WakeLine()
+{
+    if (m_eventThread)
+        m_eventThread->Wake();
+}
+
 std::unique_lock<std::mutex> TCustomComm::HoldLine()
 {
     if (m_eventThread)
