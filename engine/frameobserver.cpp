@@ -46,7 +46,8 @@ std::string BroadcastText(TBroadcastFate Fate)
 
 bool IsInjected(const TFrameReport &Report)
 {
-    return Report.Injected != TFaultKind::None || Report.DelayMs > 0 || Report.SplitMs > 0;
+    return Report.Injected != TFaultKind::None || Report.DelayMs > 0 || Report.SplitMs > 0 ||
+           Report.Closes;
 }
 
 std::string ReportText(const TFrameReport &Report)
@@ -101,6 +102,8 @@ std::string ReportText(const TFrameReport &Report)
         text += ", split " + std::to_string(Report.SplitMs) + " ms";
     if (Report.Replaced)
         text += ", replaced a held-back reply";
+    if (Report.Closes)
+        text += ", then the connection closed (injected)";
     return text;
 }
 

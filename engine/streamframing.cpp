@@ -296,6 +296,9 @@ void TStreamFraming::report(TVerdict Verdict, const uint8_t *Rx, int RxLength, c
     r.DelayMs = Fault.DelayMs;
     r.SplitMs = Fault.SplitMs;
     r.Replaced = Replaced;
+    // The request after which the connection closes says so, once.
+    r.Closes = m_end == TStreamEnd::Close && !m_closeTold;
+    m_closeTold = m_closeTold || r.Closes;
     r.Line = m_line;
     r.HeaderLength = m_kind == TStreamKind::ModbusTcp ? MbapHeaderLength - 1 : 0;
     m_observer->FrameDone(r);

@@ -91,6 +91,7 @@ class TStreamFraming
     TStreamEnd m_end = TStreamEnd::None;
     size_t m_endAt = size_t(-1); // where in m_ready the connection ends; -1 while held
     uint64_t m_requests = 0;
+    bool m_closeTold = false; // a report said the connection closes
 };
 
 } // namespace quorlin

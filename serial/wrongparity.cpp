@@ -33,8 +33,10 @@ int TCustomComm::WriteWrongParity(const void *Buffer, int Count)
 {
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        TDcb line;
-        if (!m_port->GetCommState(line)) {
+        // The state last set, not the one read back: a pseudo-terminal
+        // reports no parity whatever it was given.
+        const TDcb line = m_dcb;
+        if (IsOpen()) {
             TDcb wrong = line;
             wrong.Parity = wrongParity(line.Parity);
             // What is queued leaves with the line's own parity; the change
@@ -49,7 +51,7 @@ int TCustomComm::WriteWrongParity(const void *Buffer, int Count)
             }
         }
     }
-    // A line whose state cannot be read or changed sends the reply as it is.
+    // A line whose parity cannot be changed sends the reply as it is.
     return Write(Buffer, Count);
 }
 

@@ -358,7 +358,9 @@ TEST(FaultKinds, CloseAfterTwoAnswersTwoAndTakesNothingMore)
     const std::string out = rig.feed(three);
     EXPECT_EQ(out, MbapReply + " " + MbapReply);
     EXPECT_EQ(rig.Framing.EndNow(), TStreamEnd::Close);
-    EXPECT_EQ(rig.Texts.size(), 2u);
+    ASSERT_EQ(rig.Texts.size(), 2u);
+    EXPECT_EQ(rig.Texts[0], "answered");
+    EXPECT_EQ(rig.Texts[1], "answered, then the connection closed (injected)");
     EXPECT_EQ(rig.Work.Handler.Faults().Counts().ClosedAfter, 1u);
 }
 

@@ -216,7 +216,8 @@ TEST_P(ProgramConnectionFaults, LibmodbusClientSeesTheError)
 INSTANTIATE_TEST_SUITE_P(
     Faults, ProgramConnectionFaults,
     ::testing::Values(TcpRow{"ResetMidReply", "ResetEvery=2\n", 1, 0, ECONNRESET, "reset (injected)"},
-                      TcpRow{"CloseAfterTwo", "CloseAfterRequests=2\n", 2, 0, ECONNRESET, ""},
+                      TcpRow{"CloseAfterTwo", "CloseAfterRequests=2\n", 2, 0, ECONNRESET,
+                             "then the connection closed (injected)"},
                       TcpRow{"IdleClose", "IdleCloseSeconds=1\n", 1, 1600, ECONNRESET, ""},
                       TcpRow{"WrongTransactionId", "WrongTidEvery=1\n", 0, 0, EMBBADDATA,
                              "wrong transaction id (injected)"},
