@@ -10,6 +10,7 @@
 #include "engine/faultplan.h"
 
 class QCheckBox;
+class QFormLayout;
 class QLabel;
 class QSpinBox;
 class QTimer;
@@ -68,7 +69,7 @@ class TFaultsForm : public QDialog
 
   private:
     // The fields of the kinds above, by the key each edits.
-    void addDeliveryFields(class QFormLayout *Form);
+    void addDeliveryFields(QFormLayout *Form);
     struct TKeyEdit {
         int TFaultSettings::*Member;
         QSpinBox *Edit;
