@@ -309,14 +309,24 @@ json faultsJson(const TFaultSettings &F, const TFaultCounts &C)
     json j = {{"on", F.Enabled != 0}};
     for (const TFaultKey &k : FaultKeys)
         j[k.Name] = F.*(k.Member);
-    j["counts"] = {{"requests", C.Requests}, {"no_reply", C.NoReply},   {"exception", C.Exception},
-                   {"wrong_id", C.WrongId},  {"bad_crc", C.BadCrc},     {"delayed", C.Delayed},
-                   {"split", C.Split},       {"cancelled", C.Cancelled},
-                   {"noise", C.Noise},       {"truncated", C.Truncated},
-                   {"duplicated", C.Duplicated}, {"wrong_parity", C.WrongParity},
-                   {"unsolicited", C.Unsolicited}, {"reset", C.Reset},
-                   {"wrong_tid", C.WrongTid}, {"bad_length", C.BadLength},
-                   {"closed_after", C.ClosedAfter}, {"idle_closed", C.IdleClosed}};
+    j["counts"] = {{"requests", C.Requests},
+                   {"no_reply", C.NoReply},
+                   {"exception", C.Exception},
+                   {"wrong_id", C.WrongId},
+                   {"bad_crc", C.BadCrc},
+                   {"delayed", C.Delayed},
+                   {"split", C.Split},
+                   {"cancelled", C.Cancelled},
+                   {"noise", C.Noise},
+                   {"truncated", C.Truncated},
+                   {"duplicated", C.Duplicated},
+                   {"wrong_parity", C.WrongParity},
+                   {"unsolicited", C.Unsolicited},
+                   {"reset", C.Reset},
+                   {"wrong_tid", C.WrongTid},
+                   {"bad_length", C.BadLength},
+                   {"closed_after", C.ClosedAfter},
+                   {"idle_closed", C.IdleClosed}};
     return j;
 }
 

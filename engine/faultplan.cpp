@@ -53,12 +53,11 @@ TFaultSettings NormalisedFaults(TFaultSettings S)
         *every = std::max(*every, 0);
     if (S.ExceptionCode < 0 || S.ExceptionCode > 255)
         S.ExceptionCode = 0;
-    for (int *chance : {&S.NoisePercent, &S.TruncatePercent, &S.DuplicatePercent,
-                        &S.WrongParityPercent})
+    for (int *chance :
+         {&S.NoisePercent, &S.TruncatePercent, &S.DuplicatePercent, &S.WrongParityPercent})
         *chance = std::clamp(*chance, 0, 100);
     for (int *every : {&S.NoiseEvery, &S.TruncateEvery, &S.DuplicateEvery, &S.WrongParityEvery,
-                       &S.ResetEvery, &S.WrongTidEvery, &S.BadLengthEvery,
-                       &S.CloseAfterRequests})
+                       &S.ResetEvery, &S.WrongTidEvery, &S.BadLengthEvery, &S.CloseAfterRequests})
         *every = std::max(*every, 0);
     S.NoiseBytes = std::clamp(S.NoiseBytes, 0, MaxNoiseBytes);
     S.TruncateBytes = std::clamp(S.TruncateBytes, 0, modbus::MaxAsciiFrameLength);

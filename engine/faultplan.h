@@ -39,9 +39,9 @@ struct TFaultSettings {
     int WrongParityPercent = 0;
     int UnsolicitedMs = 0; // serial line only: a reply nobody asked for, this often
     // Modbus TCP and RTU over TCP connections.
-    int ResetEvery = 0;       // half the reply, then the connection is reset
-    int WrongTidEvery = 0;    // Modbus TCP: the transaction id plus one
-    int BadLengthEvery = 0;   // Modbus TCP: the header counts one byte more than follows
+    int ResetEvery = 0;         // half the reply, then the connection is reset
+    int WrongTidEvery = 0;      // Modbus TCP: the transaction id plus one
+    int BadLengthEvery = 0;     // Modbus TCP: the header counts one byte more than follows
     int CloseAfterRequests = 0; // each connection closed once N requests were answered
     int IdleCloseSeconds = 0;   // a connection silent this long is closed
 
@@ -189,7 +189,10 @@ class TFaultPlan
     int UnsolicitedMs() const { return m_unsolicitedMs.load(std::memory_order_relaxed); }
     // The slave the unsolicited reply comes from: the one the faults are for,
     // or Fallback when they are for every slave.
-    int UnsolicitedSlave(int Fallback) const { return m_settings.MBid != 0 ? m_settings.MBid : Fallback; }
+    int UnsolicitedSlave(int Fallback) const
+    {
+        return m_settings.MBid != 0 ? m_settings.MBid : Fallback;
+    }
 
     const TFaultCounts &Counts() const { return m_counts; }
     void CountCancelled() { ++m_counts.Cancelled; }

@@ -44,7 +44,8 @@ TStreamFraming::TStreamFraming(TStreamKind Kind, TRequestWorkspace &Work, int De
     m_rules.Checksum = Kind == TStreamKind::RtuOverTcp;
     m_rules.GatewayIds = Kind == TStreamKind::ModbusTcp;
     m_rules.DefaultId = DefaultId;
-    m_rules.Medium = Kind == TStreamKind::ModbusTcp ? TFaultMedium::ModbusTcp : TFaultMedium::RtuOverTcp;
+    m_rules.Medium =
+        Kind == TStreamKind::ModbusTcp ? TFaultMedium::ModbusTcp : TFaultMedium::RtuOverTcp;
 }
 
 bool TStreamFraming::Received(const uint8_t *Data, size_t Length, int64_t NowUs)

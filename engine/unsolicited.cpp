@@ -63,7 +63,8 @@ void TModbusSlave::UnsolicitedTimerTimer()
         return;
     TFrameReport r;
     r.Verdict = TVerdict::Answered;
-    r.Reply = std::span<const uint8_t>(frame, size_t(m_mode == TSerialMode::Ascii ? length - 1 : length));
+    r.Reply =
+        std::span<const uint8_t>(frame, size_t(m_mode == TSerialMode::Ascii ? length - 1 : length));
     r.ReplyFailed = n < 0;
     r.Injected = TFaultKind::Unsolicited;
     r.HeldReply = true; // no request of its own: the monitor shows the reply alone

@@ -130,8 +130,8 @@ void TFaultsForm::addDeliveryFields(QFormLayout *Form)
                        "first or last bytes"));
     add(UnsolicitedMsEdit, "UnsolicitedMsEdit", &TFaultSettings::UnsolicitedMs,
         QStringLiteral("Unsolicited reply every"), 0, MaxFaultDelayMs, off, QStringLiteral(" ms"));
-    UnsolicitedMsEdit->setToolTip(QStringLiteral(
-        "Serial line only: a reply to a read of 4x0001 that no master asked for"));
+    UnsolicitedMsEdit->setToolTip(
+        QStringLiteral("Serial line only: a reply to a read of 4x0001 that no master asked for"));
     add(ResetEveryEdit, "ResetEveryEdit", &TFaultSettings::ResetEvery,
         QStringLiteral("TCP: reset during every Nth reply"), 0, INT_MAX, off);
     add(WrongTidEveryEdit, "WrongTidEveryEdit", &TFaultSettings::WrongTidEvery,
@@ -208,14 +208,14 @@ QString DescribeFaultCounts(const TFaultCounts &C)
     return QStringLiteral("Since the faults were last set: %1 requests counted; %2 without "
                           "reply, %3 exceptions, %4 wrong ids, %5 bad CRCs; %6 replies delayed, "
                           "%7 split, %8 cancelled by a newer request.")
-        .arg(C.Requests)
-        .arg(C.NoReply)
-        .arg(C.Exception)
-        .arg(C.WrongId)
-        .arg(C.BadCrc)
-        .arg(C.Delayed)
-        .arg(C.Split)
-        .arg(C.Cancelled) +
+               .arg(C.Requests)
+               .arg(C.NoReply)
+               .arg(C.Exception)
+               .arg(C.WrongId)
+               .arg(C.BadCrc)
+               .arg(C.Delayed)
+               .arg(C.Split)
+               .arg(C.Cancelled) +
            QStringLiteral(" Noise %1, truncated %2, duplicated %3, wrong parity %4, unsolicited "
                           "%5; connections: %6 reset, %7 wrong transaction ids, %8 bad lengths, "
                           "%9 closed after their requests, %10 closed idle.")

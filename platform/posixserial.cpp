@@ -488,7 +488,8 @@ int TPosixSerialPort::Write(const void *Buffer, int Count, int TimeoutMs, bool *
 TSysError TPosixSerialPort::WaitSent(int TimeoutMs)
 {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(std::max(0, TimeoutMs));
+    const Clock::time_point until =
+        Clock::now() + std::chrono::milliseconds(std::max(0, TimeoutMs));
     for (;;) {
         if (m_fd < 0)
             return sysError("drain", m_path, EBADF);

@@ -124,24 +124,30 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, SerialKinds,
     ::testing::Values(
         SerialRow{"TruncatedToHalf", {.TruncateEvery = 1}, "R:4", "truncated (injected)"},
-        SerialRow{"TruncatedToK", {.TruncateEvery = 1, .TruncateBytes = 3}, "R:3",
+        SerialRow{"TruncatedToK",
+                  {.TruncateEvery = 1, .TruncateBytes = 3},
+                  "R:3",
                   "truncated (injected)"},
         // A K as long as the reply still leaves its last byte off: no fault would be none.
-        SerialRow{"TruncatedNeverWhole", {.TruncateEvery = 1, .TruncateBytes = 200}, "R:8",
+        SerialRow{"TruncatedNeverWhole",
+                  {.TruncateEvery = 1, .TruncateBytes = 200},
+                  "R:8",
                   "truncated (injected)"},
         SerialRow{"Duplicated", {.DuplicatePercent = 100}, "RR", "duplicated (injected)"},
         SerialRow{"NoiseDefault", {.NoiseEvery = 1}, "N:8", "noise (injected)"},
-        SerialRow{"NoiseThree", {.NoisePercent = 100, .NoiseBytes = 3}, "N:3",
-                  "noise (injected)"},
-        SerialRow{"WrongParityKeepsTheBytes", {.WrongParityEvery = 1}, "R",
-                  "wrong parity (injected)"},
+        SerialRow{"NoiseThree", {.NoisePercent = 100, .NoiseBytes = 3}, "N:3", "noise (injected)"},
+        SerialRow{
+            "WrongParityKeepsTheBytes", {.WrongParityEvery = 1}, "R", "wrong parity (injected)"},
         // A delivery fault comes after the ones that change the reply itself.
-        SerialRow{"BadCrcWinsOverTruncated", {.BadCrcEvery = 1, .TruncateEvery = 1}, "C",
+        SerialRow{"BadCrcWinsOverTruncated",
+                  {.BadCrcEvery = 1, .TruncateEvery = 1},
+                  "C",
                   "bad crc (injected)"},
         // The connection kinds do not exist on a serial line: passed over.
         SerialRow{"TcpKindsPassedOver",
                   {.DuplicateEvery = 1, .ResetEvery = 1, .WrongTidEvery = 1, .BadLengthEvery = 1},
-                  "RR", "duplicated (injected)"}),
+                  "RR",
+                  "duplicated (injected)"}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 // One letter per request: '.' the reply, '-' nothing, 'E' an exception, 'C' a
@@ -196,15 +202,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PrecedenceRow{"NoiseEvery3", {.NoiseEvery = 3}, "..N..N..N..N"},
         // Truncated before duplicated before noise before wrong parity.
-        PrecedenceRow{"DeliveryOrder",
-                      {.NoiseEvery = 2, .TruncateEvery = 4, .DuplicateEvery = 3,
-                       .WrongParityEvery = 1},
-                      "PNDTPDPTDNPT"},
+        PrecedenceRow{
+            "DeliveryOrder",
+            {.NoiseEvery = 2, .TruncateEvery = 4, .DuplicateEvery = 3, .WrongParityEvery = 1},
+            "PNDTPDPTDNPT"},
         // No reply, exception and bad CRC all come before the delivery kinds.
-        PrecedenceRow{"OlderKindsFirst",
-                      {.NoReplyEvery = 5, .ExceptionEvery = 4, .BadCrcEvery = 3,
-                       .TruncateEvery = 1},
-                      "TTCE-CTEC-TE"},
+        PrecedenceRow{
+            "OlderKindsFirst",
+            {.NoReplyEvery = 5, .ExceptionEvery = 4, .BadCrcEvery = 3, .TruncateEvery = 1},
+            "TTCE-CTEC-TE"},
         PrecedenceRow{"WrongParityLast", {.NoiseEvery = 3, .WrongParityEvery = 2}, ".PNP.N.PNP.N"}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
@@ -279,8 +285,7 @@ struct TcpRig : IFrameObserver {
     TStreamFraming Framing;
     std::vector<std::string> Texts;
 
-    TcpRig(TStreamKind Kind, TFaultSettings S)
-        : Framing(Kind, Work, 0, this, "tcp 127.0.0.1:40312")
+    TcpRig(TStreamKind Kind, TFaultSettings S) : Framing(Kind, Work, 0, this, "tcp 127.0.0.1:40312")
     {
         Slaves.First().HoldingRegs[1] = 0x022A;
         Work.Handler.SetSlaves(&Slaves);
@@ -324,28 +329,54 @@ TEST_P(TcpKinds, ClientReadsTheseBytes)
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, TcpKinds,
-    ::testing::Values(
-        TcpRow{"NoFault", TStreamKind::ModbusTcp, {}, MbapReply, TStreamEnd::None},
-        TcpRow{"WrongTid", TStreamKind::ModbusTcp, {.WrongTidEvery = 1},
-               "01 03 00 00 00 07 01 03 04 02 2A 00 00", TStreamEnd::None},
-        // The header counts 8 bytes after it; 7 follow.
-        TcpRow{"BadLength", TStreamKind::ModbusTcp, {.BadLengthEvery = 1},
-               "01 02 00 00 00 08 01 03 04 02 2A 00 00", TStreamEnd::None},
-        TcpRow{"ResetHalfway", TStreamKind::ModbusTcp, {.ResetEvery = 1},
-               "01 02 00 00 00 07", TStreamEnd::Reset},
-        TcpRow{"ResetRtuOverTcp", TStreamKind::RtuOverTcp, {.ResetEvery = 1}, "01 03 04 02",
-               TStreamEnd::Reset},
-        TcpRow{"TruncatedMbap", TStreamKind::ModbusTcp, {.TruncateEvery = 1, .TruncateBytes = 7},
-               "01 02 00 00 00 07 01", TStreamEnd::None},
-        TcpRow{"DuplicatedMbap", TStreamKind::ModbusTcp, {.DuplicateEvery = 1},
-               MbapReply + " " + MbapReply, TStreamEnd::None},
-        TcpRow{"CloseAfterOne", TStreamKind::ModbusTcp, {.CloseAfterRequests = 1}, MbapReply,
-               TStreamEnd::Close},
-        // No parity on a connection, no transaction id in RTU over TCP: passed over.
-        TcpRow{"ParityPassedOver", TStreamKind::ModbusTcp, {.WrongParityEvery = 1}, MbapReply,
-               TStreamEnd::None},
-        TcpRow{"TidPassedOverOnRtu", TStreamKind::RtuOverTcp,
-               {.WrongTidEvery = 1, .BadLengthEvery = 1}, Reply, TStreamEnd::None}),
+    ::testing::Values(TcpRow{"NoFault", TStreamKind::ModbusTcp, {}, MbapReply, TStreamEnd::None},
+                      TcpRow{"WrongTid",
+                             TStreamKind::ModbusTcp,
+                             {.WrongTidEvery = 1},
+                             "01 03 00 00 00 07 01 03 04 02 2A 00 00",
+                             TStreamEnd::None},
+                      // The header counts 8 bytes after it; 7 follow.
+                      TcpRow{"BadLength",
+                             TStreamKind::ModbusTcp,
+                             {.BadLengthEvery = 1},
+                             "01 02 00 00 00 08 01 03 04 02 2A 00 00",
+                             TStreamEnd::None},
+                      TcpRow{"ResetHalfway",
+                             TStreamKind::ModbusTcp,
+                             {.ResetEvery = 1},
+                             "01 02 00 00 00 07",
+                             TStreamEnd::Reset},
+                      TcpRow{"ResetRtuOverTcp",
+                             TStreamKind::RtuOverTcp,
+                             {.ResetEvery = 1},
+                             "01 03 04 02",
+                             TStreamEnd::Reset},
+                      TcpRow{"TruncatedMbap",
+                             TStreamKind::ModbusTcp,
+                             {.TruncateEvery = 1, .TruncateBytes = 7},
+                             "01 02 00 00 00 07 01",
+                             TStreamEnd::None},
+                      TcpRow{"DuplicatedMbap",
+                             TStreamKind::ModbusTcp,
+                             {.DuplicateEvery = 1},
+                             MbapReply + " " + MbapReply,
+                             TStreamEnd::None},
+                      TcpRow{"CloseAfterOne",
+                             TStreamKind::ModbusTcp,
+                             {.CloseAfterRequests = 1},
+                             MbapReply,
+                             TStreamEnd::Close},
+                      // No parity on a connection, no transaction id in RTU over TCP: passed over.
+                      TcpRow{"ParityPassedOver",
+                             TStreamKind::ModbusTcp,
+                             {.WrongParityEvery = 1},
+                             MbapReply,
+                             TStreamEnd::None},
+                      TcpRow{"TidPassedOverOnRtu",
+                             TStreamKind::RtuOverTcp,
+                             {.WrongTidEvery = 1, .BadLengthEvery = 1},
+                             Reply,
+                             TStreamEnd::None}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 TEST(FaultKinds, CloseAfterTwoAnswersTwoAndTakesNothingMore)

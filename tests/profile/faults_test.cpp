@@ -80,11 +80,10 @@ TFaultSettings withKinds()
 // not written, so the file keeps exactly the keys it had.
 INSTANTIATE_TEST_SUITE_P(
     NewKinds, FaultProfiles,
-    ::testing::Values(LoadRow{"KeptAndUnusedOnesNotWritten",
-                              Serial + AllKeys + "NoiseEvery=4\nUnsolicitedMs=3\nIdleCloseSeconds=30\n",
-                              withKinds(),
-                              Serial + AllKeys +
-                                  "NoiseEvery=4\nUnsolicitedMs=10\nIdleCloseSeconds=30\n"}),
+    ::testing::Values(LoadRow{
+        "KeptAndUnusedOnesNotWritten",
+        Serial + AllKeys + "NoiseEvery=4\nUnsolicitedMs=3\nIdleCloseSeconds=30\n", withKinds(),
+        Serial + AllKeys + "NoiseEvery=4\nUnsolicitedMs=10\nIdleCloseSeconds=30\n"}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 TEST_F(ProfileTest, SaveAsOverAFileWithFaultsSwitchesThemOff)

@@ -44,11 +44,11 @@ TEST_P(WrongParity, ReplyGoesBetweenTwoChangesOfParity)
     comm.SetParity(row.Line);
     comm.Open();
     ASSERT_TRUE(comm.IsOpen()) << comm.LastOpenError().Message;
-    const std::string line = parityOf(row.Line == paNone    ? 0
-                                      : row.Line == paOdd   ? PARENB | PARODD
-                                      : row.Line == paEven  ? PARENB
-                                      : row.Line == paMark  ? PARENB | PARODD | CMSPAR
-                                                            : PARENB | CMSPAR);
+    const std::string line = parityOf(row.Line == paNone   ? 0
+                                      : row.Line == paOdd  ? PARENB | PARODD
+                                      : row.Line == paEven ? PARENB
+                                      : row.Line == paMark ? PARENB | PARODD | CMSPAR
+                                                           : PARENB | CMSPAR);
     std::string seen;
     const auto self = std::this_thread::get_id();
     api.setHook([&](const CountingSysApi::Call &c) -> std::optional<long> {

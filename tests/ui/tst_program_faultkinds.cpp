@@ -35,9 +35,9 @@ class KindsInstallation : public InstalledProgram
     explicit KindsInstallation(const char *Faults)
     {
         const QString profile = path(QStringLiteral("kinds.QRL"));
-        m_written = writeAll(profile, QByteArray("[Scripts]\nCount=0\n[Faults]\nEnabled=1\n") +
-                                          Faults) &&
-                    writePortIni(profile);
+        m_written =
+            writeAll(profile, QByteArray("[Scripts]\nCount=0\n[Faults]\nEnabled=1\n") + Faults) &&
+            writePortIni(profile);
     }
     bool ok() const { return InstalledProgram::ok() && m_written; }
     QString trace() const { return path(QStringLiteral("trace.csv")); }
@@ -132,17 +132,18 @@ TEST_P(ProgramFaultKinds, MasterReadsExactlyTheseBytes)
     endWithSigterm(program);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, ProgramFaultKinds,
-    ::testing::Values(SerialRow{"Noise", "NoiseEvery=1\nNoiseBytes=5\n", 5, Reply, "noise (injected)"},
-                      SerialRow{"Truncated", "TruncateEvery=1\nTruncateBytes=3\n", 0, "01 03 04",
-                                "truncated (injected)"},
-                      SerialRow{"Duplicated", "DuplicatePercent=100\n", 0, Reply + " " + Reply,
-                                "duplicated (injected)"},
-                      // A pty has no parity bit: the bytes arrive as they are.
-                      SerialRow{"WrongParity", "WrongParityEvery=1\n", 0, Reply,
-                                "wrong parity (injected)"}),
-    [](const auto &Info) { return std::string(Info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Faults, ProgramFaultKinds,
+                         ::testing::Values(SerialRow{"Noise", "NoiseEvery=1\nNoiseBytes=5\n", 5,
+                                                     Reply, "noise (injected)"},
+                                           SerialRow{"Truncated",
+                                                     "TruncateEvery=1\nTruncateBytes=3\n", 0,
+                                                     "01 03 04", "truncated (injected)"},
+                                           SerialRow{"Duplicated", "DuplicatePercent=100\n", 0,
+                                                     Reply + " " + Reply, "duplicated (injected)"},
+                                           // A pty has no parity bit: the bytes arrive as they are.
+                                           SerialRow{"WrongParity", "WrongParityEvery=1\n", 0,
+                                                     Reply, "wrong parity (injected)"}),
+                         [](const auto &Info) { return std::string(Info.param.Name); });
 
 TEST(ProgramFaultKinds, UnsolicitedRepliesComeUnasked)
 {
@@ -171,9 +172,9 @@ TEST(ProgramFaultKinds, UnsolicitedRepliesComeUnasked)
 struct TcpRow {
     const char *Name;
     const char *Faults;
-    int Good;      // requests answered before the failing one
-    int IdleMs;    // silence before the failing request
-    int Errno;     // what libmodbus says of it; 0: it takes the reply
+    int Good;           // requests answered before the failing one
+    int IdleMs;         // silence before the failing request
+    int Errno;          // what libmodbus says of it; 0: it takes the reply
     const char *Traced; // in the trace; "" when the fault is no request's
 };
 
@@ -228,14 +229,14 @@ TEST_P(ProgramConnectionFaults, LibmodbusClientSeesTheError)
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, ProgramConnectionFaults,
-    ::testing::Values(TcpRow{"ResetMidReply", "ResetEvery=2\n", 1, 0, ECONNRESET, "reset (injected)"},
-                      TcpRow{"CloseAfterTwo", "CloseAfterRequests=2\n", 2, 0, ECONNRESET,
-                             "then the connection closed (injected)"},
-                      TcpRow{"IdleClose", "IdleCloseSeconds=1\n", 1, 1600, ECONNRESET, ""},
-                      TcpRow{"WrongTransactionId", "WrongTidEvery=1\n", 0, 0, EMBBADDATA,
-                             "wrong transaction id (injected)"},
-                      TcpRow{"LengthBeyondThePdu", "BadLengthEvery=1\n", 0, 0, 0,
-                             "bad length (injected)"}),
+    ::testing::Values(
+        TcpRow{"ResetMidReply", "ResetEvery=2\n", 1, 0, ECONNRESET, "reset (injected)"},
+        TcpRow{"CloseAfterTwo", "CloseAfterRequests=2\n", 2, 0, ECONNRESET,
+               "then the connection closed (injected)"},
+        TcpRow{"IdleClose", "IdleCloseSeconds=1\n", 1, 1600, ECONNRESET, ""},
+        TcpRow{"WrongTransactionId", "WrongTidEvery=1\n", 0, 0, EMBBADDATA,
+               "wrong transaction id (injected)"},
+        TcpRow{"LengthBeyondThePdu", "BadLengthEvery=1\n", 0, 0, 0, "bad length (injected)"}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 } // namespace
