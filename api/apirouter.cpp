@@ -312,9 +312,24 @@ json faultsJson(const TFaultSettings &F, const TFaultCounts &C)
         j[k.Name] = F.*(k.Member);
     for (const TFaultSettingsTextKey &k : FaultSettingsTextKeys)
         j[k.Name] = F.*(k.Member);
-    j["counts"] = {{"requests", C.Requests}, {"no_reply", C.NoReply},   {"exception", C.Exception},
-                   {"wrong_id", C.WrongId},  {"bad_crc", C.BadCrc},     {"delayed", C.Delayed},
-                   {"split", C.Split},       {"cancelled", C.Cancelled}};
+    j["counts"] = {{"requests", C.Requests},
+                   {"no_reply", C.NoReply},
+                   {"exception", C.Exception},
+                   {"wrong_id", C.WrongId},
+                   {"bad_crc", C.BadCrc},
+                   {"delayed", C.Delayed},
+                   {"split", C.Split},
+                   {"cancelled", C.Cancelled},
+                   {"noise", C.Noise},
+                   {"truncated", C.Truncated},
+                   {"duplicated", C.Duplicated},
+                   {"wrong_parity", C.WrongParity},
+                   {"unsolicited", C.Unsolicited},
+                   {"reset", C.Reset},
+                   {"wrong_tid", C.WrongTid},
+                   {"bad_length", C.BadLength},
+                   {"closed_after", C.ClosedAfter},
+                   {"idle_closed", C.IdleClosed}};
     j["counts"]["failed_next"] = C.FailedNext;
     return j;
 }

@@ -46,7 +46,8 @@ std::string BroadcastText(TBroadcastFate Fate)
 
 bool IsInjected(const TFrameReport &Report)
 {
-    return Report.Injected != TFaultKind::None || Report.DelayMs > 0 || Report.SplitMs > 0;
+    return Report.Injected != TFaultKind::None || Report.DelayMs > 0 || Report.SplitMs > 0 ||
+           Report.Closes;
 }
 
 std::string ReportText(const TFrameReport &Report)
@@ -73,6 +74,30 @@ std::string ReportText(const TFrameReport &Report)
     case TFaultKind::Offline:
         text = "no reply: slave offline";
         break;
+    case TFaultKind::Reset:
+        text = "reset (injected)";
+        break;
+    case TFaultKind::WrongTid:
+        text = "wrong transaction id (injected)";
+        break;
+    case TFaultKind::BadLength:
+        text = "bad length (injected)";
+        break;
+    case TFaultKind::Truncated:
+        text = "truncated (injected)";
+        break;
+    case TFaultKind::Duplicated:
+        text = "duplicated (injected)";
+        break;
+    case TFaultKind::Noise:
+        text = "noise (injected)";
+        break;
+    case TFaultKind::WrongParity:
+        text = "wrong parity (injected)";
+        break;
+    case TFaultKind::Unsolicited:
+        text = "unsolicited (injected)";
+        break;
     }
     if (Report.DelayMs > 0)
         text += ", delayed " + std::to_string(Report.DelayMs) + " ms";
@@ -80,11 +105,15 @@ std::string ReportText(const TFrameReport &Report)
         text += ", split " + std::to_string(Report.SplitMs) + " ms";
     if (Report.Replaced)
         text += ", replaced a held-back reply";
+    if (Report.Closes)
+        text += ", then the connection closed (injected)";
     return text;
 }
 
 void TLineCounters::Count(const TFrameReport &Report)
 {
+    if (Report.Injected == TFaultKind::Unsolicited)
+        ++Injected; // a frame of its own, told once
     if (!Report.HeldReply) {
         if (IsInjected(Report))
             ++Injected;

@@ -50,6 +50,7 @@ struct TFrameReport {
     int DelayMs = 0;                        // the reply held back this long
     int SplitMs = 0;                        // the reply sent in two halves with this gap
     bool Replaced = false;                  // this frame cancelled a reply still held back
+    bool Closes = false;                    // the connection is closed after this reply
     // Where the frame travelled: empty for the serial line, "tcp 127.0.0.1:40312"
     // for a network connection.
     std::string_view Line;

@@ -144,7 +144,8 @@ void TModbusSlave::ProcessFrame()
         holdReport(verdict, fault);
     // The reply as far as it went now; a held part is reported when it goes.
     if (m_observer)
-        report(verdict, 0, step.Length, step.Failed, step.Rest);
+        report(verdict, 0, step.Length, step.Failed, step.Rest,
+               step.Own ? m_sender.HeldFrame() : TxBuf.data());
     RxCount = 0;
 }
 
@@ -211,7 +212,7 @@ void TModbusSlave::reportHeld(const TReplyStep &Step, bool Cancelled)
 }
 
 void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool ReplyFailed,
-                          bool ReplyHeld)
+                          bool ReplyHeld, const uint8_t *ReplyBytes)
 {
     TFrameReport r;
     r.Rx = std::span<const uint8_t>(RxBuf.data(), size_t(RxCount));
@@ -219,7 +220,8 @@ void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool Reply
     r.Verdict = Verdict;
     if (Verdict == TVerdict::Exception)
         r.ExceptionCode = TxBuf[2];
-    r.Reply = std::span<const uint8_t>(TxBuf.data(), size_t(ReplyLen));
+    r.Reply = std::span<const uint8_t>(ReplyBytes != nullptr ? ReplyBytes : TxBuf.data(),
+                                       size_t(ReplyLen));
     r.ReplyFailed = ReplyFailed;
     r.Injected = m_fault.Kind;
     r.DelayMs = m_fault.DelayMs;

@@ -23,6 +23,10 @@
 namespace quorlin
 {
 
+// The unsolicited reply of slave SlaveId: a read of one holding register
+// answered with Value, CRC included, into Out (7 bytes). Its length.
+int UnsolicitedFrame(int SlaveId, uint16_t Value, uint8_t *Out);
+
 class TModbusSlave
 {
   public:
@@ -76,6 +80,9 @@ class TModbusSlave
     // The reply timer fired: a held-back reply, or its second half, goes out.
     void ReplyTimerTimer();
     bool ReplyPending() const { return m_sender.Pending(); }
+    // Time for an unsolicited reply (the faults' UnsolicitedMs): one goes
+    // out now, when the faults still ask for it.
+    void UnsolicitedTimerTimer();
     // Drops a reply still held back: it was asked for on the line as it was,
     // and must not reach another port or go out at another speed.
     void CancelReply();
@@ -97,7 +104,7 @@ class TModbusSlave
     // its reply goes, for the report that follows.
     void sealTiming();
     void report(TVerdict Verdict, int Unread = 0, int ReplyLen = 0, bool ReplyFailed = false,
-                bool ReplyHeld = false);
+                bool ReplyHeld = false, const uint8_t *ReplyBytes = nullptr);
     // What became of a held reply: Step's bytes written (or refused), or,
     // with Cancelled, nothing sent.
     void reportHeld(const TReplyStep &Step, bool Cancelled);

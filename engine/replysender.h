@@ -34,12 +34,25 @@ void InjectBadCrc(uint8_t *Frame, int Length);
 // The frame as the fault sends it: a wrong id or a bad CRC, or left alone.
 void ShapeReply(uint8_t *Frame, int Length, const TFaultDecision &Fault);
 
+// The longest run of bytes a fault can put on the line for one reply: an
+// ASCII frame twice, or after a burst of noise.
+inline constexpr int MaxWireLength = 2 * modbus::MaxAsciiFrameLength + MaxNoiseBytes;
+
+// Whether the fault changes which bytes go (noise, truncated, duplicated).
+bool ChangesBytes(const TFaultDecision &Fault);
+// The bytes that go on the line for Frame: noise before it, its first bytes
+// only (never all of it, at least one), or it twice; Frame itself for every
+// other fault. Out has room for MaxWireLength; Length is at most
+// MaxAsciiFrameLength. The length written to Out.
+int WireBytes(const uint8_t *Frame, int Length, const TFaultDecision &Fault, uint8_t *Out);
+
 // What one step of a reply did on the line.
 struct TReplyStep {
     int Offset = 0;      // where in the frame the bytes written begin
     int Length = 0;      // how many were written (or refused); 0: none
     bool Failed = false; // the line refused them: the rest of the reply goes too
     bool Rest = false;   // part of the reply is still held back for a later step
+    bool Own = false;    // the bytes are HeldFrame()'s, not the caller's frame
 };
 
 class TReplySender
@@ -66,11 +79,13 @@ class TReplySender
   private:
     enum class Stage { Idle, Delay, Split };
     TReplyStep sendFirstPart();
+    int write(const uint8_t *Bytes, int Count);
 
     ISerialLine &m_line;
     IReplyTimer *m_timer = nullptr;
-    std::array<uint8_t, modbus::MaxAsciiFrameLength> m_frame{}; // an ASCII frame is the longest
+    std::array<uint8_t, MaxWireLength> m_frame{};
     int m_length = 0;
+    bool m_wrongParity = false; // the reply at hand goes with the wrong parity
     int m_splitMs = 0;
     Stage m_stage = Stage::Idle;
 };

@@ -95,6 +95,7 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
             return 0;
         }
         Fault = m_faults->Decide(faultRequest());
+        m_faults->DecideDelivery(Fault, Rules.Medium);
         const int n = Fault.Kind == TFaultKind::Exception ? ExceptionReply(Fault.ExceptionCode)
                                                           : DispatchFunction();
         m_target = &m_image;
@@ -113,6 +114,7 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
         }
         // An injected exception replaces the handler: the image stays as it is.
         Fault = m_faults->Decide(faultRequest());
+        m_faults->DecideDelivery(Fault, Rules.Medium);
         Verdict = TVerdict::NoReply;
         return Fault.Kind == TFaultKind::Exception ? ExceptionReply(Fault.ExceptionCode)
                                                    : DispatchFunction();

@@ -33,6 +33,8 @@ struct TFramingRules {
     // A line whose queues are purged once a request is taken (the serial
     // line); null for connections, whose bytes are framed already.
     ISerialLine *Line = nullptr;
+    // Which fault kinds the framing's replies can carry.
+    TFaultMedium Medium = TFaultMedium::Serial;
 };
 
 class TRequestHandler

@@ -29,6 +29,10 @@ class ISerialLine
         (void)Count;
         return 0;
     }
+    // Sends Count bytes framed with a parity other than the line's (an injected
+    // fault), the line's own parity back for whatever follows. A line without
+    // parity to change sends them as they are.
+    virtual int WriteWrongParity(const void *Buffer, int Count) { return Write(Buffer, Count); }
 };
 
 class ITimeOutTimer

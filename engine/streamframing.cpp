@@ -44,12 +44,14 @@ TStreamFraming::TStreamFraming(TStreamKind Kind, TRequestWorkspace &Work, int De
     m_rules.Checksum = Kind == TStreamKind::RtuOverTcp;
     m_rules.GatewayIds = Kind == TStreamKind::ModbusTcp;
     m_rules.DefaultId = DefaultId;
+    m_rules.Medium =
+        Kind == TStreamKind::ModbusTcp ? TFaultMedium::ModbusTcp : TFaultMedium::RtuOverTcp;
 }
 
 bool TStreamFraming::Received(const uint8_t *Data, size_t Length, int64_t NowUs)
 {
-    if (Length == 0)
-        return true;
+    if (Length == 0 || m_end != TStreamEnd::None)
+        return true; // a connection about to end takes nothing more
     if (m_kind == TStreamKind::RtuOverTcp) {
         Advance(NowUs); // a partial request whose silence ran out goes first
         m_lastInUs = NowUs;
@@ -66,7 +68,7 @@ bool TStreamFraming::takeMbap(int64_t NowUs)
     bool ok = true;
     // Every whole request in what arrived, in order; a header that cannot be
     // right ends the connection, as the stream has no way to find the next.
-    while (m_in.size() - at >= size_t(MbapHeaderLength)) {
+    while (m_end == TStreamEnd::None && m_in.size() - at >= size_t(MbapHeaderLength)) {
         const uint8_t *f = m_in.data() + at;
         const int protocol = readU16BE(f, 2);
         const int length = readU16BE(f, MbapLengthOffset);
@@ -93,7 +95,7 @@ bool TStreamFraming::takeMbap(int64_t NowUs)
 bool TStreamFraming::takeRtu(int64_t NowUs)
 {
     size_t at = 0;
-    for (;;) {
+    while (m_end == TStreamEnd::None) {
         const size_t have = m_in.size() - at;
         const int need = rtuRequestLength(m_in.data() + at, have);
         const int64_t startUs = at == 0 ? m_firstInUs : NowUs;
@@ -145,6 +147,7 @@ void TStreamFraming::handle(const uint8_t *Request, int Length, int64_t NowUs)
     TVerdict verdict = TVerdict::OtherSlave;
     TFaultDecision fault;
     const int n = w.Handler.Handle(m_rules, replaced, verdict, fault);
+    countRequest();
     if (n < MinRequestLength || n > MaxFrameLength) {
         report(verdict, Request, Length, nullptr, 0,
                fault.Kind == TFaultKind::Offline ? fault : TFaultDecision{}, replaced);
@@ -160,6 +163,10 @@ void TStreamFraming::handle(const uint8_t *Request, int Length, int64_t NowUs)
         const int pdu = n - 1 - CrcLength;
         std::copy_n(Request, 4, reply); // transaction and protocol id, echoed
         putU16BE(reply, MbapLengthOffset, uint16_t(pdu + 1));
+        if (fault.Kind == TFaultKind::WrongTid)
+            putU16BE(reply, 0, uint16_t(readU16BE(Request, 0) + 1));
+        else if (fault.Kind == TFaultKind::BadLength)
+            putU16BE(reply, MbapLengthOffset, uint16_t(pdu + 2)); // one byte more than follows
         uint8_t unit = Request[MbapHeaderLength - 1];
         if (fault.Kind == TFaultKind::WrongId)
             unit = unit >= 255 ? 1 : uint8_t(unit + 1);
@@ -177,18 +184,68 @@ void TStreamFraming::handle(const uint8_t *Request, int Length, int64_t NowUs)
         report(verdict, Request, Length, nullptr, 0, fault, replaced);
         return;
     }
+    const uint8_t *wire = reply;
+    uint8_t shaped[MaxWireLength];
+    if (ChangesBytes(fault)) {
+        replyLength = WireBytes(reply, replyLength, fault, shaped);
+        wire = shaped;
+    } else if (fault.Kind == TFaultKind::Reset) {
+        replyLength = std::max(1, replyLength / 2); // the connection breaks in the middle
+    }
     // Ready now, or when a fault (or a reply held before it) lets its first bytes go.
     int64_t readyUs = NowUs + int64_t(std::max(0, fault.DelayMs)) * 1000;
     if (!m_held.empty())
         readyUs = std::max(readyUs, m_held.back().DueUs);
-    queue(reply, replyLength, fault, NowUs);
+    const bool ended = m_end != TStreamEnd::None; // the last request's end is queued already
+    queue(wire, replyLength, fault, NowUs);
+    if (fault.Kind == TFaultKind::Reset)
+        queueEnd(TStreamEnd::Reset);
+    else if (ended)
+        queueEnd(TStreamEnd::Close);
     if (m_now != nullptr) {
         if (readyUs <= NowUs)
             readyUs = m_now();
         m_timing.TurnaroundUs = std::max<int64_t>(0, readyUs - NowUs);
         m_lineEndUs = std::max(m_lineEndUs, readyUs);
     }
-    report(verdict, Request, Length, reply, replyLength, fault, replaced);
+    report(verdict, Request, Length, wire, replyLength, fault, replaced);
+}
+
+void TStreamFraming::countRequest()
+{
+    ++m_requests;
+    const int limit = m_work.Handler.Faults().CloseAfterRequests();
+    if (limit <= 0 || m_requests < uint64_t(limit) || m_end != TStreamEnd::None)
+        return;
+    {
+        std::lock_guard<std::mutex> hold(m_work.Handler.Lock());
+        m_work.Handler.Faults().CountClosedAfter();
+    }
+    // Marked now, placed behind this request's reply once it is queued.
+    queueEnd(TStreamEnd::Close);
+}
+
+void TStreamFraming::queueEnd(TStreamEnd End)
+{
+    if (m_end == TStreamEnd::Reset)
+        return; // a reset already decided stays
+    m_end = End;
+    if (m_held.empty()) {
+        m_endAt = m_ready.size();
+    } else {
+        for (THeld &h : m_held)
+            h.EndAfter = false;
+        m_held.back().EndAfter = true;
+        m_endAt = size_t(-1);
+    }
+}
+
+void TStreamFraming::Sent(size_t N)
+{
+    N = std::min(N, m_ready.size());
+    m_ready.erase(m_ready.begin(), m_ready.begin() + ptrdiff_t(N));
+    if (m_endAt != size_t(-1))
+        m_endAt -= std::min(N, m_endAt);
 }
 
 void TStreamFraming::queue(const uint8_t *Bytes, int Length, const TFaultDecision &Fault,
@@ -228,6 +285,8 @@ void TStreamFraming::Advance(int64_t NowUs)
         const std::vector<uint8_t> &b = m_held.front().Bytes;
         m_ready.insert(m_ready.end(), b.begin(), b.end());
         m_heldBytes -= b.size();
+        if (m_held.front().EndAfter)
+            m_endAt = m_ready.size();
         m_held.pop_front();
     }
 }
@@ -269,6 +328,9 @@ void TStreamFraming::report(TVerdict Verdict, const uint8_t *Rx, int RxLength, c
     r.DelayMs = Fault.DelayMs;
     r.SplitMs = Fault.SplitMs;
     r.Replaced = Replaced;
+    // The request after which the connection closes says so, once.
+    r.Closes = m_end == TStreamEnd::Close && !m_closeTold;
+    m_closeTold = m_closeTold || r.Closes;
     r.Line = m_line;
     r.HeaderLength = m_kind == TStreamKind::ModbusTcp ? MbapHeaderLength - 1 : 0;
     r.Timing = m_timing;

@@ -24,6 +24,10 @@ enum class TStreamKind : uint8_t { ModbusTcp, RtuOverTcp };
 // deliver one request in pieces well apart.
 inline constexpr int64_t RtuOverTcpSilenceUs = 1000000;
 
+// How a connection ends on purpose (an injected fault), once every byte
+// queued before the end has gone.
+enum class TStreamEnd : uint8_t { None, Close, Reset };
+
 class TStreamFraming
 {
   public:
@@ -42,8 +46,15 @@ class TStreamFraming
     // When Advance has something to do, -1 for never.
     int64_t NextDueUs() const;
 
-    // Reply bytes to send, in order; the caller erases what it sent.
+    // Reply bytes to send, in order; the caller erases what it sent, through
+    // Sent once the connection may end on purpose.
     std::vector<uint8_t> &Ready() { return m_ready; }
+    // The first N bytes of Ready() went out.
+    void Sent(size_t N);
+    // The connection is to end now, the bytes before its end all sent;
+    // None while it goes on. Once an end is queued nothing more is read.
+    TStreamEnd EndNow() const { return m_endAt == 0 ? m_end : TStreamEnd::None; }
+    bool Ending() const { return m_end != TStreamEnd::None; }
     // Bytes waiting: ready ones and the ones held back.
     size_t PendingBytes() const { return m_ready.size() + m_heldBytes; }
     TStreamKind Kind() const { return m_kind; }
@@ -58,6 +69,7 @@ class TStreamFraming
     struct THeld {
         int64_t DueUs;
         std::vector<uint8_t> Bytes;
+        bool EndAfter = false; // the connection ends once these have gone
     };
 
     bool takeMbap(int64_t NowUs);
@@ -66,6 +78,10 @@ class TStreamFraming
     void queue(const uint8_t *Bytes, int Length, const TFaultDecision &Fault, int64_t NowUs);
     // The timing of a frame that began at StartUs and ended at EndUs.
     void timeFrame(int64_t StartUs, int64_t EndUs);
+    // Ends the connection after what is queued so far.
+    void queueEnd(TStreamEnd End);
+    // One more request taken: the connection may have carried its last.
+    void countRequest();
     void report(TVerdict Verdict, const uint8_t *Rx, int RxLength, const uint8_t *Reply,
                 int ReplyLength, const TFaultDecision &Fault, bool Replaced, int Unread = 0);
 
@@ -85,6 +101,10 @@ class TStreamFraming
     int64_t m_firstInUs = 0;   // when the first byte held in m_in arrived
     int64_t m_lineEndUs = -1;  // when the connection's last frame ended
     TFrameTiming m_timing;     // of the frame about to be reported
+    TStreamEnd m_end = TStreamEnd::None;
+    size_t m_endAt = size_t(-1); // where in m_ready the connection ends; -1 while held
+    uint64_t m_requests = 0;
+    bool m_closeTold = false; // a report said the connection closes
 };
 
 } // namespace quorlin

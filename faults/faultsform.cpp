@@ -15,6 +15,7 @@
 #include <climits>
 
 #include "faults/failnextdialog.h"
+#include "engine/modbusdefs.h"
 
 namespace quorlin
 {
@@ -73,6 +74,7 @@ TFaultsForm::TFaultsForm(QWidget *Parent) : QDialog(Parent)
         every->setSpecialValueText(QStringLiteral("off"));
     for (QSpinBox *chance : {NoReplyPercentEdit, BadCrcPercentEdit})
         chance->setSpecialValueText(QStringLiteral("off"));
+    addDeliveryFields(form);
 
     FunctionsEdit = new QLineEdit(this);
     FunctionsEdit->setObjectName(QStringLiteral("FunctionsEdit"));
@@ -120,6 +122,64 @@ TFaultsForm::TFaultsForm(QWidget *Parent) : QDialog(Parent)
     m_refresh = new QTimer(this);
     m_refresh->setInterval(500);
     connect(m_refresh, &QTimer::timeout, this, &TFaultsForm::RefreshCounts);
+}
+
+void TFaultsForm::addDeliveryFields(QFormLayout *Form)
+{
+    auto add = [this, Form](QSpinBox *&Edit, const char *Name, int TFaultSettings::*Member,
+                            const QString &Caption, int Min, int Max, const QString &Off,
+                            const QString &Suffix = QString()) {
+        Edit = new QSpinBox(this);
+        Edit->setObjectName(QLatin1String(Name));
+        Edit->setRange(Min, Max);
+        Edit->setSuffix(Suffix);
+        Edit->setSpecialValueText(Off);
+        Form->addRow(Caption, Edit);
+        m_deliveryEdits.push_back({Member, Edit});
+    };
+    const QString off = QStringLiteral("off");
+    const QString pct = QStringLiteral(" %");
+    add(NoiseEveryEdit, "NoiseEveryEdit", &TFaultSettings::NoiseEvery,
+        QStringLiteral("Noise before every Nth reply"), 0, INT_MAX, off);
+    add(NoisePercentEdit, "NoisePercentEdit", &TFaultSettings::NoisePercent,
+        QStringLiteral("Noise, chance"), 0, 100, off, pct);
+    add(NoiseBytesEdit, "NoiseBytesEdit", &TFaultSettings::NoiseBytes,
+        QStringLiteral("Noise bytes"), 0, MaxNoiseBytes,
+        QStringLiteral("%1 (default)").arg(DefaultNoiseBytes));
+    add(TruncateEveryEdit, "TruncateEveryEdit", &TFaultSettings::TruncateEvery,
+        QStringLiteral("Truncate every Nth reply"), 0, INT_MAX, off);
+    add(TruncatePercentEdit, "TruncatePercentEdit", &TFaultSettings::TruncatePercent,
+        QStringLiteral("Truncate, chance"), 0, 100, off, pct);
+    add(TruncateBytesEdit, "TruncateBytesEdit", &TFaultSettings::TruncateBytes,
+        QStringLiteral("Truncated reply keeps"), 0, modbus::MaxAsciiFrameLength,
+        QStringLiteral("half"), QStringLiteral(" bytes"));
+    add(DuplicateEveryEdit, "DuplicateEveryEdit", &TFaultSettings::DuplicateEvery,
+        QStringLiteral("Send every Nth reply twice"), 0, INT_MAX, off);
+    add(DuplicatePercentEdit, "DuplicatePercentEdit", &TFaultSettings::DuplicatePercent,
+        QStringLiteral("Twice, chance"), 0, 100, off, pct);
+    add(WrongParityEveryEdit, "WrongParityEveryEdit", &TFaultSettings::WrongParityEvery,
+        QStringLiteral("Wrong parity on every Nth reply"), 0, INT_MAX, off);
+    add(WrongParityPercentEdit, "WrongParityPercentEdit", &TFaultSettings::WrongParityPercent,
+        QStringLiteral("Wrong parity, chance"), 0, 100, off, pct);
+    WrongParityEveryEdit->setToolTip(
+        QStringLiteral("Serial line only. Exact on a built-in UART; a USB adapter switches its "
+                       "parity when its own message arrives, so the change may miss the reply's "
+                       "first or last bytes"));
+    add(UnsolicitedMsEdit, "UnsolicitedMsEdit", &TFaultSettings::UnsolicitedMs,
+        QStringLiteral("Unsolicited reply every"), 0, MaxFaultDelayMs, off, QStringLiteral(" ms"));
+    UnsolicitedMsEdit->setToolTip(
+        QStringLiteral("Serial line only: a reply to a read of 4x0001 that no master asked for"));
+    add(ResetEveryEdit, "ResetEveryEdit", &TFaultSettings::ResetEvery,
+        QStringLiteral("TCP: reset during every Nth reply"), 0, INT_MAX, off);
+    add(WrongTidEveryEdit, "WrongTidEveryEdit", &TFaultSettings::WrongTidEvery,
+        QStringLiteral("TCP: wrong transaction id on every Nth"), 0, INT_MAX, off);
+    add(BadLengthEveryEdit, "BadLengthEveryEdit", &TFaultSettings::BadLengthEvery,
+        QStringLiteral("TCP: wrong length on every Nth"), 0, INT_MAX, off);
+    add(CloseAfterRequestsEdit, "CloseAfterRequestsEdit", &TFaultSettings::CloseAfterRequests,
+        QStringLiteral("TCP: close after requests"), 0, INT_MAX, off);
+    add(IdleCloseSecondsEdit, "IdleCloseSecondsEdit", &TFaultSettings::IdleCloseSeconds,
+        QStringLiteral("TCP: close when idle for"), 0, MaxIdleCloseSeconds, off,
+        QStringLiteral(" s"));
 }
 
 void TFaultsForm::LoadFaults(const TFaultSettings &F)
@@ -256,6 +316,8 @@ void TFaultsForm::showSettings(const TFaultSettings &F)
     SeedEdit->setValue(F.Seed);
     FunctionsEdit->setText(QString::fromStdString(F.Functions));
     RegistersEdit->setText(QString::fromStdString(F.Registers));
+    for (const TKeyEdit &k : m_deliveryEdits)
+        k.Edit->setValue(F.*k.Member);
 }
 
 TFaultSettings TFaultsForm::shownSettings() const
@@ -278,6 +340,8 @@ TFaultSettings TFaultsForm::shownSettings() const
     f.Registers = RegistersEdit->text().trimmed().toStdString();
     if (m_shown != 0)
         f.MBid = 0;
+    for (const TKeyEdit &k : m_deliveryEdits)
+        f.*k.Member = k.Edit->value();
     return f;
 }
 
@@ -313,14 +377,27 @@ QString DescribeFaultCounts(const TFaultCounts &C)
     return QStringLiteral("Since the faults were last set: %1 requests counted; %2 without "
                           "reply, %3 exceptions, %4 wrong ids, %5 bad CRCs; %6 replies delayed, "
                           "%7 split, %8 cancelled by a newer request.")
-        .arg(C.Requests)
-        .arg(C.NoReply)
-        .arg(C.Exception)
-        .arg(C.WrongId)
-        .arg(C.BadCrc)
-        .arg(C.Delayed)
-        .arg(C.Split)
-        .arg(C.Cancelled) +
+               .arg(C.Requests)
+               .arg(C.NoReply)
+               .arg(C.Exception)
+               .arg(C.WrongId)
+               .arg(C.BadCrc)
+               .arg(C.Delayed)
+               .arg(C.Split)
+               .arg(C.Cancelled) +
+           QStringLiteral(" Noise %1, truncated %2, duplicated %3, wrong parity %4, unsolicited "
+                          "%5; connections: %6 reset, %7 wrong transaction ids, %8 bad lengths, "
+                          "%9 closed after their requests, %10 closed idle.")
+               .arg(C.Noise)
+               .arg(C.Truncated)
+               .arg(C.Duplicated)
+               .arg(C.WrongParity)
+               .arg(C.Unsolicited)
+               .arg(C.Reset)
+               .arg(C.WrongTid)
+               .arg(C.BadLength)
+               .arg(C.ClosedAfter)
+               .arg(C.IdleClosed) +
            (C.FailedNext > 0 ? QStringLiteral(" %1 failed by \"fail next\".").arg(C.FailedNext)
                              : QString());
 }
@@ -358,6 +435,23 @@ QString FaultsSummary(const TFaultSettings &F)
         parts << QStringLiteral("delay %1 ms").arg(F.DelayMs);
     if (F.SplitReplyMs > 0)
         parts << QStringLiteral("split %1 ms").arg(F.SplitReplyMs);
+    every(F.ResetEvery, QStringLiteral("reset"));
+    every(F.WrongTidEvery, QStringLiteral("wrong transaction id"));
+    every(F.BadLengthEvery, QStringLiteral("bad length"));
+    every(F.TruncateEvery, QStringLiteral("truncated"));
+    chance(F.TruncatePercent, QStringLiteral("truncated"));
+    every(F.DuplicateEvery, QStringLiteral("duplicated"));
+    chance(F.DuplicatePercent, QStringLiteral("duplicated"));
+    every(F.NoiseEvery, QStringLiteral("noise"));
+    chance(F.NoisePercent, QStringLiteral("noise"));
+    every(F.WrongParityEvery, QStringLiteral("wrong parity"));
+    chance(F.WrongParityPercent, QStringLiteral("wrong parity"));
+    if (F.UnsolicitedMs > 0)
+        parts << QStringLiteral("unsolicited every %1 ms").arg(F.UnsolicitedMs);
+    if (F.CloseAfterRequests > 0)
+        parts << QStringLiteral("close after %1 requests").arg(F.CloseAfterRequests);
+    if (F.IdleCloseSeconds > 0)
+        parts << QStringLiteral("close idle after %1 s").arg(F.IdleCloseSeconds);
     if (parts.isEmpty())
         parts << QStringLiteral("none set");
     if (!F.Functions.empty())

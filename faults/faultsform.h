@@ -13,6 +13,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -71,6 +72,23 @@ class TFaultsForm : public QDialog
     QSpinBox *SeedEdit = nullptr;
     QLineEdit *FunctionsEdit = nullptr;
     QLineEdit *RegistersEdit = nullptr;
+    // How the reply's bytes travel, and the connection faults.
+    QSpinBox *NoiseEveryEdit = nullptr;
+    QSpinBox *NoisePercentEdit = nullptr;
+    QSpinBox *NoiseBytesEdit = nullptr;
+    QSpinBox *TruncateEveryEdit = nullptr;
+    QSpinBox *TruncatePercentEdit = nullptr;
+    QSpinBox *TruncateBytesEdit = nullptr;
+    QSpinBox *DuplicateEveryEdit = nullptr;
+    QSpinBox *DuplicatePercentEdit = nullptr;
+    QSpinBox *WrongParityEveryEdit = nullptr;
+    QSpinBox *WrongParityPercentEdit = nullptr;
+    QSpinBox *UnsolicitedMsEdit = nullptr;
+    QSpinBox *ResetEveryEdit = nullptr;
+    QSpinBox *WrongTidEveryEdit = nullptr;
+    QSpinBox *BadLengthEveryEdit = nullptr;
+    QSpinBox *CloseAfterRequestsEdit = nullptr;
+    QSpinBox *IdleCloseSecondsEdit = nullptr;
     QLabel *CountsLabel = nullptr;
     QComboBox *SlaveBox = nullptr; // every slave, then each slave by id
     QLabel *AimErrorLabel = nullptr;
@@ -88,6 +106,13 @@ class TFaultsForm : public QDialog
     // Why the aim of F does not read; empty when it does.
     static QString aimError(const TFaultSettings &F);
 
+    // The fields of the kinds above, by the key each edits.
+    void addDeliveryFields(QFormLayout *Form);
+    struct TKeyEdit {
+        int TFaultSettings::*Member;
+        QSpinBox *Edit;
+    };
+    std::vector<TKeyEdit> m_deliveryEdits;
     QTimer *m_refresh = nullptr;
     int m_shown = 0;
     TFaultSettings m_line;                     // while a slave's section shows

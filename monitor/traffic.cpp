@@ -76,7 +76,7 @@ int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2],
     const std::string_view line = Report.Line.empty() ? SerialLine : Report.Line;
     std::string injected;
     if (Report.Injected != TFaultKind::None || Report.DelayMs > 0 || Report.SplitMs > 0 ||
-        Report.Replaced)
+        Report.Replaced || Report.Closes)
         injected = ReportText(Report);
     int n = 0;
     if (!Report.HeldReply) { // a held reply's request has its row already

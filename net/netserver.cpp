@@ -36,6 +36,7 @@ struct TNetServer::TConnection {
     TStreamFraming Framing;
     bool WatchingOut = false;
     int64_t Due = -1; // its entry in m_deadlines
+    int64_t LastInUs = 0; // when it last sent anything (the idle fault)
 };
 
 TNetServer::TNetServer(TSlaveSet &Slaves, TFaultPlan &Faults) : m_slaves(Slaves)
@@ -220,6 +221,9 @@ void TNetServer::run()
             const uint64_t key = events[i].Key;
             if (key == WakeKey) {
                 DrainWakeEvent(m_wake.Get());
+                // The faults may have changed: every idle deadline again.
+                for (auto &c : m_connections)
+                    settle(*c.second, now);
             } else if (key < FirstConnectionKey) {
                 accept(int(key - 1), now);
             } else if (auto it = m_connections.find(key); it != m_connections.end()) {
@@ -237,6 +241,10 @@ void TNetServer::run()
             if (it == m_connections.end())
                 continue;
             it->second->Due = -1;
+            if (idleOver(*it->second, now)) {
+                close(key);
+                continue;
+            }
             it->second->Framing.Advance(now);
             if (!flush(*it->second))
                 close(key);
@@ -279,6 +287,8 @@ void TNetServer::accept(int Index, int64_t NowUs)
             continue;
         ++l.Accepted;
         ++l.Clients;
+        c->LastInUs = NowUs;
+        settle(*c, NowUs); // the idle fault's deadline starts now
         m_connections.emplace(key, std::move(c));
     }
 }
@@ -296,6 +306,8 @@ void TNetServer::serve(TConnection &C, bool In, bool Out, int64_t NowUs)
             close(C.Key);
             return;
         }
+        if (n > 0)
+            C.LastInUs = NowUs;
         if (n > 0 && !C.Framing.Received(buffer, size_t(n), NowUs)) {
             // What was answered before the bad header still goes out.
             ++m_listeners[size_t(C.Listener)]->BadHeaders;
@@ -318,7 +330,13 @@ bool TNetServer::flush(TConnection &C)
         const long n = WriteSome(C.Socket.Get(), out.data(), out.size());
         if (n < 0)
             return false;
-        out.erase(out.begin(), out.begin() + n);
+        C.Framing.Sent(size_t(n));
+    }
+    // An injected end: what came before it has gone.
+    if (const TStreamEnd end = C.Framing.EndNow(); end != TStreamEnd::None) {
+        if (end == TStreamEnd::Reset)
+            ResetOnClose(C.Socket.Get());
+        return false;
     }
     if (C.Framing.PendingBytes() > MaxPendingOutput) {
         ++m_listeners[size_t(C.Listener)]->Overflowed;
@@ -336,7 +354,11 @@ void TNetServer::settle(TConnection &C, int64_t NowUs)
         WatchFd(m_events.Get(), C.Socket.Get(), C.Key, true, wantOut, false);
         C.WatchingOut = wantOut;
     }
-    const int64_t due = C.Framing.NextDueUs();
+    int64_t due = C.Framing.NextDueUs();
+    if (const int idle = m_work.Handler.Faults().IdleCloseSeconds(); idle > 0) {
+        const int64_t idleDue = C.LastInUs + int64_t(idle) * 1000000;
+        due = due < 0 ? idleDue : std::min(due, idleDue);
+    }
     if (due != C.Due) {
         if (C.Due >= 0)
             m_deadlines.erase({C.Due, C.Key});
@@ -344,6 +366,22 @@ void TNetServer::settle(TConnection &C, int64_t NowUs)
             m_deadlines.insert({due, C.Key});
         C.Due = due;
     }
+}
+
+bool TNetServer::idleOver(TConnection &C, int64_t NowUs)
+{
+    const int idle = m_work.Handler.Faults().IdleCloseSeconds();
+    if (idle <= 0 || NowUs - C.LastInUs < int64_t(idle) * 1000000)
+        return false;
+    std::lock_guard<std::mutex> hold(m_work.Handler.Lock());
+    m_work.Handler.Faults().CountIdleClosed();
+    return true;
+}
+
+void TNetServer::FaultsChanged()
+{
+    if (m_thread.joinable())
+        SignalWakeEvent(m_wake.Get());
 }
 
 void TNetServer::close(uint64_t Key)

@@ -70,6 +70,9 @@ class TNetServer
 
     // Reports of every frame, from the thread: the window drains them.
     TFrameQueue &Frames() { return m_frames; }
+    // The faults were loaded again: connections take up their idle limit now,
+    // not at their next request. Any thread.
+    void FaultsChanged();
     // When descriptors ran out, accepting paused this often.
     uint64_t AcceptPauses() const { return m_acceptPauses.load(); }
 
@@ -81,6 +84,8 @@ class TNetServer
     void serve(TConnection &C, bool In, bool Out, int64_t NowUs);
     bool flush(TConnection &C); // false: the connection failed
     void settle(TConnection &C, int64_t NowUs);
+    // The connection has been silent for the idle fault's time (counted).
+    bool idleOver(TConnection &C, int64_t NowUs);
     void close(uint64_t Key);
     void pauseAccepting(int64_t NowUs);
     void resumeAccepting();

@@ -163,6 +163,12 @@ long WriteSome(int Fd, const void *Buffer, size_t Count)
     return long(n);
 }
 
+bool ResetOnClose(int Fd)
+{
+    const linger abort{1, 0};
+    return ::setsockopt(Fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort) == 0;
+}
+
 TFd NewEventSet(std::string &Error)
 {
     TFd fd(::epoll_create1(EPOLL_CLOEXEC));

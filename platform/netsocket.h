@@ -48,6 +48,9 @@ long ReadSome(int Fd, void *Buffer, size_t Count, bool &WouldBlock);
 // Writes what fits without blocking: the bytes written (maybe 0), -1 on an
 // error (a peer that reset). Never raises SIGPIPE.
 long WriteSome(int Fd, const void *Buffer, size_t Count);
+// Makes the close of Fd reset the connection (SO_LINGER with time 0): the
+// peer gets a reset, not an orderly end. False when the option was refused.
+bool ResetOnClose(int Fd);
 
 // The event loop: an epoll set and a wake-up event.
 TFd NewEventSet(std::string &Error);

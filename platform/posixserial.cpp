@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "platform/inifile.h"
 #include "platform/lockfile.h"
@@ -484,6 +485,29 @@ int TPosixSerialPort::Write(const void *Buffer, int Count, int TimeoutMs, bool *
     return sent;
 }
 
+TSysError TPosixSerialPort::WaitSent(int TimeoutMs)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until =
+        Clock::now() + std::chrono::milliseconds(std::max(0, TimeoutMs));
+    for (;;) {
+        if (m_fd < 0)
+            return sysError("drain", m_path, EBADF);
+        // The driver's queue first, then the UART's own shift register where
+        // the driver tells of it (a built-in UART does, most adapters do not).
+        bool busy = OutQueue() > 0;
+        if (!busy) {
+            unsigned int lsr = 0;
+            busy = m_api.Ioctl(m_fd, TIOCSERGETLSR, &lsr) == 0 && (lsr & TIOCSER_TEMT) == 0;
+        }
+        if (!busy)
+            return {};
+        if (Clock::now() >= until)
+            return sysError("drain", m_path, ETIMEDOUT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 int TPosixSerialPort::OutQueue() const
 {
     int q = 0;
@@ -637,8 +661,16 @@ TSerialEventWaiter::TWait TSerialEventWaiter::Wait(uint32_t &EventMask, int Time
         int n = retryEintr([&] { return m_api.Poll(fds, 2, pollMs); });
         if (n < 0)
             return TWait::Failed;
-        if (fds[1].revents)
-            return TWait::Stopped;
+        if (fds[1].revents) {
+            if (m_stopRequested.load())
+                return TWait::Stopped;
+            // A wake: the caller looks at its deadlines again.
+            uint64_t count = 0;
+            retryEintr([&] { return m_api.Read(m_stop, &count, sizeof count); });
+            if (m_stopRequested.load())
+                return TWait::Stopped;
+            return TWait::TimedOut;
+        }
         bool broken = fds[0].revents & (POLLERR | POLLHUP | POLLNVAL);
         if (broken)
             m_lostCode = (fds[0].revents & POLLNVAL) ? EBADF : EIO;
@@ -678,11 +710,24 @@ bool TSerialEventWaiter::BackOff(int Ms)
         return true;
     pollfd pfd{m_stop, POLLIN, 0};
     int n = retryEintr([&] { return m_api.Poll(&pfd, 1, Ms); });
-    return n > 0 && (pfd.revents & POLLIN);
+    if (n > 0 && (pfd.revents & POLLIN) && !m_stopRequested.load()) {
+        uint64_t count = 0; // a wake ends the pause early, nothing more
+        retryEintr([&] { return m_api.Read(m_stop, &count, sizeof count); });
+    }
+    return m_stopRequested.load();
+}
+
+void TSerialEventWaiter::Wake()
+{
+    if (m_stop < 0)
+        return;
+    uint64_t one = 1;
+    retryEintr([&] { return m_api.Write(m_stop, &one, sizeof one); });
 }
 
 void TSerialEventWaiter::Signal()
 {
+    m_stopRequested.store(true);
     if (m_stop < 0)
         return;
     uint64_t one = 1;

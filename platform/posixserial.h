@@ -174,6 +174,9 @@ class TPosixSerialPort
               TSysError *Error = nullptr);
     // PURGE_* flags; the abort flags have nothing to abort (I/O is synchronous).
     TSysError Purge(uint32_t Flags);
+    // Waits until every byte written has left the line (the driver's queue,
+    // then the transmitter where the driver tells of it), at most TimeoutMs.
+    TSysError WaitSent(int TimeoutMs);
     // Bytes written but not yet sent, as the driver tells (TIOCOUTQ); -1
     // when it does not, or the port is closed. Never waits.
     int OutQueue() const;
@@ -226,6 +229,9 @@ class TSerialEventWaiter
     bool BackOff(int Ms);
     // Thread-safe; the signal stays set.
     void Signal();
+    // Thread-safe: a Wait in progress (or the next one) returns TimedOut at
+    // once, so its caller looks at its deadlines again.
+    void Wake();
 
     // After a delivery of EV_RXCHAR, on the delivering thread: Consumed tells
     // whether its handler took input (read or purged). One that took nothing
@@ -242,7 +248,8 @@ class TSerialEventWaiter
 
     TSysApi &m_api;
     int m_fd = -1;
-    int m_stop = -1;
+    int m_stop = -1; // the stop signal, and wakes that are not one
+    std::atomic<bool> m_stopRequested{false};
     uint32_t m_mask = 0;
     std::atomic<int> m_oldBytes{0};
     int m_lostCode = 0;

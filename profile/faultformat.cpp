@@ -37,7 +37,8 @@ std::vector<TIniEntry> FaultEntries(const TFaultSettings &Faults)
     std::vector<TIniEntry> e;
     e.reserve(std::size(Keys));
     for (const FaultKey &k : Keys)
-        e.push_back({FaultsSection, k.Name, std::to_string(Faults.*k.Member)});
+        if (!k.Optional || Faults.*k.Member != 0) // an unused newer key is not written
+            e.push_back({FaultsSection, k.Name, std::to_string(Faults.*k.Member)});
     return e;
 }
 

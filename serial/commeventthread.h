@@ -56,6 +56,8 @@ class TCommEventThread : public std::enable_shared_from_this<TCommEventThread>
     // it, and it returns once a line handler call in progress has ended, so
     // the caller may close the port and free what the handler uses.
     void Stop();
+    // The wait in progress ends and the line handler's deadline is asked again.
+    void Wake() { m_waiter.Wake(); }
     bool Terminated() const { return m_terminated.load(); }
     // Told by the handler, during a delivery, that it took input (read or
     // purged); a delivery without it leaves the queued bytes old.

@@ -283,6 +283,12 @@ void TCustomComm::SetLineHandler(ILineHandler *Handler)
         m_eventThread->SetLineHandler(Handler);
 }
 
+void TCustomComm::WakeLine()
+{
+    if (m_eventThread)
+        m_eventThread->Wake();
+}
+
 std::unique_lock<std::mutex> TCustomComm::HoldLine()
 {
     if (m_eventThread)
@@ -399,6 +405,9 @@ void TCustomComm::UpdateDataControlBlock()
         else
             d.Flags &= ~optionFlags[o];
     }
+    // Under the transfer lock: a reply sent with the wrong parity puts back
+    // the state recorded here, never one this replaced.
+    std::lock_guard<std::mutex> guard(m_lock);
     m_dcb = d;
     m_port->SetCommState(d); // a refused mode leaves the port as it was
 }

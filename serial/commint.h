@@ -209,6 +209,17 @@ class TCustomComm : public QObject, public ISerialLine
     // what the driver still holds to send (where it tells) and Count, at
     // CharTimeUs. Never waits; 0 while the port is closed.
     int64_t SendTimeUs(int Count) override;
+    // The bytes framed with another parity than the line's (none becomes
+    // space, odd even, even odd, mark space, space mark), the line's own
+    // restored once they have left. Whatever was queued goes first. On a
+    // built-in UART the change falls between the bytes; a USB adapter
+    // changes its parity when its own message arrives, which may be before
+    // its buffer has emptied or after the reply began: best effort there.
+    // Serial/wrongparity.cpp.
+    int WriteWrongParity(const void *Buffer, int Count) override;
+    // The port's thread looks at its line handler's deadlines again (one may
+    // have been set from another thread); any thread.
+    void WakeLine();
     // Counts every read that placed bytes and every input purge, so a line
     // handler can tell whether it took input.
     uint64_t InputTakenCount() const { return m_inputTaken.load(); }

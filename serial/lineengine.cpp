@@ -45,13 +45,28 @@ bool TLineEngine::LineRxChar(int Count)
     return m_comm.InputTakenCount() != before;
 }
 
+void TLineEngine::syncUnsolicited()
+{
+    const int ms = m_engine.Faults().UnsolicitedMs();
+    if (ms == m_unsolicitedMs)
+        return;
+    m_unsolicitedMs = ms;
+    if (ms > 0)
+        m_unsolicited.Start(ms);
+    else
+        m_unsolicited.Stop();
+}
+
 int64_t TLineEngine::LineDeadlineUs()
 {
-    const int64_t a = m_timeOut.DueUs();
-    const int64_t b = m_reply.DueUs();
-    if (a < 0)
-        return b;
-    return b < 0 || a < b ? a : b;
+    syncUnsolicited();
+    int64_t due = -1;
+    for (const TDeadline *d : {&m_timeOut, &m_reply, &m_unsolicited}) {
+        const int64_t at = d->DueUs();
+        if (at >= 0 && (due < 0 || at < due))
+            due = at;
+    }
+    return due;
 }
 
 void TLineEngine::LineDeadline()
@@ -63,6 +78,11 @@ void TLineEngine::LineDeadline()
         m_engine.TimeOutTimerTimer();
     if (m_reply.Due(now))
         m_engine.ReplyTimerTimer();
+    syncUnsolicited();
+    if (m_unsolicited.Due(now)) {
+        m_unsolicited.Start(m_unsolicitedMs);
+        m_engine.UnsolicitedTimerTimer();
+    }
 }
 
 void TLineEngine::LineReset()

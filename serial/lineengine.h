@@ -28,6 +28,11 @@ class TLineEngine : public ILineHandler
     TCustomComm &m_comm;
     TDeadline &m_timeOut;
     TDeadline &m_reply;
+    // The injected unsolicited replies: due every UnsolicitedMs, from when
+    // the faults asked for them.
+    TDeadline m_unsolicited{0};
+    int m_unsolicitedMs = 0; // the interval it runs with; 0 while off
+    void syncUnsolicited();
 };
 
 } // namespace quorlin

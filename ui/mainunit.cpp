@@ -896,6 +896,10 @@ void TMainForm::ApplyFaults(const TFaultSettings &Faults)
         std::lock_guard<std::mutex> lock(m_engine->Lock());
         m_engine->Faults().Load(Faults);
     }
+    // Connections and the line take up timed faults now, not at their next request.
+    if (m_network)
+        m_network->Server().FaultsChanged();
+    Comm1->WakeLine();
     InjectFaults1->setChecked(Faults.Enabled != 0);
     showFaultsStatus(Faults);
 }

@@ -5,11 +5,13 @@
 //
 // Input: 8 bytes of settings, then operations: op % 3 == 0 delivers a frame of
 // (op / 3) % 16 + 2 bytes and its CRC, 1 lets (op / 3) * 4 ms pass, 2 fires
-// the time-out timer (op / 3 even) or, for op / 3 odd, by (op / 6) % 4: loads
-// the same faults again (0); aims them with the next Data[at] % 32 bytes as
-// "Functions|Registers" text (1); gives the slave a section of its own or
-// takes it away (2); a "fail next" order from the next byte, or (240 and
-// above) the slave off the line and back (3).
+// the time-out timer (op / 3 % 4 == 0), sends an unsolicited reply (op / 3
+// % 4 == 2) or, for op / 3 odd, by (op / 6) % 4: loads the same faults again
+// (0); aims them with the next Data[at] % 32 bytes as "Functions|Registers"
+// text (1); gives the slave a section of its own or takes it away (2); a
+// "fail next" order from the next byte, or (240 and above) the slave off the
+// line and back (3). The kinds that change a reply's bytes are drawn from the
+// same 8 bytes.
 #include <cstdlib>
 #include <string>
 
@@ -59,7 +61,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
                            Data[5] % 101,
                            Data[3] / 5 % 5,
                            Data[7] % 16,
-                           Data[4] * 7919 + Data[5]};
+                           Data[4] * 7919 + Data[5],
+                           Data[0] / 3 % 5,
+                           Data[7] / 16 % 101 * (Data[0] & 1),
+                           Data[2] % 70 - 2,
+                           Data[5] / 7 % 6,
+                           Data[3] % 101 * (Data[1] & 1),
+                           Data[6] % 12,
+                           Data[2] / 9 % 5,
+                           Data[4] / 3 % 101 * (Data[2] & 1),
+                           Data[7] % 4,
+                           Data[1] % 101 * (Data[3] & 1),
+                           Data[0] % 2 * 20};
     TRegisterImage image;
     FakeLine line;
     FakeTimer timeout;
@@ -119,15 +132,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
                 }
                 break;
             }
+        } else if (arg % 4 == 2) {
+            slave.UnsolicitedTimerTimer();
         } else if (timeout.Running) {
             slave.TimeOutTimerTimer();
         }
         require(slave.ReplyPending() == reply.Running);
         require(slave.RxCount >= 0 && slave.RxCount <= 256);
         for (const Bytes &w : line.Writes)
-            require(!w.empty() && w.size() <= 255);
+            require(!w.empty() && w.size() <= size_t(MaxWireLength));
         const TFaultCounts &c = slave.Faults().Counts();
-        require(c.NoReply + c.Exception + c.WrongId + c.BadCrc <= c.Requests);
+        require(c.NoReply + c.Exception + c.WrongId + c.BadCrc + c.Noise + c.Truncated +
+                    c.Duplicated + c.WrongParity <=
+                c.Requests);
+        // No connection kind is ever decided on a serial line.
+        require(c.Reset + c.WrongTid + c.BadLength == 0);
         const TFaultPlan *own = slave.Faults().SlavePlan(1);
         const uint64_t held = c.Delayed + c.Split + c.FailedNext +
                               (own != nullptr ? own->Counts().Delayed + own->Counts().Split : 0);

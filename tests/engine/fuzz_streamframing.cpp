@@ -3,8 +3,9 @@
 // them, to the Modbus TCP and RTU over TCP framings of one connection, and
 // checks what must hold whatever a client sends.
 //
-// Input: byte 0 picks the framing (bit 0), delay and split faults (bits 1, 2)
-// and a bus of slaves 1, 2, 17 with accepted broadcasts (bit 3); then a
+// Input: byte 0 picks the framing (bit 0), delay and split faults (bits 1, 2),
+// a bus of slaves 1, 2, 17 with accepted broadcasts (bit 3) and the faults
+// that change the reply's bytes or end the connection (bit 4); then a
 // sequence of operations, each an op byte followed by its operands:
 //   op & 3 == 0  deliver (op >> 2) + 1 bytes
 //   op & 3 == 1  let (op >> 2) * 50 ms pass
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "engine/bytes.h"
+#include "engine/replysender.h"
 #include "engine/slaveset.h"
 #include "engine/streamframing.h"
 
@@ -37,8 +39,11 @@ class CheckingObserver : public IFrameObserver
     {
         require(R.Line == "tcp fuzz");
         require(R.Rx.size() <= size_t(modbus::MaxAduLength));
-        require(R.Reply.size() <= size_t(modbus::MaxAduLength));
-        if (Kind == TStreamKind::ModbusTcp && !R.Reply.empty()) {
+        require(R.Reply.size() <= size_t(MaxWireLength));
+        const bool reshaped = R.Injected >= TFaultKind::Reset && R.Injected <= TFaultKind::Noise;
+        if (!reshaped)
+            require(R.Reply.size() <= size_t(modbus::MaxAduLength));
+        if (Kind == TStreamKind::ModbusTcp && !R.Reply.empty() && !reshaped) {
             // Every reply echoes its request's transaction and says its own length.
             require(R.Reply.size() >= size_t(modbus::MbapHeaderLength + 1));
             require(R.Reply[0] == R.Rx[0] && R.Reply[1] == R.Rx[1]);
@@ -62,7 +67,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     TRequestWorkspace work(slaves.First());
     work.Handler.SetSlaves(&slaves);
     TFaultSettings faults;
-    faults.Enabled = (mode & 6) != 0;
+    faults.Enabled = (mode & 22) != 0;
+    if (mode & 16) {
+        faults.NoiseEvery = 4;
+        faults.TruncateEvery = 6;
+        faults.TruncateBytes = mode >> 5;
+        faults.DuplicateEvery = 9;
+        faults.ResetEvery = 23;
+        faults.WrongTidEvery = 2;
+        faults.BadLengthEvery = 11;
+        faults.CloseAfterRequests = 40;
+    }
     faults.DelayMs = (mode & 2) ? 20 : 0;
     faults.DelayMaxMs = (mode & 2) ? 120 : 0;
     faults.SplitReplyMs = (mode & 4) ? 30 : 0;
@@ -94,7 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
             break;
         case 2:
             taken += framing.Ready().size();
-            framing.Ready().clear();
+            framing.Sent(framing.Ready().size());
+            open = framing.EndNow() == TStreamEnd::None;
             break;
         case 3: {
             const size_t pdu = std::min<size_t>((op >> 2) + 1, Size - i);
@@ -111,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
         // Nothing is answered that was not asked: at most one reply per request,
         // and no request is shorter than 4 bytes on either framing.
         const size_t out = taken + framing.PendingBytes();
-        require(out <= (delivered / 4 + 1) * size_t(modbus::MaxAduLength));
+        require(out <= (delivered / 4 + 1) * size_t(MaxWireLength));
     }
     // Time enough for every held reply: nothing stays behind for ever.
     now += 20000000;

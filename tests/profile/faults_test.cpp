@@ -110,6 +110,25 @@ INSTANTIATE_TEST_SUITE_P(
                   }()}}}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
+TFaultSettings withKinds()
+{
+    TFaultSettings f = allKeys();
+    f.NoiseEvery = 4;
+    f.UnsolicitedMs = 10; // 3 is below the least interval
+    f.IdleCloseSeconds = 30;
+    return f;
+}
+
+// The newer keys load, reach the engine, and save; the ones left at 0 are
+// not written, so the file keeps exactly the keys it had.
+INSTANTIATE_TEST_SUITE_P(
+    NewKinds, FaultProfiles,
+    ::testing::Values(LoadRow{
+        "KeptAndUnusedOnesNotWritten",
+        Serial + AllKeys + "NoiseEvery=4\nUnsolicitedMs=3\nIdleCloseSeconds=30\n", withKinds(),
+        Serial + AllKeys + "NoiseEvery=4\nUnsolicitedMs=10\nIdleCloseSeconds=30\n"}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
+
 TEST_F(ProfileTest, SaveAsOverAFileWithFaultsSwitchesThemOff)
 {
     put(path("old.QRL"), Serial + AllKeys);

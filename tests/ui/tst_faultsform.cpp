@@ -237,6 +237,13 @@ TEST(FaultsStatus, NamesEveryFaultThatIsSet)
          "FAULTS ON: slave 7 only, wrong id always, delay 200-400 ms"},
         {{.DelayMs = 50, .DelayMaxMs = 20, .NoReplyPercent = 5, .SplitReplyMs = 3},
          "FAULTS ON: no reply 5 %, delay 50 ms, split 3 ms"},
+        {{.NoiseEvery = 4,
+          .DuplicatePercent = 2,
+          .UnsolicitedMs = 500,
+          .ResetEvery = 1,
+          .IdleCloseSeconds = 30},
+         "FAULTS ON: reset always, duplicated 2 %, noise every 4, unsolicited every 500 ms, "
+         "close idle after 30 s"},
     };
     for (const SummaryRow &r : rows)
         EXPECT_EQ(FaultsSummary(r.Faults), QString::fromUtf8(r.Text));
