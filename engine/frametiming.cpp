@@ -107,11 +107,24 @@ int TTimedLine::Read(void *Buffer, int Count)
 
 int TTimedLine::Write(const void *Buffer, int Count)
 {
+    return timedWrite(Buffer, Count, false);
+}
+
+int TTimedLine::WriteWrongParity(const void *Buffer, int Count)
+{
+    return timedWrite(Buffer, Count, true);
+}
+
+int TTimedLine::timedWrite(const void *Buffer, int Count, bool WrongParity)
+{
+    auto write = [&] {
+        return WrongParity ? m_line.WriteWrongParity(Buffer, Count) : m_line.Write(Buffer, Count);
+    };
     if (m_now == nullptr)
-        return m_line.Write(Buffer, Count);
+        return write();
     // The first byte leaves when the write begins.
     const int64_t now = m_now();
-    const int n = m_line.Write(Buffer, Count);
+    const int n = write();
     if (n > 0)
         m_clock.Sending(now, n);
     return n;

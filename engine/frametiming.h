@@ -98,11 +98,13 @@ class TTimedLine : public ISerialLine
     }
     int Read(void *Buffer, int Count) override;
     int Write(const void *Buffer, int Count) override;
+    int WriteWrongParity(const void *Buffer, int Count) override;
     void PurgeIn() override { m_line.PurgeIn(); }
     void PurgeOut() override { m_line.PurgeOut(); }
     int64_t SendTimeUs(int Count) override { return m_line.SendTimeUs(Count); }
 
   private:
+    int timedWrite(const void *Buffer, int Count, bool WrongParity);
     ISerialLine &m_line;
     TClockFn m_now = nullptr;
     TFrameClock m_clock;

@@ -75,7 +75,8 @@ std::vector<TIniEntry> SlaveFaultEntries(const std::map<int, TFaultSettings> &Sl
     for (const auto &[id, faults] : SlaveFaults) {
         const std::string section = SlaveFaultsSectionName(id);
         for (const FaultKey &k : Keys)
-            e.push_back({section, k.Name, std::to_string(faults.*k.Member)});
+            if (!k.Optional || faults.*k.Member != 0)
+                e.push_back({section, k.Name, std::to_string(faults.*k.Member)});
         const std::vector<TIniEntry> text = FaultTextEntries(faults, section, Existing);
         e.insert(e.end(), text.begin(), text.end());
     }

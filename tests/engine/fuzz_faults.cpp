@@ -62,6 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
                            Data[3] / 5 % 5,
                            Data[7] % 16,
                            Data[4] * 7919 + Data[5],
+                           {}, // every function
+                           {}, // every register
                            Data[0] / 3 % 5,
                            Data[7] / 16 % 101 * (Data[0] & 1),
                            Data[2] % 70 - 2,

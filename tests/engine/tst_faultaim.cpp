@@ -5,6 +5,7 @@
 // with two slaves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "engine/faultaim.h"
@@ -50,7 +51,8 @@ Bytes request(char Letter)
 }
 
 // Slaves 1 and 2 on one line; each request's fate as a letter:
-// '.' answered, '-' silent, 'x' exception, 'c' bad CRC, 'w' another id.
+// '.' answered, '-' silent, 'x' exception, 'c' bad CRC, 'w' another id,
+// 'd' sent twice.
 struct AimRig {
     TSlaveSet Slaves;
     TRegisterImage Unused;
@@ -75,7 +77,13 @@ struct AimRig {
         Engine.Comm1RxChar(int(Line.Input.size()));
         if (Line.Writes.empty())
             return '-';
-        Bytes reply = Line.Writes.back();
+        Bytes reply;
+        for (const Bytes &w : Line.Writes)
+            reply.insert(reply.end(), w.begin(), w.end());
+        const size_t half = reply.size() / 2;
+        if (reply.size() % 2 == 0 && std::equal(reply.begin(), reply.begin() + ptrdiff_t(half),
+                                                reply.begin() + ptrdiff_t(half)))
+            return 'd';
         const Bytes body(reply.begin(), reply.end() - 2);
         Bytes check = body;
         appendCrc(check);
@@ -164,6 +172,13 @@ INSTANTIATE_TEST_SUITE_P(
                       false, "aA", "-."},
         PrecedenceRow{"OwnSectionOffFollowsLine", noReplyEvery(1), TFaultSettings{}, {}, false,
                       "aA", "--"},
+        // How a reply travels is the deciding section's too.
+        PrecedenceRow{"OwnSectionDuplicates", {},
+                      on([](TFaultSettings &s) { s.DuplicateEvery = 1; }), {}, false, "aAA",
+                      ".dd"},
+        PrecedenceRow{"LineDuplicatesButNotTheExemptSlave",
+                      on([](TFaultSettings &s) { s.DuplicateEvery = 1; }), on([](auto &) {}), {},
+                      false, "aA", "d."},
         PrecedenceRow{"OwnSectionWithoutLine", {},
                       on([](TFaultSettings &s) {
                           s.BadCrcEvery = 2;
