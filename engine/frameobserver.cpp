@@ -25,6 +25,8 @@ std::string VerdictText(TVerdict Verdict, uint8_t ExceptionCode)
         return "no reply";
     case TVerdict::BadHeader:
         return "bad header";
+    case TVerdict::GapInside:
+        return "gap inside: discarded";
     }
     return "unknown";
 }
@@ -126,6 +128,9 @@ void TLineCounters::Count(const TFrameReport &Report)
         break;
     case TVerdict::BadHeader:
         ++BadHeader;
+        break;
+    case TVerdict::GapInside:
+        ++GapInside;
         break;
     }
 }

@@ -26,6 +26,7 @@ enum class TVerdict : uint8_t {
     TooLong,    // the receive buffer would have overflowed: discarded
     NoReply,    // a function code the engine never answers, dropped by the time-out
     BadHeader,  // a Modbus TCP header that cannot be right: the connection was closed
+    GapInside,  // framed by silence, with a silence inside it too long: discarded
 };
 
 // What became of a frame for id 0 (Broadcast only): the setting that lets
@@ -111,6 +112,7 @@ struct TLineCounters {
     uint64_t BadHeader = 0; // connections closed for a malformed Modbus TCP header
     uint64_t Failed = 0;    // replies the line refused to take
     uint64_t Cancelled = 0; // replies held back and dropped before they went
+    uint64_t GapInside = 0; // frames dropped for a silence inside them (strict framing)
 
     void Count(const TFrameReport &Report);
     void Reset() { *this = TLineCounters{}; }

@@ -19,12 +19,16 @@ TModbusSlave::TModbusSlave(TRegisterImage &Image, ISerialLine &Line, ITimeOutTim
     m_rules.Line = &m_line;
 }
 
-void TModbusSlave::Comm1RxChar(int Count)
+void TModbusSlave::Comm1RxChar(int Count, int64_t NowUs)
 {
     if (Count <= 0)
         return; // nothing arrived
     if (syncMode()) {
         asciiRxChar(Count);
+        return;
+    }
+    if (syncFraming(NowUs)) {
+        strictRxChar(Count, NowUs);
         return;
     }
     if (Count > RxBufferSize - RxCount) {
@@ -50,6 +54,8 @@ void TModbusSlave::Comm1RxChar(int Count)
         const int length = known ? ExpectedLen : std::max(RxCount, LengthKnownAfter);
         m_timer.SetAllowanceUs(LineTimeUs(length, m_charTimeUs));
     }
+    if (!complete)
+        watchSilence(NowUs);
     if (complete) {
         m_timer.Stop();
         // A device still holding back a reply does not answer two requests:
@@ -68,7 +74,13 @@ void TModbusSlave::TimeOutTimerTimer()
         asciiTimeOut();
         return;
     }
+    if (m_framing == TSerialFraming::Strict) {
+        strictEnd();
+        return;
+    }
     m_timer.Stop();
+    if (strictSilentEnd())
+        return;
     if (m_observer && RxCount > 0) {
         // A code without a length rule could never have completed: the
         // time-out is how the engine stays silent on it.
@@ -154,6 +166,8 @@ void TModbusSlave::LineClosed()
     m_timer.Stop();
     RxCount = 0;
     m_ascii.Reset();
+    m_silence.EndFrame();
+    m_spoiled = false;
 }
 
 void TModbusSlave::holdReport(TVerdict Verdict, const TFaultDecision &Fault)

@@ -17,6 +17,7 @@
 #include "engine/replysender.h"
 #include "engine/requesthandler.h"
 #include "engine/serialline.h"
+#include "engine/silenceframing.h"
 #include "engine/slaveset.h"
 
 namespace quorlin
@@ -37,7 +38,10 @@ class TModbusSlave
     std::mutex &Lock() const { return m_handler.Lock(); }
 
     // The receive step: OnRxChar of the serial device, Count bytes waiting (> 0).
-    void Comm1RxChar(int Count);
+    void Comm1RxChar(int Count) { Comm1RxChar(Count, -1); }
+    // The same, the bytes read at NowUs on the clock the time-out timer
+    // keeps (-1: unknown). Framing by silence needs it.
+    void Comm1RxChar(int Count, int64_t NowUs);
     // TimeOutTimer fired: drop the partial request.
     void TimeOutTimerTimer();
     // Microseconds one character takes on the line (0, the default: unknown).
@@ -45,6 +49,18 @@ class TModbusSlave
     // so a long one at a low speed is not dropped while it still arrives.
     void SetCharTimeUs(int Us) { m_charTimeUs = Us > 0 ? Us : 0; }
     int CharTimeUs() const { return m_charTimeUs; }
+    // The line's rate in bits per second (0: unknown): above 19200 the
+    // silences that frame a request are fixed times.
+    void SetBaudRate(int Rate) { m_baudRate = Rate > 0 ? Rate : 0; }
+
+    // How RTU requests end: by their length (the default) or by silence.
+    // Set from any thread; taken up like a mode change. Silence needs the
+    // character time and the arrival times; without them length rules.
+    void SetFraming(TSerialFraming Framing)
+    {
+        m_wantedFraming.store(Framing, std::memory_order_relaxed);
+    }
+    TSerialFraming Framing() const { return m_wantedFraming.load(std::memory_order_relaxed); }
 
     bool FrameComplete();
     void ProcessFrame();
@@ -102,6 +118,16 @@ class TModbusSlave
     void asciiChar(uint8_t Char);
     void asciiTimeOut();
     void asciiFrame();
+    // Framing by silence, in engine/strictframing.cpp.
+    bool syncFraming(int64_t NowUs); // takes up a change; true when silence frames
+    void strictRxChar(int Count, int64_t NowUs);
+    void strictEnd();
+    // A request to a strict slave whose function gives no length ends by
+    // silence; true when the time-out handled it so.
+    bool strictSilentEnd();
+    void watchSilence(int64_t NowUs);
+    void takeFrame(); // a whole frame in RxBuf: cancel a held reply, then process
+
     void asciiReport(TVerdict Verdict, std::span<const uint8_t> Rx,
                      std::span<const uint8_t> Reply = {}, bool ReplyFailed = false,
                      bool ReplyHeld = false);
@@ -121,6 +147,12 @@ class TModbusSlave
     TVerdict m_heldVerdict = TVerdict::Answered;
     uint8_t m_heldException = 0;
     TFaultDecision m_heldFault;
+
+    std::atomic<TSerialFraming> m_wantedFraming{TSerialFraming::Length};
+    TSerialFraming m_framing = TSerialFraming::Length; // the receive step's own copy
+    TSilenceClock m_silence;
+    int m_baudRate = 0;
+    bool m_spoiled = false; // the frame overflowed: the rest of it is dropped unread
 
     std::atomic<TSerialMode> m_wantedMode{TSerialMode::Rtu};
     TSerialMode m_mode = TSerialMode::Rtu; // the receive step's own copy

@@ -82,6 +82,13 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
             return ExceptionReplyLength;
         }
         Verdict = TVerdict::NoReply;
+        if (m_target->Options.Strict) {
+            if (const uint8_t refused = strictRefusal()) {
+                const int n = ExceptionReply(refused);
+                m_target = &m_image;
+                return n;
+            }
+        }
         // The header gave the length: one that disagrees with the function's
         // own is refused, so no handler reads past what arrived.
         if (const int need = ruleLength(); need != 0 && need != ExpectedLen) {
@@ -100,11 +107,20 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
         Verdict = TVerdict::BadCrc;
         if (Rules.Checksum && !crcIsRight())
             return 0;
+        Verdict = TVerdict::NoReply;
+        // A code that tells no length reaches here only when silence framed
+        // it; a slave that is not strict stays as silent on it as ever.
+        const bool strict = m_target->Options.Strict;
+        if (!strict && !HasLength(RxBuf[OffFunction]) && ruleFor(RxBuf[OffFunction]).Fn == nullptr)
+            return 0;
         // An injected exception replaces the handler: the image stays as it is.
         Fault = m_faults->Decide(RxBuf[OffSlaveId]);
-        Verdict = TVerdict::NoReply;
-        return Fault.Kind == TFaultKind::Exception ? ExceptionReply(Fault.ExceptionCode)
-                                                   : DispatchFunction();
+        if (Fault.Kind == TFaultKind::Exception)
+            return ExceptionReply(Fault.ExceptionCode);
+        if (strict)
+            if (const uint8_t refused = strictRefusal())
+                return ExceptionReply(refused);
+        return DispatchFunction();
     }
     if (isAcceptedBroadcast()) {
         // Checked like any request, carried out by every slave, answered by
@@ -114,7 +130,9 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
         if (right) {
             for (int i = 0; i < m_slaves->Count(); ++i) {
                 m_target = &m_slaves->At(i);
-                DispatchFunction();
+                // A strict slave carries out no malformed write, asked or not.
+                if (!m_target->Options.Strict || strictRefusal() == 0)
+                    DispatchFunction();
             }
         }
         m_target = &m_image;

@@ -184,6 +184,8 @@ QString CountersText(const TLineCounters &C)
         .arg(C.BytesOut) +
            (C.BadHeader > 0 ? QStringLiteral("; bad Modbus TCP headers %1").arg(C.BadHeader)
                             : QString()) +
+           (C.GapInside > 0 ? QStringLiteral("; dropped for a gap inside %1").arg(C.GapInside)
+                            : QString()) +
            // Replies that never went out, named only once there are some.
            (C.Failed + C.Cancelled == 0
                 ? QString()

@@ -286,6 +286,7 @@ bool IsDiscarded(TVerdict Verdict)
     case TVerdict::TooLong:
     case TVerdict::NoReply:
     case TVerdict::BadHeader:
+    case TVerdict::GapInside:
         return true;
     default:
         return false;

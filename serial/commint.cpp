@@ -358,6 +358,7 @@ void TCustomComm::UpdateDataControlBlock()
                                            DatabitsValue(m_databits), m_parity != paNone,
                                            m_stopbits == sb20 ? 4 : m_stopbits == sb15 ? 3 : 2),
                        std::memory_order_relaxed);
+    m_lineBaud.store(int(BaudRateValue(m_baudRate)), std::memory_order_relaxed);
     if (!IsOpen())
         return;
     TDcb d = m_dcb;

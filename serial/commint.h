@@ -201,6 +201,8 @@ class TCustomComm : public QObject, public ISerialLine
     // Microseconds one character takes at the line settings last applied
     // (start, data, parity and stop bits at the baud rate); any thread.
     int CharTimeUs() const { return m_charTimeUs.load(std::memory_order_relaxed); }
+    // The rate those settings give, in bits per second; any thread.
+    int LineBaudRate() const { return m_lineBaud.load(std::memory_order_relaxed); }
     // Microseconds until Count bytes written now will have left the line:
     // what the driver still holds to send (where it tells) and Count, at
     // CharTimeUs. Never waits; 0 while the port is closed.
@@ -286,6 +288,7 @@ class TCustomComm : public QObject, public ISerialLine
     dev_t m_openDevice = 0;    // the device number that path led to then
     std::atomic<uint64_t> m_inputTaken{0}; // reads that placed bytes, and input purges
     std::atomic<int> m_charTimeUs{0};
+    std::atomic<int> m_lineBaud{0};
     ILineHandler *m_lineHandler = nullptr;
 };
 

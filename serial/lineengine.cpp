@@ -16,7 +16,10 @@ bool TLineEngine::LineRxChar(int Count)
     const uint64_t before = m_comm.InputTakenCount();
     // The settings may have changed since the last request.
     m_engine.SetCharTimeUs(m_comm.CharTimeUs());
-    m_engine.Comm1RxChar(Count);
+    m_engine.SetBaudRate(m_comm.LineBaudRate());
+    // When the bytes were read, on the time-out's clock: framing by silence
+    // measures the pauses between reads.
+    m_engine.Comm1RxChar(Count, m_timeOut.Now());
     return m_comm.InputTakenCount() != before;
 }
 
