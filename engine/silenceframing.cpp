@@ -27,9 +27,7 @@ TSilenceClock::TArrival TSilenceClock::Arrive(int Count, int64_t NowUs)
         m_lastUs = NowUs;
         return TArrival::Starts;
     }
-    int64_t silence = NowUs - m_lastUs - LineTimeUs(Count, m_times.CharUs);
-    if (silence < 0)
-        silence = 0;
+    const int64_t silence = SilenceBefore(Count, NowUs);
     // A clock read late never moves the frame's end back.
     if (NowUs > m_lastUs)
         m_lastUs = NowUs;
@@ -40,6 +38,14 @@ TSilenceClock::TArrival TSilenceClock::Arrive(int Count, int64_t NowUs)
         return TArrival::Gap;
     }
     return TArrival::Joins;
+}
+
+int64_t TSilenceClock::SilenceBefore(int Count, int64_t NowUs) const
+{
+    if (!m_inFrame)
+        return 0;
+    const int64_t silence = NowUs - m_lastUs - LineTimeUs(Count < 1 ? 1 : Count, m_times.CharUs);
+    return silence > 0 ? silence : 0;
 }
 
 void TSilenceClock::EndFrame()

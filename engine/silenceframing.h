@@ -43,13 +43,20 @@ class TSilenceClock
 
     // Count characters were read at NowUs, the last of them just complete.
     // The silence before them is the time since the last read less their
-    // own line time, so characters that wait in a queue together are not
-    // taken for a pause. The caller ends the frame in progress first when
-    // Ended(NowUs) says it has.
+    // own line time, so characters that wait in a queue together (a thread
+    // woken late) are not taken for a pause. The caller ends the frame in
+    // progress first when EndedBefore says it has.
     TArrival Arrive(int Count, int64_t NowUs);
+    // Whether the frame in progress had ended before Count characters read
+    // at NowUs began to arrive.
+    bool EndedBefore(int Count, int64_t NowUs) const
+    {
+        return m_inFrame && SilenceBefore(Count, NowUs) >= m_times.EndUs;
+    }
+    // The silence on the line before Count characters read at NowUs.
+    int64_t SilenceBefore(int Count, int64_t NowUs) const;
     // When the frame in progress ends by silence; -1 between frames.
     int64_t EndDueUs() const { return m_inFrame ? m_lastUs + m_times.EndUs : -1; }
-    bool Ended(int64_t NowUs) const { return m_inFrame && NowUs >= EndDueUs(); }
     bool InFrame() const { return m_inFrame; }
     // A silence longer than InsideUs fell inside the frame in progress.
     bool GapInside() const { return m_gapInside; }

@@ -31,7 +31,7 @@ bool TModbusSlave::syncFraming(int64_t NowUs)
 void TModbusSlave::strictRxChar(int Count, int64_t NowUs)
 {
     // A thread woken late may find the last frame over before these bytes.
-    if (m_silence.Ended(NowUs))
+    if (m_silence.EndedBefore(Count, NowUs))
         strictEnd();
     if (Count > RxBufferSize - RxCount) {
         // No request is that long; what follows until the silence belongs

@@ -103,6 +103,7 @@ TProfileContent ReadProfile(const TIniDocument &Document)
     s.Handshaking = Document.ReadInteger(SerialSettingsSection, "Handshaking", defaults.Handshaking);
     s.Device = Document.ReadString(SerialSettingsSection, "Device", "");
     s.Mode = SerialModeFromText(Document.ReadString(SerialSettingsSection, "Mode", ""));
+    s.Framing = SerialFramingFromText(Document.ReadString(SerialSettingsSection, "Framing", ""));
 
     // The slave id control holds 1..255, and so does the first slave.
     content.Slaves.MoreIds = ParseSlaveIds(Document.ReadString(SerialSettingsSection, "MoreIds", ""),
@@ -175,6 +176,7 @@ TSlaveOptions ReadSlaveOptions(const TIniDocument &Document, int Id)
         o.Identity[size_t(i)] = Document.ReadString(section, DeviceIdKeys[size_t(i)], "");
     o.Functions22And23 = Document.ReadInteger(section, "Functions22And23", 0) != 0;
     o.AddressOffset = std::clamp(Document.ReadInteger(section, "AddressOffset", 0), -1, 1);
+    o.Strict = Document.ReadInteger(section, "Strict", 0) != 0;
     return o;
 }
 
@@ -189,6 +191,19 @@ int SerialModeFromText(const std::string &Text)
 std::string SerialModeText(int Mode)
 {
     return Mode == 1 ? "ASCII" : "RTU";
+}
+
+int SerialFramingFromText(const std::string &Text)
+{
+    std::string upper = Text;
+    for (char &c : upper)
+        c = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    return upper == "STRICT" ? 1 : 0;
+}
+
+std::string SerialFramingText(int Framing)
+{
+    return Framing == 1 ? "Strict" : "Length";
 }
 
 TBindingList MakeBindings(const TScriptList &ScriptList,
@@ -239,6 +254,8 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindin
         put(SerialSettingsSection, "Device", Serial.Device);
     if (Serial.Mode != 0 || present(SerialSettingsSection, "Mode"))
         put(SerialSettingsSection, "Mode", SerialModeText(Serial.Mode));
+    if (Serial.Framing != 0 || present(SerialSettingsSection, "Framing"))
+        put(SerialSettingsSection, "Framing", SerialFramingText(Serial.Framing));
     if (!Slaves.MoreIds.empty() || present(SerialSettingsSection, "MoreIds"))
         put(SerialSettingsSection, "MoreIds", FormatSlaveIds(Slaves.MoreIds));
     if (Slaves.Broadcast || present(SerialSettingsSection, "Broadcast"))
@@ -266,6 +283,7 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindin
                    o.Identity[size_t(i)]);
         option("Functions22And23", o.Functions22And23, o.Functions22And23 ? "1" : "0");
         option("AddressOffset", o.AddressOffset != 0, std::to_string(o.AddressOffset));
+        option("Strict", o.Strict, o.Strict ? "1" : "0");
     }
     put(ScriptsSection, "Count", std::to_string(Bindings.size()));
     for (std::size_t i = 0; i < Bindings.size(); ++i) {

@@ -43,6 +43,11 @@ void TLineEngine::LineDeadline()
         m_engine.ReplyTimerTimer();
 }
 
+bool TLineEngine::LineDeadlineBeforeRead()
+{
+    return m_engine.Framing() != TSerialFraming::Strict;
+}
+
 void TLineEngine::LineReset()
 {
     m_engine.LineClosed();

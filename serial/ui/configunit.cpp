@@ -77,7 +77,7 @@ TConfForm::TConfForm(QWidget *Parent)
     setObjectName(QStringLiteral("ConfForm"));
     setWindowTitle(QStringLiteral("Configuration"));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-    setFixedSize(169, 289);
+    setFixedSize(169, 319);
 
     ComboBox1 = makeList(this, "ComboBox1", 40,
                          {QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"),
@@ -113,14 +113,20 @@ TConfForm::TConfForm(QWidget *Parent)
     // ASCII is usually run at 7 data bits; RTU always runs at 8.
     ComboBox7 = makeList(this, "ComboBox7", 220, {QStringLiteral("RTU"), QStringLiteral("ASCII")});
     ComboBox7->setCurrentIndex(0);
+    ComboBox8 = makeList(this, "ComboBox8", 250,
+                         {QStringLiteral("Length framing"), QStringLiteral("Strict framing")});
+    ComboBox8->setCurrentIndex(0);
+    ComboBox8->setToolTip(QStringLiteral(
+        "Strict framing: an RTU request ends after 3.5 characters of silence, and one with "
+        "more than 1.5 characters of silence inside it is dropped, as a real device does"));
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(7, 260, 75, 25);
+    Button1->setGeometry(7, 290, 75, 25);
     Button1->setDefault(true);
     Button2 = new QPushButton(QStringLiteral("Cancel"), this);
     Button2->setObjectName(QStringLiteral("Button2"));
-    Button2->setGeometry(87, 260, 75, 25);
+    Button2->setGeometry(87, 290, 75, 25);
     Button2->setAutoDefault(false);
 
     SpinEdit1 = new TSpinEdit(this);
@@ -141,7 +147,8 @@ TConfForm::TConfForm(QWidget *Parent)
     setTabOrder(ComboBox4, ComboBox5);
     setTabOrder(ComboBox5, ComboBox6);
     setTabOrder(ComboBox6, ComboBox7);
-    setTabOrder(ComboBox7, Button1);
+    setTabOrder(ComboBox7, ComboBox8);
+    setTabOrder(ComboBox8, Button1);
     setTabOrder(Button1, Button2);
     setTabOrder(Button2, SpinEdit1);
 
@@ -177,6 +184,7 @@ void TConfForm::LoadSerialDialog(const TSerialValues &V)
     if (!V.Device.empty())
         selectPort(QString::fromStdString(V.Device));
     ComboBox7->setCurrentIndex(V.Mode == 1 ? 1 : 0);
+    ComboBox8->setCurrentIndex(V.Framing == 1 ? 1 : 0);
 }
 
 namespace
@@ -259,7 +267,13 @@ TSerialValues TConfForm::SerialValues() const
     v.Handshaking = ComboBox6->currentIndex();
     v.MBid = SpinEdit1->Value();
     v.Mode = AsciiChosen() ? 1 : 0;
+    v.Framing = StrictFramingChosen() ? 1 : 0;
     return v;
+}
+
+bool TConfForm::StrictFramingChosen() const
+{
+    return ComboBox8->currentIndex() == 1;
 }
 
 bool TConfForm::AsciiChosen() const

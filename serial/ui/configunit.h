@@ -48,6 +48,7 @@ class TConfForm : public QDialog
     QComboBox *ComboBox5; // stop bits
     QComboBox *ComboBox6; // handshaking
     QComboBox *ComboBox7; // framing: RTU or ASCII
+    QComboBox *ComboBox8; // RTU requests framed by length or strictly by silence
     QPushButton *Button1; // OK
     QPushButton *Button2; // Cancel
     TSpinEdit *SpinEdit1; // slave id
@@ -64,6 +65,8 @@ class TConfForm : public QDialog
     TSerialValues SerialValues() const;
     // The framing chosen in ComboBox7 (RTU when nothing is chosen).
     bool AsciiChosen() const;
+    // Strict framing chosen in ComboBox8 (by length when nothing is chosen).
+    bool StrictFramingChosen() const;
 
     // OK: an emptied slave id becomes 1.
     void Button1Click();
