@@ -587,8 +587,6 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, ProfileFraming,
     ::testing::Values(ModeRow{"AbsentStaysAbsent", "", 0, 0, ""},
                       ModeRow{"AnyCaseIsStrict", "Framing=strict\n", 1, 1, "Strict"},
-                      ModeRow{"UnknownIsLength", "Framing=Silence\n", 0, 0, "Length"},
-                      ModeRow{"ChosenStrictIsWritten", "", 0, 1, "Strict"},
                       ModeRow{"BackToLengthKeepsTheKey", "Framing=Strict\n", 1, 0, "Length"}),
     [](const auto &info) { return std::string(info.param.name); });
 
