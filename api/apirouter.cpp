@@ -469,8 +469,16 @@ THttpResponse removeSlave(TCall &C)
     return o.ok() ? jsonResponse(json::object({{"removed", *id}})) : outcomeError(o);
 }
 
-// Slave and table of /slaves/{id}/{table}...; an error response when either is unknown.
-std::optional<THttpResponse> slaveAndTable(TCall &C, int &Slave, int32_t &RegType)
+// What /slaves/{id}/{table}... names: the slave, the table and how many
+// registers that slave's table holds.
+struct TTarget {
+    int Slave = 0;
+    int32_t RegType = 0;
+    int Size = 0;
+};
+
+// The target of the route, or an error response when the slave or table is unknown.
+std::optional<THttpResponse> slaveAndTable(TCall &C, TTarget &T)
 {
     const auto id = slaveParam(C.Params[0]);
     if (!id)
@@ -479,51 +487,65 @@ std::optional<THttpResponse> slaveAndTable(TCall &C, int &Slave, int32_t &RegTyp
     if (!table)
         return ApiError(404, "no table \"" + C.Params[1] +
                                  "\" (coils, discrete-inputs, input-registers, holding-registers)");
-    Slave = *id;
-    RegType = *table;
+    const auto size = C.Backend.SlaveTableSize(*id, *table);
+    if (!size)
+        return noSlave(C.Params[0]);
+    T = {*id, *table, *size};
     return std::nullopt;
+}
+
+// Where a slave's table ends, said as a master would learn it.
+std::string tableEnd(const TCall &C, const TTarget &T)
+{
+    return "slave " + std::to_string(T.Slave) + "'s " + C.Params[1] + " end at " +
+           registerLabel(T.RegType, T.Size) + " (a master gets exception 2 beyond)";
 }
 
 THttpResponse readRange(TCall &C)
 {
-    int slave = 0;
-    int32_t type = 0;
-    if (auto e = slaveAndTable(C, slave, type))
+    TTarget t;
+    if (auto e = slaveAndTable(C, t))
         return *e;
-    const int size = TableSize(type);
     TQuery q(C.Request);
-    const int start = int(q.number("start", 1, 1, size));
-    const int count = int(q.number("count", 1, 1, size));
+    // Any register number may be asked for; past the slave's table is the
+    // same refusal as a range that runs over its end.
+    const int start = int(q.number("start", 1, 1, MaxTableRegisters));
+    const int count = int(q.number("count", 1, 1, MaxTableRegisters));
     if (!q.error().empty())
         return ApiError(400, q.error());
-    if (start + count - 1 > size)
-        return ApiError(404, "the table ends at " + registerLabel(type, size));
+    if (int64_t(start) + count - 1 > t.Size)
+        return ApiError(404, tableEnd(C, t));
     std::vector<uint16_t> values;
-    const TApiOutcome o = C.Backend.ReadRegisters(slave, type, start, count, values);
+    const TApiOutcome o = C.Backend.ReadRegisters(t.Slave, t.RegType, start, count, values);
     if (!o.ok())
         return outcomeError(o);
     return jsonResponse({{"start", start}, {"values", values}});
 }
 
 // Register {register} of the route, or an error response.
-std::optional<THttpResponse> registerParam(TCall &C, int32_t RegType, int &Register)
+std::optional<THttpResponse> registerParam(TCall &C, const TTarget &T, int &Register)
 {
     const auto n = parseNumber(C.Params[2], 99999);
-    if (!n || *n < 1 || *n > TableSize(RegType))
+    if (!n || *n < 1 || *n > MaxTableRegisters)
         return ApiError(404, "no register " + C.Params[2] + " in " + C.Params[1] + " (1 to " +
-                                 std::to_string(TableSize(RegType)) + ")");
+                                 std::to_string(T.Size) + ")");
+    if (*n > T.Size)
+        return ApiError(404, "no register " + C.Params[2] + " in " + C.Params[1] + " of slave " +
+                                 std::to_string(T.Slave) + " (1 to " + std::to_string(T.Size) +
+                                 "; a master gets exception 2 beyond)");
     Register = int(*n);
     return std::nullopt;
 }
 
 THttpResponse readOne(TCall &C)
 {
-    int slave = 0;
-    int32_t type = 0;
-    if (auto e = slaveAndTable(C, slave, type))
+    TTarget t;
+    if (auto e = slaveAndTable(C, t))
         return *e;
+    const int slave = t.Slave;
+    const int32_t type = t.RegType;
     int n = 0;
-    if (auto e = registerParam(C, type, n))
+    if (auto e = registerParam(C, t, n))
         return *e;
     TQuery q(C.Request);
     const auto untilText = q.text("until");
@@ -553,9 +575,9 @@ THttpResponse readOne(TCall &C)
     }
 
     const int span = isBitTable(type) ? 1 : RegisterSpan(format->Kind);
-    if (n + span - 1 > TableSize(type))
+    if (n + span - 1 > t.Size)
         return ApiError(400, "a " + FormatName(*format) + " value at " + registerLabel(type, n) +
-                                 " runs past the end of the table");
+                                 " runs past the end of the table: " + tableEnd(C, t));
     std::vector<uint16_t> words;
     const TApiOutcome o = C.Backend.ReadRegisters(slave, type, n, span, words);
     if (!o.ok())
@@ -570,9 +592,10 @@ THttpResponse readOne(TCall &C)
 
 // The words a write body asks for at register Start of the table:
 // {"value": v} with an optional "type" and "order", or {"values": [...]}.
-std::optional<std::vector<uint16_t>> wordsOfBody(const json &Body, int32_t RegType, int Start,
-                                                 std::string &Error)
+std::optional<std::vector<uint16_t>> wordsOfBody(const TCall &C, const json &Body, const TTarget &T,
+                                                 int Start, std::string &Error)
 {
+    const int32_t RegType = T.RegType;
     Error = unknownMember(Body, {"value", "values", "type", "order"});
     if (!Error.empty())
         return std::nullopt;
@@ -600,7 +623,7 @@ std::optional<std::vector<uint16_t>> wordsOfBody(const json &Body, int32_t RegTy
         Error = "\"values\" must be a non-empty array";
         return std::nullopt;
     }
-    if (items.size() > size_t(TableSize(RegType))) {
+    if (items.size() > size_t(T.Size)) {
         Error = "more values than the table has registers";
         return std::nullopt;
     }
@@ -627,17 +650,19 @@ std::optional<std::vector<uint16_t>> wordsOfBody(const json &Body, int32_t RegTy
         words.insert(words.end(), parsed.Words.begin(),
                      parsed.Words.begin() + RegisterSpan(format->Kind));
     }
-    if (Start + int(words.size()) - 1 > TableSize(RegType)) {
-        Error = "the values run past " + registerLabel(RegType, TableSize(RegType));
+    if (int64_t(Start) + int64_t(words.size()) - 1 > T.Size) {
+        Error = "the values run past the end: " + tableEnd(C, T);
         return std::nullopt;
     }
     return words;
 }
 
-THttpResponse writeAt(TCall &C, int Slave, int32_t RegType, int Start, const json &Body)
+THttpResponse writeAt(TCall &C, const TTarget &T, int Start, const json &Body)
 {
+    const int Slave = T.Slave;
+    const int32_t RegType = T.RegType;
     std::string error;
-    const auto words = wordsOfBody(Body, RegType, Start, error);
+    const auto words = wordsOfBody(C, Body, T, Start, error);
     if (!words)
         return ApiError(400, error);
     std::vector<TBoundRegister> bound;
@@ -657,35 +682,33 @@ THttpResponse writeAt(TCall &C, int Slave, int32_t RegType, int Start, const jso
 
 THttpResponse writeOne(TCall &C)
 {
-    int slave = 0;
-    int32_t type = 0;
-    if (auto e = slaveAndTable(C, slave, type))
+    TTarget t;
+    if (auto e = slaveAndTable(C, t))
         return *e;
     int n = 0;
-    if (auto e = registerParam(C, type, n))
+    if (auto e = registerParam(C, t, n))
         return *e;
     std::string error;
     const auto body = parseBody(C.Request, error);
     if (!body)
         return ApiError(400, error);
-    return writeAt(C, slave, type, n, *body);
+    return writeAt(C, t, n, *body);
 }
 
 THttpResponse writeRange(TCall &C)
 {
-    int slave = 0;
-    int32_t type = 0;
-    if (auto e = slaveAndTable(C, slave, type))
+    TTarget t;
+    if (auto e = slaveAndTable(C, t))
         return *e;
     std::string error;
     auto body = parseBody(C.Request, error);
     if (!body)
         return ApiError(400, error);
-    const auto start = intMember(*body, "start", 1, TableSize(type), error);
+    const auto start = intMember(*body, "start", 1, MaxTableRegisters, error);
     if (!start)
         return ApiError(400, error.empty() ? "\"start\" is required" : error);
     body->erase("start");
-    return writeAt(C, slave, type, *start, *body);
+    return writeAt(C, t, *start, *body);
 }
 
 THttpResponse getValues(TCall &C)

@@ -124,6 +124,9 @@ class IApiBackend
     virtual TApiOutcome RemoveSlave(int Id) = 0;
     virtual TApiOutcome ChangeSlaveId(int From, int To) = 0;
 
+    // How many registers the slave's table holds (2048 or 256 unless the
+    // slave serves more, up to 65536); nothing for an unknown slave.
+    virtual std::optional<int> SlaveTableSize(int Slave, int RegType) = 0;
     // Registers Start .. Start + Count - 1 (1-based, within the table); 404
     // for an unknown slave.
     virtual TApiOutcome ReadRegisters(int Slave, int RegType, int Start, int Count,

@@ -194,17 +194,39 @@ TApiOutcome TProgramApi::ChangeSlaveId(int From, int To)
         .value_or(WindowSilent);
 }
 
+std::optional<int> TProgramApi::SlaveTableSize(int Slave, int RegType)
+{
+    TSlaveSet &slaves = m_host.Slaves();
+    std::lock_guard<std::mutex> hold(slaves.Lock());
+    const TRegisterImage *image = slaves.Find(Slave);
+    if (image == nullptr)
+        return std::nullopt;
+    return TableSize(*image, RegType);
+}
+
+namespace
+{
+
+// The slave may have been given fewer registers since the router looked:
+// checked again under the lock that its tables change under.
+bool withinTable(const TRegisterImage &Image, int RegType, int Start, int Count)
+{
+    return Start >= 1 && Count >= 0 && int64_t(Start) + Count - 1 <= TableSize(Image, RegType);
+}
+
+} // namespace
+
 TApiOutcome TProgramApi::ReadRegisters(int Slave, int RegType, int Start, int Count,
                                        std::vector<uint16_t> &Values)
 {
-    if (Start < 1 || Count < 0 || Start + Count - 1 > TableSize(RegType))
-        return TApiOutcome::Refused(404, "no such registers");
-    Values.resize(size_t(Count));
     TSlaveSet &slaves = m_host.Slaves();
     std::lock_guard<std::mutex> hold(slaves.Lock());
     const TRegisterImage *image = slaves.Find(Slave);
     if (image == nullptr)
         return TApiOutcome::Refused(404, "no slave " + std::to_string(Slave));
+    if (!withinTable(*image, RegType, Start, Count))
+        return TApiOutcome::Refused(404, "no such registers");
+    Values.resize(size_t(Count));
     for (int i = 0; i < Count; ++i)
         Values[size_t(i)] = ReadRegister(*image, RegType, Start + i);
     return TApiOutcome::Ok();
@@ -215,8 +237,6 @@ TApiOutcome TProgramApi::WriteRegisters(int Slave, int RegType, int Start,
                                         std::vector<TBoundRegister> &Bound)
 {
     const int end = Start + int(Values.size()); // one past the last
-    if (Start < 1 || end - 1 > TableSize(RegType))
-        return TApiOutcome::Refused(404, "no such registers");
     {
         // Straight into the image, not queued for the tick: a master's
         // write that comes after this one must not be overwritten by it.
@@ -225,6 +245,8 @@ TApiOutcome TProgramApi::WriteRegisters(int Slave, int RegType, int Start,
         TRegisterImage *image = slaves.Find(Slave);
         if (image == nullptr)
             return TApiOutcome::Refused(404, "no slave " + std::to_string(Slave));
+        if (!withinTable(*image, RegType, Start, int(Values.size())))
+            return TApiOutcome::Refused(404, "no such registers");
         for (size_t i = 0; i < Values.size(); ++i)
             WriteRegister(*image, RegType, Start + int(i), Values[i]);
     }

@@ -72,6 +72,7 @@ class TProgramApi : public IApiBackend
     TApiOutcome AddSlave(int Id) override;
     TApiOutcome RemoveSlave(int Id) override;
     TApiOutcome ChangeSlaveId(int From, int To) override;
+    std::optional<int> SlaveTableSize(int Slave, int RegType) override;
     TApiOutcome ReadRegisters(int Slave, int RegType, int Start, int Count,
                               std::vector<uint16_t> &Values) override;
     TApiOutcome WriteRegisters(int Slave, int RegType, int Start, std::span<const uint16_t> Values,

@@ -12,10 +12,11 @@
 namespace quorlin
 {
 
-// Registers numbered 1..TableSize(RegType); 0 for a code naming no table.
-inline int TableSize(int32_t RegType)
+// Registers numbered 1..TableSize(Tables, RegType): the usual 2048 or 256
+// unless the slave serves more; 0 for a code naming no table.
+inline int TableSize(const TRegisterTables &Tables, int32_t RegType)
 {
-    return RegisterCount(RegType);
+    return Tables.TableSize(RegType);
 }
 
 // Register N (1..TableSize) of the table; a bit reads as 0 or 1.

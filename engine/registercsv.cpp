@@ -139,6 +139,14 @@ std::string WriteValuesCsv(std::span<const TSlaveImage> Slaves)
 TValuesImport ReadValuesCsv(std::string_view Text, int SelectedSlave,
                             const std::function<bool(int)> &IsEmulated)
 {
+    return ReadValuesCsv(Text, SelectedSlave, [&IsEmulated](int Slave, int32_t RegType) {
+        return IsEmulated && IsEmulated(Slave) ? RegisterCount(RegType) : 0;
+    });
+}
+
+TValuesImport ReadValuesCsv(std::string_view Text, int SelectedSlave,
+                            const TSlaveTableSize &TableSize)
+{
     TValuesImport result;
     std::string firstError;
     int badLines = 0;
@@ -191,15 +199,22 @@ TValuesImport ReadValuesCsv(std::string_view Text, int SelectedSlave,
                 entry.Slave = int(*n);
             }
         }
-        if (!IsEmulated || !IsEmulated(entry.Slave)) {
+        // Any table's size tells whether the slave is emulated: none is empty.
+        if (!TableSize || TableSize(entry.Slave, RegTypeHoldingReg) <= 0) {
             bad(record.Line, "slave " + std::to_string(entry.Slave) + " is not emulated");
             continue;
         }
         const std::string name = trimmed(record.Fields[at++]);
-        const auto ref = ParseRegisterName(name);
+        const auto ref = ParseRegisterName(name, MaxTableRegisters);
         if (!ref) {
             bad(record.Line,
                 (name.empty() ? std::string("an empty field") : name) + " is not a register");
+            continue;
+        }
+        if (const int size = TableSize(entry.Slave, ref->RegType); ref->RegAdr > size) {
+            bad(record.Line, name + " is past the end of slave " + std::to_string(entry.Slave) +
+                                 "'s table (" + RegisterName({ref->RegType, 1}) + " to " +
+                                 RegisterName({ref->RegType, size}) + ")");
             continue;
         }
         entry.Register = *ref;

@@ -59,9 +59,18 @@ struct TValuesImport {
     std::vector<TValueEntry> Entries; // in file order; empty when not Ok
 };
 
+// How many registers a slave's table of type RegType holds (1..65536); 0
+// for a slave that is not emulated.
+using TSlaveTableSize = std::function<int(int Slave, int32_t RegType)>;
+
 // Reads a whole file; any bad line refuses all of it. Lines without a slave
 // column (or with an empty one) are for SelectedSlave. A word value is
 // 0..65535, -32768..-1 (two's complement) or 0x0000..0xFFFF; a bit is 0 or 1.
+// A register past the end of its slave's table refuses the file as a
+// master's request for it gets exception 2.
+TValuesImport ReadValuesCsv(std::string_view Text, int SelectedSlave,
+                            const TSlaveTableSize &TableSize);
+// The same for slaves that all have the usual sizes (2048 bits, 256 words).
 TValuesImport ReadValuesCsv(std::string_view Text, int SelectedSlave,
                             const std::function<bool(int)> &IsEmulated);
 

@@ -55,6 +55,18 @@ int TNetServer::Clients() const
     return n;
 }
 
+std::unique_ptr<TListenerState> TNetServer::openListener(const TListenerConfig &Config)
+{
+    auto state = std::make_unique<TListenerState>();
+    state->Config = NormalisedListener(Config);
+    if (state->Config.Enabled) {
+        state->Socket = ListenTcp(state->Config.Address, state->Config.Port, state->Error);
+        if (state->Listening())
+            state->BoundPort = LocalPort(state->Socket.Get());
+    }
+    return state;
+}
+
 bool TNetServer::Start(const std::vector<TListenerConfig> &Listeners)
 {
     Stop();
@@ -62,18 +74,10 @@ bool TNetServer::Start(const std::vector<TListenerConfig> &Listeners)
     bool ok = true;
     bool any = false;
     for (const TListenerConfig &c : Listeners) {
-        auto state = std::make_unique<TListenerState>();
-        state->Config = NormalisedListener(c);
-        if (state->Config.Enabled) {
-            state->Socket = ListenTcp(state->Config.Address, state->Config.Port, state->Error);
-            if (state->Listening()) {
-                state->BoundPort = LocalPort(state->Socket.Get());
-                any = true;
-            } else {
-                ok = false;
-            }
-        }
-        m_listeners.push_back(std::move(state));
+        m_listeners.push_back(openListener(c));
+        const TListenerState &l = *m_listeners.back();
+        any = any || l.Listening();
+        ok = ok && (l.Listening() || !l.Config.Enabled);
     }
     if (!any)
         return ok;
@@ -94,6 +98,84 @@ bool TNetServer::Start(const std::vector<TListenerConfig> &Listeners)
     for (size_t i = 0; i < m_listeners.size(); ++i)
         if (m_listeners[i]->Listening())
             WatchFd(m_events.Get(), m_listeners[i]->Socket.Get(), 1 + i, true, false, true);
+    m_stop = false;
+    m_thread = std::thread([this] { run(); });
+    return ok;
+}
+
+bool TNetServer::Update(const std::vector<TListenerConfig> &Listeners)
+{
+    if (!m_thread.joinable())
+        return Start(Listeners);
+    // The thread pauses while its lists change; the connections stay in the
+    // event set meanwhile, and what they send waits in their sockets.
+    m_stop = true;
+    SignalWakeEvent(m_wake.Get());
+    m_thread.join();
+
+    std::vector<std::unique_ptr<TListenerState>> old = std::move(m_listeners);
+    m_listeners.clear();
+    // Each listening one asked for again exactly as it is keeps its socket,
+    // its counts and its clients: in its own place first (two rows alike on
+    // port 0 stay apart), else the first unmatched one alike.
+    std::vector<int> keptFrom(Listeners.size(), -1);
+    std::vector<int> movedTo(old.size(), -1);
+    std::vector<TListenerConfig> wanted;
+    for (const TListenerConfig &c : Listeners)
+        wanted.push_back(NormalisedListener(c));
+    auto match = [&](size_t I, size_t J) {
+        if (keptFrom[I] >= 0 || movedTo[J] >= 0 || !old[J]->Listening() ||
+            !(old[J]->Config == wanted[I]))
+            return;
+        movedTo[J] = int(I);
+        keptFrom[I] = int(J);
+    };
+    for (size_t i = 0; i < wanted.size() && i < old.size(); ++i)
+        match(i, i);
+    for (size_t i = 0; i < wanted.size(); ++i)
+        for (size_t j = 0; j < old.size(); ++j)
+            match(i, j);
+    // What goes or changes closes first: a changed listener may want its own port again.
+    const bool paused = m_resumeAcceptUs >= 0;
+    for (auto it = m_connections.begin(); it != m_connections.end();) {
+        TConnection &c = *it->second;
+        if (const int to = movedTo[size_t(c.Listener)]; to >= 0) {
+            c.Listener = to;
+            ++it;
+            continue;
+        }
+        if (c.Due >= 0)
+            m_deadlines.erase({c.Due, c.Key});
+        UnwatchFd(m_events.Get(), c.Socket.Get());
+        it = m_connections.erase(it);
+    }
+    for (size_t j = 0; j < old.size(); ++j)
+        if (movedTo[j] < 0 && old[j]->Listening()) {
+            if (!paused)
+                UnwatchFd(m_events.Get(), old[j]->Socket.Get());
+            old[j]->Socket.Reset();
+        }
+
+    bool ok = true;
+    bool any = false;
+    for (size_t i = 0; i < Listeners.size(); ++i) {
+        const bool kept = keptFrom[i] >= 0;
+        m_listeners.push_back(kept ? std::move(old[size_t(keptFrom[i])])
+                                   : openListener(Listeners[i]));
+        const TListenerState &l = *m_listeners.back();
+        ok = ok && (l.Listening() || !l.Config.Enabled);
+        if (!l.Listening())
+            continue;
+        any = true;
+        // Keys follow the listeners' places; while accepting is paused none
+        // is watched, and resumeAccepting watches them all.
+        if (!paused)
+            WatchFd(m_events.Get(), l.Socket.Get(), 1 + i, true, false, !kept);
+    }
+    if (!any) {
+        Stop(); // no listener left: no thread, no descriptor
+        return ok;
+    }
     m_stop = false;
     m_thread = std::thread([this] { run(); });
     return ok;
@@ -122,14 +204,16 @@ void TNetServer::run()
 {
     TReadyFd events[256];
     while (!m_stop.load(std::memory_order_acquire)) {
-        int64_t now = steadyUs();
         int64_t due = m_deadlines.empty() ? -1 : m_deadlines.begin()->first;
         if (m_resumeAcceptUs >= 0 && (due < 0 || m_resumeAcceptUs < due))
             due = m_resumeAcceptUs;
-        // Rounded up, so a deadline is never woken for a little early and spun on.
-        const int timeout = due < 0 ? -1 : int(std::max<int64_t>(0, (due - now + 999) / 1000));
+        // Rounded up, so a deadline is never woken for a little early and
+        // spun on. The clock is read only when there is a deadline: the
+        // everyday request pays for one reading, after the wait.
+        const int timeout =
+            due < 0 ? -1 : int(std::max<int64_t>(0, (due - steadyUs() + 999) / 1000));
         const int n = WaitEvents(m_events.Get(), events, 256, timeout);
-        now = steadyUs();
+        const int64_t now = steadyUs();
         for (int i = 0; i < n; ++i) {
             const uint64_t key = events[i].Key;
             if (key == WakeKey) {

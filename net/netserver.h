@@ -55,6 +55,11 @@ class TNetServer
     // is known at once, in Listener(i).Error) and starts the thread when one
     // listens. False when any enabled listener failed.
     bool Start(const std::vector<TListenerConfig> &Listeners);
+    // While running: listeners asked for again exactly as they run keep
+    // their sockets and clients (in their new places); the others close with
+    // their connections, and new or changed ones open. Not running: Start.
+    // False when any enabled listener failed.
+    bool Update(const std::vector<TListenerConfig> &Listeners);
     // Closes every connection and listener and stops the thread.
     void Stop();
     bool Running() const { return m_thread.joinable(); }
@@ -70,6 +75,7 @@ class TNetServer
 
   private:
     struct TConnection;
+    static std::unique_ptr<TListenerState> openListener(const TListenerConfig &Config);
     void run();
     void accept(int Index, int64_t NowUs);
     void serve(TConnection &C, bool In, bool Out, int64_t NowUs);

@@ -41,7 +41,8 @@ void TNetworkCommands::Apply(const TNetworkSettings &Profile)
         updateStatus();
         return; // nothing asked for, nothing running: no thread, no socket
     }
-    if (!m_server.Start(all)) {
+    // Listeners that stay as they are keep their clients.
+    if (!m_server.Update(all)) {
         // A port that does not open says why, as a serial port that does not.
         for (int i = 0; i < m_server.ListenerCount(); ++i)
             if (!m_server.Listener(i).Error.empty())

@@ -34,7 +34,8 @@ class TNetworkCommands : public QObject
     // The command line's listeners and --no-serial, which run beside the
     // profile's and are never saved into it.
     void SetExtra(const std::vector<TListenerConfig> &Listeners, bool NoSerial);
-    // The profile's listeners started in place of the ones running.
+    // The profile's listeners in place of the ones running: those that stay
+    // exactly as they are keep running with their clients.
     void Apply(const TNetworkSettings &Profile);
     // The serial port is left alone (the profile's choice or --no-serial).
     bool NoSerial() const { return m_profile.NoSerial || m_extraNoSerial; }

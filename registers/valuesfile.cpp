@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include "platform/inifile.h"
 #include "profile/profiledialogs.h"
 #include "registers/registersource.h"
@@ -14,9 +16,26 @@ namespace quorlin
 namespace
 {
 
-// Every register of all 255 possible slaves takes about 25 MB; anything far
-// larger is not a values file, and is not read into memory.
+// Every register of all 255 possible slaves of the usual sizes takes about
+// 25 MB; anything far larger is not a values file, and is not read into
+// memory.
 constexpr qint64 LargestValuesFile = 64 * 1024 * 1024;
+// The longest line an export writes ("255,4x65536,65535" and CRLF) with room
+// for spaces and quotes.
+constexpr qint64 LongestValuesLine = 32;
+
+// Slaves that serve more registers export more: the program must read back
+// what it wrote.
+qint64 largestValuesFile(IRegisterSource &Source)
+{
+    qint64 registers = 0;
+    for (int id = 1; id <= 255; ++id)
+        if (const TRegisterImage *image = Source.SlaveImage(id))
+            for (const int32_t type :
+                 {RegTypeCoil, RegTypeDiscreteInput, RegTypeInputReg, RegTypeHoldingReg})
+                registers += image->TableSize(type);
+    return std::max(LargestValuesFile, registers * LongestValuesLine);
+}
 
 TFileDialogRequest valuesDialog(const QString &Title, const QString &Directory, bool MustExist)
 {
@@ -39,8 +58,10 @@ std::string ExportValuesText(const IRegisterSource &Source)
 
 TValuesImport CheckValuesText(std::string_view Text, IRegisterSource &Source)
 {
-    return ReadValuesCsv(Text, Source.SelectedSlave(),
-                         [&Source](int Id) { return Source.SlaveImage(Id) != nullptr; });
+    return ReadValuesCsv(Text, Source.SelectedSlave(), [&Source](int Id, int32_t RegType) {
+        const TRegisterImage *image = Source.SlaveImage(Id);
+        return image ? image->TableSize(RegType) : 0;
+    });
 }
 
 QString ExportValuesFile(const QString &Path, const IRegisterSource &Source)
@@ -60,10 +81,11 @@ QString ImportValuesFile(const QString &Path, IRegisterSource &Source)
     QFile file(Path);
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("Unable to read %1: %2").arg(Path, file.errorString());
-    if (file.size() > LargestValuesFile)
+    const qint64 largest = largestValuesFile(Source);
+    if (file.size() > largest)
         return QStringLiteral("%1 is too large for a register values file").arg(Path);
-    const QByteArray data = file.read(LargestValuesFile + 1);
-    if (data.size() > LargestValuesFile)
+    const QByteArray data = file.read(largest + 1);
+    if (data.size() > largest)
         return QStringLiteral("%1 is too large for a register values file").arg(Path);
     const TValuesImport in =
         CheckValuesText(std::string_view(data.constData(), size_t(data.size())), Source);

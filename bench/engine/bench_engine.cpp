@@ -4,6 +4,7 @@
 // the window's thread through the frame queue adds. The line copies from a prepared
 // frame and only counts what is written, so the figures are the engine's.
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -126,25 +127,50 @@ void BM_BusTurnaround(benchmark::State &State)
     State.SetItemsProcessed(State.iterations());
 }
 
-// 32 slaves of 65536 registers, every register written once: read 125
-// holding registers from 40001 of each in turn, against BM_BusTurnaround.
-// The counter "KiB/slave" is the memory of one such slave's tables.
-void BM_BigBusTurnaround(benchmark::State &State)
+// The slaves a bench line serves: Kind 0 is the usual single slave (2048
+// bits, 256 words), 1 is 32 slaves of 65536 registers never written, 2 the
+// same 32 with every register of every table written once.
+enum { UsualSlave = 0, WholeUntouched = 1, WholeTouched = 2 };
+
+void fillSlaves(TSlaveSet &Set, int Kind)
 {
-    TSlaveSet set;
+    if (Kind == UsualSlave)
+        return;
     for (int id = 2; id <= 32; ++id)
-        set.Add(id);
-    RotatingLine line;
-    for (int i = 0; i < set.Count(); ++i) {
-        TRegisterImage &im = set.At(i);
-        im.SetRegisterCount(65536);
-        for (int n = 1; n <= 65536; ++n) {
+        Set.Add(id);
+    for (int i = 0; i < Set.Count(); ++i) {
+        TRegisterImage &im = Set.At(i);
+        im.SetRegisterCount(MaxTableRegisters);
+        if (Kind != WholeTouched)
+            continue;
+        for (int n = 1; n <= MaxTableRegisters; ++n) {
             im.Coils.Set(n, uint8_t(n & 1));
             im.DiscreteInputs.Set(n, uint8_t(n & 1));
             im.InputRegs.Set(n, uint16_t(n));
             im.HoldingRegs.Set(n, uint16_t(n));
         }
-        line.Requests.push_back(withCrc({uint8_t(im.MBid), 3, 0x9C, 0x40, 0, 125}));
+    }
+}
+
+const char *kindLabel(int Kind)
+{
+    return Kind == UsualSlave       ? "1 usual slave, 4x0001"
+           : Kind == WholeUntouched ? "32x65536 untouched, 4x40001"
+                                    : "32x65536 all written, 4x40001";
+}
+
+// The same request, 125 holding registers read, of the usual slave at
+// 4x0001 and of each of 32 slaves of 65536 registers in turn at 4x40001.
+// The counter "KiB/slave" is the memory of one slave's four tables.
+void BM_BigBusTurnaround(benchmark::State &State)
+{
+    const int kind = int(State.range(0));
+    TSlaveSet set;
+    fillSlaves(set, kind);
+    RotatingLine line;
+    for (int i = 0; i < set.Count(); ++i) {
+        const uint8_t hi = kind == UsualSlave ? 0 : 0x9C, lo = kind == UsualSlave ? 0 : 0x40;
+        line.Requests.push_back(withCrc({uint8_t(set.At(i).MBid), 3, hi, lo, 0, 125}));
     }
     IdleTimer timer;
     TRegisterImage own;
@@ -157,9 +183,44 @@ void BM_BigBusTurnaround(benchmark::State &State)
     if (line.Written != 255 * size_t(State.iterations()))
         State.SkipWithError("a slave did not answer");
     State.SetItemsProcessed(State.iterations());
+    State.SetLabel(kindLabel(kind));
     State.counters["KiB/slave"] = double(set.At(0).MemoryUsed()) / 1024;
 }
-BENCHMARK(BM_BigBusTurnaround);
+BENCHMARK(BM_BigBusTurnaround)
+    ->Arg(UsualSlave)
+    ->Arg(WholeUntouched)
+    ->Arg(WholeTouched)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// One idle tick of the window, as TMainForm::Tick does it under the line's
+// lock: every slave's (empty) queue of writes applied, then the selected
+// slave's panels (32 coils, 32 inputs, 6 and 6 registers) and 40 visible
+// rows of the register table copied into the window's view. With 32 slaves
+// of 65536 it must cost what it costs with the usual one.
+void BM_IdleTick(benchmark::State &State)
+{
+    const int kind = int(State.range(0));
+    TSlaveSet set;
+    fillSlaves(set, kind);
+    const TRegisterImage &selected = set.At(set.Count() - 1);
+    TRegisterTables view;
+    view = selected; // the one whole copy a change of slave takes
+    const int first = kind == UsualSlave ? 201 : 40001;
+    for (auto _ : State) {
+        std::lock_guard<std::mutex> hold(set.Lock());
+        for (int i = 0; i < set.Count(); ++i)
+            set.At(i).ApplyPendingWrites();
+        view.CopyRange(selected, RegTypeCoil, 1, 32);
+        view.CopyRange(selected, RegTypeDiscreteInput, 1, 32);
+        view.CopyRange(selected, RegTypeInputReg, 1, 6);
+        view.CopyRange(selected, RegTypeHoldingReg, 1, 6);
+        view.CopyRange(selected, RegTypeHoldingReg, first, first + 39);
+        benchmark::ClobberMemory();
+    }
+    State.SetLabel(kindLabel(kind));
+}
+BENCHMARK(BM_IdleTick)->Arg(UsualSlave)->Arg(WholeUntouched)->Arg(WholeTouched);
 
 // What the tick copies of the selected slave, a whole copy as it was against
 // the panels' and 40 visible rows' ranges, from a slave of 65536 registers.
@@ -186,6 +247,40 @@ void BM_TickCopy(benchmark::State &State)
     }
 }
 BENCHMARK(BM_TickCopy)->Arg(1)->Arg(0);
+
+// Heap memory of one slave's four tables: the usual sizes; 65536 registers
+// each, untouched; with a device's block of 125 holding and 125 input
+// registers at 40001 and 30001 written; with every register written. The
+// time is that of building such a slave.
+void BM_SlaveMemory(benchmark::State &State)
+{
+    const int use = int(State.range(0));
+    size_t bytes = 0;
+    for (auto _ : State) {
+        TRegisterImage im;
+        if (use > 0)
+            im.SetRegisterCount(MaxTableRegisters);
+        if (use == 2)
+            for (int n = 0; n < 125; ++n) {
+                im.HoldingRegs.Set(40001 + n, uint16_t(n + 1));
+                im.InputRegs.Set(30001 + n, uint16_t(n + 1));
+            }
+        if (use == 3)
+            for (int n = 1; n <= MaxTableRegisters; ++n) {
+                im.Coils.Set(n, 1);
+                im.DiscreteInputs.Set(n, 1);
+                im.InputRegs.Set(n, uint16_t(n));
+                im.HoldingRegs.Set(n, uint16_t(n));
+            }
+        bytes = im.MemoryUsed();
+        benchmark::DoNotOptimize(bytes);
+    }
+    const char *labels[] = {"usual sizes", "65536, untouched", "65536, 40001+30001 blocks",
+                            "65536, all written"};
+    State.SetLabel(labels[use]);
+    State.counters["KiB"] = double(bytes) / 1024;
+}
+BENCHMARK(BM_SlaveMemory)->DenseRange(0, 3);
 
 void BM_Crc16(benchmark::State &State)
 {

@@ -183,11 +183,33 @@ int TAddSForm::maxAddress(int index)
     return (index == 2 || index == 3) ? WordRegisterCount : BitRegisterCount;
 }
 
+void TAddSForm::setTableSizes(std::function<int(int RegType)> Size)
+{
+    m_tableSize = std::move(Size);
+}
+
+int TAddSForm::addressLimit(int index) const
+{
+    if (!m_tableSize)
+        return maxAddress(index);
+    if (index >= 0 && index < int(std::size(TypeOfItem)))
+        return std::clamp(m_tableSize(TypeOfItem[index]), 1, MaxTableRegisters);
+    // No type yet: the widest range, as for the usual sizes.
+    int widest = maxAddress(index);
+    for (const uint8_t type : TypeOfItem)
+        widest = std::max(widest, std::clamp(m_tableSize(type), 1, MaxTableRegisters));
+    return widest;
+}
+
 void TAddSForm::ComboBox1Change()
 {
     // QSpinBox::setRange lowers a value above the new maximum to it, and a
     // wider range leaves the value where it is.
-    SpinEdit1->setRange(1, maxAddress(ComboBox1->currentIndex()));
+    const int limit = addressLimit(ComboBox1->currentIndex());
+    SpinEdit1->setRange(1, limit);
+    // Four digits as always; five where a slave serves more than 9999.
+    if (auto *line = SpinEdit1->findChild<QLineEdit *>())
+        line->setMaxLength(std::max(4, int(QString::number(limit).size())));
     updateOkButton();
 }
 
@@ -211,10 +233,10 @@ void TAddSForm::ComboBox2Change()
 void TAddSForm::prepareForAdd()
 {
     setWindowTitle(QStringLiteral("Add Script..."));
-    if (ComboBox1->currentIndex() < 0) {
+    if (ComboBox1->currentIndex() < 0)
         ComboBox1->setCurrentIndex(0);
-        ComboBox1Change();
-    }
+    // The slave may be another, of other sizes, than when last shown.
+    ComboBox1Change();
     // The spin box never holds 0; its minimum is 1.
     updateOkButton();
 }
@@ -253,7 +275,7 @@ int TAddSForm::selectedRegType() const
 
 int TAddSForm::selectedAddress() const
 {
-    const int maximum = maxAddress(ComboBox1->currentIndex());
+    const int maximum = addressLimit(ComboBox1->currentIndex());
     bool ok = false;
     const qlonglong typed = SpinEdit1->cleanText().trimmed().toLongLong(&ok);
     if (!ok)

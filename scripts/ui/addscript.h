@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
+
 #include "scripts/scriptbinding.h"
 
 class QComboBox;
@@ -32,8 +34,15 @@ class TAddSForm : public QDialog
 
     // Index of ComboBox1 for a register type, -1 for a type without a table.
     static int typeIndex(uint8_t RegType);
-    // Highest address of the table a ComboBox1 index names.
+    // Highest address of the table a ComboBox1 index names, in a slave of
+    // the usual sizes.
     static int maxAddress(int typeIndex);
+    // The sizes of the tables of the slave whose scripts the dialog binds
+    // (1..65536 by register type); without them, the usual sizes. Read
+    // again whenever the type changes or the dialog is prepared.
+    void setTableSizes(std::function<int(int RegType)> Size);
+    // Highest address the dialog takes for a ComboBox1 index.
+    int addressLimit(int typeIndex) const;
 
     // What "Add" needs before showing the dialog: a register type chosen.
     void prepareForAdd();
@@ -78,6 +87,7 @@ class TAddSForm : public QDialog
     void updateOkButton();
 
     const TScriptList &m_scriptList;
+    std::function<int(int RegType)> m_tableSize;
 };
 
 } // namespace quorlin

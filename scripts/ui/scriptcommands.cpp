@@ -64,6 +64,15 @@ void TScriptCommands::setSlaves(const TSlaveSet *Slaves, std::function<int()> Se
 {
     m_slaves = Slaves;
     m_selected = std::move(Selected);
+    // A slave that serves more registers takes bindings up to its last one.
+    m_addForm.setTableSizes([this](int RegType) {
+        const TRegisterImage *image =
+            m_slaves && m_selected ? m_slaves->Find(m_selected()) : nullptr;
+        if (image)
+            return image->TableSize(RegType);
+        return RegType == RegTypeCoil || RegType == RegTypeDiscreteInput ? BitRegisterCount
+                                                                         : WordRegisterCount;
+    });
 }
 
 bool TScriptCommands::ofSelectedSlave(const TScriptBinding &Binding) const

@@ -77,6 +77,13 @@ class FakeBackend : public IApiBackend
         const auto it = m_slaves.find(Slave);
         return it == m_slaves.end() ? nullptr : it->second.get();
     }
+    std::optional<int> SlaveTableSize(int Slave, int RegType) override
+    {
+        const TRegisterTables *t = find(Slave);
+        if (!t)
+            return std::nullopt;
+        return TableSize(*t, RegType);
+    }
     TApiOutcome ReadRegisters(int Slave, int RegType, int Start, int Count,
                               std::vector<uint16_t> &Values) override
     {
@@ -84,7 +91,7 @@ class FakeBackend : public IApiBackend
         if (!t)
             return TApiOutcome::Refused(404, "no slave");
         // The router must never ask past the table: the adapter does not check.
-        if (Start < 1 || Count < 1 || Start + Count - 1 > TableSize(RegType))
+        if (Start < 1 || Count < 1 || Start + Count - 1 > TableSize(*t, RegType))
             std::abort();
         for (int i = 0; i < Count; ++i)
             Values.push_back(ReadRegister(*t, RegType, Start + i));
@@ -96,7 +103,7 @@ class FakeBackend : public IApiBackend
         TRegisterTables *t = find(Slave);
         if (!t)
             return TApiOutcome::Refused(404, "no slave");
-        if (Start < 1 || Values.empty() || Start + int(Values.size()) - 1 > TableSize(RegType))
+        if (Start < 1 || Values.empty() || Start + int(Values.size()) - 1 > TableSize(*t, RegType))
             std::abort();
         for (size_t i = 0; i < Values.size(); ++i)
             WriteRegister(*t, RegType, Start + int(i), Values[i]);
@@ -115,7 +122,7 @@ class FakeBackend : public IApiBackend
             w.Outcome = TApiOutcome::Refused(404, "no slave");
             return w;
         }
-        if (Register < 1 || Register > TableSize(RegType) || TimeoutMs < 0 ||
+        if (Register < 1 || Register > TableSize(*t, RegType) || TimeoutMs < 0 ||
             TimeoutMs > MaxApiWaitMs)
             std::abort();
         w.Value = ReadRegister(*t, RegType, Register);

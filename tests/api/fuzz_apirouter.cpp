@@ -60,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
 
     testing::FakeBackend backend;
     backend.AddSlave(2);
+    backend.find(2)->SetRegisterCount(MaxTableRegisters); // the whole space beside the usual
     const TApiAccess access{Size % 2 == 0 ? "" : "tok", Size % 3 != 0};
     const THttpResponse out = HandleApiRequest(r, backend, access);
     const int known[] = {200, 201, 400, 401, 403, 404, 405, 409, 413, 503};

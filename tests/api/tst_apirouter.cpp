@@ -70,6 +70,7 @@ TEST_P(Refusals, AnswerWithStatusMessageAndHeaders)
     const Refusal &row = GetParam();
     FakeBackend backend;
     backend.AddSlave(2);
+    backend.find(2)->SetRegisterCount(MaxTableRegisters);
     const THttpResponse r =
         HandleApiRequest(request(row.Method, row.Target, row.Body), backend, {});
     EXPECT_EQ(r.Status, row.Status) << r.Body;
@@ -90,6 +91,17 @@ const Refusal refusals[] = {
     {"UnknownTable", "GET", "/api/v1/slaves/1/outputs", "", 404, "no table"},
     {"RegisterPastTheTable", "GET", "/api/v1/slaves/1/input-registers/257", "", 404, "1 to 256"},
     {"CoilZero", "PUT", "/api/v1/slaves/1/coils/0", R"({"value":1})", 404, "no register 0"},
+    // Slave 1 has the usual sizes, slave 2 the whole space.
+    {"PastTheWholeSpace", "GET", "/api/v1/slaves/2/holding-registers/65537", "", 404, "1 to 65536"},
+    {"LargeAddressOfUsualSlave", "PUT", "/api/v1/slaves/1/holding-registers/40001", R"({"value":1})", 404, "of slave 1 (1 to 256; a master gets exception 2"},
+    {"WaitPastTheBits", "GET", "/api/v1/slaves/1/coils/2049?until=1", "", 404, "1 to 2048"},
+    {"RangeStartPastTheTable", "GET", "/api/v1/slaves/1/input-registers?start=300", "", 404, "slave 1's input-registers end at 3x0256"},
+    {"RangeRunsPastTheWholeSpace", "GET", "/api/v1/slaves/2/input-registers?start=65530&count=10", "", 404, "3x65536"},
+    {"CountPastTheWholeSpace", "GET", "/api/v1/slaves/2/coils?count=65537", "", 400, "\"count\""},
+    {"WritesRunPastTheWholeSpace", "PUT", "/api/v1/slaves/2/holding-registers", R"({"start":65536,"values":[1,2]})", 400, "4x65536"},
+    {"WriteStartPastTheTable", "PUT", "/api/v1/slaves/1/coils", R"({"start":2049,"values":[1]})", 400, "0x2048"},
+    {"DoubleAtTheLastRegisters", "PUT", "/api/v1/slaves/2/input-registers/65534", R"({"value":1,"type":"float64"})", 400, "3x65536"},
+    {"UnknownSlaveBeforeRegister", "GET", "/api/v1/slaves/9/coils/99999", "", 404, "no slave 9"},
     {"RangeRunsPastTheEnd", "GET", "/api/v1/slaves/1/holding-registers?start=250&count=10", "", 404, "4x0256"},
     {"CountZero", "GET", "/api/v1/slaves/1/coils?count=0", "", 400, "\"count\""},
     {"CountNotANumber", "GET", "/api/v1/slaves/1/coils?count=ten", "", 400, "\"count\""},
@@ -241,6 +253,56 @@ TEST(ApiValues, ManyValuesSignedAndBitsLandInOrder)
     EXPECT_EQ(t.Coils[2048], 1);
     r = HandleApiRequest(request("GET", "/api/v1/slaves/1/coils?start=2047&count=2"), backend, {});
     EXPECT_EQ(json::parse(r.Body)["values"], json::array({0, 1}));
+}
+
+// A slave serving the whole space is reached at the addresses real maps use
+// and at its very last register, through every route that names registers.
+TEST(ApiValues, WholeSpaceSlaveIsReachedToItsLastRegister)
+{
+    FakeBackend backend;
+    backend.AddSlave(7);
+    TRegisterTables &t = *backend.find(7);
+    t.SetRegisterCount(MaxTableRegisters);
+    struct Row {
+        const char *Method, *Target, *Body, *Answer;
+    };
+    const Row rows[] = {
+        {"PUT", "/api/v1/slaves/7/holding-registers/40001", R"({"value":4660})",
+         R"({"start":40001,"values":[4660]})"},
+        {"GET", "/api/v1/slaves/7/holding-registers/40001", "",
+         R"({"register":40001,"value":4660})"},
+        {"PUT", "/api/v1/slaves/7/input-registers", R"({"start":65533,"values":[1,2,3,65535]})",
+         R"({"start":65533,"values":[1,2,3,65535]})"},
+        {"GET", "/api/v1/slaves/7/input-registers?start=65535&count=2", "",
+         R"({"start":65535,"values":[3,65535]})"},
+        {"PUT", "/api/v1/slaves/7/holding-registers/65535", R"({"value":-2,"type":"int32"})",
+         R"({"start":65535,"values":[65535,65534]})"},
+        {"GET", "/api/v1/slaves/7/holding-registers/65535?type=int32", "",
+         R"({"register":65535,"value":-2})"},
+        {"PUT", "/api/v1/slaves/7/coils/65536", R"({"value":true})",
+         R"({"start":65536,"values":[1]})"},
+        {"GET", "/api/v1/slaves/7/coils/65536?until=1&timeout=0", "",
+         R"({"reached":true,"register":65536,"value":1})"},
+        {"GET", "/api/v1/slaves/7/discrete-inputs?start=1&count=65536", "", nullptr},
+    };
+    for (const Row &row : rows) {
+        const THttpResponse r =
+            HandleApiRequest(request(row.Method, row.Target, row.Body), backend, {});
+        ASSERT_EQ(r.Status, 200) << row.Target << ": " << r.Body;
+        if (row.Answer)
+            EXPECT_EQ(json::parse(r.Body), json::parse(row.Answer)) << row.Target;
+        else
+            EXPECT_EQ(json::parse(r.Body)["values"].size(), 65536u) << row.Target;
+    }
+    EXPECT_EQ(t.HoldingRegs[40001], 0x1234);
+    EXPECT_EQ(t.InputRegs[65536], 65535);
+    EXPECT_EQ(t.Coils[65536], 1);
+    // The usual slave beside it keeps its usual end and is not written.
+    EXPECT_EQ(
+        HandleApiRequest(request("PUT", "/api/v1/slaves/1/holding-registers/257", R"({"value":1})"),
+                         backend, {})
+            .Status,
+        404);
 }
 
 TEST(ApiValues, FaultsReplaceEveryKey)

@@ -64,6 +64,13 @@ void strictDevice(TRegisterImage &im)
     im.InputRegs.Set(30002, 0x0000);
 }
 
+// The strict device with coils 9..10 read-only beside its coils 1..8.
+void strictCoils(TRegisterImage &im)
+{
+    strictDevice(im);
+    im.Access.Add(RegTypeCoil, 9, 10, true);
+}
+
 void identity(TRegisterImage &im)
 {
     im.Options.DeviceId = true;
@@ -160,6 +167,45 @@ std::vector<Row> rows()
                  [](const TRegisterImage &im) { EXPECT_EQ(im.HoldingRegs.Get(65536), 0x1234); }});
     r.push_back({"Fn5Coil65536Off", big, "01 05 FF FF 00 00 crc", "01 05 FF FF 00 00 crc",
                  [](const TRegisterImage &im) { EXPECT_EQ(im.Coils.Get(65536), 0); }});
+    r.push_back({"Fn2Input65536", big, "01 02 FF FF 00 01 crc", "01 02 01 00 crc", noCheck});
+    // 65535..65536 written; one more would be register 65537: nothing written.
+    r.push_back({"Fn16EndsAtRegister65536", big, "01 10 FF FE 00 02 04 11 11 22 22 crc",
+                 "01 10 FF FE 00 02 crc", [](const TRegisterImage &im) {
+                     EXPECT_EQ(im.HoldingRegs.Get(65535), 0x1111);
+                     EXPECT_EQ(im.HoldingRegs.Get(65536), 0x2222);
+                 }});
+    r.push_back({"Fn16PastRegister65536WritesNothing", big, "01 10 FF FF 00 02 04 11 11 22 22 crc",
+                 "01 90 02 crc",
+                 [](const TRegisterImage &im) { EXPECT_EQ(im.HoldingRegs.Get(65536), 0xBEEF); }});
+    // Coils 65535 on, 65536 off (bits 0 and 1 of 0x01).
+    r.push_back({"Fn15EndsAtCoil65536", big, "01 0F FF FE 00 02 01 01 crc", "01 0F FF FE 00 02 crc",
+                 [](const TRegisterImage &im) {
+                     EXPECT_EQ(im.Coils.Get(65535), 1);
+                     EXPECT_EQ(im.Coils.Get(65536), 0);
+                 }});
+    // (0xBEEF AND 0xFF00) OR (0x0012 AND NOT 0xFF00) = 0xBE12.
+    r.push_back({"Fn22Register65536",
+                 [big](TRegisterImage &im) {
+                     big(im);
+                     fns22And23(im);
+                 },
+                 "01 16 FF FF FF 00 00 12 crc", "01 16 FF FF FF 00 00 12 crc",
+                 [](const TRegisterImage &im) { EXPECT_EQ(im.HoldingRegs.Get(65536), 0xBE12); }});
+    // Write 0x0102 at 65536, read 65535..65536 after it.
+    r.push_back({"Fn23AtRegister65536",
+                 [big](TRegisterImage &im) {
+                     big(im);
+                     fns22And23(im);
+                 },
+                 "01 17 FF FE 00 02 FF FF 00 01 02 01 02 crc", "01 17 04 00 00 01 02 crc",
+                 noCheck});
+    r.push_back({"Fn23ReadPast65536WritesNothing",
+                 [big](TRegisterImage &im) {
+                     big(im);
+                     fns22And23(im);
+                 },
+                 "01 17 FF FF 00 02 00 00 00 01 02 12 34 crc", "01 97 02 crc",
+                 [](const TRegisterImage &im) { EXPECT_EQ(im.HoldingRegs.Get(1), 0); }});
     // The usual sizes stay without the option: register 257 does not exist.
     r.push_back({"UsualSizeRefuses257", none, "01 03 01 00 00 01 crc", "01 83 02 crc", noCheck});
 
@@ -189,6 +235,22 @@ std::vector<Row> rows()
                      EXPECT_EQ(im.HoldingRegs.Get(2), 0xABCD);
                  }});
 
+    // The offset at the top of the whole address space.
+    auto bigOffset = [](int By) {
+        return [By](TRegisterImage &im) {
+            im.SetRegisterCount(65536);
+            im.Options.AddressOffset = By;
+            im.HoldingRegs.Set(65535, 0xCAFE);
+            im.HoldingRegs.Set(65536, 0xBEEF);
+        };
+    };
+    r.push_back({"OffsetPlusOneAddress65534IsRegister65536", bigOffset(1), "01 03 FF FE 00 01 crc",
+                 "01 03 02 BE EF crc", noCheck});
+    r.push_back({"OffsetPlusOneAddress65535Refused", bigOffset(1), "01 03 FF FF 00 01 crc",
+                 "01 83 02 crc", noCheck});
+    r.push_back({"OffsetMinusOneAddress65535IsRegister65535", bigOffset(-1),
+                 "01 03 FF FF 00 01 crc", "01 03 02 CA FE crc", noCheck});
+
     // --- strict addressing, at every edge of the map -----------------------
     r.push_back({"StrictWholeRange", strictDevice, "01 03 00 00 00 0C crc",
                  "01 03 18 " + [] {
@@ -213,6 +275,52 @@ std::vector<Row> rows()
                  noCheck});
     r.push_back({"StrictCoilsToTheEdge", strictDevice, "01 01 00 00 00 08 crc", "01 01 01 00 crc",
                  noCheck});
+    r.push_back(
+        {"StrictCoilsOnePast", strictDevice, "01 01 00 00 00 09 crc", "01 81 02 crc", noCheck});
+    // Writes outside the map are refused like reads, and write nothing.
+    r.push_back({"StrictFn6Unmapped", strictDevice, "01 06 00 0C 00 63 crc", "01 86 02 crc",
+                 [](const TRegisterImage &im) {
+                     holdingUntouched(im);
+                     EXPECT_EQ(im.HoldingRegs.Get(13), 0);
+                 }});
+    r.push_back({"StrictFn5Unmapped", strictDevice, "01 05 00 08 FF 00 crc", "01 85 02 crc",
+                 [](const TRegisterImage &im) { EXPECT_EQ(im.Coils.Get(9), 0); }});
+    r.push_back({"StrictFn15PastTheCoils", strictDevice, "01 0F 00 07 00 02 01 03 crc",
+                 "01 8F 02 crc", [](const TRegisterImage &im) { EXPECT_EQ(im.Coils.Get(8), 0); }});
+    r.push_back({"StrictFn22Unmapped", strictDevice, "01 16 00 0C 00 00 FF FF crc", "01 96 02 crc",
+                 noCheck});
+    // 23 reading 12..13 (13 unmapped) must not write register 1 first.
+    r.push_back({"StrictFn23ReadUnmappedWritesNothing", strictDevice,
+                 "01 17 00 0B 00 02 00 00 00 01 02 00 63 crc", "01 97 02 crc", holdingUntouched});
+    // A map that reaches register 65536, and its first edge below.
+    auto strictTop = [](TRegisterImage &im) {
+        strictDevice(im);
+        im.Access.Add(RegTypeHoldingReg, 65535, 65536, false);
+        im.HoldingRegs.Set(65536, 0xBEEF);
+    };
+    r.push_back({"StrictMapToRegister65536", strictTop, "01 03 FF FE 00 02 crc",
+                 "01 03 04 00 00 BE EF crc", noCheck});
+    r.push_back(
+        {"StrictBelowTheTopRange", strictTop, "01 03 FF FD 00 02 crc", "01 83 02 crc", noCheck});
+    // With offset -1 the map's registers 1..12 are addresses 1..12.
+    auto strictOffset = [](TRegisterImage &im) {
+        strictDevice(im);
+        im.Options.AddressOffset = -1;
+    };
+    r.push_back({"StrictOffsetLastRegister", strictOffset, "01 03 00 0C 00 01 crc",
+                 "01 03 02 00 0C crc", noCheck});
+    r.push_back(
+        {"StrictOffsetPastTheMap", strictOffset, "01 03 00 0C 00 02 crc", "01 83 02 crc", noCheck});
+    // Read-only coils read, and refuse 5 and a 15 that touches one.
+    r.push_back({"StrictReadOnlyCoilsRead", strictCoils, "01 01 00 00 00 0A crc",
+                 "01 01 02 00 00 crc", noCheck});
+    r.push_back({"StrictReadOnlyCoilFn5", strictCoils, "01 05 00 08 FF 00 crc", "01 85 02 crc",
+                 [](const TRegisterImage &im) { EXPECT_EQ(im.Coils.Get(9), 0); }});
+    r.push_back({"StrictReadOnlyCoilFn15Partly", strictCoils, "01 0F 00 07 00 02 01 03 crc",
+                 "01 8F 02 crc", [](const TRegisterImage &im) {
+                     EXPECT_EQ(im.Coils.Get(8), 0);
+                     EXPECT_EQ(im.Coils.Get(9), 0);
+                 }});
     // Read-only registers read, but refuse every kind of write, writing nothing.
     r.push_back({"StrictReadOnlyReads", strictDevice, "01 03 00 0A 00 02 crc",
                  "01 03 04 00 0B 00 0C crc", noCheck});

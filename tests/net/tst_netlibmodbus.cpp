@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // libmodbus's TCP client, a master from another hand, against the listeners:
 // every supported function, several slaves by unit id, exception 11 for an
-// id no slave has, and fifty clients polling at once.
+// id no slave has, fifty clients polling at once, and IPv6 through its
+// protocol-independent client.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -153,6 +154,52 @@ TEST_F(LibModbusTcp, FiftyClientsPollingAtOnceAllGetExactAnswers)
     EXPECT_EQ(good.load(), 50 * 40);
     EXPECT_EQ(bad.load(), 0);
 }
+
+// IPv6: this machine's address and every address (which takes IPv6 alone,
+// so that "0.0.0.0" may listen on the same port beside it).
+struct Ipv6Row {
+    const char *name;
+    const char *listen;
+};
+
+class LibModbusTcpPi : public ::testing::TestWithParam<Ipv6Row>
+{
+};
+
+TEST_P(LibModbusTcpPi, AnswersOverIpv6)
+{
+    TSlaveSet slaves;
+    TFaultPlan faults;
+    TNetServer server(slaves, faults);
+    slaves.Add(5);
+    slaves.Find(5)->HoldingRegs[3] = 0xBEEF;
+    TListenerConfig v6, v4;
+    v6.Address = GetParam().listen;
+    v6.Port = 0;
+    ASSERT_TRUE(server.Start({v6}));
+    const int port = server.Listener(0).BoundPort;
+    v4.Address = "0.0.0.0";
+    v4.Port = port;
+    ASSERT_TRUE(server.Update({v6, v4})) << server.Listener(1).Error;
+
+    for (const char *host : {"::1", "127.0.0.1"}) {
+        SCOPED_TRACE(host);
+        modbus_t *ctx = modbus_new_tcp_pi(host, std::to_string(port).c_str());
+        ASSERT_NE(ctx, nullptr);
+        modbus_set_slave(ctx, 5);
+        modbus_set_response_timeout(ctx, 5, 0);
+        ASSERT_EQ(modbus_connect(ctx), 0) << modbus_strerror(errno);
+        uint16_t regs[3] = {};
+        EXPECT_EQ(modbus_read_registers(ctx, 0, 3, regs), 3) << modbus_strerror(errno);
+        EXPECT_EQ(regs[2], 0xBEEF);
+        modbus_close(ctx);
+        modbus_free(ctx);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Network, LibModbusTcpPi,
+                         ::testing::Values(Ipv6Row{"Loopback", "::1"}, Ipv6Row{"Any", "::"}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace quorlin::test

@@ -303,6 +303,117 @@ TEST(NetServer, StopClosesEveryConnectionAndDescriptor)
     EXPECT_EQ(OpenFdCount(), fds);
 }
 
+// Settings > Network... applies its rows while clients are connected: a
+// listener asked for again as it runs keeps them, a changed one restarts.
+struct UpdateRow {
+    const char *name;
+    void (*change)(TListenerConfig &); // applied to the Modbus TCP listener
+    bool kept;                         // its client stays connected
+};
+
+class ListenerUpdate : public ::testing::TestWithParam<UpdateRow>
+{
+};
+
+TEST_P(ListenerUpdate, KeepsClientsOnlyOfListenersThatStayAsTheyAre)
+{
+    const UpdateRow &row = GetParam();
+    ServerRig rig;
+    TFaultSettings f;
+    f.Enabled = 1;
+    f.MBid = 17;
+    f.DelayMs = 300;
+    {
+        std::lock_guard<std::mutex> hold(rig.Slaves.Lock());
+        rig.Faults.Load(f);
+    }
+    RawClient a(rig.TcpPort), b(rig.RtuPort);
+    ASSERT_TRUE(b.Send(hex("02 03 00 00 00 01 crc")));
+    ASSERT_EQ(b.Read(7).size(), 7u);
+    // Held back when the update comes: a kept connection still gets it.
+    ASSERT_TRUE(a.Send(hex("00 07 00 00 00 06 11 03 00 00 00 01")));
+    ASSERT_TRUE(eventually([&] { return rig.Server.Clients() == 2; }));
+
+    TListenerConfig tcp, rtu;
+    tcp.Port = rtu.Port = 0;
+    rtu.Kind = TStreamKind::RtuOverTcp;
+    row.change(tcp);
+    EXPECT_TRUE(rig.Server.Update({tcp, rtu}));
+    ASSERT_EQ(rig.Server.ListenerCount(), 2);
+    EXPECT_TRUE(rig.Server.Running());
+
+    if (row.kept) {
+        EXPECT_EQ(rig.Server.Listener(0).BoundPort, rig.TcpPort);
+        EXPECT_EQ(toHex(a.Read(11)), toHex(hex("00 07 00 00 00 05 11 03 02 06 A4")));
+        EXPECT_EQ(rig.Server.Listener(0).Clients.load(), 1);
+    } else {
+        EXPECT_TRUE(a.ClosedByPeer());
+        EXPECT_TRUE(eventually([&] { return rig.Server.Listener(0).Clients.load() == 0; }));
+    }
+    EXPECT_EQ(rig.Server.Listener(0).Listening(), tcp.Enabled);
+    if (tcp.Enabled && tcp.Kind == TStreamKind::ModbusTcp && tcp.Address == "127.0.0.1") {
+        rig.TcpPort = rig.Server.Listener(0).BoundPort;
+        EXPECT_TRUE(rig.answers());
+    }
+    // The RTU over TCP listener did not change: its client is still served.
+    EXPECT_EQ(rig.Server.Listener(1).BoundPort, rig.RtuPort);
+    ASSERT_TRUE(b.Send(hex("02 03 00 00 00 01 crc")));
+    EXPECT_EQ(toHex(b.Read(7)), toHex(hex("02 03 02 00 C8 crc")));
+    EXPECT_EQ(rig.Server.Listener(1).Clients.load(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Network, ListenerUpdate,
+    ::testing::Values(
+        UpdateRow{"Unchanged", [](TListenerConfig &) {}, true},
+        // -5 is brought to 0, the id it had: nothing changed.
+        UpdateRow{"SameOnceNormalised", [](TListenerConfig &C) { C.DefaultId = -5; }, true},
+        UpdateRow{"MaxClients", [](TListenerConfig &C) { C.MaxClients = 65; }, false},
+        UpdateRow{"DefaultId", [](TListenerConfig &C) { C.DefaultId = 2; }, false},
+        UpdateRow{"Kind", [](TListenerConfig &C) { C.Kind = TStreamKind::RtuOverTcp; }, false},
+        UpdateRow{"Address", [](TListenerConfig &C) { C.Address = "::1"; }, false},
+        UpdateRow{"TurnedOff", [](TListenerConfig &C) { C.Enabled = false; }, false}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(NetServer, UpdateFollowsListenersToNewPlacesAndReopensAChangedOneOnItsOwnPort)
+{
+    const int fds = OpenFdCount();
+    {
+        ServerRig rig;
+        RawClient a(rig.TcpPort);
+        ASSERT_TRUE(a.Send(hex("00 01 00 00 00 06 01 03 00 00 00 01")));
+        ASSERT_EQ(a.Read(11).size(), 11u);
+        // A new listener first (alike but for its client limit), the Modbus
+        // TCP one moved behind it, the RTU over TCP one now on the port it
+        // had by chance: a change, so it closes before that port opens again.
+        TListenerConfig added, tcp, rtu;
+        added.Port = tcp.Port = 0;
+        added.MaxClients = 10;
+        rtu.Kind = TStreamKind::RtuOverTcp;
+        rtu.Port = rig.RtuPort;
+        ASSERT_TRUE(rig.Server.Update({added, tcp, rtu}));
+        EXPECT_EQ(rig.Server.Listener(1).BoundPort, rig.TcpPort);
+        EXPECT_EQ(rig.Server.Listener(1).Clients.load(), 1);
+        EXPECT_EQ(rig.Server.Listener(2).BoundPort, rig.RtuPort);
+        // Counted where it now is, and served there.
+        ASSERT_TRUE(a.Send(hex("00 02 00 00 00 06 02 03 00 00 00 01")));
+        EXPECT_EQ(toHex(a.Read(11)), toHex(hex("00 02 00 00 00 05 02 03 02 00 C8")));
+        rig.TcpPort = rig.Server.Listener(0).BoundPort;
+        EXPECT_TRUE(rig.answers());
+        RawClient r(rig.RtuPort);
+        ASSERT_TRUE(r.Send(hex("11 03 00 00 00 01 crc")));
+        EXPECT_EQ(toHex(r.Read(7)), toHex(hex("11 03 02 06 A4 crc")));
+        a.Close();
+        EXPECT_TRUE(eventually([&] { return rig.Server.Listener(1).Clients.load() == 0; }));
+
+        // Nothing left to listen: the thread stops and every client goes.
+        EXPECT_TRUE(rig.Server.Update({}));
+        EXPECT_FALSE(rig.Server.Running());
+        EXPECT_TRUE(r.ClosedByPeer());
+    }
+    EXPECT_EQ(OpenFdCount(), fds);
+}
+
 TEST(NetServer, APortInUseSaysWhy)
 {
     ServerRig first;

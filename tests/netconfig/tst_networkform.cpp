@@ -1,16 +1,23 @@
 // SPDX-License-Identifier: MIT
 // The Network dialog: a new listener's safe proposal, the rows as OK hands
-// them back, and an address that is no IP literal refused.
+// them back, an address that is no IP literal refused, and OK applied to the
+// running listeners without dropping the clients of one left as it was.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTableWidget>
+#include <QTimer>
 
+#include "netconfig/networkcommands.h"
 #include "netconfig/networkform.h"
+#include "tests/engine/fakes.h"
+#include "tests/net/netclient.h"
 
 namespace quorlin::test
 {
@@ -67,6 +74,41 @@ TEST(NetworkForm, StateColumnShowsWhatTheListenersDo)
     EXPECT_EQ(form.ListenersView->item(0, TNetworkForm::ColState)->text(),
               QStringLiteral("cannot listen on 127.0.0.1:502: Permission denied"));
     EXPECT_TRUE(form.ListenersView->item(1, TNetworkForm::ColState)->text().isEmpty());
+}
+
+TEST(NetworkCommands, OkAddsAListenerAndTheRunningOneKeepsItsClient)
+{
+    TSlaveSet slaves;
+    TFaultPlan faults;
+    slaves.Find(1)->HoldingRegs[1] = 4321;
+    QMainWindow window;
+    TNetworkCommands network(slaves, faults, *window.statusBar(), window);
+    TNetworkSettings profile;
+    profile.Listeners.resize(1);
+    profile.Listeners[0].Port = 0;
+    network.Apply(profile);
+    const int port = network.Server().Listener(0).BoundPort;
+    ASSERT_GT(port, 0);
+    RawClient client(port);
+    const Bytes ask = hex("00 05 00 00 00 06 01 03 00 00 00 01");
+    const Bytes answer = hex("00 05 00 00 00 05 01 03 02 10 E1");
+    ASSERT_TRUE(client.Send(ask));
+    ASSERT_EQ(toHex(client.Read(11)), toHex(answer));
+
+    TNetworkSettings chosen = profile;
+    chosen.Listeners.push_back(profile.Listeners[0]);
+    chosen.Listeners[1].Kind = TStreamKind::RtuOverTcp;
+    QTimer::singleShot(0, [&] {
+        network.Form->LoadSettings(chosen);
+        network.Form->accept();
+    });
+    ASSERT_TRUE(network.Edit(profile));
+    EXPECT_EQ(profile, chosen);
+    ASSERT_EQ(network.Server().ListenerCount(), 2);
+    EXPECT_TRUE(network.Server().Listener(1).Listening());
+    EXPECT_EQ(network.Server().Listener(0).BoundPort, port);
+    ASSERT_TRUE(client.Send(ask));
+    EXPECT_EQ(toHex(client.Read(11)), toHex(answer));
 }
 
 } // namespace

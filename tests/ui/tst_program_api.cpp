@@ -5,6 +5,7 @@
 // the traffic with its cursor, every refusal as a client receives it, and
 // the token and Host rules.
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -158,6 +159,49 @@ TEST(ProgramApi, WritesReachTheMasterAtOnceAndTheMastersWritesReachTheApi)
     const json none = body(p.http.Get("/api/v1/slaves/1/coils/18?until=1&timeout=200"));
     EXPECT_EQ(none["reached"], false) << none.dump();
     EXPECT_EQ(none["value"], 0);
+}
+
+// A slave whose map reaches 40001 serves the whole space: the API, a values
+// file sent to it and the master meet at 4x40001, 3x30001 and 4x65536.
+TEST(ProgramApi, ReachesTheWholeAddressSpace)
+{
+    QTemporaryDir dir;
+    const QString map = dir.filePath(QStringLiteral("device.csv"));
+    ASSERT_TRUE(writeAll(map, "slave,register,name,type,order,scale,offset,unit,access,value\n"
+                              "1,4x40001,Set point,u16,,1,0,,rw,7\n"));
+    ApiProgram p({QStringLiteral("--map"), map});
+    ASSERT_TRUE(p.started) << "quorlin and scripts.dll must be built first";
+    modbus_t *ctx = p.master.get();
+
+    auto r = p.http.Put("/api/v1/slaves/1/holding-registers/65536", R"({"value": 48879})",
+                        "application/json");
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status, 200) << r->body;
+    uint16_t regs[2] = {};
+    ASSERT_EQ(modbus_read_registers(ctx, 65534, 2, regs), 2) << modbus_strerror(errno);
+    EXPECT_EQ(regs[1], 0xBEEF);
+
+    ASSERT_EQ(modbus_write_register(ctx, 40000, 99), 1) << modbus_strerror(errno);
+    EXPECT_EQ(body(p.http.Get("/api/v1/slaves/1/holding-registers?start=40001&count=2")),
+              json::parse(R"({"start": 40001, "values": [99, 0]})"));
+
+    r = p.http.Put("/api/v1/values", "slave,register,value\r\n1,3x30001,4660\r\n", "text/csv");
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status, 200) << r->body;
+    ASSERT_EQ(readInputs(ctx, 30000, 1, regs), 1);
+    EXPECT_EQ(regs[0], 4660);
+
+    // Past the end: refused with where the table ends; nothing written.
+    r = p.http.Put("/api/v1/slaves/1/holding-registers", R"({"start": 65536, "values": [1, 2]})",
+                   "application/json");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 400);
+    EXPECT_NE(r->body.find("4x65536"), std::string::npos) << r->body;
+    EXPECT_EQ(body(p.http.Get("/api/v1/slaves/1/holding-registers/65536"))["value"], 0xBEEF);
+    r = p.http.Put("/api/v1/values", "slave,register,value\r\n1,3x65537,1\r\n", "text/csv");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 400);
+    EXPECT_NE(r->body.find("3x65537 is not a register"), std::string::npos) << r->body;
 }
 
 // The status names every line: the serial port and each network listener

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
 // The real program emulating a device from a profile and its map: registers
 // at 30001 and 40001, strict addressing, read-only registers, functions 22
-// and 23. libmodbus plays the master.
+// and 23. libmodbus and mbpoll play the master.
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
+#include <map>
 
 #include "tests/ui/installedprogram.h"
 
@@ -73,6 +76,80 @@ TEST(ProgramDevice, AnswersAsItsMapSays)
     // 23 refuses the read-only register before writing anything.
     EXPECT_EQ(modbus_write_and_read_registers(ctx, 40002, 1, write, 40000, 1, regs), -1);
     EXPECT_EQ(errno, EMBXILADD);
+
+    EXPECT_EQ(endWithSigterm(program), 0);
+}
+
+// mbpoll, a master no one here wrote, reads a slave that serves the whole
+// address space at the addresses real maps use and at its last register;
+// the values come from a --values file, so they reach the slave past 256.
+TEST(ProgramDevice, MbpollReadsTheWholeAddressSpace)
+{
+    const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
+    if (mbpoll.isEmpty())
+        GTEST_SKIP() << "mbpoll is not installed (Debian package mbpoll)";
+    InstalledProgram inst;
+    PtyBridge bridge; // mbpoll wants a device path of its own
+    ASSERT_TRUE(bridge.ok());
+    const QString profile = inst.path(QStringLiteral("whole.QRL"));
+    ASSERT_TRUE(writeAll(profile, "[SerialSettings]\nMBid=1\n[Slave1]\nRegisters=65536\n"));
+    const QString values = inst.path(QStringLiteral("whole.csv"));
+    ASSERT_TRUE(writeAll(values, "slave,register,value\n"
+                                 "1,4x40001,0x1234\n1,4x40002,0xABCD\n"
+                                 "1,3x30001,0x0102\n1,3x30002,65535\n"
+                                 "1,4x65535,0x8001\n1,4x65536,0x7FFE\n"
+                                 "1,3x65536,0xC0DE\n1,0x65536,1\n1,1x65536,1\n"));
+    ASSERT_TRUE(inst.writeIni(QStringLiteral("[General]\nCurrentProfile=%1\n[Ports]\nCOM2=%2\n")
+                                  .arg(profile, QString::fromStdString(bridge.pathA()))
+                                  .toUtf8()));
+    ASSERT_TRUE(inst.ok()) << "quorlin and scripts.dll must be built first";
+    QProcess program;
+    ASSERT_TRUE(startOffscreen(program, inst.program(), {QStringLiteral("--values"), values}));
+
+    // The values land at the first tick: the first read is retried until then.
+    auto poll = [&](const QString &Type, int Reference, int Count) {
+        QProcess p;
+        p.start(mbpoll, {QStringLiteral("-m"), QStringLiteral("rtu"), QStringLiteral("-a"),
+                         QStringLiteral("1"), QStringLiteral("-b"), QStringLiteral("9600"),
+                         QStringLiteral("-P"), QStringLiteral("even"), QStringLiteral("-t"), Type,
+                         QStringLiteral("-r"), QString::number(Reference), QStringLiteral("-c"),
+                         QString::number(Count), QStringLiteral("-1"), QStringLiteral("-o"),
+                         QStringLiteral("2"), QString::fromStdString(bridge.pathB())});
+        std::map<int, QString> got;
+        if (!p.waitForFinished(20000) || p.exitCode() != 0)
+            return got;
+        static const QRegularExpression line(QStringLiteral(R"(\[(\d+)\]:\s+(\S+))"));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        for (auto it = line.globalMatch(out); it.hasNext();) {
+            const auto m = it.next();
+            got[m.captured(1).toInt()] = m.captured(2);
+        }
+        return got;
+    };
+    using Seen = std::map<int, QString>;
+    const Seen first = {{40001, QStringLiteral("0x1234")}, {40002, QStringLiteral("0xABCD")}};
+    Seen got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (got != first && std::chrono::steady_clock::now() < deadline &&
+           program.state() == QProcess::Running)
+        got = poll(QStringLiteral("4:hex"), 40001, 2);
+    EXPECT_EQ(got, first);
+
+    struct Row {
+        const char *Type;
+        int Reference, Count;
+        Seen Want;
+    };
+    const Row rows[] = {
+        {"3:hex", 30001, 2, {{30001, QStringLiteral("0x0102")}, {30002, QStringLiteral("0xFFFF")}}},
+        {"4:hex", 65535, 2, {{65535, QStringLiteral("0x8001")}, {65536, QStringLiteral("0x7FFE")}}},
+        {"3:hex", 65536, 1, {{65536, QStringLiteral("0xC0DE")}}},
+        {"0", 65535, 2, {{65535, QStringLiteral("0")}, {65536, QStringLiteral("1")}}},
+        {"1", 65536, 1, {{65536, QStringLiteral("1")}}},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(poll(QString::fromLatin1(row.Type), row.Reference, row.Count), row.Want)
+            << row.Type << " at " << row.Reference;
 
     EXPECT_EQ(endWithSigterm(program), 0);
 }

@@ -405,6 +405,42 @@ TEST(AddScript, StartsFromWhatTheDialogLastShowed)
     h.done();
 }
 
+// The register is typed as a user types it: a slave serving the whole space
+// takes five digits up to its last register; one of the usual sizes keeps
+// its ends.
+TEST(AddScript, TakesAnyRegisterTheSelectedSlaveServes)
+{
+    struct Row {
+        int Slave, TypeItem;
+        const char *Typed;
+        uint32_t Bound;
+    };
+    const Row rows[] = {
+        {2, 3, "40001", 40001}, // 4x40001
+        {2, 2, "30001", 30001}, // 3x30001
+        {2, 0, "65536", 65536}, // the last coil
+        {1, 3, "256", 256},     // the usual end
+        {1, 0, "2048", 2048},
+    };
+    for (const Row &row : rows) {
+        Harness h;
+        TSlaveSet slaves;
+        slaves.Add(2);
+        slaves.Find(2)->SetRegisterCount(MaxTableRegisters);
+        h.commands.setSlaves(&slaves, [&row] { return row.Slave; });
+        h.onScriptDialog([&row](TAddSForm &form) {
+            form.ComboBox1->setCurrentIndex(row.TypeItem);
+            QLineEdit *line = form.SpinEdit1->findChild<QLineEdit *>();
+            line->selectAll();
+            QTest::keyClicks(line, QString::fromLatin1(row.Typed));
+        });
+        EXPECT_TRUE(h.commands.AddPLC2Click()) << row.Typed;
+        h.done();
+        ASSERT_EQ(h.bindings.size(), 1u);
+        EXPECT_EQ(h.bindings[0].RegAdr, row.Bound) << "slave " << row.Slave << ": " << row.Typed;
+    }
+}
+
 TEST(AddScript, InvalidParameterEndsTheCommandWithoutChange)
 {
     Harness h;
