@@ -295,7 +295,8 @@ json countersJson(const TLineCounters &C)
     return {{"requests", C.Requests},  {"replies", C.Replies},        {"exceptions", C.Exceptions},
             {"bad_crc", C.BadCrc},     {"other_slave", C.OtherSlave}, {"broadcast", C.Broadcast},
             {"timed_out", C.TimedOut}, {"too_long", C.TooLong},       {"no_reply", C.NoReply},
-            {"bytes_in", C.BytesIn},   {"bytes_out", C.BytesOut},     {"injected", C.Injected}};
+            {"bytes_in", C.BytesIn},   {"bytes_out", C.BytesOut},     {"injected", C.Injected},
+            {"too_soon", C.TooSoon},   {"gap_inside", C.GapInside}};
 }
 
 // The [Faults] keys as JSON members; Enabled travels as "on".
@@ -309,9 +310,33 @@ json faultsJson(const TFaultSettings &F, const TFaultCounts &C)
     json j = {{"on", F.Enabled != 0}};
     for (const TFaultKey &k : FaultKeys)
         j[k.Name] = F.*(k.Member);
+    for (const TFaultSettingsTextKey &k : FaultSettingsTextKeys)
+        j[k.Name] = F.*(k.Member);
     j["counts"] = {{"requests", C.Requests}, {"no_reply", C.NoReply},   {"exception", C.Exception},
                    {"wrong_id", C.WrongId},  {"bad_crc", C.BadCrc},     {"delayed", C.Delayed},
                    {"split", C.Split},       {"cancelled", C.Cancelled}};
+    j["counts"]["failed_next"] = C.FailedNext;
+    return j;
+}
+
+// The kinds a "fail next" order may name, as the API spells them.
+constexpr std::pair<const char *, TFailKind> FailKinds[] = {
+    {"no_reply", TFailKind::NoReply}, {"exception", TFailKind::Exception},
+    {"bad_crc", TFailKind::BadCrc},   {"wrong_id", TFailKind::WrongId},
+    {"delay", TFailKind::Delay},
+};
+
+json failNextJson(const TFailNext &F)
+{
+    const char *kind = "no_reply";
+    for (const auto &[name, k] : FailKinds)
+        if (k == F.Kind)
+            kind = name;
+    json j = {{"kind", kind}, {"left", F.Count}, {"slave", F.SlaveId}};
+    if (F.Kind == TFailKind::Exception)
+        j["code"] = F.ExceptionCode != 0 ? F.ExceptionCode : DefaultFaultException;
+    if (F.Kind == TFailKind::Delay)
+        j["delay_ms"] = F.DelayMs;
     return j;
 }
 
@@ -328,7 +353,11 @@ json rowJson(uint64_t Seq, const TTrafficRow &Row)
             {"quantity", orNull(Row.Quantity)},
             {"result", ResultText(Row)},
             {"bytes", HexText(Row.Bytes)},
-            {"injected", Row.Injected}};
+            {"injected", Row.Injected},
+            {"gap_us", orNull(Row.GapUs)},
+            {"turnaround_us", orNull(Row.TurnaroundUs)},
+            {"too_soon", Row.TooSoon},
+            {"gap_inside", Row.GapInside}};
 }
 
 // ---- the routes ----
@@ -405,7 +434,7 @@ THttpResponse listSlaves(TCall &C)
         return silent();
     json list = json::array();
     for (const TApiSlave &s : *slaves)
-        list.push_back({{"id", s.Id}, {"scripts", s.Scripts}});
+        list.push_back({{"id", s.Id}, {"scripts", s.Scripts}, {"offline", s.Offline}});
     return jsonResponse(json::object({{"slaves", std::move(list)}}));
 }
 
@@ -438,7 +467,7 @@ THttpResponse getSlave(TCall &C)
         return silent();
     for (const TApiSlave &s : *slaves)
         if (s.Id == *id)
-            return jsonResponse({{"id", s.Id}, {"scripts", s.Scripts}});
+            return jsonResponse({{"id", s.Id}, {"scripts", s.Scripts}, {"offline", s.Offline}});
     return noSlave(C.Params[0]);
 }
 
@@ -451,13 +480,28 @@ THttpResponse changeSlave(TCall &C)
     const auto body = parseBody(C.Request, error);
     if (!body)
         return ApiError(400, error);
-    if (error = unknownMember(*body, {"id"}); !error.empty())
+    if (error = unknownMember(*body, {"id", "offline"}); !error.empty())
         return ApiError(400, error);
+    const auto offline = body->find("offline");
+    if (offline != body->end() && !offline->is_boolean())
+        return ApiError(400, "\"offline\" must be true or false");
     const auto to = intMember(*body, "id", MinSlaveId, MaxSlaveId, error);
-    if (!to)
+    if (!to && (!error.empty() || offline == body->end()))
         return ApiError(400, error.empty() ? "\"id\" is required" : error);
-    const TApiOutcome o = C.Backend.ChangeSlaveId(*from, *to);
-    return o.ok() ? jsonResponse(json::object({{"id", *to}})) : outcomeError(o);
+    json answer = json::object({{"id", to.value_or(*from)}});
+    if (offline != body->end()) {
+        // Before a change of id: the slave is found by the id it has now.
+        const TApiOutcome o = C.Backend.SetSlaveOffline(*from, offline->get<bool>());
+        if (!o.ok())
+            return outcomeError(o);
+        answer["offline"] = offline->get<bool>();
+    }
+    if (to) {
+        const TApiOutcome o = C.Backend.ChangeSlaveId(*from, *to);
+        if (!o.ok())
+            return outcomeError(o);
+    }
+    return jsonResponse(answer);
 }
 
 THttpResponse removeSlave(TCall &C)
@@ -758,6 +802,15 @@ THttpResponse putFaults(TCall &C)
         }
         if (key == "counts")
             continue; // what a GET gave may be sent back as it is
+        const auto text =
+            std::find_if(std::begin(FaultSettingsTextKeys), std::end(FaultSettingsTextKeys),
+                         [&key](const TFaultSettingsTextKey &x) { return key == x.Name; });
+        if (text != std::end(FaultSettingsTextKeys)) {
+            if (!item.value().is_string())
+                return ApiError(400, "\"" + key + "\" must be a string");
+            f.*(text->Member) = item.value().get<std::string>();
+            continue;
+        }
         const auto k = std::find_if(FaultKeys.begin(), FaultKeys.end(),
                                     [&key](const TFaultKey &x) { return key == x.Name; });
         if (k == FaultKeys.end())
@@ -767,6 +820,10 @@ THttpResponse putFaults(TCall &C)
             return ApiError(400, error);
         f.*(k->Member) = *v;
     }
+    if (!ParseFunctionList(f.Functions).Ok)
+        return ApiError(400, "\"Functions\" must list function codes 1 to 255, as in \"3,16\"");
+    if (!ParseRegisterList(f.Registers).Ok)
+        return ApiError(400, "\"Registers\" must list registers, as in \"4x0100-4x0199,3x0001\"");
     // What the dialog could not hold is refused, not quietly changed.
     const TFaultSettings normal = NormalisedFaults(f);
     for (const TFaultKey &k : FaultKeys)
@@ -777,6 +834,52 @@ THttpResponse putFaults(TCall &C)
         return outcomeError(o);
     const auto faults = C.Backend.Faults();
     return faults ? jsonResponse(faultsJson(*faults, C.Backend.FaultCounts())) : silent();
+}
+
+THttpResponse getFailNext(TCall &C)
+{
+    TQuery q(C.Request);
+    if (!q.error().empty())
+        return ApiError(400, q.error());
+    return jsonResponse(failNextJson(C.Backend.FailNextLeft()));
+}
+
+THttpResponse postFailNext(TCall &C)
+{
+    std::string error;
+    const auto body = parseBody(C.Request, error);
+    if (!body)
+        return ApiError(400, error);
+    if (error = unknownMember(*body, {"kind", "count", "slave", "code", "delay_ms"});
+        !error.empty())
+        return ApiError(400, error);
+    TFailNext order;
+    const auto kind = body->find("kind");
+    if (kind == body->end() || !kind->is_string())
+        return ApiError(400, "\"kind\" is required: no_reply, exception, bad_crc, wrong_id or delay");
+    const auto named = std::find_if(std::begin(FailKinds), std::end(FailKinds),
+                                    [&kind](const auto &k) { return *kind == k.first; });
+    if (named == std::end(FailKinds))
+        return ApiError(400, "\"kind\" must be no_reply, exception, bad_crc, wrong_id or delay");
+    order.Kind = named->second;
+    const auto count = intMember(*body, "count", 0, MaxFailNextCount, error);
+    if (!count)
+        return ApiError(400, error.empty() ? "\"count\" is required" : error);
+    order.Count = *count;
+    if (const auto slave = intMember(*body, "slave", 0, MaxSlaveId, error))
+        order.SlaveId = *slave;
+    if (const auto code = intMember(*body, "code", 1, 255, error))
+        order.ExceptionCode = *code;
+    if (const auto delay = intMember(*body, "delay_ms", 1, MaxFaultDelayMs, error))
+        order.DelayMs = *delay;
+    if (!error.empty())
+        return ApiError(400, error);
+    if (order.Kind == TFailKind::Delay && order.Count > 0 && order.DelayMs == 0)
+        return ApiError(400, "a delay needs \"delay_ms\"");
+    const TApiOutcome o = C.Backend.FailNext(order);
+    if (!o.ok())
+        return outcomeError(o);
+    return jsonResponse(failNextJson(C.Backend.FailNextLeft()));
 }
 
 THttpResponse getTraffic(TCall &C)
@@ -818,6 +921,7 @@ const std::vector<TRouteEntry> &routeTable()
         {"/api/v1/slaves/{id}/{table}/{register}", {{"GET", readOne}, {"PUT", writeOne}}},
         {"/api/v1/values", {{"GET", getValues}, {"PUT", putValues}}},
         {"/api/v1/faults", {{"GET", getFaults}, {"PUT", putFaults}}},
+        {"/api/v1/faults/next", {{"GET", getFailNext}, {"POST", postFailNext}}},
         {"/api/v1/traffic", {{"GET", getTraffic}}},
         {"/api/v1/openapi.json", {{"GET", getDescription}}},
     };

@@ -68,6 +68,7 @@ struct TApiOutcome {
 struct TApiSlave {
     int Id = 1;
     int Scripts = 0; // bindings that drive it
+    bool Offline = false;
 };
 
 struct TApiListener {
@@ -146,6 +147,11 @@ class IApiBackend
     virtual std::optional<TFaultSettings> Faults() = 0;
     virtual TFaultCounts FaultCounts() = 0;
     virtual TApiOutcome SetFaults(const TFaultSettings &Faults) = 0;
+    // Fails the next Order.Count requests (Count 0 cancels the order running).
+    virtual TApiOutcome FailNext(const TFailNext &Order) = 0;
+    virtual TFailNext FailNextLeft() = 0;
+    // Takes a slave off the line or puts it back; 404 for an unknown slave.
+    virtual TApiOutcome SetSlaveOffline(int Id, bool Offline) = 0;
 
     // Rows from sequence number Since on, at most Limit, waiting up to
     // WaitMs for the first one.

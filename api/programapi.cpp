@@ -163,8 +163,9 @@ std::optional<std::vector<TApiSlave>> TProgramApi::Slaves()
                std::vector<TApiSlave> out;
                const TSlaveCommands &commands = host.SlaveCommands();
                for (int id : commands.Slaves().Ids())
-                   out.push_back(
-                       {id, CountSlaveBindings(commands.Bindings(), commands.Slaves(), id)});
+                   out.push_back({id,
+                                  CountSlaveBindings(commands.Bindings(), commands.Slaves(), id),
+                                  commands.IsOffline(id)});
         return out;
     });
 }
@@ -360,6 +361,26 @@ TApiOutcome TProgramApi::SetFaults(const TFaultSettings &Faults)
         return true;
     });
     return done ? TApiOutcome::Ok() : WindowSilent;
+}
+
+TApiOutcome TProgramApi::FailNext(const TFailNext &Order)
+{
+    return m_host.FailNext(Order) ? TApiOutcome::Ok()
+                                  : TApiOutcome::Refused(400, "the order is out of range");
+}
+
+TFailNext TProgramApi::FailNextLeft()
+{
+    return m_host.FailNextLeft();
+}
+
+TApiOutcome TProgramApi::SetSlaveOffline(int Id, bool Offline)
+{
+    IApiHost &host = m_host;
+    return onWindow<TApiOutcome>([&host, Id, Offline] {
+               return outcomeOf(host.SlaveCommands().SetOffline(Id, Offline));
+           })
+        .value_or(WindowSilent);
 }
 
 TTrafficPage TProgramApi::Traffic(uint64_t Since, int WaitMs, size_t Limit)

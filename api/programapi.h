@@ -39,6 +39,9 @@ class IApiHost
     // As the Faults dialog's OK does.
     virtual void SetFaults(const TFaultSettings &Faults) = 0;
     virtual TFaultCounts FaultCounts() = 0;
+    // The engine's "fail next" order, under the line's lock (any thread).
+    virtual bool FailNext(const TFailNext &Order) = 0;
+    virtual TFailNext FailNextLeft() = 0;
     // Whether id 0 writes are carried out (read from any thread).
     virtual bool AcceptsBroadcast() = 0;
 };
@@ -84,6 +87,9 @@ class TProgramApi : public IApiBackend
     std::optional<TFaultSettings> Faults() override;
     TFaultCounts FaultCounts() override;
     TApiOutcome SetFaults(const TFaultSettings &Faults) override;
+    TApiOutcome FailNext(const TFailNext &Order) override;
+    TFailNext FailNextLeft() override;
+    TApiOutcome SetSlaveOffline(int Id, bool Offline) override;
     TTrafficPage Traffic(uint64_t Since, int WaitMs, size_t Limit) override;
 
   private:

@@ -117,6 +117,7 @@ void TModbusSlave::asciiFrame()
     }
     ExpectedLen = length;
 
+    sealTiming();
     m_replaced = m_sender.Cancel();
     if (m_replaced && m_observer)
         reportHeld({}, true);
@@ -124,6 +125,8 @@ void TModbusSlave::asciiFrame()
     m_fault = {};
     TFaultDecision fault;
     const int n = m_handler.Handle(m_rules, m_replaced, verdict, fault);
+    if (fault.Kind == TFaultKind::Offline)
+        m_fault = fault;
     int shown = 0;
     bool failed = false;
     bool held = false;
@@ -172,6 +175,13 @@ void TModbusSlave::asciiReport(TVerdict Verdict, std::span<const uint8_t> Rx,
     r.Replaced = m_replaced;
     r.ReplyHeld = ReplyHeld;
     m_fault = {};
+    if (m_timed.Timing()) {
+        sealTiming();
+        r.Timing = m_timing;
+        m_timingSealed = false;
+        if (!Reply.empty())
+            r.Timing.TurnaroundUs = m_timed.Clock().TakeTurnaround();
+    }
     m_observer->FrameDone(r);
 }
 

@@ -2,6 +2,7 @@
 #include "engine/devicemap.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -378,6 +379,173 @@ void ApplyMap(const std::vector<TMapItem> &Items, int Slave, TRegisterTables &Ta
             for (int i = 0; first + i <= last; ++i)
                 Tables.WriteRegister(item.Register.RegType, first + i, (*words)[size_t(i)]);
     }
+}
+
+namespace
+{
+
+bool isIntegerKind(TValueKind Kind)
+{
+    return Kind != TValueKind::Ascii && Kind != TValueKind::F32 && Kind != TValueKind::F64;
+}
+
+// The raw number the registers hold, for a numeric item.
+double rawNumber(TValueFormat Format, std::span<const uint16_t> Words)
+{
+    const uint64_t bits = DecodeBits(Words, Format.Kind, Format.Order);
+    switch (Format.Kind) {
+    case TValueKind::Signed:
+        return int16_t(uint16_t(bits));
+    case TValueKind::S32:
+        return int32_t(uint32_t(bits));
+    case TValueKind::S64:
+        return double(int64_t(bits));
+    case TValueKind::F32:
+        return std::bit_cast<float>(uint32_t(bits));
+    case TValueKind::F64:
+        return std::bit_cast<double>(bits);
+    default:
+        return double(bits);
+    }
+}
+
+// Twelve significant digits: enough for any scaled reading, and no
+// 0.30000000000000004 from a scale of 0.1.
+std::string engineeringText(double Value)
+{
+    if (std::isnan(Value))
+        return "nan";
+    if (std::isinf(Value))
+        return Value < 0 ? "-inf" : "inf";
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, Value,
+                                         std::chars_format::general, 12);
+    return ec == std::errc() ? std::string(buffer, end) : std::string();
+}
+
+TItemWords refused(std::string Why)
+{
+    TItemWords w;
+    w.Error = std::move(Why);
+    return w;
+}
+
+} // namespace
+
+std::string FormatTypeText(TValueFormat Format)
+{
+    TMapItem item;
+    item.Format = Format;
+    item.AsciiLength = Format.Kind == TValueKind::Ascii ? 2 : 0;
+    std::string text = ItemTypeName(item);
+    if (RegisterSpan(Format.Kind) > 1)
+        text += std::string(" ") + OrderNames[int(Format.Order)];
+    return text;
+}
+
+std::optional<TValueFormat> ParseFormatType(std::string_view Text)
+{
+    const std::string t = trimmed(Text);
+    const size_t space = t.find(' ');
+    TMapItem item;
+    if (!parseType(t.substr(0, space), item) || item.AsciiLength > 2)
+        return std::nullopt;
+    const auto order = parseOrder(space == std::string::npos ? std::string() : t.substr(space));
+    if (!order)
+        return std::nullopt;
+    if (RegisterSpan(item.Format.Kind) > 1)
+        item.Format.Order = *order;
+    else if (space != std::string::npos)
+        return std::nullopt; // "u16 CDAB" names an order a register does not have
+    return item.Format;
+}
+
+std::string ItemValueText(const TMapItem &Item, std::span<const uint16_t> Words)
+{
+    if (isBitTable(Item.Register.RegType))
+        return !Words.empty() && Words[0] ? "1" : "0";
+    if (Item.Format.Kind != TValueKind::Ascii) {
+        if (Words.size() < size_t(RegisterSpan(Item.Format.Kind)))
+            return {};
+        return FormatValue(Item.Format, Words);
+    }
+    // The characters up to the first NUL, as the value column writes them.
+    std::string text;
+    for (int i = 0; i < Item.AsciiLength && size_t(i / 2) < Words.size(); ++i) {
+        const auto c = uint8_t(i % 2 == 0 ? Words[size_t(i / 2)] >> 8 : Words[size_t(i / 2)]);
+        if (c == 0)
+            break;
+        text += c >= 0x20 && c <= 0x7E ? char(c) : '?';
+    }
+    return text;
+}
+
+std::string ItemEngineeringText(const TMapItem &Item, std::span<const uint16_t> Words)
+{
+    if (isBitTable(Item.Register.RegType) || Item.Format.Kind == TValueKind::Ascii ||
+        Words.size() < size_t(RegisterSpan(Item.Format.Kind)))
+        return {};
+    // An unscaled integer is shown whole, 64 bits included.
+    if (Item.Scale == 1 && Item.Offset == 0 && isIntegerKind(Item.Format.Kind) &&
+        Item.Format.Kind != TValueKind::Hex && Item.Format.Kind != TValueKind::Binary)
+        return FormatValue(Item.Format, Words);
+    return engineeringText(rawNumber(Item.Format, Words) * Item.Scale + Item.Offset);
+}
+
+TItemWords ItemWordsFromText(const TMapItem &Item, std::string_view Text)
+{
+    TMapItem typed = Item;
+    typed.Value = std::string(Text);
+    if (typed.Format.Kind != TValueKind::Ascii)
+        typed.Value = trimmed(typed.Value);
+    if (typed.Value.empty())
+        return refused("an empty field is no value");
+    const auto words = ItemWords(typed);
+    if (!words)
+        return refused("'" + std::string(Text) + "' is not a value of type " + ItemTypeName(Item));
+    TItemWords w;
+    w.Ok = true;
+    w.Words = *words;
+    return w;
+}
+
+TItemWords ItemWordsFromEngineering(const TMapItem &Item, std::string_view Text)
+{
+    if (isBitTable(Item.Register.RegType) || Item.Format.Kind == TValueKind::Ascii)
+        return refused(ItemTypeName(Item) + " has no engineering value");
+    const auto number = parseNumber(trimmed(Text), std::nan(""));
+    if (!number || std::isnan(*number))
+        return refused("'" + std::string(Text) + "' is not a number");
+    const double raw = (*number - Item.Offset) / Item.Scale;
+    std::string rawText;
+    TValueFormat format = Item.Format;
+    if (!isIntegerKind(format.Kind)) {
+        rawText = numberText(raw);
+    } else {
+        // The range check is made on the rounded double, before any conversion.
+        const double whole = std::round(raw);
+        if (!std::isfinite(whole) || whole >= 18446744073709551616.0 ||
+            whole < -9223372036854775808.0)
+            return refused(std::string(Text) + " is out of the range of " + ItemTypeName(Item));
+        if (format.Kind == TValueKind::S64 || whole < 0) {
+            if (whole >= 9223372036854775808.0)
+                return refused(std::string(Text) + " is out of the range of " +
+                               ItemTypeName(Item));
+            rawText = std::to_string(int64_t(whole));
+        } else {
+            rawText = std::to_string(uint64_t(whole));
+        }
+        // Hexadecimal and binary registers take the number as a plain one.
+        if (format.Kind == TValueKind::Hex || format.Kind == TValueKind::Binary)
+            format.Kind = TValueKind::Unsigned;
+    }
+    const TParsedValue parsed = ParseValue(format, rawText);
+    if (!parsed.Ok)
+        return refused(std::string(Text) + " is out of the range of " + ItemTypeName(Item));
+    TItemWords w;
+    w.Ok = true;
+    w.Words.assign(parsed.Words.begin(), parsed.Words.begin() + RegisterSpan(format.Kind));
+    return w;
 }
 
 } // namespace quorlin

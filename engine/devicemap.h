@@ -7,6 +7,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,5 +62,30 @@ int MapExtent(const std::vector<TMapItem> &Items, int Slave);
 // values into the tables; registers beyond a table's size are left out.
 void ApplyMap(const std::vector<TMapItem> &Items, int Slave, TRegisterTables &Tables,
               TAccessMap &Access);
+
+// A register format in the words of the type and order columns: "u16",
+// "f32 CDAB", "s64 ABCD"; one-register kinds have no order.
+std::string FormatTypeText(TValueFormat Format);
+// The reverse, in any letter case; ASCII is the one-register kind here.
+std::optional<TValueFormat> ParseFormatType(std::string_view Text);
+
+// The item's value in its own type, from its registers (ItemSpan words):
+// what the value column of a map holds.
+std::string ItemValueText(const TMapItem &Item, std::span<const uint16_t> Words);
+// Raw * Scale + Offset, as text; empty for a bit or an ASCII item, which
+// have no engineering value.
+std::string ItemEngineeringText(const TMapItem &Item, std::span<const uint16_t> Words);
+
+struct TItemWords {
+    bool Ok = false;
+    std::vector<uint16_t> Words; // ItemSpan words when Ok
+    std::string Error;           // why the text was refused
+};
+// The registers that give the item the typed value Text (in its type, as
+// the value column writes it).
+TItemWords ItemWordsFromText(const TMapItem &Item, std::string_view Text);
+// The registers whose engineering value is Text: (value - Offset) / Scale,
+// rounded to the nearest whole number for an integer type.
+TItemWords ItemWordsFromEngineering(const TMapItem &Item, std::string_view Text);
 
 } // namespace quorlin

@@ -47,6 +47,70 @@ void TFaultPlan::Load(const TFaultSettings &Settings)
 {
     m_settings = NormalisedFaults(Settings);
     m_counts = {};
+    m_aim.Set(m_settings.Functions, m_settings.Registers);
+}
+
+void TFaultPlan::LoadSlave(int SlaveId, const TFaultSettings &Settings)
+{
+    if (Settings.Enabled == 0 || SlaveId < 1 || SlaveId > 255) {
+        m_slaves.erase(SlaveId);
+        return;
+    }
+    TFaultSettings own = Settings;
+    own.MBid = SlaveId;
+    auto &plan = m_slaves[SlaveId];
+    if (!plan)
+        plan = std::make_unique<TFaultPlan>();
+    plan->Load(own);
+}
+
+const TFaultPlan *TFaultPlan::SlavePlan(int SlaveId) const
+{
+    const auto found = m_slaves.find(SlaveId);
+    return found != m_slaves.end() ? found->second.get() : nullptr;
+}
+
+bool ValidFailNext(const TFailNext &O)
+{
+    return O.Count >= 0 && O.Count <= MaxFailNextCount && O.SlaveId >= 0 && O.SlaveId <= 255 &&
+           O.ExceptionCode >= 0 && O.ExceptionCode <= 255 &&
+           (O.Kind != TFailKind::Delay || O.Count == 0 ||
+            (O.DelayMs >= 1 && O.DelayMs <= MaxFaultDelayMs));
+}
+
+bool TFaultPlan::FailNext(const TFailNext &Order)
+{
+    if (!ValidFailNext(Order))
+        return false;
+    m_failNext = Order;
+    return true;
+}
+
+TFaultDecision TFaultPlan::failNext()
+{
+    --m_failNext.Count;
+    ++m_counts.FailedNext;
+    TFaultDecision d;
+    switch (m_failNext.Kind) {
+    case TFailKind::NoReply:
+        d.Kind = TFaultKind::NoReply;
+        break;
+    case TFailKind::Exception:
+        d.Kind = TFaultKind::Exception;
+        d.ExceptionCode = uint8_t(m_failNext.ExceptionCode != 0 ? m_failNext.ExceptionCode
+                                                                : DefaultFaultException);
+        break;
+    case TFailKind::BadCrc:
+        d.Kind = TFaultKind::BadCrc;
+        break;
+    case TFailKind::WrongId:
+        d.Kind = TFaultKind::WrongId;
+        break;
+    case TFailKind::Delay:
+        d.DelayMs = m_failNext.DelayMs;
+        break;
+    }
+    return d;
 }
 
 bool TFaultPlan::AppliesTo(int SlaveId) const
@@ -73,8 +137,19 @@ bool TFaultPlan::percent(int P, unsigned Purpose) const
 
 TFaultDecision TFaultPlan::Decide(int SlaveId)
 {
+    TFaultRequest r;
+    r.SlaveId = SlaveId;
+    return Decide(r);
+}
+
+TFaultDecision TFaultPlan::Decide(const TFaultRequest &Request)
+{
+    if (m_failNext.Count > 0 && (m_failNext.SlaveId == 0 || m_failNext.SlaveId == Request.SlaveId))
+        return failNext();
+    if (const auto own = m_slaves.find(Request.SlaveId); own != m_slaves.end())
+        return own->second->Decide(Request);
     TFaultDecision d;
-    if (!AppliesTo(SlaveId))
+    if (!AppliesTo(Request.SlaveId) || !m_aim.Hits(Request))
         return d;
     ++m_counts.Requests;
     const TFaultSettings &s = m_settings;

@@ -72,6 +72,9 @@ std::string ReportText(const TFrameReport &Report)
     case TFaultKind::BadCrc:
         text = "bad crc (injected)";
         break;
+    case TFaultKind::Offline:
+        text = "no reply: slave offline";
+        break;
     }
     if (Report.DelayMs > 0)
         text += ", delayed " + std::to_string(Report.DelayMs) + " ms";
@@ -88,6 +91,9 @@ void TLineCounters::Count(const TFrameReport &Report)
         if (IsInjected(Report))
             ++Injected;
         BytesIn += Report.Rx.size() + uint64_t(Report.Unread > 0 ? Report.Unread : 0);
+        TooSoon += Report.Timing.TooSoon ? 1 : 0;
+        // Marked, or dropped for it by framing by silence: once either way.
+        GapInside += Report.Timing.GapInside || Report.Verdict == TVerdict::GapInside ? 1 : 0;
     }
     switch (Report.Verdict) {
     case TVerdict::Answered:
@@ -130,8 +136,7 @@ void TLineCounters::Count(const TFrameReport &Report)
         ++BadHeader;
         break;
     case TVerdict::GapInside:
-        ++GapInside;
-        break;
+        break; // counted with the marks
     }
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "engine/faultplan.h"
+#include "engine/frametiming.h"
 
 namespace quorlin
 {
@@ -65,6 +66,9 @@ struct TFrameReport {
     bool ReplyCancelled = false; // the held reply was dropped unsent: a newer request came,
                                  // or the port closed or changed
     TBroadcastFate Broadcast = TBroadcastFate::None;
+    // When it came and, for a reply written now, how soon it followed its
+    // request; all unknown (-1) where the line is not timed.
+    TFrameTiming Timing;
 };
 
 // Whether an injected fault touched the request's reply: withheld, changed,
@@ -112,7 +116,8 @@ struct TLineCounters {
     uint64_t BadHeader = 0; // connections closed for a malformed Modbus TCP header
     uint64_t Failed = 0;    // replies the line refused to take
     uint64_t Cancelled = 0; // replies held back and dropped before they went
-    uint64_t GapInside = 0; // frames dropped for a silence inside them (strict framing)
+    uint64_t TooSoon = 0;   // frames that began sooner than the silence between frames allows
+    uint64_t GapInside = 0; // frames with a longer silence inside than a frame may hold
 
     void Count(const TFrameReport &Report);
     void Reset() { *this = TLineCounters{}; }

@@ -18,7 +18,7 @@ constexpr uint64_t TLineCounters::*countFields[] = {
     &TLineCounters::TimedOut, &TLineCounters::TooLong,    &TLineCounters::NoReply,
     &TLineCounters::BytesIn,  &TLineCounters::BytesOut,   &TLineCounters::Injected,
     &TLineCounters::BadHeader, &TLineCounters::Failed, &TLineCounters::Cancelled,
-    &TLineCounters::GapInside,
+    &TLineCounters::TooSoon,  &TLineCounters::GapInside,
 };
 static_assert(sizeof(TLineCounters) == std::size(countFields) * sizeof(uint64_t),
               "a counter was added to TLineCounters: list it in countFields");

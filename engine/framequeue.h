@@ -77,7 +77,7 @@ class TFrameQueue : public IFrameObserver
     alignas(64) std::atomic<uint64_t> m_taken{0};
     size_t m_readSlot = 0;                 // the consumer's own
     uint64_t m_droppedCounted = 0;         // m_dropped at the last TakeDroppedCounts
-    static constexpr int CountFields = 16; // the members of TLineCounters
+    static constexpr int CountFields = 17; // the members of TLineCounters
     // The dropped frames' counts not yet taken: the line's, then one set per id.
     const std::unique_ptr<std::atomic<uint64_t>[]> m_droppedCounts;
 };

@@ -14,9 +14,31 @@ namespace quorlin
 using namespace modbus;
 
 TModbusSlave::TModbusSlave(TRegisterImage &Image, ISerialLine &Line, ITimeOutTimer &Timer)
-    : m_line(Line), m_timer(Timer), m_handler(Image, RxBuf, RxCount, ExpectedLen, TxBuf)
+    : m_timed(Line), m_line(m_timed), m_timer(Timer), m_handler(Image, RxBuf, RxCount, ExpectedLen, TxBuf)
 {
     m_rules.Line = &m_line;
+}
+
+void TModbusSlave::SetCharTimeUs(int Us, int BaudRate)
+{
+    m_charTimeUs = Us > 0 ? Us : 0;
+    if (m_timed.Clock().CharUs() != m_charTimeUs || BaudRate > 0)
+        m_timed.Clock().SetLine(m_charTimeUs, SilenceLimits(BaudRate, m_charTimeUs));
+}
+
+void TModbusSlave::sealTiming()
+{
+    if (m_timingSealed || !m_timed.Timing())
+        return;
+    m_timing = m_timed.Clock().EndFrame();
+    // An ASCII frame may pause up to a second between characters: the
+    // character-time silences are RTU's alone.
+    if (m_mode == TSerialMode::Ascii)
+        m_timing.TooSoon = m_timing.GapInside = false;
+    // Framing by silence judged the gap on its own clock: the mark agrees.
+    if (m_strictJudged)
+        m_timing.GapInside = m_strictGap;
+    m_timingSealed = true;
 }
 
 void TModbusSlave::Comm1RxChar(int Count, int64_t NowUs)
@@ -33,6 +55,7 @@ void TModbusSlave::Comm1RxChar(int Count, int64_t NowUs)
     }
     if (Count > RxBufferSize - RxCount) {
         // No request is that long: start again from nothing.
+        m_timed.Arrived(Count);
         m_line.PurgeIn();
         if (m_observer)
             report(TVerdict::TooLong, Count);
@@ -116,8 +139,11 @@ void TModbusSlave::ProcessFrame()
 {
     TVerdict verdict = TVerdict::OtherSlave;
     m_fault = {};
+    sealTiming();
     TFaultDecision fault;
     const int n = m_handler.Handle(m_rules, m_replaced, verdict, fault);
+    if (fault.Kind == TFaultKind::Offline)
+        m_fault = fault; // the silence was asked for: the monitor says so
     // The reply leaves with the lock released: the write may wait on the line.
     TReplyStep step;
     if (n >= MinRequestLength && n <= MaxFrameLength) {
@@ -168,6 +194,8 @@ void TModbusSlave::LineClosed()
     m_ascii.Reset();
     m_silence.EndFrame();
     m_spoiled = false;
+    m_timed.Clock().Reset();
+    m_timingSealed = false;
 }
 
 void TModbusSlave::holdReport(TVerdict Verdict, const TFaultDecision &Fault)
@@ -194,6 +222,8 @@ void TModbusSlave::reportHeld(const TReplyStep &Step, bool Cancelled)
     r.HeldReply = true;
     r.ReplyHeld = Step.Rest;
     r.ReplyCancelled = Cancelled;
+    if (m_timed.Timing() && Step.Length > 0)
+        r.Timing.TurnaroundUs = m_timed.Clock().TakeTurnaround();
     m_observer->FrameDone(r);
 }
 
@@ -215,6 +245,19 @@ void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool Reply
     r.ReplyHeld = ReplyHeld;
     r.Broadcast = Verdict == TVerdict::Broadcast ? m_handler.BroadcastFate() : TBroadcastFate::None;
     m_fault = {};
+    if (m_timed.Timing()) {
+        sealTiming();
+        r.Timing = m_timing;
+        m_timingSealed = false;
+        // Bytes that never made a frame are no request that came too soon.
+        if (Verdict == TVerdict::TooLong || Verdict == TVerdict::TimedOut)
+            r.Timing.TooSoon = false;
+        if (ReplyLen > 0)
+            r.Timing.TurnaroundUs = m_timed.Clock().TakeTurnaround();
+    }
+    // Dropped for its gap: marked so even where the line is not timed.
+    if (Verdict == TVerdict::GapInside)
+        r.Timing.GapInside = true;
     m_observer->FrameDone(r);
 }
 

@@ -12,6 +12,7 @@
 #include "engine/asciiframing.h"
 #include "engine/faultplan.h"
 #include "engine/frameobserver.h"
+#include "engine/frametiming.h"
 #include "engine/modbusdefs.h"
 #include "engine/registerimage.h"
 #include "engine/replysender.h"
@@ -47,11 +48,10 @@ class TModbusSlave
     // Microseconds one character takes on the line (0, the default: unknown).
     // A request is then given its 100 ms plus the time its own bytes take,
     // so a long one at a low speed is not dropped while it still arrives.
-    void SetCharTimeUs(int Us) { m_charTimeUs = Us > 0 ? Us : 0; }
+    // BaudRate (0: unknown) sets the silences the timing marks are held to,
+    // and that framing by silence ends and drops requests by.
+    void SetCharTimeUs(int Us, int BaudRate = 0);
     int CharTimeUs() const { return m_charTimeUs; }
-    // The line's rate in bits per second (0: unknown): above 19200 the
-    // silences that frame a request are fixed times.
-    void SetBaudRate(int Rate) { m_baudRate = Rate > 0 ? Rate : 0; }
 
     // How RTU requests end: by their length (the default) or by silence.
     // Set from any thread; taken up like a mode change. Silence needs the
@@ -70,6 +70,9 @@ class TModbusSlave
     // Who hears of every frame's fate; null (the default) costs nothing.
     void SetObserver(IFrameObserver *Observer) { m_observer = Observer; }
     IFrameObserver *Observer() const { return m_observer; }
+    // Times every frame for the observer's reports (gap, turnaround, marks)
+    // by Clock (microseconds, steady); null, the default, times nothing.
+    void SetClock(TTimedLine::TClockFn Clock) { m_timed.SetClock(Clock); }
 
     std::array<uint8_t, modbus::RxBufferSize> RxBuf{};
     int RxCount = 0;
@@ -104,6 +107,9 @@ class TModbusSlave
     TRequestHandler &Handler() { return m_handler; }
 
   private:
+    // The timing of the frame received, taken once it is whole and before
+    // its reply goes, for the report that follows.
+    void sealTiming();
     void report(TVerdict Verdict, int Unread = 0, int ReplyLen = 0, bool ReplyFailed = false,
                 bool ReplyHeld = false);
     // What became of a held reply: Step's bytes written (or refused), or,
@@ -122,6 +128,7 @@ class TModbusSlave
     bool syncFraming(int64_t NowUs); // takes up a change; true when silence frames
     void strictRxChar(int Count, int64_t NowUs);
     void strictEnd();
+    void strictJudge(bool Gap); // a whole frame ended by silence: drop it or take it
     // A request to a strict slave whose function gives no length ends by
     // silence; true when the time-out handled it so.
     bool strictSilentEnd();
@@ -132,6 +139,7 @@ class TModbusSlave
                      std::span<const uint8_t> Reply = {}, bool ReplyFailed = false,
                      bool ReplyHeld = false);
 
+    TTimedLine m_timed; // the line as given, with the clock around its reads and writes
     ISerialLine &m_line;
     ITimeOutTimer &m_timer;
     IFrameObserver *m_observer = nullptr;
@@ -141,6 +149,8 @@ class TModbusSlave
     TFaultDecision m_fault;  // injected into the frame being reported
     bool m_replaced = false; // this frame cancelled a reply still held back
     int m_charTimeUs = 0;
+    TFrameTiming m_timing;      // of the frame being reported
+    bool m_timingSealed = false;
     // The request of the reply held back, for the reports of its later steps.
     std::array<uint8_t, modbus::RxBufferSize> m_heldRx{};
     int m_heldRxCount = 0;
@@ -151,7 +161,8 @@ class TModbusSlave
     std::atomic<TSerialFraming> m_wantedFraming{TSerialFraming::Length};
     TSerialFraming m_framing = TSerialFraming::Length; // the receive step's own copy
     TSilenceClock m_silence;
-    int m_baudRate = 0;
+    bool m_strictJudged = false; // framing by silence ended the frame being reported
+    bool m_strictGap = false;    // and found a silence inside it
     bool m_spoiled = false; // the frame overflowed: the rest of it is dropped unread
 
     std::atomic<TSerialMode> m_wantedMode{TSerialMode::Rtu};

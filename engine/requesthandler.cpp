@@ -82,6 +82,12 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
             return ExceptionReplyLength;
         }
         Verdict = TVerdict::NoReply;
+        // An offline slave hears nothing, malformed requests included.
+        if (m_target->Options.Offline) {
+            m_target = &m_image;
+            Fault.Kind = TFaultKind::Offline;
+            return 0;
+        }
         if (m_target->Options.Strict) {
             if (const uint8_t refused = strictRefusal()) {
                 const int n = ExceptionReply(refused);
@@ -96,7 +102,7 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
             m_target = &m_image;
             return n;
         }
-        Fault = m_faults->Decide(m_target->MBid);
+        Fault = m_faults->Decide(faultRequest());
         const int n = Fault.Kind == TFaultKind::Exception ? ExceptionReply(Fault.ExceptionCode)
                                                           : DispatchFunction();
         m_target = &m_image;
@@ -107,6 +113,12 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
         Verdict = TVerdict::BadCrc;
         if (Rules.Checksum && !crcIsRight())
             return 0;
+        // An offline slave hears nothing: no reply, no write.
+        if (m_target->Options.Offline) {
+            Verdict = TVerdict::NoReply;
+            Fault.Kind = TFaultKind::Offline;
+            return 0;
+        }
         Verdict = TVerdict::NoReply;
         // A code that tells no length reaches here only when silence framed
         // it; a slave that is not strict stays as silent on it as ever.
@@ -114,7 +126,7 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
         if (!strict && !HasLength(RxBuf[OffFunction]) && ruleFor(RxBuf[OffFunction]).Fn == nullptr)
             return 0;
         // An injected exception replaces the handler: the image stays as it is.
-        Fault = m_faults->Decide(RxBuf[OffSlaveId]);
+        Fault = m_faults->Decide(faultRequest());
         if (Fault.Kind == TFaultKind::Exception)
             return ExceptionReply(Fault.ExceptionCode);
         if (strict)
@@ -130,8 +142,10 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
         if (right) {
             for (int i = 0; i < m_slaves->Count(); ++i) {
                 m_target = &m_slaves->At(i);
-                // A strict slave carries out no malformed write, asked or not.
-                if (!m_target->Options.Strict || strictRefusal() == 0)
+                // An offline slave hears nothing; a strict one carries out
+                // no malformed write, asked or not.
+                if (!m_target->Options.Offline &&
+                    (!m_target->Options.Strict || strictRefusal() == 0))
                     DispatchFunction();
             }
         }
@@ -146,6 +160,14 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
         m_broadcast =
             isWriteFunction(RxBuf[OffFunction]) ? TBroadcastFate::Ignored : TBroadcastFate::NotAWrite;
     return 0;
+}
+
+TFaultRequest TRequestHandler::faultRequest() const
+{
+    const int length = std::clamp(std::min(ExpectedLen, RxCount) - CrcLength, 0, RxBufferSize);
+    TFaultRequest r = FaultRequestOf(RxBuf.data(), length, m_target->Options.AddressOffset);
+    r.SlaveId = m_target->MBid; // a gateway's 0 and 255 reach a slave of its own id
+    return r;
 }
 
 int TRequestHandler::ruleLength() const

@@ -112,6 +112,8 @@ class TRequestHandler
     // In engine/strictprotocol.cpp.
     uint8_t strictRefusal() const;
     bool strictServes(uint8_t Function) const;
+    // The request at hand as the faults' aim sees it, for the slave m_target.
+    TFaultRequest faultRequest() const;
     int beginReply();
     int echoReply();
     int fixedReply(const uint8_t *Data, int Length);

@@ -1,20 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "engine/silenceframing.h"
 
-#include "engine/linetiming.h"
-
 namespace quorlin
 {
-
-TSilenceTimes SilenceTimesFor(int BaudRate, int CharUs)
-{
-    if (BaudRate <= 0 || CharUs <= 0)
-        return {};
-    if (BaudRate > 19200)
-        return {CharUs, 750, 1750};
-    // Rounded up: a silence of exactly 1.5 characters does not spoil a frame.
-    return {CharUs, (3 * CharUs + 1) / 2, (7 * CharUs + 1) / 2};
-}
 
 TSilenceClock::TArrival TSilenceClock::Arrive(int Count, int64_t NowUs)
 {
@@ -33,7 +21,7 @@ TSilenceClock::TArrival TSilenceClock::Arrive(int Count, int64_t NowUs)
         m_lastUs = NowUs;
     if (silence > m_longestGapUs)
         m_longestGapUs = silence;
-    if (m_times.InsideUs > 0 && silence > m_times.InsideUs) {
+    if (m_limits.InsideUs > 0 && silence > m_limits.InsideUs) {
         m_gapInside = true;
         return TArrival::Gap;
     }
@@ -44,8 +32,7 @@ int64_t TSilenceClock::SilenceBefore(int Count, int64_t NowUs) const
 {
     if (!m_inFrame)
         return 0;
-    const int64_t silence = NowUs - m_lastUs - LineTimeUs(Count < 1 ? 1 : Count, m_times.CharUs);
-    return silence > 0 ? silence : 0;
+    return SilenceBeforeRead(m_lastUs, NowUs, Count < 1 ? 1 : Count, m_charUs);
 }
 
 void TSilenceClock::EndFrame()

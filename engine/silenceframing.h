@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "engine/frametiming.h"
+
 namespace quorlin
 {
 
@@ -17,17 +19,6 @@ enum class TSerialFraming : uint8_t {
     Length, // by the length its function code gives (the default)
     Strict, // by 3.5 character times of silence; a 1.5 silence inside drops it
 };
-
-struct TSilenceTimes {
-    int CharUs = 0;   // one character on the line; 0 when unknown
-    int InsideUs = 0; // longer than this inside a frame spoils it (1.5 characters)
-    int EndUs = 0;    // this long ends a frame (3.5 characters)
-};
-
-// Above 19200 bps the character time is too short for a UART's timer to
-// measure reliably, so fixed times stand in: 750 us and 1750 us. At and
-// below, 1.5 and 3.5 of CharUs. Nothing (all 0) for an unknown rate.
-TSilenceTimes SilenceTimesFor(int BaudRate, int CharUs);
 
 class TSilenceClock
 {
@@ -38,8 +29,14 @@ class TSilenceClock
         Gap,    // more of it, after a silence longer than InsideUs
     };
 
-    void SetTimes(const TSilenceTimes &Times) { m_times = Times; }
-    const TSilenceTimes &Times() const { return m_times; }
+    // The line's character time and the silences it is held to: the ones
+    // the frame clock marks frames by, so framing and marks never disagree.
+    void SetLine(int CharUs, TSilenceLimits Limits)
+    {
+        m_charUs = CharUs > 0 ? CharUs : 0;
+        m_limits = Limits;
+    }
+    const TSilenceLimits &Limits() const { return m_limits; }
 
     // Count characters were read at NowUs, the last of them just complete.
     // The silence before them is the time since the last read less their
@@ -51,12 +48,12 @@ class TSilenceClock
     // at NowUs began to arrive.
     bool EndedBefore(int Count, int64_t NowUs) const
     {
-        return m_inFrame && SilenceBefore(Count, NowUs) >= m_times.EndUs;
+        return m_inFrame && SilenceBefore(Count, NowUs) >= m_limits.BetweenUs;
     }
     // The silence on the line before Count characters read at NowUs.
     int64_t SilenceBefore(int Count, int64_t NowUs) const;
     // When the frame in progress ends by silence; -1 between frames.
-    int64_t EndDueUs() const { return m_inFrame ? m_lastUs + m_times.EndUs : -1; }
+    int64_t EndDueUs() const { return m_inFrame ? m_lastUs + m_limits.BetweenUs : -1; }
     bool InFrame() const { return m_inFrame; }
     // A silence longer than InsideUs fell inside the frame in progress.
     bool GapInside() const { return m_gapInside; }
@@ -66,7 +63,8 @@ class TSilenceClock
     void EndFrame();
 
   private:
-    TSilenceTimes m_times;
+    int m_charUs = 0;
+    TSilenceLimits m_limits;
     int64_t m_lastUs = 0;
     int64_t m_longestGapUs = 0;
     bool m_inFrame = false;

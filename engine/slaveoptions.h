@@ -32,6 +32,7 @@ struct TSlaveOptions {
     // Exception 1 for every function not served, 3 for a malformed request
     // (checked before the address), where a lenient slave is silent or accepts.
     bool Strict = false;
+    bool Offline = false; // silent to every request, broadcasts included; registers kept
 
     bool operator==(const TSlaveOptions &) const = default;
 };

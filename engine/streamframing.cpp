@@ -54,6 +54,8 @@ bool TStreamFraming::Received(const uint8_t *Data, size_t Length, int64_t NowUs)
         Advance(NowUs); // a partial request whose silence ran out goes first
         m_lastInUs = NowUs;
     }
+    if (m_in.empty())
+        m_firstInUs = NowUs;
     m_in.insert(m_in.end(), Data, Data + Length);
     return m_kind == TStreamKind::ModbusTcp ? takeMbap(NowUs) : takeRtu(NowUs);
 }
@@ -68,7 +70,10 @@ bool TStreamFraming::takeMbap(int64_t NowUs)
         const uint8_t *f = m_in.data() + at;
         const int protocol = readU16BE(f, 2);
         const int length = readU16BE(f, MbapLengthOffset);
+        // Only the first request can have begun in an earlier segment.
+        const int64_t startUs = at == 0 ? m_firstInUs : NowUs;
         if (protocol != 0 || length < MbapMinLength || length > MbapMaxLength) {
+            timeFrame(startUs, NowUs);
             report(TVerdict::BadHeader, f, MbapHeaderLength, nullptr, 0, {}, false);
             ok = false;
             at = m_in.size();
@@ -77,6 +82,7 @@ bool TStreamFraming::takeMbap(int64_t NowUs)
         const size_t whole = size_t(MbapLengthOffset + 2 + length);
         if (m_in.size() - at < whole)
             break; // the rest follows in a later segment
+        timeFrame(startUs, NowUs);
         handle(f, int(whole), NowUs);
         at += whole;
     }
@@ -90,13 +96,16 @@ bool TStreamFraming::takeRtu(int64_t NowUs)
     for (;;) {
         const size_t have = m_in.size() - at;
         const int need = rtuRequestLength(m_in.data() + at, have);
+        const int64_t startUs = at == 0 ? m_firstInUs : NowUs;
         if (need != 0 && need <= RxBufferSize && have >= size_t(need)) {
+            timeFrame(startUs, NowUs);
             handle(m_in.data() + at, need, NowUs);
             at += size_t(need);
             continue;
         }
         if (have >= size_t(RxBufferSize)) {
             // No request is that long: start again from nothing, as the line does.
+            timeFrame(startUs, NowUs);
             report(TVerdict::TooLong, m_in.data() + at, RxBufferSize, nullptr, 0, {}, false,
                    int(have) - RxBufferSize);
             at = m_in.size();
@@ -137,7 +146,8 @@ void TStreamFraming::handle(const uint8_t *Request, int Length, int64_t NowUs)
     TFaultDecision fault;
     const int n = w.Handler.Handle(m_rules, replaced, verdict, fault);
     if (n < MinRequestLength || n > MaxFrameLength) {
-        report(verdict, Request, Length, nullptr, 0, {}, replaced);
+        report(verdict, Request, Length, nullptr, 0,
+               fault.Kind == TFaultKind::Offline ? fault : TFaultDecision{}, replaced);
         return;
     }
     verdict =
@@ -167,7 +177,17 @@ void TStreamFraming::handle(const uint8_t *Request, int Length, int64_t NowUs)
         report(verdict, Request, Length, nullptr, 0, fault, replaced);
         return;
     }
+    // Ready now, or when a fault (or a reply held before it) lets its first bytes go.
+    int64_t readyUs = NowUs + int64_t(std::max(0, fault.DelayMs)) * 1000;
+    if (!m_held.empty())
+        readyUs = std::max(readyUs, m_held.back().DueUs);
     queue(reply, replyLength, fault, NowUs);
+    if (m_now != nullptr) {
+        if (readyUs <= NowUs)
+            readyUs = m_now();
+        m_timing.TurnaroundUs = std::max<int64_t>(0, readyUs - NowUs);
+        m_lineEndUs = std::max(m_lineEndUs, readyUs);
+    }
     report(verdict, Request, Length, reply, replyLength, fault, replaced);
 }
 
@@ -199,6 +219,7 @@ void TStreamFraming::Advance(int64_t NowUs)
         // A code without a length rule could never have completed.
         const bool silentCode =
             m_in.size() > size_t(OffFunction) && !hasLengthRule(m_in[OffFunction]);
+        timeFrame(m_firstInUs, m_lastInUs);
         report(silentCode ? TVerdict::NoReply : TVerdict::TimedOut, m_in.data(), int(m_in.size()),
                nullptr, 0, {}, false);
         m_in.clear();
@@ -221,6 +242,16 @@ int64_t TStreamFraming::NextDueUs() const
     return due;
 }
 
+void TStreamFraming::timeFrame(int64_t StartUs, int64_t EndUs)
+{
+    m_timing = {};
+    if (m_now == nullptr)
+        return;
+    if (m_lineEndUs >= 0)
+        m_timing.GapUs = std::max<int64_t>(0, StartUs - m_lineEndUs);
+    m_lineEndUs = std::max(m_lineEndUs, EndUs);
+}
+
 void TStreamFraming::report(TVerdict Verdict, const uint8_t *Rx, int RxLength, const uint8_t *Reply,
                             int ReplyLength, const TFaultDecision &Fault, bool Replaced, int Unread)
 {
@@ -240,6 +271,8 @@ void TStreamFraming::report(TVerdict Verdict, const uint8_t *Rx, int RxLength, c
     r.Replaced = Replaced;
     r.Line = m_line;
     r.HeaderLength = m_kind == TStreamKind::ModbusTcp ? MbapHeaderLength - 1 : 0;
+    r.Timing = m_timing;
+    m_timing = {};
     m_observer->FrameDone(r);
 }
 

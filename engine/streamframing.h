@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/frametiming.h"
 #include "engine/requesthandler.h"
 
 namespace quorlin
@@ -46,6 +47,11 @@ class TStreamFraming
     // Bytes waiting: ready ones and the ones held back.
     size_t PendingBytes() const { return m_ready.size() + m_heldBytes; }
     TStreamKind Kind() const { return m_kind; }
+    // Times the connection's frames for the reports by Clock, the one the
+    // NowUs arguments come from (null, the default: no timing). The gap is
+    // counted per connection; the turnaround is how long the reply took to be
+    // ready after the segment that completed its request was read.
+    void SetClock(TTimedLine::TClockFn Clock) { m_now = Clock; }
     const std::string &Line() const { return m_line; }
 
   private:
@@ -58,6 +64,8 @@ class TStreamFraming
     bool takeRtu(int64_t NowUs);
     void handle(const uint8_t *Request, int Length, int64_t NowUs);
     void queue(const uint8_t *Bytes, int Length, const TFaultDecision &Fault, int64_t NowUs);
+    // The timing of a frame that began at StartUs and ended at EndUs.
+    void timeFrame(int64_t StartUs, int64_t EndUs);
     void report(TVerdict Verdict, const uint8_t *Rx, int RxLength, const uint8_t *Reply,
                 int ReplyLength, const TFaultDecision &Fault, bool Replaced, int Unread = 0);
 
@@ -72,6 +80,11 @@ class TStreamFraming
     std::vector<uint8_t> m_ready;
     std::deque<THeld> m_held; // replies held back by faults, due in order
     size_t m_heldBytes = 0;
+
+    TTimedLine::TClockFn m_now = nullptr;
+    int64_t m_firstInUs = 0;   // when the first byte held in m_in arrived
+    int64_t m_lineEndUs = -1;  // when the connection's last frame ended
+    TFrameTiming m_timing;     // of the frame about to be reported
 };
 
 } // namespace quorlin

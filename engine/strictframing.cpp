@@ -24,8 +24,8 @@ bool TModbusSlave::syncFraming(int64_t NowUs)
         m_silence.EndFrame();
         m_spoiled = false;
     }
-    m_silence.SetTimes(SilenceTimesFor(m_baudRate, m_charTimeUs));
-    return m_framing == TSerialFraming::Strict && NowUs >= 0 && m_silence.Times().EndUs > 0;
+    m_silence.SetLine(m_charTimeUs, m_timed.Clock().Limits());
+    return m_framing == TSerialFraming::Strict && NowUs >= 0 && m_silence.Limits().Known();
 }
 
 void TModbusSlave::strictRxChar(int Count, int64_t NowUs)
@@ -36,6 +36,7 @@ void TModbusSlave::strictRxChar(int Count, int64_t NowUs)
     if (Count > RxBufferSize - RxCount) {
         // No request is that long; what follows until the silence belongs
         // to it and goes too.
+        m_timed.Arrived(Count);
         m_line.PurgeIn();
         if (!m_spoiled && m_observer)
             report(TVerdict::TooLong, Count);
@@ -61,7 +62,16 @@ void TModbusSlave::strictEnd()
         RxCount = 0;
         return;
     }
-    if (gap) {
+    // The frame's report, if any, is made below and carries this verdict.
+    m_strictJudged = true;
+    m_strictGap = gap;
+    strictJudge(gap);
+    m_strictJudged = false;
+}
+
+void TModbusSlave::strictJudge(bool Gap)
+{
+    if (Gap) {
         // What a device does with a frame that paused: it never happened.
         if (m_observer)
             report(TVerdict::GapInside);
@@ -95,12 +105,12 @@ void TModbusSlave::watchSilence(int64_t NowUs)
 {
     if (RxCount <= OffFunction || TRequestHandler::HasLength(RxBuf[OffFunction]))
         return;
-    if (m_silence.Times().EndUs <= 0 || NowUs < 0 || !m_handler.StrictFor(RxBuf[OffSlaveId]))
+    if (!m_silence.Limits().Known() || NowUs < 0 || !m_handler.StrictFor(RxBuf[OffSlaveId]))
         return;
     // Only a strict slave answers a code it cannot frame by length: once
     // the line falls silent, not after the whole time-out.
     m_timer.StartFor(0);
-    m_timer.SetAllowanceUs(m_silence.Times().EndUs);
+    m_timer.SetAllowanceUs(m_silence.Limits().BetweenUs);
 }
 
 bool TModbusSlave::strictSilentEnd()

@@ -2,13 +2,19 @@
 #include "faults/faultsform.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <climits>
+
+#include "faults/failnextdialog.h"
 
 namespace quorlin
 {
@@ -20,6 +26,10 @@ TFaultsForm::TFaultsForm(QWidget *Parent) : QDialog(Parent)
     setSizeGripEnabled(true);
 
     auto *form = new QFormLayout;
+    SlaveBox = new QComboBox(this);
+    SlaveBox->setObjectName(QStringLiteral("SlaveBox"));
+    SlaveBox->addItem(QStringLiteral("Every slave"), 0);
+    form->addRow(QStringLiteral("Faults &of"), SlaveBox);
     EnabledBox = new QCheckBox(QStringLiteral("&Inject faults"), this);
     EnabledBox->setObjectName(QStringLiteral("EnabledBox"));
     form->addRow(EnabledBox);
@@ -64,6 +74,29 @@ TFaultsForm::TFaultsForm(QWidget *Parent) : QDialog(Parent)
     for (QSpinBox *chance : {NoReplyPercentEdit, BadCrcPercentEdit})
         chance->setSpecialValueText(QStringLiteral("off"));
 
+    FunctionsEdit = new QLineEdit(this);
+    FunctionsEdit->setObjectName(QStringLiteral("FunctionsEdit"));
+    FunctionsEdit->setPlaceholderText(QStringLiteral("every function, or e.g. 3,16"));
+    form->addRow(QStringLiteral("Only f&unctions"), FunctionsEdit);
+    RegistersEdit = new QLineEdit(this);
+    RegistersEdit->setObjectName(QStringLiteral("RegistersEdit"));
+    RegistersEdit->setPlaceholderText(QStringLiteral("every register, or e.g. 4x0100-4x0199,3x0001"));
+    form->addRow(QStringLiteral("Only &registers"), RegistersEdit);
+    AimErrorLabel = new QLabel(this);
+    AimErrorLabel->setObjectName(QStringLiteral("AimErrorLabel"));
+    AimErrorLabel->setStyleSheet(QStringLiteral("QLabel { color: #c00000; }"));
+    AimErrorLabel->setWordWrap(true);
+    AimErrorLabel->hide();
+
+    FailNextButton = new QPushButton(QStringLiteral("Fail ne&xt..."), this);
+    FailNextButton->setObjectName(QStringLiteral("FailNextButton"));
+    FailNextButton->setAutoDefault(false);
+    connect(FailNextButton, &QPushButton::clicked, this, &TFaultsForm::FailNextClick);
+    FailNextLabel = new QLabel(this);
+    FailNextLabel->setObjectName(QStringLiteral("FailNextLabel"));
+    FailNextLabel->setWordWrap(true);
+    connect(SlaveBox, &QComboBox::currentIndexChanged, this, &TFaultsForm::slaveChosen);
+
     CountsLabel = new QLabel(this);
     CountsLabel->setObjectName(QStringLiteral("CountsLabel"));
     CountsLabel->setWordWrap(true);
@@ -75,7 +108,12 @@ TFaultsForm::TFaultsForm(QWidget *Parent) : QDialog(Parent)
 
     auto *top = new QVBoxLayout(this);
     top->addLayout(form);
+    top->addWidget(AimErrorLabel);
     top->addWidget(CountsLabel);
+    auto *failRow = new QHBoxLayout;
+    failRow->addWidget(FailNextButton);
+    failRow->addWidget(FailNextLabel, 1);
+    top->addLayout(failRow);
     top->addStretch();
     top->addWidget(buttons);
 
@@ -85,6 +123,123 @@ TFaultsForm::TFaultsForm(QWidget *Parent) : QDialog(Parent)
 }
 
 void TFaultsForm::LoadFaults(const TFaultSettings &F)
+{
+    if (m_shown == 0)
+        showSettings(F);
+    else
+        m_line = F;
+}
+
+TFaultSettings TFaultsForm::Faults() const
+{
+    return m_shown == 0 ? shownSettings() : m_line;
+}
+
+void TFaultsForm::LoadSlaveFaults(const std::vector<int> &SlaveIds,
+                                  const std::map<int, TFaultSettings> &SlaveFaults)
+{
+    ShowSlave(0);
+    const QSignalBlocker quiet(SlaveBox);
+    while (SlaveBox->count() > 1)
+        SlaveBox->removeItem(1);
+    for (int id : SlaveIds)
+        SlaveBox->addItem(QStringLiteral("Slave %1").arg(id), id);
+    m_slaves = SlaveFaults;
+    m_loaded = SlaveFaults;
+}
+
+std::map<int, TFaultSettings> TFaultsForm::SlaveFaults() const
+{
+    std::map<int, TFaultSettings> all = m_slaves;
+    if (m_shown != 0)
+        all[m_shown] = shownSettings();
+    // A slave merely looked at gets no section.
+    for (auto it = all.begin(); it != all.end();)
+        it = it->second == TFaultSettings{} && !m_loaded.contains(it->first) ? all.erase(it)
+                                                                             : std::next(it);
+    return all;
+}
+
+void TFaultsForm::ShowSlave(int SlaveId)
+{
+    const int index = SlaveBox->findData(SlaveId);
+    if (index >= 0)
+        SlaveBox->setCurrentIndex(index);
+}
+
+void TFaultsForm::slaveChosen(int Index)
+{
+    const int id = SlaveBox->itemData(Index).toInt();
+    if (id == m_shown)
+        return;
+    if (m_shown == 0)
+        m_line = shownSettings();
+    else
+        m_slaves[m_shown] = shownSettings();
+    m_shown = id;
+    if (id == 0) {
+        showSettings(m_line);
+    } else {
+        const auto found = m_slaves.find(id);
+        showSettings(found != m_slaves.end() ? found->second : TFaultSettings{});
+    }
+    // A slave's section is its own: the slave id is not asked, and "on"
+    // means it no longer follows every slave's.
+    MBidEdit->setEnabled(id == 0);
+    EnabledBox->setText(id == 0 ? QStringLiteral("&Inject faults")
+                                : QStringLiteral("&Own faults for slave %1 (else it follows "
+                                                 "every slave's)")
+                                      .arg(id));
+    RefreshCounts();
+}
+
+QString TFaultsForm::aimError(const TFaultSettings &F)
+{
+    if (!ParseFunctionList(F.Functions).Ok)
+        return QStringLiteral("\"%1\" is no list of function codes 1 to 255 (e.g. 3,16 or 1-4).")
+            .arg(QString::fromStdString(F.Functions));
+    if (!ParseRegisterList(F.Registers).Ok)
+        return QStringLiteral("\"%1\" is no list of registers (e.g. 4x0100-4x0199,3x0001).")
+            .arg(QString::fromStdString(F.Registers));
+    return QString();
+}
+
+void TFaultsForm::accept()
+{
+    QString error;
+    if (const QString e = aimError(Faults()); !e.isEmpty()) {
+        error = e;
+        ShowSlave(0);
+    }
+    for (const auto &[id, f] : SlaveFaults()) {
+        if (!error.isEmpty())
+            break;
+        if (const QString e = aimError(f); !e.isEmpty()) {
+            error = QStringLiteral("Slave %1: ").arg(id) + e;
+            ShowSlave(id);
+        }
+    }
+    if (!error.isEmpty()) {
+        AimErrorLabel->setText(error);
+        AimErrorLabel->show();
+        return;
+    }
+    AimErrorLabel->hide();
+    QDialog::accept();
+}
+
+void TFaultsForm::FailNextClick()
+{
+    TFailNextDialog ask(m_shown, this);
+    if (ask.exec() != QDialog::Accepted)
+        return;
+    if (FailNextSink && !FailNextSink(ask.Order()))
+        FailNextLabel->setText(QStringLiteral("The order was refused."));
+    else
+        RefreshCounts();
+}
+
+void TFaultsForm::showSettings(const TFaultSettings &F)
 {
     EnabledBox->setChecked(F.Enabled != 0);
     MBidEdit->setValue(F.MBid);
@@ -99,9 +254,11 @@ void TFaultsForm::LoadFaults(const TFaultSettings &F)
     WrongIdEveryEdit->setValue(F.WrongIdEvery);
     SplitReplyMsEdit->setValue(F.SplitReplyMs);
     SeedEdit->setValue(F.Seed);
+    FunctionsEdit->setText(QString::fromStdString(F.Functions));
+    RegistersEdit->setText(QString::fromStdString(F.Registers));
 }
 
-TFaultSettings TFaultsForm::Faults() const
+TFaultSettings TFaultsForm::shownSettings() const
 {
     TFaultSettings f;
     f.Enabled = EnabledBox->isChecked() ? 1 : 0;
@@ -117,12 +274,25 @@ TFaultSettings TFaultsForm::Faults() const
     f.WrongIdEvery = WrongIdEveryEdit->value();
     f.SplitReplyMs = SplitReplyMsEdit->value();
     f.Seed = SeedEdit->value();
+    f.Functions = FunctionsEdit->text().trimmed().toStdString();
+    f.Registers = RegistersEdit->text().trimmed().toStdString();
+    if (m_shown != 0)
+        f.MBid = 0;
     return f;
 }
 
 void TFaultsForm::RefreshCounts()
 {
-    CountsLabel->setText(DescribeFaultCounts(CountsSource ? CountsSource() : TFaultCounts{}));
+    if (m_shown == 0) {
+        CountsLabel->setText(DescribeFaultCounts(CountsSource ? CountsSource() : TFaultCounts{}));
+    } else {
+        const std::optional<TFaultCounts> own =
+            SlaveCountsSource ? SlaveCountsSource(m_shown) : std::nullopt;
+        CountsLabel->setText(own ? DescribeFaultCounts(*own)
+                                 : QStringLiteral("Slave %1 follows every slave's faults.")
+                                       .arg(m_shown));
+    }
+    FailNextLabel->setText(DescribeFailNext(FailNextSource ? FailNextSource() : TFailNext{}));
 }
 
 void TFaultsForm::showEvent(QShowEvent *Event)
@@ -150,7 +320,9 @@ QString DescribeFaultCounts(const TFaultCounts &C)
         .arg(C.BadCrc)
         .arg(C.Delayed)
         .arg(C.Split)
-        .arg(C.Cancelled);
+        .arg(C.Cancelled) +
+           (C.FailedNext > 0 ? QStringLiteral(" %1 failed by \"fail next\".").arg(C.FailedNext)
+                             : QString());
 }
 
 } // namespace quorlin
@@ -188,6 +360,10 @@ QString FaultsSummary(const TFaultSettings &F)
         parts << QStringLiteral("split %1 ms").arg(F.SplitReplyMs);
     if (parts.isEmpty())
         parts << QStringLiteral("none set");
+    if (!F.Functions.empty())
+        parts << QStringLiteral("functions %1 only").arg(QString::fromStdString(F.Functions));
+    if (!F.Registers.empty())
+        parts << QStringLiteral("registers %1 only").arg(QString::fromStdString(F.Registers));
     return QStringLiteral("FAULTS ON: ") + parts.join(QStringLiteral(", "));
 }
 

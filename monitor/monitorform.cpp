@@ -74,6 +74,10 @@ QVariant TTrafficModel::data(const QModelIndex &Index, int Role) const
             return QString::fromStdString(HexText(row.Bytes));
         case ColLine:
             return QString::fromStdString(row.Line);
+        case ColGap:
+            return row.GapUs < 0 ? QVariant() : QVariant(qlonglong(row.GapUs));
+        case ColTurnaround:
+            return row.TurnaroundUs < 0 ? QVariant() : QVariant(qlonglong(row.TurnaroundUs));
         }
         break;
     case Qt::BackgroundRole:
@@ -103,9 +107,9 @@ QVariant TTrafficModel::headerData(int Section, Qt::Orientation Orientation, int
 {
     if (Orientation != Qt::Horizontal || Role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(Section, Orientation, Role);
-    static const char *const names[ColumnCount] = {"Time",     "Dir",      "Slave",  "Function",
-                                                   "Register", "Quantity", "Result", "Line",
-                                                   "Bytes"};
+    static const char *const names[ColumnCount] = {
+        "Time",   "Dir",  "Slave",    "Function",        "Register", "Quantity",
+        "Result", "Line", "Gap (us)", "Turnaround (us)", "Bytes"};
     return Section >= 0 && Section < ColumnCount ? QString::fromLatin1(names[Section]) : QVariant();
 }
 
@@ -184,12 +188,14 @@ QString CountersText(const TLineCounters &C)
         .arg(C.BytesOut) +
            (C.BadHeader > 0 ? QStringLiteral("; bad Modbus TCP headers %1").arg(C.BadHeader)
                             : QString()) +
-           (C.GapInside > 0 ? QStringLiteral("; dropped for a gap inside %1").arg(C.GapInside)
-                            : QString()) +
            // Replies that never went out, named only once there are some.
            (C.Failed + C.Cancelled == 0
                 ? QString()
-                : QStringLiteral("; not sent: failed %1, cancelled %2").arg(C.Failed).arg(C.Cancelled));
+                : QStringLiteral("; not sent: failed %1, cancelled %2").arg(C.Failed).arg(C.Cancelled)) +
+           // Timing marks, named only once a frame was marked.
+           (C.TooSoon + C.GapInside == 0
+                ? QString()
+                : QStringLiteral("; too soon %1, gap inside %2").arg(C.TooSoon).arg(C.GapInside));
 }
 
 TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
@@ -265,6 +271,8 @@ TMonitorForm::TMonitorForm(TTrafficRecorder &Recorder, QWidget *Parent)
     fit(TTrafficModel::ColQuantity, plain, QStringLiteral("65535"));
     fit(TTrafficModel::ColResult, plain, QStringLiteral("exception 2"));
     fit(TTrafficModel::ColLine, plain, QStringLiteral("tcp 127.0.0.1:40312"));
+    fit(TTrafficModel::ColGap, plain, QStringLiteral("3600000000"));
+    fit(TTrafficModel::ColTurnaround, plain, QStringLiteral("10000000"));
 
     CountersLabel = new QLabel(this);
     CountersLabel->setObjectName(QStringLiteral("CountersLabel"));

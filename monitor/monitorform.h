@@ -36,6 +36,8 @@ class TTrafficModel : public QAbstractTableModel
         ColQuantity,
         ColResult,
         ColLine,
+        ColGap,        // silence before the frame, microseconds
+        ColTurnaround, // a reply's: from the end of its request, microseconds
         ColBytes,
         ColumnCount
     };

@@ -93,6 +93,9 @@ int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2],
         rx.Injected = injected;
         rx.Line = line;
         rx.Broadcast = Report.Broadcast;
+        rx.GapUs = Report.Timing.GapUs;
+        rx.TooSoon = Report.Timing.TooSoon;
+        rx.GapInside = Report.Timing.GapInside;
     }
     // A reply the line refused or that was dropped never travelled: its row
     // says so and shows no bytes.
@@ -118,6 +121,9 @@ int RowsOfReport(const TFrameReport &Report, int64_t TimeUs, TTrafficRow Out[2],
         tx.Bytes.assign(reinterpret_cast<const char *>(Report.Reply.data()), Report.Reply.size());
     tx.Injected = injected;
     tx.Unsent = unsent;
+    // The silence before a reply is the one since its request ended.
+    tx.TurnaroundUs = Report.Timing.TurnaroundUs;
+    tx.GapUs = Report.Timing.TurnaroundUs;
     return n;
 }
 
@@ -224,6 +230,11 @@ std::string ResultText(const TTrafficRow &Row)
         text += ", not sent: write failed";
     else if (Row.Unsent == TUnsent::Cancelled)
         text += ", not sent: cancelled";
+    if (Row.TooSoon)
+        text += ", too soon";
+    // A frame dropped for its gap has said so already.
+    if (Row.GapInside && Row.Verdict != TVerdict::GapInside)
+        text += ", gap inside";
     return text;
 }
 
@@ -294,7 +305,7 @@ bool IsDiscarded(TVerdict Verdict)
 }
 
 const char *const CsvHeader =
-    "time,direction,slave,function,address,quantity,result,bytes,line";
+    "time,direction,slave,function,address,quantity,result,bytes,line,gap_us,turnaround_us";
 
 std::string CsvField(std::string_view Text)
 {
@@ -330,6 +341,10 @@ std::string CsvLine(const TTrafficRow &Row)
     line += HexText(Row.Bytes);
     line += ',';
     line += CsvField(Row.Line);
+    line += ',';
+    line += number(Row.GapUs);
+    line += ',';
+    line += number(Row.TurnaroundUs);
     line += "\r\n";
     return line;
 }
@@ -359,6 +374,8 @@ std::string FilterName(TRowFilter Filter)
         return "no reply";
     case TRowFilter::Injected:
         return "injected";
+    case TRowFilter::Timing:
+        return "too soon / gap inside";
     }
     return {};
 }
@@ -369,7 +386,8 @@ bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row)
     case TRowFilter::All:
         return true;
     case TRowFilter::Problems:
-        return Row.Verdict != TVerdict::Answered || Row.Unsent != TUnsent::No || IsInjectedRow(Row);
+        return Row.Verdict != TVerdict::Answered || Row.Unsent != TUnsent::No || IsInjectedRow(Row) ||
+               IsTimingMarked(Row);
     case TRowFilter::Answered:
         return Row.Verdict == TVerdict::Answered;
     case TRowFilter::Exception:
@@ -388,6 +406,8 @@ bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row)
         return Row.Verdict == TVerdict::NoReply;
     case TRowFilter::Injected:
         return IsInjectedRow(Row);
+    case TRowFilter::Timing:
+        return IsTimingMarked(Row);
     }
     return false;
 }

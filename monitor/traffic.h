@@ -42,7 +42,17 @@ struct TTrafficRow {
     // TX rows: a reply that never went out keeps no bytes and says why.
     TUnsent Unsent = TUnsent::No;
     TBroadcastFate Broadcast = TBroadcastFate::None; // Broadcast rows: what became of it
+    // Microseconds of silence before the frame (a reply's is its turnaround),
+    // and for a reply the time from the end of its request to its first
+    // byte; -1 where the line did not tell.
+    int64_t GapUs = -1;
+    int64_t TurnaroundUs = -1;
+    bool TooSoon = false;   // RX: began sooner than the silence between frames allows
+    bool GapInside = false; // RX: held a longer silence inside than a frame may
 };
+
+// Whether the row carries a timing mark ("too soon", "gap inside").
+inline bool IsTimingMarked(const TTrafficRow &Row) { return Row.TooSoon || Row.GapInside; }
 
 // Whether injected faults touched the row's reply (what the monitor marks).
 inline bool IsInjectedRow(const TTrafficRow &Row) { return !Row.Injected.empty(); }
@@ -74,7 +84,8 @@ char RegisterTable(int Function);
 // "4x0001": the first register a row addresses, numbered from 1; "" for none.
 std::string RegisterText(const TTrafficRow &Row);
 // "answered", "bad crc", ... for RX rows; "reply" or "exception N" for TX
-// rows, followed by ", not sent: write failed" or ", not sent: cancelled".
+// rows, followed by ", not sent: write failed" or ", not sent: cancelled",
+// then the timing marks ", too soon", ", gap inside".
 std::string ResultText(const TTrafficRow &Row);
 // "01 03 00 0A": upper-case pairs, single spaces.
 std::string HexText(std::string_view Bytes);
@@ -87,14 +98,14 @@ bool IsDiscarded(TVerdict Verdict);
 
 // CSV of RFC 4180: comma separated, CRLF line ends, fields holding a comma,
 // a quote or a line break quoted with doubled quotes.
-extern const char *const CsvHeader; // "time,direction,...,bytes", no line end
+extern const char *const CsvHeader; // "time,direction,...,line,gap_us,turnaround_us", no line end
 std::string CsvField(std::string_view Text);
 std::string CsvLine(const TTrafficRow &Row); // with its CRLF
 
 // Verdict filters of the monitor, in the order the window lists them.
 enum class TRowFilter : uint8_t {
     All,
-    Problems, // everything but answered requests and their replies, and injected faults
+    Problems, // everything but answered requests and their replies; injected faults; timing marks
     Answered,
     Exception,
     BadCrc,
@@ -104,8 +115,9 @@ enum class TRowFilter : uint8_t {
     TooLong,
     NoReply,
     Injected, // rows whose reply injected faults withheld, changed, delayed or split
+    Timing,   // frames marked too soon or with a gap inside
 };
-inline constexpr int RowFilterCount = 11;
+inline constexpr int RowFilterCount = 12;
 std::string FilterName(TRowFilter Filter);
 bool FilterAccepts(TRowFilter Filter, const TTrafficRow &Row);
 // The slave filter: Slave < 0 takes every row; otherwise the rows of that id

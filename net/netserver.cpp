@@ -3,6 +3,8 @@
 
 #include <chrono>
 
+#include "engine/deadline.h"
+
 namespace quorlin
 {
 
@@ -272,6 +274,7 @@ void TNetServer::accept(int Index, int64_t NowUs)
         auto c = std::make_unique<TConnection>(
             key, std::move(socket), Index,
             TStreamFraming(l.Config.Kind, m_work, l.Config.DefaultId, &m_frames, prefix + peer));
+        c->Framing.SetClock(MonotonicUs); // the clock of the loop's NowUs
         if (!WatchFd(m_events.Get(), c->Socket.Get(), key, true, false, true))
             continue;
         ++l.Accepted;

@@ -104,6 +104,7 @@ TProfileContent ReadProfile(const TIniDocument &Document)
     s.Device = Document.ReadString(SerialSettingsSection, "Device", "");
     s.Mode = SerialModeFromText(Document.ReadString(SerialSettingsSection, "Mode", ""));
     s.Framing = SerialFramingFromText(Document.ReadString(SerialSettingsSection, "Framing", ""));
+    ReadAdapterKeys(Document, s);
 
     // The slave id control holds 1..255, and so does the first slave.
     content.Slaves.MoreIds = ParseSlaveIds(Document.ReadString(SerialSettingsSection, "MoreIds", ""),
@@ -114,6 +115,8 @@ TProfileContent ReadProfile(const TIniDocument &Document)
         const TSlaveOptions o = ReadSlaveOptions(Document, Id);
         if (!(o == TSlaveOptions{}))
             content.Slaves.Options[Id] = o;
+        if (TSlaveFormats f = ReadSlaveFormats(Document, Id); !f.empty())
+            content.Slaves.Formats[Id] = std::move(f);
     };
     readOptions(std::clamp(s.MBid, 1, 255));
     for (int id : content.Slaves.MoreIds)
@@ -177,6 +180,7 @@ TSlaveOptions ReadSlaveOptions(const TIniDocument &Document, int Id)
     o.Functions22And23 = Document.ReadInteger(section, "Functions22And23", 0) != 0;
     o.AddressOffset = std::clamp(Document.ReadInteger(section, "AddressOffset", 0), -1, 1);
     o.Strict = Document.ReadInteger(section, "Strict", 0) != 0;
+    o.Offline = Document.ReadInteger(section, "Offline", 0) != 0;
     return o;
 }
 
@@ -256,6 +260,8 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindin
         put(SerialSettingsSection, "Mode", SerialModeText(Serial.Mode));
     if (Serial.Framing != 0 || present(SerialSettingsSection, "Framing"))
         put(SerialSettingsSection, "Framing", SerialFramingText(Serial.Framing));
+    for (TIniEntry &entry : AdapterEntries(Serial, Existing))
+        e.push_back(std::move(entry));
     if (!Slaves.MoreIds.empty() || present(SerialSettingsSection, "MoreIds"))
         put(SerialSettingsSection, "MoreIds", FormatSlaveIds(Slaves.MoreIds));
     if (Slaves.Broadcast || present(SerialSettingsSection, "Broadcast"))
@@ -284,6 +290,12 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindin
         option("Functions22And23", o.Functions22And23, o.Functions22And23 ? "1" : "0");
         option("AddressOffset", o.AddressOffset != 0, std::to_string(o.AddressOffset));
         option("Strict", o.Strict, o.Strict ? "1" : "0");
+        option("Offline", o.Offline, o.Offline ? "1" : "0");
+        const auto formats = Slaves.Formats.find(id);
+        if (formats != Slaves.Formats.end() || Existing.SectionExists(FormatsSectionName(id)))
+            AppendFormatEntries(e, id,
+                                formats != Slaves.Formats.end() ? formats->second : TSlaveFormats{},
+                                Existing);
     }
     put(ScriptsSection, "Count", std::to_string(Bindings.size()));
     for (std::size_t i = 0; i < Bindings.size(); ++i) {

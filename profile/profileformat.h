@@ -14,6 +14,7 @@
 #include "engine/registertable.h"
 #include "engine/slaveoptions.h"
 #include "platform/inifile.h"
+#include "profile/rowformatsformat.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
 #include "serial/serialvalues.h"
@@ -42,6 +43,8 @@ struct TProfileSlaves {
     bool Broadcast = false;
     // Section "Slave<N>" of each slave whose options are not all off, by id.
     std::map<int, TSlaveOptions> Options{};
+    // Section "Formats<N>" of each slave with a formatted row, by id.
+    std::map<int, TSlaveFormats> Formats{};
     // The folder of the profile read, where relative map files are found;
     // not a key of the file.
     std::string Folder{};
@@ -75,6 +78,13 @@ std::string SerialFramingText(int Framing);
 // anything else (an image, a binary, a text without either section), which
 // must not become the current profile: the next save would write keys into it.
 std::optional<TIniDocument> ParseProfileText(std::string_view Text);
+
+// The adapter keys of [SerialSettings] into Values (profile/adapterformat.cpp);
+// absent or unreadable keys leave what a profile without them means.
+void ReadAdapterKeys(const TIniDocument &Document, TSerialValues &Values);
+// The adapter keys a save writes: only those that say more than their
+// absence, or that Existing already holds.
+std::vector<TIniEntry> AdapterEntries(const TSerialValues &Values, const TIniDocument &Existing);
 
 // "Slave" + N.
 std::string SlaveSectionName(int Id);

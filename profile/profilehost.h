@@ -5,6 +5,8 @@
 // use a fake.
 #pragma once
 
+#include <map>
+
 #include "engine/faultplan.h"
 #include "engine/listenerconfig.h"
 #include "engine/registerimage.h"
@@ -73,6 +75,9 @@ public:
     // The profile's faults (all off for a profile without them) handed to
     // the engine, which starts counting afresh.
     virtual void ApplyFaults(const TFaultSettings &) {}
+    // The slaves' own fault sections, by slave id; called by every load,
+    // after ApplyFaults.
+    virtual void ApplySlaveFaults(const std::map<int, TFaultSettings> &) {}
     // The profile's listeners (none for a profile without them) started in
     // place of the ones running; called by every load, after ApplyFaults.
     virtual void ApplyNetwork(const TNetworkSettings &) {}

@@ -82,6 +82,24 @@ void TProfileManager::reportWriteFailure(const QString &Path, const std::string 
     m_dialogs.ShowError(m_host.DialogParent(), text);
 }
 
+void RebaseMapNames(TProfileSlaves &Slaves, const QString &ToFolder)
+{
+    const QString from = QString::fromStdString(Slaves.Folder);
+    const QDir to(ToFolder);
+    for (auto &[id, o] : Slaves.Options) {
+        const QString name = QString::fromStdString(o.Map);
+        const bool relative = QFileInfo(name).isRelative();
+        if (name.isEmpty() || (relative && (from.isEmpty() || QDir(from) == to)))
+            continue; // nothing to name, or named as the file already has it
+        const QString absolute = relative ? QDir::cleanPath(QDir(from).absoluteFilePath(name)) : name;
+        const QString inside = to.relativeFilePath(absolute);
+        if (!inside.startsWith(QStringLiteral("..")) && QFileInfo(inside).isRelative())
+            o.Map = inside.toStdString();
+        else
+            o.Map = absolute.toStdString();
+    }
+}
+
 bool TProfileManager::writeProfile(const QString &Path, bool ReplaceAll)
 {
     SerialValues = m_host.ReadSerialDialog();
@@ -90,12 +108,18 @@ bool TProfileManager::writeProfile(const QString &Path, bool ReplaceAll)
     // so that none is left stale; a file that cannot be read has none, and
     // neither has one whose content is replaced.
     const TIniDocument existing = ReplaceAll ? TIniDocument() : file.Load();
+    TProfileSlaves slaves = m_host.ReadSlaves();
+    RebaseMapNames(slaves, QFileInfo(Path).absolutePath());
     std::vector<TIniEntry> entries =
-        ProfileEntries(SerialValues, m_host.BindingList(), m_host.ReadSlaves(), existing);
+        ProfileEntries(SerialValues, m_host.BindingList(), slaves, existing);
     if (FaultsToBeSaved(Faults, existing)) {
         const std::vector<TIniEntry> faults = FaultEntries(Faults);
         entries.insert(entries.end(), faults.begin(), faults.end());
+        const std::vector<TIniEntry> aim = FaultTextEntries(Faults, FaultsSection, existing);
+        entries.insert(entries.end(), aim.begin(), aim.end());
     }
+    const std::vector<TIniEntry> slaveFaults = SlaveFaultEntries(SlaveFaults, existing);
+    entries.insert(entries.end(), slaveFaults.begin(), slaveFaults.end());
     if (NetworkToBeSaved(Network, existing)) {
         const std::vector<TIniEntry> network = NetworkEntries(Network);
         entries.insert(entries.end(), network.begin(), network.end());
@@ -233,6 +257,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         const TProfileContent content = ReadProfile(document);
         SerialValues = content.Serial;
         Faults = ReadFaults(document).value_or(TFaultSettings{});
+        SlaveFaults = ReadSlaveFaults(document);
         Network = ReadNetwork(document).value_or(TNetworkSettings{});
         bindings = MakeBindings(m_host.ScriptList(), content.Bindings);
         TProfileSlaves slaves = content.Slaves;
@@ -243,6 +268,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         image.ClearPendingWrites();
         SerialValues = TSerialValues{};
         Faults = TFaultSettings{};
+        SlaveFaults.clear();
         Network = TNetworkSettings{};
         {
             // The engine may be answering from these tables right now.
@@ -252,6 +278,7 @@ TProfileManager::LoadResult TProfileManager::load(const QString &Path)
         m_host.LoadSlaves(SerialValues.MBid, TProfileSlaves{}, true);
     }
     m_host.ApplyFaults(Faults);
+    m_host.ApplySlaveFaults(SlaveFaults);
     m_host.ApplyNetwork(Network);
     ProfileSaved = true;
     if (!Path.isEmpty()) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QString>
+#include <map>
 
 #include "profile/profiledialogs.h"
 #include "profile/profileformat.h"
@@ -17,6 +18,11 @@ inline constexpr const char *ApplicationTitle = "Quorlin 1.0";
 inline constexpr const char *UntitledProfileName = "UNTITLED.QRL";
 inline constexpr const char *SettingsFileName = "quorlin.ini";
 inline constexpr const char *SettingsSection = "General";
+
+// Map= names are relative to the folder the slaves were read from
+// (Slaves.Folder); a profile written to ToFolder names the same files from
+// there: relative when they lie in it or below, else absolute.
+void RebaseMapNames(TProfileSlaves &Slaves, const QString &ToFolder);
 
 class TProfileManager {
 public:
@@ -34,6 +40,8 @@ public:
     TSerialValues SerialValues;
     // The faults of the current profile, as loaded or as last changed.
     TFaultSettings Faults;
+    // The slaves' own fault sections ("Faults<N>"), by slave id.
+    std::map<int, TFaultSettings> SlaveFaults;
     // The profile's listeners, as loaded or as last changed.
     TNetworkSettings Network;
     // A profile named on the command line: opened at start-up instead of

@@ -14,6 +14,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "engine/registercsv.h"
 #include "profile/profiledialogs.h"
 #include "registers/registermodel.h"
 #include "registers/registersource.h"
@@ -73,7 +74,7 @@ TRegistersForm::TRegistersForm(IRegisterSource &Source, IProfileDialogs &Dialogs
     : QWidget(Parent, Qt::Window), m_source(Source), m_dialogs(Dialogs)
 {
     setObjectName(QStringLiteral("RegistersForm"));
-    resize(520, 560);
+    resize(760, 560);
 
     TableBox = new QComboBox(this);
     TableBox->setObjectName(QStringLiteral("TableBox"));
@@ -88,18 +89,34 @@ TRegistersForm::TRegistersForm(IRegisterSource &Source, IProfileDialogs &Dialogs
     ExportButton->setObjectName(QStringLiteral("ExportButton"));
     ImportButton = new QPushButton(QStringLiteral("Import Values..."), this);
     ImportButton->setObjectName(QStringLiteral("ImportButton"));
+    FilterEdit = new QLineEdit(this);
+    FilterEdit->setObjectName(QStringLiteral("FilterEdit"));
+    FilterEdit->setPlaceholderText(QStringLiteral("name in the map"));
+    FilterEdit->setClearButtonEnabled(true);
+    JumpEdit = new QLineEdit(this);
+    JumpEdit->setObjectName(QStringLiteral("JumpEdit"));
+    JumpEdit->setPlaceholderText(QStringLiteral("4x40001"));
+    JumpEdit->setToolTip(QStringLiteral("A register (4x40001) or a number of this table, then Return"));
+    ImportMapButton = new QPushButton(QStringLiteral("Import Map..."), this);
+    ImportMapButton->setObjectName(QStringLiteral("ImportMapButton"));
+    ExportMapButton = new QPushButton(QStringLiteral("Export Map..."), this);
+    ExportMapButton->setObjectName(QStringLiteral("ExportMapButton"));
 
     Model = new TRegisterModel(Source, this);
     View = new QTableView(this);
     View->setObjectName(QStringLiteral("View"));
     View->setModel(Model);
     View->setItemDelegateForColumn(TRegisterModel::ValueColumn, new TValueDelegate(View));
+    View->setItemDelegateForColumn(TRegisterModel::EngineeringColumn, new TValueDelegate(View));
     View->verticalHeader()->hide();
     View->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     View->horizontalHeader()->setStretchLastSection(true);
-    View->setColumnWidth(TRegisterModel::RegisterColumn, 70);
-    View->setColumnWidth(TRegisterModel::ValueColumn, 170);
-    View->setColumnWidth(TRegisterModel::FormatColumn, 130);
+    View->setColumnWidth(TRegisterModel::RegisterColumn, 75);
+    View->setColumnWidth(TRegisterModel::NameColumn, 120);
+    View->setColumnWidth(TRegisterModel::ValueColumn, 150);
+    View->setColumnWidth(TRegisterModel::FormatColumn, 120);
+    View->setColumnWidth(TRegisterModel::EngineeringColumn, 90);
+    View->setColumnWidth(TRegisterModel::UnitColumn, 45);
     View->setSelectionBehavior(QAbstractItemView::SelectRows);
     View->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                           QAbstractItemView::AnyKeyPressed);
@@ -133,8 +150,16 @@ TRegistersForm::TRegistersForm(IRegisterSource &Source, IProfileDialogs &Dialogs
     top->addStretch(1);
     top->addWidget(ExportButton);
     top->addWidget(ImportButton);
+    auto *mapRow = new QHBoxLayout;
+    mapRow->addWidget(new QLabel(QStringLiteral("Find:"), this));
+    mapRow->addWidget(FilterEdit, 1);
+    mapRow->addWidget(new QLabel(QStringLiteral("Go to:"), this));
+    mapRow->addWidget(JumpEdit);
+    mapRow->addWidget(ImportMapButton);
+    mapRow->addWidget(ExportMapButton);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addLayout(mapRow);
     layout->addWidget(View);
 
     TableBox->setCurrentIndex(3);
@@ -145,6 +170,15 @@ TRegistersForm::TRegistersForm(IRegisterSource &Source, IProfileDialogs &Dialogs
     });
     connect(ExportButton, &QPushButton::clicked, this, &TRegistersForm::ExportRequested);
     connect(ImportButton, &QPushButton::clicked, this, &TRegistersForm::ImportRequested);
+    connect(ImportMapButton, &QPushButton::clicked, this, &TRegistersForm::MapImportRequested);
+    connect(ExportMapButton, &QPushButton::clicked, this, &TRegistersForm::MapExportRequested);
+    connect(FilterEdit, &QLineEdit::textChanged, this,
+            [this](const QString &Text) { Model->SetFilter(Text); });
+    connect(JumpEdit, &QLineEdit::returnPressed, this, [this] {
+        const QString refused = Jump(JumpEdit->text());
+        if (!refused.isEmpty())
+            m_dialogs.ShowError(this, refused);
+    });
     // A bit toggles like a lamp: a click on its value, or Space on its row.
     connect(View, &QAbstractItemView::clicked, this, [this](const QModelIndex &Index) {
         if (Index.column() == TRegisterModel::ValueColumn)
@@ -189,7 +223,7 @@ void TRegistersForm::currentRowChanged()
     if (!current.isValid() || Model->IsBitTable())
         return;
     const TRowFormats &formats = Model->Formats();
-    const TValueFormat f = formats.Format(formats.Owner(current.row()));
+    const TValueFormat f = formats.Format(formats.Owner(Model->RegisterOf(current.row()) - 1));
     const auto &all = AllFormats();
     for (size_t i = 0; i < all.size(); ++i)
         if (all[i] == f)
@@ -224,7 +258,14 @@ void TRegistersForm::SetSelectedFormat(TValueFormat Format)
     const std::vector<int> rows = selectedRows();
     if (rows.empty())
         return;
-    if (Model->SetFormat(rows, Format) == 0)
+    if (Model->SetFormat(rows, Format) > 0) {
+        emit FormatsChanged();
+        return;
+    }
+    const QString first = Model->data(Model->index(rows.front(), 0), Qt::DisplayRole).toString();
+    if (Model->ItemAt(rows.front()) != nullptr)
+        m_dialogs.ShowError(this, QStringLiteral("%1 is typed by the device map").arg(first));
+    else
         m_dialogs.ShowError(
             this, QStringLiteral("%1 needs %2 registers from %3 on")
                       .arg(QString::fromStdString(FormatName(Format)))
@@ -262,9 +303,47 @@ void TRegistersForm::VisibleRegisters(int &RegType, int &First, int &Last) const
         first = 0;
     if (last < 0)
         last = rows - 1;
-    // Row n shows register n + 1; a wide value reaches three registers on.
-    First = std::max(1, first + 1 - 3);
-    Last = std::min(rows, last + 1 + 3);
+    // A row's value may start above it and reach below it.
+    Model->RegistersOfRows(first, last, First, Last);
+}
+
+QString TRegistersForm::Jump(const QString &Text)
+{
+    const std::string text = Text.trimmed().toStdString();
+    TRegisterRef ref{Model->Table(), 0};
+    int64_t number = 0;
+    if (ParseWholeNumber(text, 1, MaxTableRegisters, number) == TNumberCheck::Ok) {
+        ref.RegAdr = int32_t(number);
+    } else if (const auto named = ParseRegisterName(text, MaxTableRegisters)) {
+        ref = *named;
+    } else {
+        return QStringLiteral("%1 is not a register (for example 4x40001, or 40001 in this table)")
+            .arg(Text.trimmed());
+    }
+    for (int i = 0; i < TableBox->count(); ++i)
+        if (TableBox->itemData(i).toInt() == ref.RegType)
+            TableBox->setCurrentIndex(i);
+    const int size = m_source.SelectedTables().TableSize(ref.RegType);
+    if (ref.RegAdr > size)
+        return QStringLiteral("%1 is beyond this slave's %2 registers of the table")
+            .arg(QString::fromStdString(RegisterName(ref)))
+            .arg(size);
+    if (Model->RowOf(ref.RegAdr) < 0)
+        FilterEdit->clear(); // the filter hides it: show every register again
+    const int row = Model->RowOf(ref.RegAdr);
+    if (row < 0)
+        return QStringLiteral("%1 cannot be shown").arg(QString::fromStdString(RegisterName(ref)));
+    const QModelIndex at = Model->index(row, TRegisterModel::ValueColumn);
+    View->scrollTo(at, QAbstractItemView::PositionAtCenter);
+    View->selectionModel()->setCurrentIndex(
+        at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    View->setFocus(Qt::OtherFocusReason);
+    return {};
+}
+
+void TRegistersForm::MapChanged()
+{
+    Model->Reload();
 }
 
 void TRegistersForm::showEvent(QShowEvent *Event)

@@ -9,6 +9,7 @@
 #include "engine/valuecodec.h"
 
 class QComboBox;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 class QShortcut;
@@ -38,6 +39,10 @@ class TRegistersForm : public QWidget
     QComboBox *FormatBox = nullptr; // applies to the selected rows
     QPushButton *ExportButton = nullptr;
     QPushButton *ImportButton = nullptr;
+    QLineEdit *FilterEdit = nullptr;  // shows the mapped rows whose name holds its text
+    QLineEdit *JumpEdit = nullptr;    // "4x40001" and Return: go to that register
+    QPushButton *ImportMapButton = nullptr;
+    QPushButton *ExportMapButton = nullptr;
     QTableView *View = nullptr;
     TRegisterModel *Model = nullptr;
 
@@ -47,10 +52,19 @@ class TRegistersForm : public QWidget
     void SetSelectedFormat(TValueFormat Format);
     // The menu the table shows on a right click over its rows.
     QMenu *FormatMenu() const { return m_formatMenu; }
+    // Shows and selects a register: "4x40001" (any table), or a number of
+    // the table shown. Empty on success, else why not.
+    QString Jump(const QString &Text);
+    // After the selected slave's map changed.
+    void MapChanged();
 
   signals:
     void ExportRequested();
     void ImportRequested();
+    void MapImportRequested();
+    void MapExportRequested();
+    // A row's display format changed: the profile keeps them.
+    void FormatsChanged();
 
   protected:
     void showEvent(QShowEvent *Event) override;

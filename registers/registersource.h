@@ -9,6 +9,7 @@
 
 #include "engine/registercsv.h"
 #include "engine/registerimage.h"
+#include "registers/slavedisplay.h"
 
 namespace quorlin
 {
@@ -32,6 +33,9 @@ class IRegisterSource
     // The registers of the selected slave that scripts drive, with the
     // scripts' names, in binding order.
     virtual std::vector<std::pair<TRegisterRef, std::string>> SelectedScripts() const = 0;
+    // The selected slave's map and row formats; null when the program keeps
+    // none, and the table then keeps its own.
+    virtual TSlaveDisplay *SelectedDisplay() { return nullptr; }
 };
 
 } // namespace quorlin

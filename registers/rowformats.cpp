@@ -4,28 +4,43 @@
 namespace quorlin
 {
 
-TRowFormats::TRowFormats(int Rows) : m_formats(size_t(Rows > 0 ? Rows : 0))
+TRowFormats::TRowFormats(int Rows)
 {
-    recomputeOwners();
+    SetRows(Rows);
+}
+
+void TRowFormats::SetRows(int Rows)
+{
+    m_rows = Rows > 0 ? Rows : 0;
+    for (auto it = m_formats.begin(); it != m_formats.end();) {
+        if (it->first + RegisterSpan(it->second.Kind) > m_rows)
+            it = m_formats.erase(it);
+        else
+            ++it;
+    }
 }
 
 TValueFormat TRowFormats::Format(int Row) const
 {
-    if (Row < 0 || Row >= Rows())
-        return {};
-    return m_formats[size_t(Row)];
+    const auto it = m_formats.find(Row);
+    return it != m_formats.end() ? it->second : TValueFormat{};
 }
 
 int TRowFormats::Owner(int Row) const
 {
-    if (Row < 0 || Row >= Rows())
+    if (Row < 0 || Row >= m_rows)
         return Row;
-    return m_owner[size_t(Row)];
+    // The nearest formatted row at or above this one owns it when it reaches it.
+    auto it = m_formats.upper_bound(Row);
+    if (it == m_formats.begin())
+        return Row;
+    --it;
+    return it->first + RegisterSpan(it->second.Kind) > Row ? it->first : Row;
 }
 
 bool TRowFormats::Fits(int Row, TValueFormat Format) const
 {
-    return Row >= 0 && Row + RegisterSpan(Format.Kind) <= Rows();
+    return Row >= 0 && Row + RegisterSpan(Format.Kind) <= m_rows;
 }
 
 bool TRowFormats::Set(int Row, TValueFormat Format)
@@ -34,12 +49,13 @@ bool TRowFormats::Set(int Row, TValueFormat Format)
         return false;
     const int owner = Owner(Row);
     if (owner != Row)
-        m_formats[size_t(owner)] = {};
+        m_formats.erase(owner);
     const int span = RegisterSpan(Format.Kind);
-    for (int r = Row + 1; r < Row + span; ++r)
-        m_formats[size_t(r)] = {};
-    m_formats[size_t(Row)] = Format;
-    recomputeOwners();
+    m_formats.erase(m_formats.upper_bound(Row), m_formats.lower_bound(Row + span));
+    if (Format.Kind == TValueKind::Unsigned)
+        m_formats.erase(Row);
+    else
+        m_formats[Row] = Format;
     return true;
 }
 
@@ -56,18 +72,6 @@ int TRowFormats::SetMany(const std::vector<int> &Rows, TValueFormat Format)
         coveredUntil = row + RegisterSpan(Format.Kind) - 1;
     }
     return done;
-}
-
-void TRowFormats::recomputeOwners()
-{
-    m_owner.resize(m_formats.size());
-    int row = 0;
-    while (row < Rows()) {
-        const int span = RegisterSpan(m_formats[size_t(row)].Kind);
-        for (int r = row; r < row + span && r < Rows(); ++r)
-            m_owner[size_t(r)] = row;
-        row += span;
-    }
 }
 
 } // namespace quorlin

@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The display format of each row of a register table. A row whose format
 // spans several registers covers the rows below it; a covered row shows no
-// value of its own. Pure standard C++, so it is tested without widgets.
+// value of its own. Only rows given a format other than Unsigned are held,
+// so a table of 65536 rows costs what its formatted rows cost. Pure standard
+// C++, so it is tested without widgets.
 #pragma once
 
+#include <map>
 #include <vector>
 
 #include "engine/valuecodec.h"
@@ -16,7 +19,9 @@ class TRowFormats
   public:
     explicit TRowFormats(int Rows = 0);
 
-    int Rows() const { return int(m_formats.size()); }
+    int Rows() const { return m_rows; }
+    // Another number of rows; formats that no longer fit are dropped.
+    void SetRows(int Rows);
     // The format of the row's own value (Unsigned for a covered row).
     TValueFormat Format(int Row) const;
     // The row whose value includes this row's register: Row itself unless a
@@ -36,11 +41,12 @@ class TRowFormats
     // took the format.
     int SetMany(const std::vector<int> &Rows, TValueFormat Format);
 
-  private:
-    void recomputeOwners();
+    // The rows whose format is not Unsigned, by row.
+    const std::map<int, TValueFormat> &Entries() const { return m_formats; }
 
-    std::vector<TValueFormat> m_formats;
-    std::vector<int> m_owner;
+  private:
+    int m_rows = 0;
+    std::map<int, TValueFormat> m_formats; // row -> format, Unsigned left out
 };
 
 } // namespace quorlin

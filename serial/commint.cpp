@@ -233,6 +233,8 @@ void TCustomComm::Open()
     // already waiting would otherwise be answered at the line's old speed.
     UpdateCommTimeouts();
     UpdateDataControlBlock();
+    if (IsOpen())
+        openAdapter(); // before the watcher: a first reply already drives RS-485
     if (IsOpen()) {
         m_eventThread =
             TCommEventThread::Create(m_port->Fd(), m_monitorEvents, m_port->Api(), m_lineHandler);
@@ -339,6 +341,7 @@ void TCustomComm::closePort()
     if (m_eventThread)
         m_eventThread->Stop();
     m_eventThread.reset(); // it releases itself when its loop ends
+    closeAdapter();
     DestroyHandle();
     // Whatever the reason (Close, a lost device, new settings), a reply held
     // back for this port never goes out on the next one.
@@ -354,11 +357,11 @@ void TCustomComm::UpdateCommTimeouts()
 
 void TCustomComm::UpdateDataControlBlock()
 {
+    m_lineBaud.store(int(BaudRateValue(m_baudRate)), std::memory_order_relaxed);
     m_charTimeUs.store(quorlin::CharTimeUs(int(BaudRateValue(m_baudRate)),
                                            DatabitsValue(m_databits), m_parity != paNone,
                                            m_stopbits == sb20 ? 4 : m_stopbits == sb15 ? 3 : 2),
                        std::memory_order_relaxed);
-    m_lineBaud.store(int(BaudRateValue(m_baudRate)), std::memory_order_relaxed);
     if (!IsOpen())
         return;
     TDcb d = m_dcb;
@@ -403,6 +406,9 @@ void TCustomComm::UpdateDataControlBlock()
 int TCustomComm::Read(void *Buffer, int Count)
 {
     std::lock_guard<std::mutex> guard(m_lock);
+    if ((m_ignoreEcho.load() || m_echo.Pending() > 0 || m_echo.Held() > 0) && Count > 0 &&
+        Buffer != nullptr && IsOpen())
+        return readFiltered(static_cast<uint8_t *>(Buffer), Count);
     const auto start = std::chrono::steady_clock::now();
     TSysError error;
     int n = m_port->Read(Buffer, Count, &error);
@@ -425,8 +431,11 @@ int TCustomComm::Write(const void *Buffer, int Count)
     bool timedOut = false;
     TSysError error;
     int n = m_port->Write(Buffer, Count, m_writeTimeout, &timedOut, &error);
-    if (n >= 0)
+    if (n >= 0) {
+        if (m_ignoreEcho.load())
+            echoSent(Buffer, n);
         return n;
+    }
     if (isLossCode(error.Code)) {
         scheduleLoss(error.Code);
         return -1;
@@ -450,6 +459,8 @@ void TCustomComm::PurgeIn()
     if (IsOpen()) {
         m_port->Purge(PURGE_RXABORT | PURGE_RXCLEAR);
         ++m_inputTaken;
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_echo.Reset();
     }
 }
 
@@ -477,6 +488,7 @@ void TCustomComm::HandleSignal(TCommEventThread *, uint32_t EventMask)
         OnRing(this);
     if ((EventMask & EV_RLSD) && OnRlsd)
         OnRlsd(this);
+    inQueue += PendingInput();
     if ((EventMask & EV_RXCHAR) && OnRxChar && inQueue > 0)
         OnRxChar(this, inQueue);
     if ((EventMask & EV_RXFLAG) && OnRxFlag)

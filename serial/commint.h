@@ -18,8 +18,10 @@
 #include <mutex>
 #include <string>
 
+#include "engine/echofilter.h"
 #include "engine/serialline.h"
 #include "platform/posixserial.h"
+#include "platform/serialadapter.h"
 #include "serial/linehandler.h"
 
 namespace quorlin
@@ -201,8 +203,8 @@ class TCustomComm : public QObject, public ISerialLine
     // Microseconds one character takes at the line settings last applied
     // (start, data, parity and stop bits at the baud rate); any thread.
     int CharTimeUs() const { return m_charTimeUs.load(std::memory_order_relaxed); }
-    // The rate those settings give, in bits per second; any thread.
-    int LineBaudRate() const { return m_lineBaud.load(std::memory_order_relaxed); }
+    // Bits per second at the line settings last applied; any thread.
+    int LineBaud() const { return m_lineBaud.load(std::memory_order_relaxed); }
     // Microseconds until Count bytes written now will have left the line:
     // what the driver still holds to send (where it tells) and Count, at
     // CharTimeUs. Never waits; 0 while the port is closed.
@@ -240,9 +242,41 @@ class TCustomComm : public QObject, public ISerialLine
     // True while the last attempt to open was one of those retries.
     bool LastOpenWasRetry() const { return m_lastOpenWasRetry; }
 
+    // ---- the adapter (serial/commadapter.cpp) ----
+    // RS-485 mode asked of the driver on every open, and at once while
+    // open; turned off (or closed), the driver's state before is put back.
+    void SetRs485(const TRs485Settings &Value);
+    const TRs485Settings &Rs485() const { return m_rs485; }
+    // Why the driver refused RS-485 the last time it was asked; no error
+    // when it took it or was not asked.
+    const TSysError &Rs485Error() const { return m_rs485Error; }
+    // What the driver took (its delays may differ from those asked).
+    const TRs485Settings &Rs485Accepted() const { return m_rs485Accepted; }
+    // Received bytes equal to the reply just sent, arriving right after it
+    // (a two-wire adapter's echo), are dropped before anything reads them.
+    void SetIgnoreEcho(bool On);
+    bool IgnoreEcho() const { return m_ignoreEcho.load(); }
+    // Whole echoes dropped since the device was made.
+    uint64_t EchoesIgnored() const;
+    // Received bytes already taken from the port that Read has still to
+    // hand over (the echo filter held them back, or released more than a
+    // read asked for): whoever reads on a character event reads again while
+    // this is above 0.
+    int PendingInput();
+    // The low-latency request's outcome at the last open.
+    TLowLatency LowLatency() const { return m_lowLatency; }
+    // The adapter's latency timer at the last open, -1 where not told.
+    int LatencyTimer() const { return m_latencyTimerMs; }
+    // Where the system's device files are ("/sys"; tests give a fake tree).
+    void SetSysRoot(std::string Root) { m_sysRoot = std::move(Root); }
+    // The adapter's state in a few lines, for a tooltip.
+    std::string AdapterSummary() const;
+
   signals:
     // The port opened, failed to open, or was lost.
     void ConnectionChanged();
+    // RS-485 was asked of the driver again while the port was open.
+    void AdapterChanged();
 
   protected:
     // Opens the port named by DeviceName; the port stays closed on failure.
@@ -290,6 +324,24 @@ class TCustomComm : public QObject, public ISerialLine
     std::atomic<int> m_charTimeUs{0};
     std::atomic<int> m_lineBaud{0};
     ILineHandler *m_lineHandler = nullptr;
+
+    // The adapter; the echo filter under m_lock.
+    void openAdapter();
+    void closeAdapter();
+    void applyRs485();
+    int readFiltered(uint8_t *Buffer, int Count);
+    void echoSent(const void *Buffer, int Count);
+    TRs485Settings m_rs485;
+    TRs485Settings m_rs485Before;   // the driver's own, put back on close
+    TRs485Settings m_rs485Accepted;
+    TSysError m_rs485Error;
+    bool m_rs485Changed = false;    // the driver holds our RS-485 settings
+    TLowLatency m_lowLatency = TLowLatency::Unknown;
+    int m_latencyTimerMs = -1;
+    std::string m_sysRoot = "/sys";
+    std::atomic<bool> m_ignoreEcho{false};
+    std::atomic<uint64_t> m_echoesIgnored{0};
+    TEchoFilter m_echo;
 };
 
 class TComm : public TCustomComm

@@ -40,6 +40,18 @@ struct TSerialValues {
     // "Framing", ComboBox8: 0 = by length, 1 = strict (by silence); the key
     // is written only when strict (or when the file has it already).
     int Framing = 0;
+    // The adapter, each key written only when it says more than its absence
+    // (or the file has it already): "RS485" = 1 lets the kernel drive the
+    // transceiver, "RS485RtsOnSend" / "RS485RtsAfterSend" the RTS level while
+    // and after sending (1 and 0 when absent), "RS485DelayBefore" /
+    // "RS485DelayAfter" in ms (0 when absent); "IgnoreEcho" = 1 drops the
+    // echo of our own replies.
+    bool Rs485 = false;
+    bool Rs485RtsOnSend = true;
+    bool Rs485RtsAfterSend = false;
+    int Rs485DelayBefore = 0;
+    int Rs485DelayAfter = 0;
+    bool IgnoreEcho = false;
     bool operator==(const TSerialValues &) const = default;
 };
 

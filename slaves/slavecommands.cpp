@@ -115,6 +115,29 @@ TSlaveChange TSlaveCommands::ChangeSlaveId(int From, int To)
     return {};
 }
 
+TSlaveChange TSlaveCommands::SetOffline(int Id, bool Offline)
+{
+    TRegisterImage *image = m_slaves.Find(Id);
+    if (image == nullptr)
+        return {TSlaveRefusal::Unknown, QString::fromLatin1(NoSuchSlaveText).arg(Id)};
+    if (image->Options.Offline == Offline)
+        return {};
+    {
+        std::lock_guard<std::mutex> lock(m_slaves.Lock());
+        image->Options.Offline = Offline;
+    }
+    if (m_changed)
+        m_changed(0);
+    return {};
+}
+
+bool TSlaveCommands::IsOffline(int Id) const
+{
+    // Only this thread changes the options: no lock to read them.
+    const TRegisterImage *image = m_slaves.Find(Id);
+    return image != nullptr && image->Options.Offline;
+}
+
 bool TSlaveCommands::RemoveSlave(int Id)
 {
     if (m_slaves.Find(Id) == nullptr || m_slaves.Count() <= 1)

@@ -70,6 +70,10 @@ class TSlaveCommands
     TSlaveChange RemoveSlaveId(int Id);
     // The slave keeps its image and bindings under its new id.
     TSlaveChange ChangeSlaveId(int From, int To);
+    // Takes the slave off the line (silent to every request, its registers
+    // kept and still shown) or puts it back.
+    TSlaveChange SetOffline(int Id, bool Offline);
+    bool IsOffline(int Id) const;
 
   private:
     TSlaveSet &m_slaves;

@@ -30,6 +30,8 @@ TSlavesForm::TSlavesForm(TSlaveCommands &Commands, QWidget *Parent)
     AddButton->setObjectName(QStringLiteral("AddButton"));
     RemoveButton = new QPushButton(QStringLiteral("&Remove"), this);
     RemoveButton->setObjectName(QStringLiteral("RemoveButton"));
+    OptionsButton = new QPushButton(QStringLiteral("&Options..."), this);
+    OptionsButton->setObjectName(QStringLiteral("OptionsButton"));
     CloseButton = new QPushButton(QStringLiteral("Close"), this);
     CloseButton->setObjectName(QStringLiteral("CloseButton"));
     CloseButton->setDefault(true);
@@ -37,6 +39,7 @@ TSlavesForm::TSlavesForm(TSlaveCommands &Commands, QWidget *Parent)
     auto *buttons = new QVBoxLayout;
     buttons->addWidget(AddButton);
     buttons->addWidget(RemoveButton);
+    buttons->addWidget(OptionsButton);
     buttons->addStretch();
     buttons->addWidget(CloseButton);
     auto *layout = new QHBoxLayout(this);
@@ -47,6 +50,14 @@ TSlavesForm::TSlavesForm(TSlaveCommands &Commands, QWidget *Parent)
     connect(AddButton, &QPushButton::clicked, this, &TSlavesForm::AddClick);
     connect(RemoveButton, &QPushButton::clicked, this, &TSlavesForm::RemoveClick);
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(OptionsButton, &QPushButton::clicked, this, [this] {
+        if (EditOptions && SelectedId() != 0)
+            EditOptions(SelectedId());
+    });
+    connect(ListBox1, &QListWidget::itemDoubleClicked, this, [this] {
+        if (EditOptions && SelectedId() != 0)
+            EditOptions(SelectedId());
+    });
     connect(ListBox1, &QListWidget::currentRowChanged, this, [this] {
         RemoveButton->setEnabled(SelectedId() != 0 && m_commands.Slaves().Count() > 1);
     });
@@ -71,6 +82,7 @@ void TSlavesForm::Refill(int SelectId)
     // The last slave stays: a line always has one.
     RemoveButton->setEnabled(slaves.Count() > 1);
     AddButton->setEnabled(LowestFreeSlaveId(slaves) != 0);
+    OptionsButton->setVisible(static_cast<bool>(EditOptions));
 }
 
 int TSlavesForm::SelectedId() const

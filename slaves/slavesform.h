@@ -6,6 +6,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QListWidget;
 class QPushButton;
 
@@ -34,6 +36,9 @@ class TSlavesForm : public QDialog
     QListWidget *ListBox1 = nullptr;
     QPushButton *AddButton = nullptr;
     QPushButton *RemoveButton = nullptr;
+    QPushButton *OptionsButton = nullptr; // the selected slave's options
+    // Opens the options of slave Id; the button is hidden without it.
+    std::function<void(int Id)> EditOptions;
     QPushButton *CloseButton = nullptr;
 
   protected:

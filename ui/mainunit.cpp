@@ -30,6 +30,7 @@
 #include "engine/modbusslave.h"
 #include "faults/faultsform.h"
 #include "monitor/monitorform.h"
+#include "pollstats/pollstatsview.h"
 #include "netconfig/networkcommands.h"
 #include "platform/posixserial.h"
 #include "profile/profiledialogs.h"
@@ -46,11 +47,13 @@
 #include "serial/ui/spinedit.h"
 #include "slaves/devicesetup.h"
 #include "slaves/slavecommands.h"
+#include "slaves/devicemaps.h"
 #include "slaves/slavesform.h"
 #include "ui/aboutunit.h"
 #include "ui/askunit.h"
 #include "ui/helpviewer.h"
 #include "ui/panelcontrols.h"
+#include "ui/adapternotice.h"
 #include "ui/permissionnotice.h"
 #include "ui/remotecontrol.h"
 #include "ui/statusbarfit.h"
@@ -105,6 +108,10 @@ class TMainRegisterSource : public IRegisterSource
         return all;
     }
     TRegisterImage *SlaveImage(int Id) override { return m_form.Slaves().Find(Id); }
+    TSlaveDisplay *SelectedDisplay() override
+    {
+        return &m_form.Displays().Of(&m_form.RegisterImage());
+    }
     std::vector<std::pair<TRegisterRef, std::string>> SelectedScripts() const override
     {
         std::vector<std::pair<TRegisterRef, std::string>> scripts;
@@ -155,7 +162,11 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     Comm1->SetOptions(0);
     m_engine = std::make_unique<TModbusSlave>(m_lineImage, *Comm1, *TimeOutTimer);
     m_engine->SetSlaves(&m_slaves);
-    m_engine->SetObserver(&m_frames);
+    // The poll statistics see every frame beside the queue, on the line's thread.
+    PollStats = new TPollStatsView(&m_frames, this);
+    PollStats->AddTo(*View1);
+    PollStats->SerialLineName = [this] { return QString::fromStdString(m_traffic.SerialLine); };
+    m_engine->SetObserver(PollStats->Observer());
     m_slaveCommands = std::make_unique<TSlaveCommands>(
         m_slaves, m_bindingList, [this](int ShowId) { slavesChanged(ShowId); }, this);
     m_lineEngine = std::make_unique<TLineEngine>(*m_engine, *Comm1, *m_timeOut, *m_replyDeadline);
@@ -171,6 +182,7 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
         m_dialogs = m_ownDialogs.get();
     }
     m_profile = std::make_unique<TProfileManager>(*this, *m_dialogs, m_programDir);
+    buildMapCommands();
     m_locations = ChooseFileLocations(ProbePlaces(m_programDir.toStdString()));
     if (!m_locations.Portable()) {
         // A folder that cannot be made shows later, as the settings file or
@@ -194,6 +206,8 @@ TMainForm::TMainForm(QWidget *Parent, const QString &ProgramDir, IProfileDialogs
     Comm1->SetRetryInterval(1000);
     new TConnectionReport(*Comm1, *this, [this] { return m_profile->TitleText; });
     m_permissionNotice = new TPermissionNotice(*Comm1, *this);
+    new TAdapterNotice(*Comm1, *this);
+    connect(Comm1, &TCustomComm::AdapterChanged, this, &TMainForm::updatePortStatus);
     // Opened, failed to open or lost, also by itself (an unplugged adapter, a retry).
     connect(Comm1, &TCustomComm::ConnectionChanged, this, &TMainForm::updatePortStatus);
     RemoteControl = new TRemoteControl(*this);
@@ -502,6 +516,7 @@ void TMainForm::updatePortStatus()
         m_portStatusName = Comm1->DeviceName();
         PortStatus->SetParts(QStringLiteral("Serial port not used"),
                              QStringLiteral("network only"));
+        PortStatus->SetDetail(QString());
         m_statusTexts = {};
         m_statusKey.reset();
         return;
@@ -511,6 +526,7 @@ void TMainForm::updatePortStatus()
     m_portStatusName = port.Name;
     PortStatus->SetParts(QString::fromStdString(PortStateText(port)),
                          QString::fromStdString(PortNameText(port)));
+    PortStatus->SetDetail(QString::fromStdString(Comm1->AdapterSummary()));
     m_statusTexts = {}; // the room the others may take changed with it
     m_statusKey.reset();
 }
@@ -519,6 +535,8 @@ void TMainForm::updateStatusBar()
 {
     if (Comm1->IsOpen() != m_portStatusOpen || Comm1->DeviceName() != m_portStatusName)
         updatePortStatus();
+    else if (Comm1->IgnoreEcho() && !m_network->NoSerial())
+        PortStatus->SetDetail(QString::fromStdString(Comm1->AdapterSummary())); // the echo count
     const int64_t since =
         m_traffic.LastRequestUs < 0 ? -1 : SteadyNowUs() - m_traffic.LastRequestUs;
     // The texts change only with a counter or a whole second (a whole minute
@@ -879,9 +897,20 @@ void TMainForm::ApplyFaults(const TFaultSettings &Faults)
         m_engine->Faults().Load(Faults);
     }
     InjectFaults1->setChecked(Faults.Enabled != 0);
+    showFaultsStatus(Faults);
+}
+
+void TMainForm::showFaultsStatus(const TFaultSettings &Faults)
+{
+    // Slaves with faults of their own count as faults on.
+    QStringList own;
+    for (const auto &[id, faults] : m_profile->SlaveFaults)
+        if (faults.Enabled != 0)
+            own << QString::number(id);
+    const bool on = Faults.Enabled != 0 || !own.isEmpty();
     // A master that fails against a slave injecting faults on purpose must
     // not send anyone looking for a broken line: the status bar says so, loud.
-    if (Faults.Enabled != 0 && !FaultsStatus) {
+    if (on && !FaultsStatus) {
         FaultsStatus = new QLabel(statusBar());
         FaultsStatus->setObjectName(QStringLiteral("FaultsStatus"));
         FaultsStatus->setStyleSheet(QStringLiteral(
@@ -889,10 +918,14 @@ void TMainForm::ApplyFaults(const TFaultSettings &Faults)
         statusBar()->addPermanentWidget(FaultsStatus);
     }
     if (FaultsStatus) {
-        const QString summary = FaultsSummary(NormalisedFaults(Faults));
+        QString summary = Faults.Enabled != 0 ? FaultsSummary(NormalisedFaults(Faults))
+                                              : QStringLiteral("FAULTS ON:");
+        if (!own.isEmpty())
+            summary += (Faults.Enabled != 0 ? QStringLiteral(", ") : QStringLiteral(" ")) +
+                       QStringLiteral("own faults of slave %1").arg(own.join(QStringLiteral(", ")));
         FaultsStatus->setText(summary);
         FaultsStatus->setToolTip(summary);
-        FaultsStatus->setVisible(Faults.Enabled != 0);
+        FaultsStatus->setVisible(on);
         m_statusKey.reset();
         updateStatusBar(); // the warning takes its room at once
     }
@@ -906,11 +939,63 @@ void TMainForm::Faults1Click()
             std::lock_guard<std::mutex> lock(m_engine->Lock());
             return m_engine->Faults().Counts();
         };
+        FaultsForm->SlaveCountsSource = [this](int Id) -> std::optional<TFaultCounts> {
+            std::lock_guard<std::mutex> lock(m_engine->Lock());
+            const TFaultPlan *own = m_engine->Faults().SlavePlan(Id);
+            return own != nullptr ? std::optional<TFaultCounts>(own->Counts()) : std::nullopt;
+        };
+        FaultsForm->FailNextSource = [this] {
+            std::lock_guard<std::mutex> lock(m_engine->Lock());
+            return m_engine->Faults().FailNextLeft();
+        };
+        FaultsForm->FailNextSink = [this](const TFailNext &Order) {
+            std::lock_guard<std::mutex> lock(m_engine->Lock());
+            return m_engine->Faults().FailNext(Order);
+        };
     }
     FaultsForm->LoadFaults(m_profile->Faults);
+    FaultsForm->LoadSlaveFaults(m_slaves.Ids(), m_profile->SlaveFaults);
     if (FaultsForm->exec() != QDialog::Accepted)
         return;
     SetFaults(FaultsForm->Faults());
+    SetSlaveFaults(FaultsForm->SlaveFaults());
+}
+
+void TMainForm::ApplySlaveFaults(const std::map<int, TFaultSettings> &SlaveFaults)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_engine->Lock());
+        TFaultPlan &plan = m_engine->Faults();
+        plan.ClearSlaves();
+        for (const auto &[id, faults] : SlaveFaults)
+            plan.LoadSlave(id, faults);
+    }
+    showFaultsStatus(m_profile->Faults);
+}
+
+void TMainForm::SetSlaveFaults(const std::map<int, TFaultSettings> &SlaveFaults)
+{
+    std::map<int, TFaultSettings> chosen;
+    for (const auto &[id, faults] : SlaveFaults)
+        chosen[id] = NormalisedFaults(faults);
+    if (chosen == m_profile->SlaveFaults)
+        return;
+    // Only the sections that changed start counting afresh.
+    {
+        std::lock_guard<std::mutex> lock(m_engine->Lock());
+        TFaultPlan &plan = m_engine->Faults();
+        for (const auto &[id, faults] : chosen) {
+            const auto was = m_profile->SlaveFaults.find(id);
+            if (was == m_profile->SlaveFaults.end() || !(was->second == faults))
+                plan.LoadSlave(id, faults);
+        }
+        for (const auto &[id, faults] : m_profile->SlaveFaults)
+            if (!chosen.contains(id))
+                plan.LoadSlave(id, TFaultSettings{});
+    }
+    m_profile->SlaveFaults = std::move(chosen);
+    m_profile->ProfileSaved = false;
+    showFaultsStatus(m_profile->Faults);
 }
 
 void TMainForm::SetFaults(const TFaultSettings &Faults)
@@ -1056,6 +1141,7 @@ void TMainForm::LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewPr
                        maps[image.MBid]);
         }
     }
+    loadDisplays(Slaves, maps);
     if (NewProfile) {
         std::lock_guard<std::mutex> lock(m_slaves.Lock());
         for (int i = 0; i < m_slaves.Count(); ++i) {
@@ -1077,8 +1163,12 @@ QString TMainForm::LoadMap(const QString &Path)
     std::lock_guard<std::mutex> lock(m_slaves.Lock());
     for (int i = 0; i < m_slaves.Count(); ++i) {
         TRegisterImage &image = m_slaves.At(i);
-        if (MapExtent(items, image.MBid) > 0)
+        if (MapExtent(items, image.MBid) > 0) {
             SetUpSlave(image, image.Options, items);
+            std::vector<TMapItem> own = items;
+            std::erase_if(own, [&](const TMapItem &i) { return i.Slave != image.MBid; });
+            m_displays.Of(&image).SetMap(std::move(own));
+        }
     }
     return {};
 }
@@ -1094,6 +1184,7 @@ TProfileSlaves TMainForm::ReadSlaves() const
     for (int i = 0; i < m_slaves.Count(); ++i)
         if (!(m_slaves.At(i).Options == TSlaveOptions{}))
             slaves.Options[m_slaves.At(i).MBid] = m_slaves.At(i).Options;
+    readDisplays(slaves);
     return slaves;
 }
 
@@ -1121,7 +1212,9 @@ void TMainForm::syncSlaveTabs()
     while (tabs->count() > m_slaves.Count())
         tabs->removeTab(tabs->count() - 1);
     for (int i = 0; i < m_slaves.Count(); ++i)
-        tabs->setTabText(i, QStringLiteral("MB id ") + QString::number(m_slaves.At(i).MBid));
+        tabs->setTabText(i, QStringLiteral("MB id ") + QString::number(m_slaves.At(i).MBid) +
+                                (m_slaves.At(i).Options.Offline ? QStringLiteral(" (offline)")
+                                                                : QString()));
     tabs->setCurrentIndex(m_slaves.IndexOf(m_current->MBid));
     // The strip is sized by its tabs, up to the control's width, beyond which
     // it scrolls.
@@ -1149,6 +1242,13 @@ void TMainForm::slavesChanged(int ShowId)
         stays = &m_slaves.At(i) == m_current;
     if (!stays)
         m_current = &m_slaves.First();
+    // Before a new slave can take a freed image's address.
+    m_displays.KeepOnly([this](const TRegisterImage *Image) {
+        for (int i = 0; i < m_slaves.Count(); ++i)
+            if (&m_slaves.At(i) == Image)
+                return true;
+        return false;
+    });
     if (ShowId == 0)
         ShowId = m_current->MBid;
     SelectSlave(ShowId);
@@ -1169,6 +1269,14 @@ QMenu *TMainForm::BuildSlaveMenu(int TabIndex)
         QAction *remove = menu->addAction(QStringLiteral("&Remove Slave %1").arg(id), this,
                                           [this, id] { m_slaveCommands->RemoveSlave(id); });
         remove->setEnabled(m_slaves.Count() > 1);
+        QAction *offline = menu->addAction(QStringLiteral("Slave %1 &Offline").arg(id));
+        offline->setObjectName(QStringLiteral("SlaveOffline"));
+        offline->setCheckable(true);
+        offline->setChecked(m_slaveCommands->IsOffline(id));
+        connect(offline, &QAction::toggled, this,
+                [this, id](bool On) { m_slaveCommands->SetOffline(id, On); });
+        menu->addAction(QStringLiteral("Slave &Options %1...").arg(id), this,
+                        [this, id] { SlaveOptions1Click(id); });
     }
     menu->addSeparator();
     menu->addAction(QStringLiteral("S&laves..."), this, &TMainForm::Slaves1Click);
@@ -1177,8 +1285,10 @@ QMenu *TMainForm::BuildSlaveMenu(int TabIndex)
 
 void TMainForm::Slaves1Click()
 {
-    if (!SlavesForm)
+    if (!SlavesForm) {
         SlavesForm = new TSlavesForm(*m_slaveCommands, this);
+        SlavesForm->EditOptions = [this](int Id) { SlaveOptions1Click(Id); };
+    }
     SlavesForm->Refill(m_current->MBid);
     SlavesForm->exec();
 }
@@ -1292,6 +1402,12 @@ void TMainForm::Registers1Click()
                 &TMainForm::ExportValues1Click);
         connect(m_registersForm, &TRegistersForm::ImportRequested, this,
                 &TMainForm::ImportValues1Click);
+        connect(m_registersForm, &TRegistersForm::MapImportRequested, this,
+                &TMainForm::ImportMap1Click);
+        connect(m_registersForm, &TRegistersForm::MapExportRequested, this,
+                &TMainForm::ExportMap1Click);
+        connect(m_registersForm, &TRegistersForm::FormatsChanged, this,
+                [this] { m_profile->ProfileSaved = false; });
     }
     m_registersForm->show();
     m_registersForm->raise();

@@ -17,6 +17,7 @@
 #include "monitor/traffic.h"
 #include "platform/filelocations.h"
 #include "profile/profilehost.h"
+#include "registers/slavedisplay.h"
 #include "scripts/scriptbinding.h"
 #include "scripts/scriptint.h"
 #include "serial/ui/configunit.h"
@@ -47,6 +48,7 @@ class TProfileManager;
 class TRemoteControl;
 class IRegisterSource;
 class TRegistersForm;
+class TDeviceMaps;
 class TScriptCommands;
 class TModbusSlave;
 class TMonitorForm;
@@ -59,6 +61,7 @@ class TSlaveCommands;
 class TSlavesForm;
 class TTabControl;
 class TPermissionNotice;
+class TPollStatsView;
 
 class TMainForm : public QMainWindow, public IProfileHost
 {
@@ -127,6 +130,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     void ReleaseImage() override;
     void CloseMainWindow() override;
     void ApplyFaults(const TFaultSettings &Faults) override;
+    void ApplySlaveFaults(const std::map<int, TFaultSettings> &SlaveFaults) override;
     void ApplyNetwork(const TNetworkSettings &Network) override;
     void LoadSlaves(int FirstId, const TProfileSlaves &Slaves, bool NewProfile) override;
     TProfileSlaves ReadSlaves() const override;
@@ -207,6 +211,11 @@ class TMainForm : public QMainWindow, public IProfileHost
     // What the Faults dialog's OK does with its settings (normalised): a
     // change restarts the counts and marks the profile changed.
     void SetFaults(const TFaultSettings &Faults);
+    // The same for the slaves' own sections.
+    void SetSlaveFaults(const std::map<int, TFaultSettings> &SlaveFaults);
+    // The red warning in the status bar: shown while [Faults] or any slave's
+    // own section is on.
+    void showFaultsStatus(const TFaultSettings &Faults);
     // The HTTP API and its Settings menu item; a child of this window.
     TRemoteControl *RemoteControl = nullptr;
     void Slaves1Click();
@@ -236,6 +245,17 @@ class TMainForm : public QMainWindow, public IProfileHost
     void ExportValues1Click();
     void ImportValues1Click();
 
+    // --- device maps and per-slave options (mainmaps.cpp) ---
+    QAction *ImportMap1 = nullptr; // File menu
+    QAction *ExportMap1 = nullptr;
+    void ImportMap1Click();
+    void ExportMap1Click();
+    // "Slave Options" for slave Id (0: the selected one).
+    void SlaveOptions1Click(int Id = 0);
+    // Each slave's map items and row formats, as the register table shows them.
+    TSlaveDisplays &Displays() { return m_displays; }
+    TDeviceMaps &DeviceMaps() { return *m_deviceMaps; }
+
     // Closes without the unsaved-profile question: a terminate signal cannot
     // be answered.
     void CloseWithoutQuestion();
@@ -245,6 +265,7 @@ class TMainForm : public QMainWindow, public IProfileHost
     QAction *TrafficMonitor1 = nullptr;
     void TrafficMonitor1Click();
     TMonitorForm *MonitorForm = nullptr; // made the first time it is asked for
+    TPollStatsView *PollStats = nullptr;  // View > Poll Statistics and its collector
     TTrafficRecorder &Traffic() { return m_traffic; }
     TPortStatusLabel *PortStatus = nullptr; // left of the status bar
     QToolButton *CountersStatus = nullptr; // right; a click opens the monitor
@@ -323,6 +344,17 @@ class TMainForm : public QMainWindow, public IProfileHost
     void buildRegisterCommands();
     std::unique_ptr<IRegisterSource> m_registerSource;
     TRegistersForm *m_registersForm = nullptr;
+    TSlaveDisplays m_displays;
+    std::unique_ptr<TDeviceMaps> m_deviceMaps;
+    // The folder the slaves' relative map names are found in: the folder of
+    // the profile they were loaded with, empty for a new profile.
+    std::string m_mapFolder;
+    void buildMapCommands();
+    // After a slave's map, options or formats changed.
+    void deviceChanged();
+    // Keeps the slaves' displays in step with a load.
+    void loadDisplays(const TProfileSlaves &Slaves, std::map<int, std::vector<TMapItem>> &Maps);
+    void readDisplays(TProfileSlaves &Slaves) const;
     QString m_valuesDirectory;
     bool m_startValuesTaken = false;
     QString m_startError;

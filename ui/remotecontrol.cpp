@@ -330,6 +330,18 @@ TFaultCounts TRemoteControl::FaultCounts()
     return m_form.Engine().Faults().Counts();
 }
 
+bool TRemoteControl::FailNext(const TFailNext &Order)
+{
+    std::lock_guard<std::mutex> lock(m_form.Engine().Lock());
+    return m_form.Engine().Faults().FailNext(Order);
+}
+
+TFailNext TRemoteControl::FailNextLeft()
+{
+    std::lock_guard<std::mutex> lock(m_form.Engine().Lock());
+    return m_form.Engine().Faults().FailNextLeft();
+}
+
 bool TRemoteControl::AcceptsBroadcast()
 {
     return m_form.Slaves().AcceptBroadcast;

@@ -64,6 +64,8 @@ class TRemoteControl : public QObject, public IApiHost
     TFaultSettings Faults() override;
     void SetFaults(const TFaultSettings &Faults) override;
     TFaultCounts FaultCounts() override;
+    bool FailNext(const TFailNext &Order) override;
+    TFailNext FailNextLeft() override;
     bool AcceptsBroadcast() override;
 
   private:

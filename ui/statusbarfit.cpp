@@ -85,11 +85,24 @@ void TPortStatusLabel::SetParts(const QString &State, const QString &Name)
         return;
     m_state = State;
     m_name = Name;
-    setToolTip(FullText());
+    updateToolTip();
     setAccessibleName(FullText());
     // Never less than the state: the bar squeezes the others first.
     setMinimumWidth(fontMetrics().horizontalAdvance(m_state) + 2 * margin() + 2);
     refit();
+}
+
+void TPortStatusLabel::SetDetail(const QString &Detail)
+{
+    if (Detail == m_detail)
+        return;
+    m_detail = Detail;
+    updateToolTip();
+}
+
+void TPortStatusLabel::updateToolTip()
+{
+    setToolTip(m_detail.isEmpty() ? FullText() : FullText() + QLatin1Char('\n') + m_detail);
 }
 
 void TPortStatusLabel::resizeEvent(QResizeEvent *Event)

@@ -49,14 +49,18 @@ class TPortStatusLabel : public QLabel
     void SetParts(const QString &State, const QString &Name);
     QString State() const { return m_state; }
     QString FullText() const;
+    // Lines the tooltip shows below the full text (the adapter's state).
+    void SetDetail(const QString &Detail);
 
   protected:
     void resizeEvent(QResizeEvent *Event) override;
 
   private:
     void refit();
+    void updateToolTip();
     QString m_state;
     QString m_name;
+    QString m_detail;
 };
 
 } // namespace quorlin

@@ -25,11 +25,25 @@
 //     --delay MS         hold every reply back MS milliseconds (0..10000)
 //     --split MS         send every reply in two halves, MS ms of silence
 //                        after the first has left the line (0..10000)
+//     --rs485            let the kernel drive an RS-485 transceiver by RTS
+//                        (refused by the adapter: a message, exit status 1)
+//     --rs485-rts-on-send 0|1     RTS level while sending (default 1)
+//     --rs485-rts-after-send 0|1  RTS level after sending (default 0)
+//     --rs485-delay-before MS     RTS this long before sending (0..100)
+//     --rs485-delay-after MS      and this long after (0..100)
+//     --ignore-echo      drop the echo of our own replies (two-wire adapters)
+//     --trace FILE       write every frame to FILE as the program's trace
+//                        (CSV, with the gap and turnaround columns), "-" for
+//                        standard output
+//     --no-timing        leave the gap and turnaround columns empty
 //
 // Prints "quorlin-slave ready on DEVICE id N" on stdout once it listens.
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +59,8 @@
 #include "serial/commint.h"
 #include "engine/deadline.h"
 #include "serial/lineengine.h"
+#include "engine/framequeue.h"
+#include "monitor/traffic.h"
 
 using namespace quorlin;
 
@@ -67,7 +83,10 @@ int usage(const char *msg)
                  "usage: quorlin-slave [--id N] [--baud N] [--parity none|odd|even|mark|space]\n"
                  "                     [--stopbits 1|2] [--flow none|cts|dtr|software|default]\n"
                  "                     [--ini PATH] [--pattern] [--delay MS] [--split MS]\n"
-                 "                     [--mode rtu|ascii] [--databits 7|8]\n"
+                 "                     [--mode rtu|ascii] [--databits 7|8] [--rs485]\n"
+                 "                     [--rs485-rts-on-send 0|1] [--rs485-rts-after-send 0|1]\n"
+                 "                     [--rs485-delay-before MS] [--rs485-delay-after MS]\n"
+                 "                     [--ignore-echo] [--trace FILE] [--no-timing]\n"
                  "                     [--framing length|strict] [--strict] DEVICE\n",
                  msg);
     return 2;
@@ -113,6 +132,10 @@ int main(int argc, char **argv)
     TSerialFraming framing = TSerialFraming::Length;
     bool strict = false;
     TFaultSettings faults;
+    TRs485Settings rs485;
+    bool ignoreEcho = false;
+    std::string tracePath;
+    bool timing = true;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -183,6 +206,29 @@ int main(int argc, char **argv)
                 return usage("--framing takes length or strict");
         } else if (a == "--strict") {
             strict = true;
+        } else if (a == "--rs485") {
+            rs485.Enabled = true;
+        } else if (a == "--rs485-rts-on-send" || a == "--rs485-rts-after-send") {
+            const char *v = value();
+            long level = 0;
+            if (!v || !parseInt(v, 0, 1, level))
+                return usage((a + " takes 0 or 1").c_str());
+            (a == "--rs485-rts-on-send" ? rs485.RtsOnSend : rs485.RtsAfterSend) = level != 0;
+        } else if (a == "--rs485-delay-before" || a == "--rs485-delay-after") {
+            const char *v = value();
+            long ms = 0;
+            if (!v || !parseInt(v, 0, MaxRs485DelayMs, ms))
+                return usage((a + " takes milliseconds 0..100").c_str());
+            (a == "--rs485-delay-before" ? rs485.DelayBeforeMs : rs485.DelayAfterMs) = int(ms);
+        } else if (a == "--ignore-echo") {
+            ignoreEcho = true;
+        } else if (a == "--trace") {
+            const char *v = value();
+            if (!v || !*v)
+                return usage("--trace takes a file name or -");
+            tracePath = v;
+        } else if (a == "--no-timing") {
+            timing = false;
         } else if (a == "--pattern") {
             pattern = true;
         } else if (a == "--delay" || a == "--split") {
@@ -242,6 +288,32 @@ int main(int argc, char **argv)
     slave.Faults().Load(faults);
     TLineEngine line(slave, comm, timeOut, reply);
     comm.SetLineHandler(&line);
+    if (!timing)
+        slave.SetClock(nullptr);
+    // The trace: frames cross from the port's thread in the queue, and a
+    // tick writes them, so no file write stands between a request and its reply.
+    TFrameQueue frames;
+    TTrafficRecorder recorder(1);
+    std::unique_ptr<TCsvTrace> trace;
+    QTimer traceTick;
+    if (!tracePath.empty()) {
+        std::FILE *f = tracePath == "-" ? stdout : std::fopen(tracePath.c_str(), "wb");
+        if (f == nullptr) {
+            std::fprintf(stderr, "quorlin-slave: cannot write %s: %s\n", tracePath.c_str(),
+                         std::strerror(errno));
+            return 1;
+        }
+        trace = std::make_unique<TCsvTrace>(f, tracePath != "-");
+        recorder.Trace = trace.get();
+        recorder.Paused = true; // the rows go to the trace only
+        slave.SetObserver(&frames);
+        traceTick.setInterval(100);
+        QObject::connect(&traceTick, &QTimer::timeout, [&] {
+            recorder.Take(frames);
+            trace->Flush();
+        });
+        traceTick.start();
+    }
     comm.SetMonitorEvents(commEvents({evRxChar}));
     comm.SetOptions(0);
     // Without --ini, the quorlin.ini the program itself would use.
@@ -254,6 +326,8 @@ int main(int argc, char **argv)
     comm.SetStopbits(stopbits);
     comm.SetDatabits(databits);
     comm.SetFlowControl(flow);
+    comm.SetRs485(rs485);
+    comm.SetIgnoreEcho(ignoreEcho);
     comm.Open();
     if (!comm.IsOpen()) {
         const TSysError &error = comm.LastOpenError();
@@ -261,6 +335,12 @@ int main(int argc, char **argv)
                      IsPermissionError(error.Code)
                          ? ("; " + PermissionAdvice(DeviceGroup(comm.DevicePath()))).c_str()
                          : "");
+        return 1;
+    }
+    if (comm.Rs485Error()) {
+        // Asked for by name: without it no reply would reach the bus.
+        std::fprintf(stderr, "quorlin-slave: %s\n", comm.Rs485Error().Message.c_str());
+        comm.Close();
         return 1;
     }
     std::printf("quorlin-slave ready on %s id %ld\n", device.c_str(), id);
@@ -275,5 +355,9 @@ int main(int argc, char **argv)
 
     const int rc = app.exec();
     comm.Close();
+    if (trace) {
+        recorder.Take(frames);
+        trace->Flush();
+    }
     return rc;
 }

@@ -9,10 +9,12 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTabBar>
+#include <QToolButton>
 
 #include "engine/registerimage.h"
 #include "platform/serialdevices.h"
 #include "serial/commint.h"
+#include "serial/ui/adapterdialog.h"
 #include "serial/ui/connectionreport.h"
 #include "serial/ui/designfit.h"
 #include "serial/ui/spinedit.h"
@@ -119,6 +121,13 @@ TConfForm::TConfForm(QWidget *Parent)
     ComboBox8->setToolTip(QStringLiteral(
         "Strict framing: an RTU request ends after 3.5 characters of silence, and one with "
         "more than 1.5 characters of silence inside it is dropped, as a real device does"));
+    // Beside the mode list, in the room the lists leave: the dialog keeps its size.
+    AdapterButton = new QToolButton(this);
+    AdapterButton->setObjectName(QStringLiteral("AdapterButton"));
+    AdapterButton->setText(QStringLiteral("..."));
+    AdapterButton->setToolTip(QStringLiteral("Adapter: RS-485 and echo"));
+    AdapterButton->setGeometry(139, 220, 24, 21);
+    connect(AdapterButton, &QToolButton::clicked, this, &TConfForm::AdapterButtonClick);
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -147,7 +156,8 @@ TConfForm::TConfForm(QWidget *Parent)
     setTabOrder(ComboBox4, ComboBox5);
     setTabOrder(ComboBox5, ComboBox6);
     setTabOrder(ComboBox6, ComboBox7);
-    setTabOrder(ComboBox7, ComboBox8);
+    setTabOrder(ComboBox7, AdapterButton);
+    setTabOrder(AdapterButton, ComboBox8);
     setTabOrder(ComboBox8, Button1);
     setTabOrder(Button1, Button2);
     setTabOrder(Button2, SpinEdit1);
@@ -185,6 +195,16 @@ void TConfForm::LoadSerialDialog(const TSerialValues &V)
         selectPort(QString::fromStdString(V.Device));
     ComboBox7->setCurrentIndex(V.Mode == 1 ? 1 : 0);
     ComboBox8->setCurrentIndex(V.Framing == 1 ? 1 : 0);
+    m_adapter = V;
+}
+
+void TConfForm::AdapterButtonClick()
+{
+    TAdapterDialog dialog(this);
+    dialog.Load(m_adapter);
+    const int result = ExecAdapterDialog ? ExecAdapterDialog(dialog) : dialog.exec();
+    if (result == QDialog::Accepted)
+        dialog.Store(m_adapter);
 }
 
 namespace
@@ -268,6 +288,12 @@ TSerialValues TConfForm::SerialValues() const
     v.MBid = SpinEdit1->Value();
     v.Mode = AsciiChosen() ? 1 : 0;
     v.Framing = StrictFramingChosen() ? 1 : 0;
+    v.Rs485 = m_adapter.Rs485;
+    v.Rs485RtsOnSend = m_adapter.Rs485RtsOnSend;
+    v.Rs485RtsAfterSend = m_adapter.Rs485RtsAfterSend;
+    v.Rs485DelayBefore = m_adapter.Rs485DelayBefore;
+    v.Rs485DelayAfter = m_adapter.Rs485DelayAfter;
+    v.IgnoreEcho = m_adapter.IgnoreEcho;
     return v;
 }
 
@@ -335,6 +361,14 @@ void TConfForm::ApplySerialSettings(TRegisterImage &Image, TCustomComm &Comm, QT
     // RTU needs all eight bits of every byte; ASCII's characters fit in
     // seven, which it runs at when 7 is chosen (8 otherwise).
     Comm.SetDatabits(AsciiChosen() && ComboBox3->currentIndex() == int(da7) ? da7 : da8);
+    TRs485Settings rs485;
+    rs485.Enabled = m_adapter.Rs485;
+    rs485.RtsOnSend = m_adapter.Rs485RtsOnSend;
+    rs485.RtsAfterSend = m_adapter.Rs485RtsAfterSend;
+    rs485.DelayBeforeMs = m_adapter.Rs485DelayBefore;
+    rs485.DelayAfterMs = m_adapter.Rs485DelayAfter;
+    Comm.SetRs485(rs485);
+    Comm.SetIgnoreEcho(m_adapter.IgnoreEcho);
 
     if (portChosen && !Comm.IsOpen())
         Comm.Open();

@@ -19,6 +19,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QTabBar;
+class QToolButton;
 
 namespace quorlin
 {
@@ -49,6 +50,7 @@ class TConfForm : public QDialog
     QComboBox *ComboBox6; // handshaking
     QComboBox *ComboBox7; // framing: RTU or ASCII
     QComboBox *ComboBox8; // RTU requests framed by length or strictly by silence
+    QToolButton *AdapterButton; // opens the adapter options (RS-485, echo)
     QPushButton *Button1; // OK
     QPushButton *Button2; // Cancel
     TSpinEdit *SpinEdit1; // slave id
@@ -67,6 +69,12 @@ class TConfForm : public QDialog
     bool AsciiChosen() const;
     // Strict framing chosen in ComboBox8 (by length when nothing is chosen).
     bool StrictFramingChosen() const;
+    // The adapter options (RS-485, echo) as the adapter dialog left them.
+    TSerialValues AdapterValues() const { return m_adapter; }
+    // Opens the adapter dialog; OK keeps its choice until this dialog's own
+    // OK or Cancel. Tests answer it through the hook (null: exec()).
+    void AdapterButtonClick();
+    std::function<int(QDialog &Dialog)> ExecAdapterDialog;
 
     // OK: an emptied slave id becomes 1.
     void Button1Click();
@@ -107,6 +115,7 @@ class TConfForm : public QDialog
     TSerialValues m_shown; // the controls when the dialog was shown
     bool m_hasShown = false;
     int m_comPort = 0; // SerialPort as last loaded, kept while a device is chosen
+    TSerialValues m_adapter; // its adapter fields only
 };
 
 } // namespace quorlin

@@ -41,7 +41,7 @@ class FakeBackend : public IApiBackend
     {
         std::vector<TApiSlave> out;
         for (const auto &[id, tables] : m_slaves)
-            out.push_back({id, 0});
+            out.push_back({id, 0, m_offline.count(id) != 0 && m_offline.at(id)});
         return out;
     }
     TApiOutcome AddSlave(int Id) override
@@ -140,6 +140,22 @@ class FakeBackend : public IApiBackend
     TApiOutcome SetFaults(const TFaultSettings &F) override
     {
         m_faults = F;
+        return TApiOutcome::Ok();
+    }
+    // A real plan, so the route meets the same refusals as the program.
+    TFaultPlan m_plan;
+    std::map<int, bool> m_offline;
+    TApiOutcome FailNext(const TFailNext &Order) override
+    {
+        return m_plan.FailNext(Order) ? TApiOutcome::Ok()
+                                      : TApiOutcome::Refused(400, "the order is out of range");
+    }
+    TFailNext FailNextLeft() override { return m_plan.FailNextLeft(); }
+    TApiOutcome SetSlaveOffline(int Id, bool Offline) override
+    {
+        if (!m_slaves.count(Id))
+            return TApiOutcome::Refused(404, "There is no slave " + std::to_string(Id) + ".");
+        m_offline[Id] = Offline;
         return TApiOutcome::Ok();
     }
     TTrafficPage Traffic(uint64_t Since, int, size_t Limit) override

@@ -135,6 +135,19 @@ const Refusal refusals[] = {
     {"FaultUnknownKey", "PUT", "/api/v1/faults", R"({"NoReplyEvry":2})", 400, "NoReplyEvry"},
     {"FaultSwitchAsNumber", "PUT", "/api/v1/faults", R"({"on":1})", 400, "\"on\""},
     {"RemoveUnknownSlave", "DELETE", "/api/v1/slaves/77", "", 404, "no slave"},
+    {"FaultFunctionsUnreadable", "PUT", "/api/v1/faults", R"({"Functions":"3x"})", 400, "\"Functions\""},
+    {"FaultRegistersUnreadable", "PUT", "/api/v1/faults", R"({"Registers":"4x0200-4x0100"})", 400, "\"Registers\""},
+    {"FaultFunctionsAsNumber", "PUT", "/api/v1/faults", R"({"Functions":3})", 400, "must be a string"},
+    {"OfflineAsNumber", "PUT", "/api/v1/slaves/2", R"({"offline":1})", 400, "\"offline\""},
+    {"OfflineUnknownSlave", "PUT", "/api/v1/slaves/7", R"({"offline":true})", 404, "no slave 7"},
+    {"FailNextWithoutKind", "POST", "/api/v1/faults/next", R"({"count":1})", 400, "\"kind\" is required"},
+    {"FailNextUnknownKind", "POST", "/api/v1/faults/next", R"({"kind":"noise","count":1})", 400, "no_reply"},
+    {"FailNextWithoutCount", "POST", "/api/v1/faults/next", R"({"kind":"bad_crc"})", 400, "\"count\" is required"},
+    {"FailNextCountTooLarge", "POST", "/api/v1/faults/next", R"({"kind":"bad_crc","count":1000001})", 400, "\"count\""},
+    {"FailNextDelayWithoutTime", "POST", "/api/v1/faults/next", R"({"kind":"delay","count":2})", 400, "\"delay_ms\""},
+    {"FailNextSlaveOutOfRange", "POST", "/api/v1/faults/next", R"({"kind":"wrong_id","count":2,"slave":256})", 400, "\"slave\""},
+    {"FailNextCodeZero", "POST", "/api/v1/faults/next", R"({"kind":"exception","count":2,"code":0})", 400, "\"code\""},
+    {"FailNextMisspelt", "POST", "/api/v1/faults/next", R"({"kind":"no_reply","count":2,"slaves":1})", 400, "\"slaves\""},
 };
 // clang-format on
 
@@ -320,6 +333,33 @@ TEST(ApiValues, FaultsReplaceEveryKey)
         HandleApiRequest(request("PUT", "/api/v1/faults", r.Body), backend, {});
     EXPECT_EQ(again.Status, 200) << again.Body;
     EXPECT_EQ(again.Body, r.Body);
+}
+
+TEST(ApiValues, FailNextOrderAndAimTravelBothWays)
+{
+    FakeBackend backend;
+    backend.AddSlave(2);
+    THttpResponse r = HandleApiRequest(
+        request("POST", "/api/v1/faults/next",
+                R"({"kind":"exception","count":3,"slave":2,"code":6})"),
+        backend, {});
+    ASSERT_EQ(r.Status, 200) << r.Body;
+    EXPECT_EQ(backend.m_plan.FailNextLeft(), (TFailNext{TFailKind::Exception, 3, 2, 6, 0}));
+    EXPECT_EQ(json::parse(r.Body),
+              json::parse(R"({"kind":"exception","left":3,"slave":2,"code":6})"));
+    r = HandleApiRequest(request("POST", "/api/v1/faults/next", R"({"kind":"delay","count":1,"delay_ms":250})"),
+                         backend, {});
+    EXPECT_EQ(json::parse(r.Body), json::parse(R"({"kind":"delay","left":1,"slave":0,"delay_ms":250})"));
+    r = HandleApiRequest(request("PUT", "/api/v1/faults",
+                                 R"({"on":true,"NoReplyEvery":1,"Functions":"3,16","Registers":"4x0100-4x0199"})"),
+                         backend, {});
+    ASSERT_EQ(r.Status, 200) << r.Body;
+    EXPECT_EQ(backend.m_faults.Functions, "3,16");
+    EXPECT_EQ(json::parse(r.Body)["Registers"], "4x0100-4x0199");
+    r = HandleApiRequest(request("PUT", "/api/v1/slaves/2", R"({"offline":true})"), backend, {});
+    ASSERT_EQ(r.Status, 200) << r.Body;
+    r = HandleApiRequest(request("GET", "/api/v1/slaves"), backend, {});
+    EXPECT_EQ(json::parse(r.Body)["slaves"][1]["offline"], true) << r.Body;
 }
 
 // Every route the router serves is in the description with the same

@@ -5,8 +5,13 @@
 //
 // Input: 8 bytes of settings, then operations: op % 3 == 0 delivers a frame of
 // (op / 3) % 16 + 2 bytes and its CRC, 1 lets (op / 3) * 4 ms pass, 2 fires
-// the time-out timer (op / 3 even) or loads the same faults again (odd).
+// the time-out timer (op / 3 even) or, for op / 3 odd, by (op / 6) % 4: loads
+// the same faults again (0); aims them with the next Data[at] % 32 bytes as
+// "Functions|Registers" text (1); gives the slave a section of its own or
+// takes it away (2); a "fail next" order from the next byte, or (240 and
+// above) the slave off the line and back (3).
 #include <cstdlib>
+#include <string>
 
 #include "engine/replysender.h"
 #include "tests/engine/fakes.h"
@@ -83,7 +88,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
             reply.Now = until;
         } else if (arg % 2 != 0) {
             reloaded = reloaded || slave.ReplyPending();
-            slave.Faults().Load(s);
+            TFaultSettings aimed = slave.Faults().Settings();
+            const uint8_t next = at < Size ? Data[at] : 0;
+            switch (arg / 2 % 4) {
+            case 0:
+                slave.Faults().Load(s);
+                break;
+            case 1: {
+                const size_t n = std::min<size_t>(next % 32, Size - std::min(Size, at + 1));
+                const std::string text(reinterpret_cast<const char *>(Data) + at + 1, n);
+                at += n + 1;
+                const size_t bar = text.find('|');
+                aimed.Functions = text.substr(0, bar);
+                aimed.Registers = bar == std::string::npos ? "" : text.substr(bar + 1);
+                slave.Faults().Load(aimed);
+                break;
+            }
+            case 2:
+                aimed.Enabled = slave.Faults().SlavePlan(1) == nullptr ? 1 : 0;
+                slave.Faults().LoadSlave(1, aimed);
+                break;
+            default:
+                ++at;
+                if (next >= 240) {
+                    image.Options.Offline = !image.Options.Offline;
+                } else {
+                    TFailNext order{TFailKind(next % 5), next / 5 % 4, next / 20 % 3, next / 60,
+                                    next % 64};
+                    require(slave.Faults().FailNext(order) == ValidFailNext(order));
+                }
+                break;
+            }
         } else if (timeout.Running) {
             slave.TimeOutTimerTimer();
         }
@@ -93,7 +128,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
             require(!w.empty() && w.size() <= 255);
         const TFaultCounts &c = slave.Faults().Counts();
         require(c.NoReply + c.Exception + c.WrongId + c.BadCrc <= c.Requests);
-        require(reloaded || c.Cancelled <= c.Delayed + c.Split);
+        const TFaultPlan *own = slave.Faults().SlavePlan(1);
+        const uint64_t held = c.Delayed + c.Split + c.FailedNext +
+                              (own != nullptr ? own->Counts().Delayed + own->Counts().Split : 0);
+        require(reloaded || c.Cancelled <= held);
+        require(slave.Faults().FailNextLeft().Count >= 0);
     }
     return 0;
 }

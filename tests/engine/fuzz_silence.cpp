@@ -63,8 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     rig.Image.Options.DeviceId = (Data[0] & 16) != 0;
     rig.Slave.SetObserver(&observer);
     rig.Slave.SetFraming(TSerialFraming::Strict);
-    rig.Slave.SetBaudRate(baud);
-    rig.Slave.SetCharTimeUs(charUs);
+    rig.Slave.SetCharTimeUs(charUs, baud);
     int64_t now = 0;
     size_t at = 1;
     size_t checked = 0;

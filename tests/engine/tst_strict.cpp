@@ -4,6 +4,7 @@
 // lenient rows show what a slave without the option does with the same bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -117,32 +118,24 @@ TEST(StrictProtocol, RefusedWritesLeaveTheImageAlone)
     EXPECT_TRUE(rig.Line.Writes.empty());
 }
 
-TEST(SilenceTimes, FollowTheCharacterUpTo19200ThenFixed)
-{
-    struct Row {
-        int Baud, CharUs, Inside, End;
-    };
-    const Row rows[] = {
-        {9600, 1146, 1719, 4011}, // 8E1: 11 bits, 1.72 ms and 4.0 ms
-        {1200, 8334, 12501, 29169},
-        {19200, 521, 782, 1824}, // 8N1, the last rate that follows the character
-        {38400, 287, 750, 1750}, // above: fixed
-        {115200, 87, 750, 1750},
-        {0, 0, 0, 0}, // unknown rate: no silence can be told
-    };
-    for (const Row &r : rows) {
-        const TSilenceTimes t = SilenceTimesFor(r.Baud, r.CharUs);
-        EXPECT_EQ(t.InsideUs, r.Inside) << r.Baud;
-        EXPECT_EQ(t.EndUs, r.End) << r.Baud;
-    }
-}
-
 class VerdictLog : public IFrameObserver
 {
   public:
-    void FrameDone(const TFrameReport &R) override { Verdicts.push_back(R.Verdict); }
+    void FrameDone(const TFrameReport &R) override
+    {
+        Verdicts.push_back(R.Verdict);
+        Counters.Count(R);
+    }
     std::vector<TVerdict> Verdicts;
+    TLineCounters Counters;
 };
+
+// The frame clock's time: the reads' own, so its marks see what framing saw.
+int64_t lineNowUs = 0;
+int64_t lineNow()
+{
+    return lineNowUs;
+}
 
 struct Piece {
     const char *Bytes; // hex
@@ -204,18 +197,19 @@ TEST_P(SilenceFraming, Frames)
     rig.Image.MBid = 1;
     rig.Image.Options.Strict = row.Strict;
     rig.Slave.SetObserver(&log);
+    rig.Slave.SetClock(lineNow);
     rig.Slave.SetFraming(TSerialFraming::Strict);
-    rig.Slave.SetBaudRate(row.Baud);
-    rig.Slave.SetCharTimeUs(row.CharUs);
-    const TSilenceTimes times = SilenceTimesFor(row.Baud, row.CharUs);
+    rig.Slave.SetCharTimeUs(row.CharUs, row.Baud);
+    const TSilenceLimits limits = SilenceLimits(row.Baud, row.CharUs);
     for (const Piece &p : row.Pieces) {
         const Bytes b = hex(p.Bytes);
         rig.Line.Input.insert(rig.Line.Input.end(), b.begin(), b.end());
+        lineNowUs = p.AtUs;
         rig.Slave.Comm1RxChar(int(b.size()), p.AtUs);
         // Nothing is judged while the line may still carry more of it.
         EXPECT_TRUE(rig.Line.Writes.empty());
         EXPECT_TRUE(rig.Timer.Running);
-        EXPECT_EQ(rig.Timer.AllowanceUs, times.EndUs);
+        EXPECT_EQ(rig.Timer.AllowanceUs, limits.BetweenUs);
     }
     rig.fireTimer();
     const Bytes expected = hex(row.Reply);
@@ -226,10 +220,15 @@ TEST_P(SilenceFraming, Frames)
         EXPECT_EQ(toHex(rig.Line.Writes.front()), toHex(expected));
     }
     EXPECT_EQ(log.Verdicts, row.Verdicts);
+    // A frame dropped for its gap is the timing's "gap inside" too, counted
+    // once; one framing let through carries no such mark.
+    const auto gaps = std::count(row.Verdicts.begin(), row.Verdicts.end(), TVerdict::GapInside);
+    EXPECT_EQ(log.Counters.GapInside, uint64_t(gaps));
     // The next request stands on its own.
     rig.Line.Writes.clear();
     const Bytes again = hex("01 03 00 00 00 01 84 0A");
     rig.Line.Input.insert(rig.Line.Input.end(), again.begin(), again.end());
+    lineNowUs = 1000000;
     rig.Slave.Comm1RxChar(int(again.size()), 1000000);
     rig.fireTimer();
     ASSERT_EQ(rig.Line.Writes.size(), 1u);
@@ -247,8 +246,7 @@ TEST(SilenceFraming, LengthFramingAndUnknownTimesAnswerAtOnce)
         rig.Image.ClearImage();
         rig.Image.MBid = 1;
         rig.Slave.SetFraming(clock ? TSerialFraming::Length : TSerialFraming::Strict);
-        rig.Slave.SetBaudRate(9600);
-        rig.Slave.SetCharTimeUs(1146);
+        rig.Slave.SetCharTimeUs(1146, 9600);
         const Bytes b = hex("01 03 00 00 00 01 84 0A");
         rig.Line.Input.insert(rig.Line.Input.end(), b.begin(), b.end());
         rig.Slave.Comm1RxChar(int(b.size()), clock ? 0 : -1);

@@ -102,8 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size)
     for (int i = 0; i < n; ++i) {
         const bool isRx = i == 0 && !r.HeldReply;
         const std::vector<std::string> f = parseRecord(CsvLine(rows[i]));
-        require(f.size() == 9);
+        require(f.size() == 11);
         require(f[8] == line);
+        require(f[9].empty() && f[10].empty()); // nothing timed the report
         require(f[1] == (isRx ? "RX" : "TX"));
         const std::vector<uint8_t> none;
         const std::vector<uint8_t> &frame = isRx ? rx : unsent ? none : reply;

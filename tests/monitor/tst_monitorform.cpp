@@ -318,8 +318,9 @@ TEST_F(MonitorFormTest, SaveAsWritesTheRowsShownAsCsv)
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = f.readAll().split('\n');
     ASSERT_EQ(lines.size(), 3); // header, one row, nothing after the last CRLF
-    EXPECT_EQ(lines[0], "time,direction,slave,function,address,quantity,result,bytes,line\r");
-    EXPECT_TRUE(lines[1].endsWith(",RX,1,3,0,10,bad crc,01 03 00 00 00 0A C5 CC,\r"))
+    EXPECT_EQ(lines[0], "time,direction,slave,function,address,quantity,result,bytes,line,gap_us,"
+                        "turnaround_us\r");
+    EXPECT_TRUE(lines[1].endsWith(",RX,1,3,0,10,bad crc,01 03 00 00 00 0A C5 CC,,,\r"))
         << lines[1].toStdString();
     EXPECT_TRUE(lines[2].isEmpty());
 

@@ -78,7 +78,7 @@ TEST_P(CsvRows, ReportBecomesTheseLines)
         for (auto [key, bytes] : {std::pair{"{rx}", &row.Report.Rx}, {"{tx}", &row.Report.Reply}})
             if (const size_t at = line.find(key); at != std::string::npos)
                 line.replace(at, 4, toHex(*bytes));
-        want.push_back(SomeTimeText + "," + line + ",\r\n"); // no line named
+        want.push_back(SomeTimeText + "," + line + ",,,\r\n"); // no line named, nothing timed
     }
     EXPECT_EQ(csvOf(row.Report), want);
 }
@@ -222,7 +222,61 @@ TEST(Csv, FieldsAreQuotedOnlyWhenTheyMustBe)
     };
     for (const auto &[in, out] : rows)
         EXPECT_EQ(CsvField(in), out) << in;
-    EXPECT_STREQ(CsvHeader, "time,direction,slave,function,address,quantity,result,bytes,line");
+    EXPECT_STREQ(CsvHeader, "time,direction,slave,function,address,quantity,result,bytes,line,"
+                            "gap_us,turnaround_us");
+}
+
+// A report's timing as rows: the RX row's silence and marks, the TX row's
+// turnaround (its silence too), and empty columns where nothing was measured.
+TEST(MonitorTiming, RowsCarryGapTurnaroundAndMarksToTheCsv)
+{
+    const uint8_t rx[] = {1, 3, 0, 0, 0, 1, 0x84, 0x0A};
+    const uint8_t reply[] = {1, 3, 2, 0, 0, 0xB8, 0x44};
+    struct Row {
+        const char *Name;
+        TFrameTiming Timing;
+        TVerdict Verdict;
+        const char *RxTail, *TxTail; // result onwards; TxTail null: no TX row
+        bool Marked;
+    };
+    const Row rows[] = {
+        {"Untimed", {}, TVerdict::Answered, "answered,01 03 00 00 00 01 84 0A,COM1,,\r\n",
+         "reply,01 03 02 00 00 B8 44,COM1,,\r\n", false},
+        {"TooSoon", {1500, 0, 800, true, false}, TVerdict::Answered,
+         "\"answered, too soon\",01 03 00 00 00 01 84 0A,COM1,1500,\r\n",
+         "reply,01 03 02 00 00 B8 44,COM1,800,800\r\n", true},
+        {"GapInsideOtherSlave", {90000, 25000, -1, false, true}, TVerdict::OtherSlave,
+         "\"other slave, gap inside\",01 03 00 00 00 01 84 0A,COM1,90000,\r\n", nullptr, true},
+        {"FirstFrameNoGap", {-1, 0, 12, false, false}, TVerdict::Answered,
+         "answered,01 03 00 00 00 01 84 0A,COM1,,\r\n", "reply,01 03 02 00 00 B8 44,COM1,12,12\r\n",
+         false},
+    };
+    for (const Row &row : rows) {
+        TFrameReport r;
+        r.Rx = rx;
+        r.Verdict = row.Verdict;
+        if (row.TxTail != nullptr)
+            r.Reply = reply;
+        r.Timing = row.Timing;
+        TTrafficRow out[2];
+        const int n = RowsOfReport(r, 0, out, "COM1");
+        ASSERT_EQ(n, row.TxTail != nullptr ? 2 : 1) << row.Name;
+        const std::string csvRx = CsvLine(out[0]);
+        EXPECT_TRUE(csvRx.ends_with(row.RxTail)) << row.Name << ": " << csvRx;
+        if (row.TxTail != nullptr) {
+            const std::string csvTx = CsvLine(out[1]);
+            EXPECT_TRUE(csvTx.ends_with(row.TxTail)) << row.Name << ": " << csvTx;
+            EXPECT_FALSE(IsTimingMarked(out[1])) << "marks belong to what was received";
+        }
+        EXPECT_EQ(FilterAccepts(TRowFilter::Timing, out[0]), row.Marked) << row.Name;
+        EXPECT_EQ(FilterAccepts(TRowFilter::Problems, out[0]),
+                  row.Marked || row.Verdict != TVerdict::Answered)
+            << row.Name;
+        // The counter line counts each mark once per frame.
+        TLineCounters c;
+        c.Count(r);
+        EXPECT_EQ(c.TooSoon + c.GapInside, row.Marked ? 1u : 0u) << row.Name;
+    }
 }
 
 TEST(MonitorText, FunctionsAndRegistersAsTheWindowShowsThem)
@@ -445,7 +499,7 @@ TEST(TrafficRecorder, NetworkFramesAreReadPastTheirHeaderAndNamedByTheirLine)
     EXPECT_EQ(rec.SlaveCounters[17].Requests, 1u);
     EXPECT_EQ(rec.SlaveCounters[1].BadCrc, 1u);
     EXPECT_EQ(rec.SeenLines, std::vector<std::string>{"tcp 127.0.0.1:40312"});
-    EXPECT_TRUE(CsvLine(r).ends_with(",tcp 127.0.0.1:40312\r\n")) << CsvLine(r);
+    EXPECT_TRUE(CsvLine(r).ends_with(",tcp 127.0.0.1:40312,,\r\n")) << CsvLine(r);
 
     // The line filter: one line, one kind of connection, or all.
     struct {

@@ -27,7 +27,21 @@ struct LoadRow {
     std::string File;
     TFaultSettings Loaded;
     std::string SavedBack; // the file after a Save of what was loaded
+    std::map<int, TFaultSettings> Slaves{}; // the slaves' own sections loaded
 };
+
+TFaultSettings aimed(int NoReplyEvery, int ExceptionEvery, std::string Functions,
+                     std::string Registers)
+{
+    TFaultSettings f;
+    f.Enabled = 1;
+    f.NoReplyEvery = NoReplyEvery;
+    f.ExceptionEvery = ExceptionEvery;
+    f.Functions = std::move(Functions);
+    f.Registers = std::move(Registers);
+    return f;
+}
+
 
 class FaultProfiles : public ProfileTest, public ::testing::WithParamInterface<LoadRow>
 {
@@ -39,6 +53,9 @@ TEST_P(FaultProfiles, LoadHandsTheFaultsToTheEngineAndSaveKeepsThem)
     EXPECT_EQ(m_manager->Faults, GetParam().Loaded);
     ASSERT_FALSE(m_host.AppliedFaults.empty());
     EXPECT_EQ(m_host.AppliedFaults.back(), GetParam().Loaded);
+    EXPECT_EQ(m_manager->SlaveFaults, GetParam().Slaves);
+    ASSERT_FALSE(m_host.AppliedSlaveFaults.empty());
+    EXPECT_EQ(m_host.AppliedSlaveFaults.back(), GetParam().Slaves);
 
     m_host.LoadSerialDialog(m_manager->SerialValues);
     m_manager->SaveProfile1Click();
@@ -64,7 +81,33 @@ INSTANTIATE_TEST_SUITE_P(
                 Serial + "[Faults]\nEnabled=1\nMBid=0\nDelayMs=10000\nNoReplyPercent=100\n"
                          "ExceptionCode=0\nBadCrcEvery=0\nSeed=16\nDelayMaxMs=0\n"
                          "NoReplyEvery=0\nExceptionEvery=0\nBadCrcPercent=0\nWrongIdEvery=0\n"
-                         "SplitReplyMs=0\n"}),
+                         "SplitReplyMs=0\n"},
+        // The aim's text keys are written only where they say something or
+        // stood already; a slave's section is kept whether it is on or off,
+        // and kept for a slave the profile does not emulate.
+        LoadRow{"AimAndSlaveSections",
+                Serial + "[Faults]\nEnabled=1\nNoReplyEvery=2\nFunctions=3\nRegisters=\n"
+                         "[Faults2]\nEnabled=1\nExceptionEvery=1\nRegisters=4x0100-4x0199\n"
+                         "[Faults9]\nEnabled=0\nFunctions=16\n",
+                aimed(2, 0, "3", ""),
+                Serial + "[Faults]\nEnabled=1\nNoReplyEvery=2\nFunctions=3\nRegisters=\n"
+                         "MBid=0\nDelayMs=0\nDelayMaxMs=0\nNoReplyPercent=0\nExceptionEvery=0\n"
+                         "ExceptionCode=0\nBadCrcEvery=0\nBadCrcPercent=0\nWrongIdEvery=0\n"
+                         "SplitReplyMs=0\nSeed=0\n"
+                         "[Faults2]\nEnabled=1\nExceptionEvery=1\nRegisters=4x0100-4x0199\n"
+                         "MBid=0\nDelayMs=0\nDelayMaxMs=0\nNoReplyEvery=0\nNoReplyPercent=0\n"
+                         "ExceptionCode=0\nBadCrcEvery=0\nBadCrcPercent=0\nWrongIdEvery=0\n"
+                         "SplitReplyMs=0\nSeed=0\n"
+                         "[Faults9]\nEnabled=0\nFunctions=16\nMBid=0\nDelayMs=0\nDelayMaxMs=0\n"
+                         "NoReplyEvery=0\nNoReplyPercent=0\nExceptionEvery=0\nExceptionCode=0\n"
+                         "BadCrcEvery=0\nBadCrcPercent=0\nWrongIdEvery=0\nSplitReplyMs=0\n"
+                         "Seed=0\n",
+                {{2, aimed(0, 1, "", "4x0100-4x0199")},
+                 {9, [] {
+                      TFaultSettings f = aimed(0, 0, "16", "");
+                      f.Enabled = 0;
+                      return f;
+                  }()}}}),
     [](const auto &Info) { return std::string(Info.param.Name); });
 
 TEST_F(ProfileTest, SaveAsOverAFileWithFaultsSwitchesThemOff)

@@ -66,6 +66,11 @@ class FakeHost : public IProfileHost
     // Not an event: the order of the start-up steps stays as it was.
     std::vector<TFaultSettings> AppliedFaults;
     void ApplyFaults(const TFaultSettings &Faults) override { AppliedFaults.push_back(Faults); }
+    std::vector<std::map<int, TFaultSettings>> AppliedSlaveFaults;
+    void ApplySlaveFaults(const std::map<int, TFaultSettings> &Faults) override
+    {
+        AppliedSlaveFaults.push_back(Faults);
+    }
     std::vector<TNetworkSettings> AppliedNetworks;
     void ApplyNetwork(const TNetworkSettings &N) override { AppliedNetworks.push_back(N); }
     void CloseMainWindow() override

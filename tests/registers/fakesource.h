@@ -35,7 +35,14 @@ class FakeSource : public IRegisterSource
         return Scripts;
     }
 
+    TSlaveDisplay *SelectedDisplay() override
+    {
+        return WithDisplays ? &Displays[Selected] : nullptr;
+    }
+
     TRegisterImage Images[2];
+    TSlaveDisplay Displays[2];
+    bool WithDisplays = false; // else the model keeps its own
     int Selected = 0;
     std::vector<std::pair<TRegisterRef, std::string>> Scripts;
 };

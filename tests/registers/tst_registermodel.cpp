@@ -215,5 +215,61 @@ TEST(RegisterModel, AnotherSelectedSlaveReloadsEveryRow)
     EXPECT_EQ(shown(model, 199), "42");
 }
 
+TEST(RegisterModel, WholeAddressSpaceWithAMapLooksOnlyAtTheRowsOnScreen)
+{
+    FakeSource source;
+    source.WithDisplays = true;
+    source.Images[0].SetRegisterCount(65536);
+    TMapItem tag;
+    tag.Register = {RegTypeHoldingReg, 65521};
+    tag.Name = "Tag";
+    tag.Format = {TValueKind::Ascii, TWordOrder::ABCD};
+    tag.AsciiLength = 32; // registers 65521..65536
+    TMapItem speed;
+    speed.Register = {RegTypeHoldingReg, 40001};
+    speed.Name = "Speed";
+    speed.Format = {TValueKind::S32, TWordOrder::CDAB};
+    speed.Scale = 0.5;
+    speed.Unit = "rpm";
+    source.Displays[0].SetMap({tag, speed});
+    TRegisterModel model(source);
+    ASSERT_EQ(model.rowCount(), 65536);
+
+    QSignalSpy spy(&model, &QAbstractItemModel::dataChanged);
+    source.Images[0].HoldingRegs[10] = 1;       // far off screen
+    source.Images[0].HoldingRegs[65536] = 0x4100; // the tag's last register: "A" at 31
+    model.Refresh(65500, 65535);
+    EXPECT_EQ(repainted(spy), (Rows{{65520, 65520}})) << "the tag's own row, once";
+    EXPECT_EQ(shown(model, 65535), "(register 16 of 16 of 4x65521)");
+    EXPECT_EQ(shown(model, 65520, TRegisterModel::FormatColumn), "ascii32");
+
+    // What the tick copies for the last row on screen: the whole tag.
+    int first = 0, last = 0;
+    model.RegistersOfRows(65535, 65535, first, last);
+    EXPECT_EQ(first, 65521);
+    EXPECT_EQ(last, 65536);
+
+    // An engineering value: -100 rpm at 0.5 per count is -200, words swapped.
+    EXPECT_TRUE(model.WriteEngineering(40000, QStringLiteral("-100")).isEmpty());
+    const auto &queue = source.Images[0].PendingWrites;
+    ASSERT_EQ(queue.size(), 2u);
+    EXPECT_EQ(queue[0].RegAdr, 40001);
+    EXPECT_EQ(queue[0].Value, 0xFF38);
+    EXPECT_EQ(queue[1].Value, 0xFFFF);
+    EXPECT_FALSE(model.WriteEngineering(40001, QStringLiteral("1")).isEmpty())
+        << "the second register of a value has none";
+    EXPECT_EQ(model.SetFormat({40000, 40001}, {TValueKind::Hex}), 0) << "the map types them";
+    EXPECT_EQ(model.SetFormat({39999}, {TValueKind::F32}), 0) << "it would reach into the map";
+
+    model.SetFilter(QStringLiteral("SPE"));
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(shown(model, 0, TRegisterModel::NameColumn), "Speed");
+    EXPECT_EQ(shown(model, 0, TRegisterModel::UnitColumn), "rpm");
+    EXPECT_EQ(model.RowOf(40001), 0);
+    EXPECT_EQ(model.RowOf(65521), -1);
+    model.SetFilter(QString());
+    EXPECT_EQ(model.RowOf(65521), 65520);
+}
+
 } // namespace
 } // namespace quorlin::test

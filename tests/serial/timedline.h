@@ -19,6 +19,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "tests/serial/ptypair.h"
 
@@ -61,11 +62,29 @@ class TimedLine
         m_gaps[Index] = Gap;
     }
 
+    // When each byte went over the line: read from its sender by the relay
+    // (for the program's bytes, when it wrote them), due at the far end as
+    // the line's speed has it, and delivered there (late when the machine
+    // held the relay up), counted from 0 per direction. What a master on a
+    // real wire would measure, kept by the wire itself.
+    struct ByteTimes {
+        Clock::time_point Read, Due, Delivered;
+    };
+    std::vector<ByteTimes> toProgramTimes() const { return times(0); }
+    std::vector<ByteTimes> toMasterTimes() const { return times(1); }
+
   private:
+    std::vector<ByteTimes> times(int Which) const
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_times[Which];
+    }
+
     struct Direction {
         int From;
         int To;
         std::deque<uint8_t> Queue;
+        std::deque<Clock::time_point> ReadAt; // beside Queue
         Clock::time_point Free{}; // when the line is idle again
         Clock::time_point Due{};  // when the head byte has arrived, if scheduled
         bool Scheduled = false;
@@ -83,7 +102,9 @@ class TimedLine
             if (it != m_gaps.end())
                 gap = it->second;
         }
-        D.Due = std::max(Clock::now(), D.Free) + gap + m_charTime;
+        // From when the byte reached the relay, not from when the relay got
+        // round to it: a late wake-up must not stretch every byte after it.
+        D.Due = std::max(D.ReadAt.front(), D.Free) + gap + m_charTime;
         D.Scheduled = true;
     }
 
@@ -91,8 +112,8 @@ class TimedLine
     {
         // Master side: the test's descriptor is the pty's slave end; the
         // relay reads and writes the master ends of both pairs.
-        Direction toProgram{m_master.master(), m_program.master(), {}, {}, {}, false, 0};
-        Direction toMaster{m_program.master(), m_master.master(), {}, {}, {}, false, 0};
+        Direction toProgram{m_master.master(), m_program.master(), {}, {}, {}, {}, false, 0};
+        Direction toMaster{m_program.master(), m_master.master(), {}, {}, {}, {}, false, 0};
         uint8_t buf[1024];
         while (!m_stop) {
             schedule(toProgram, true);
@@ -109,8 +130,11 @@ class TimedLine
                     continue;
                 const ssize_t n = ::read(p[i].fd, buf, sizeof buf);
                 Direction &d = i == 0 ? toProgram : toMaster;
-                for (ssize_t k = 0; k < n; ++k)
+                const auto now = Clock::now();
+                for (ssize_t k = 0; k < n; ++k) {
                     d.Queue.push_back(buf[k]);
+                    d.ReadAt.push_back(now);
+                }
             }
             for (Direction *d : {&toProgram, &toMaster}) {
                 if (!d->Scheduled || d->Due > Clock::now() + std::chrono::milliseconds(2))
@@ -120,6 +144,12 @@ class TimedLine
                 const uint8_t b = d->Queue.front();
                 d->Queue.pop_front();
                 (void)!::write(d->To, &b, 1);
+                {
+                    std::lock_guard<std::mutex> hold(m_lock);
+                    m_times[d == &toProgram ? 0 : 1].push_back(
+                        {d->ReadAt.front(), d->Due, Clock::now()});
+                }
+                d->ReadAt.pop_front();
                 d->Free = d->Due;
                 d->Scheduled = false;
                 ++d->Sent;
@@ -130,8 +160,9 @@ class TimedLine
     PtyPair m_program; // the program opens its slave end
     PtyPair m_master;  // the test masters through its slave end
     Clock::duration m_charTime;
-    std::mutex m_lock;
+    mutable std::mutex m_lock;
     std::map<uint64_t, Clock::duration> m_gaps;
+    std::vector<ByteTimes> m_times[2];
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };

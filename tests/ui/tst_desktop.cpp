@@ -15,6 +15,7 @@
 #include "platform/portaccess.h"
 #include "serial/commint.h"
 #include "tests/serial/countingsysapi.h"
+#include "tests/serial/ptypair.h"
 #include "tests/ui/uitesthelpers.h"
 #include "ui/mainunit.h"
 #include "ui/permissionnotice.h"
@@ -76,6 +77,43 @@ TEST(PermissionNotice, RefusedPortIsToldOncePerDeviceWithoutBlocking)
     refusal = EPERM;
     form.Comm1->Open();
     EXPECT_TRUE(notices(form).isEmpty());
+}
+
+// A pty has no RS-485: the real kernel refuses it. The port stays open, a
+// message that waits for nobody says so once, and the port's tooltip tells
+// the adapter's state.
+TEST(AdapterNotice, RefusedRs485IsToldOnceAndShownInTheTooltip)
+{
+    ProgramDir dir;
+    ASSERT_TRUE(dir.ok());
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    TMainForm form(nullptr, dir.path());
+    form.Comm1->Close();
+    form.Comm1->SetDeviceName(pty.path());
+    TRs485Settings rs485;
+    rs485.Enabled = true;
+    form.Comm1->SetRs485(rs485);
+    form.Comm1->Open();
+    ASSERT_TRUE(form.Comm1->IsOpen());
+    auto shown = [&] { return form.findChildren<QMessageBox *>(QStringLiteral("AdapterNotice")); };
+    ASSERT_EQ(shown().size(), 1);
+    EXPECT_FALSE(shown().first()->isModal());
+    const QString expected = QStringLiteral("cannot switch %1 to RS-485").arg(
+        QString::fromStdString(pty.path()));
+    EXPECT_TRUE(shown().first()->text().contains(expected)) << shown().first()->text().toStdString();
+    const QString tip = form.PortStatus->toolTip();
+    EXPECT_TRUE(tip.contains(expected)) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(QStringLiteral("Low latency: not offered by the driver")))
+        << tip.toStdString();
+
+    // Opened again with the same request: nothing new to say.
+    form.Comm1->Close();
+    form.Comm1->Open();
+    EXPECT_EQ(shown().size(), 1);
+    // Turned off while open: the tooltip drops the refusal.
+    form.Comm1->SetRs485(TRs485Settings{});
+    EXPECT_FALSE(form.PortStatus->toolTip().contains(expected));
 }
 
 TEST(ProgramIcon, EveryThemeSizeIsBuiltIntoTheProgram)

@@ -3,16 +3,25 @@
 // what OK, Cancel and the check item do to the engine and to the profile,
 // and the counts the dialog shows while a master is served.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTest>
+
+#include <cerrno>
 
 #include <gtest/gtest.h>
 
 #include "engine/modbusslave.h"
+#include "faults/failnextdialog.h"
 #include "faults/faultsform.h"
 #include "profile/profilemanager.h"
+#include "slaves/slavecommands.h"
+#include "ui/panelcontrols.h"
 #include "tests/ui/uitesthelpers.h"
 #include "ui/mainunit.h"
 
@@ -128,6 +137,90 @@ TEST_F(FaultsMenuTest, DialogShowsWhatTheFaultsDidToAMaster)
     editFaults([&shown](TFaultsForm *d) { shown = d->CountsLabel->text(); }, false);
     EXPECT_TRUE(shown.contains(QStringLiteral("4 requests counted"))) << shown.toStdString();
     EXPECT_TRUE(shown.contains(QStringLiteral("2 bad CRCs"))) << shown.toStdString();
+}
+
+// The slave chooser, the aim, "Fail next..." and the tab's offline switch,
+// as a master on the line meets them.
+TEST_F(FaultsMenuTest, SlaveSectionsAimFailNextAndOffline)
+{
+    ASSERT_TRUE(m_form->SlaveCommands().AddSlaveId(2).ok());
+    bool refused = false;
+    editFaults([&refused](TFaultsForm *d) {
+        d->ShowSlave(2);
+        d->EnabledBox->setChecked(true);
+        d->NoReplyEveryEdit->setValue(1);
+        d->RegistersEdit->setText(QStringLiteral("4x0002-4x0001"));
+        d->accept(); // refused: the range runs backwards
+        refused = d->isVisible() && !d->AimErrorLabel->isHidden();
+        d->RegistersEdit->setText(QStringLiteral("4x0002"));
+    });
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(m_form->Profile().Faults, TFaultSettings{}) << "every slave's section untouched";
+    ASSERT_EQ(m_form->Profile().SlaveFaults.size(), 1u);
+    EXPECT_EQ(m_form->Profile().SlaveFaults.at(2).Registers, "4x0002");
+
+    Master master(m_dir.com2().master());
+    // Slave, register (0-based address): '.' answered, 't' silent, 'x' exception.
+    auto read = [&master](int Slave, int Address) {
+        const int n = master.run([Slave, Address](modbus_t *Ctx) {
+            modbus_set_slave(Ctx, Slave);
+            modbus_set_response_timeout(Ctx, 1, 0);
+            uint16_t r;
+            const int got = modbus_read_registers(Ctx, Address, 1, &r);
+            const int error = errno;
+            if (got != 1)
+                modbus_flush(Ctx);
+            return got == 1 ? 0 : error;
+        });
+        return n == 0 ? '.' : n == ETIMEDOUT ? 't' : n == EMBXSFAIL ? 'x' : '?';
+    };
+    EXPECT_EQ(std::string({read(2, 0), read(2, 1), read(1, 1)}), ".t.");
+
+    // Two exceptions for any slave; the dialog says what is left as it runs down.
+    QString ordered;
+    editFaults(
+        [&ordered](TFaultsForm *d) {
+            onNextModal<TFailNextDialog>([](TFailNextDialog *f) {
+                f->KindBox->setCurrentIndex(int(TFailKind::Exception));
+                f->CountEdit->setValue(2);
+                f->accept();
+            });
+            d->FailNextButton->click();
+            ordered = d->FailNextLabel->text();
+        },
+        false);
+    EXPECT_TRUE(ordered.contains(QStringLiteral("next 2 requests of any slave: exception 4")))
+        << ordered.toStdString();
+    EXPECT_EQ(std::string({read(2, 1), read(1, 0), read(2, 1)}), "xxt");
+    QString own, left;
+    editFaults(
+        [&own, &left](TFaultsForm *d) {
+            d->ShowSlave(2);
+            own = d->CountsLabel->text();
+            left = d->FailNextLabel->text();
+        },
+        false);
+    EXPECT_TRUE(own.contains(QStringLiteral("2 requests counted; 2 without reply")))
+        << own.toStdString();
+    EXPECT_TRUE(left.startsWith(QStringLiteral("No "))) << left.toStdString();
+
+    // Offline from the tab's menu: silent, values kept, and back.
+    {
+        std::lock_guard<std::mutex> lock(m_form->Engine().Lock());
+        m_form->Slaves().Find(1)->HoldingRegs[1] = 41;
+    }
+    QMenu *menu = m_form->BuildSlaveMenu(0);
+    QAction *offline = menu->findChild<QAction *>(QStringLiteral("SlaveOffline"));
+    ASSERT_NE(offline, nullptr);
+    offline->trigger();
+    EXPECT_TRUE(m_form->TabControl1->Tabs()->tabText(0).endsWith(QStringLiteral("(offline)")));
+    EXPECT_EQ(read(1, 0), 't');
+    menu = m_form->BuildSlaveMenu(0);
+    offline = menu->findChild<QAction *>(QStringLiteral("SlaveOffline"));
+    ASSERT_TRUE(offline->isChecked());
+    offline->trigger();
+    EXPECT_EQ(read(1, 0), '.');
+    EXPECT_FALSE(m_form->Profile().ProfileSaved);
 }
 
 struct SummaryRow {

@@ -590,8 +590,8 @@ TEST_F(MainFormTest, MenuHoldsEveryItemWithItsShortcut)
     for (QAction *a : child<QMenu>("File1")->actions())
         file << (a->isSeparator() ? QStringLiteral("-") : a->objectName());
     EXPECT_EQ(file, (QStringList{"NewProfile1", "-", "OpenProfile1", "-", "SaveProfile1",
-                                 "SaveAsProfile1", "-", "ExportValues1", "ImportValues1", "-",
-                                 "Exit1"}));
+                                 "SaveAsProfile1", "-", "ExportValues1", "ImportValues1",
+                                 "ImportMap1", "ExportMap1", "-", "Exit1"}));
     EXPECT_TRUE(m_form->StayOnTop1->isCheckable());
     EXPECT_FALSE(m_form->StayOnTop1->isChecked());
 }

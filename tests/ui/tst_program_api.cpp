@@ -292,7 +292,7 @@ TEST(ProgramApi, FaultsSlavesAndValuesChangeMidRun)
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 409) << r->body;
     EXPECT_EQ(body(p.http.Get("/api/v1/slaves"))["slaves"],
-              json::parse(R"([{"id":1,"scripts":0}])"));
+              json::parse(R"([{"id":1,"offline":false,"scripts":0}])"));
 }
 
 TEST(ProgramApi, TrafficRowsWithACursorAndALongPoll)

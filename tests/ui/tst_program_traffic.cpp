@@ -141,7 +141,8 @@ TEST(ProgramTrace, KnownSequenceIsLoggedLineByLine)
     }));
     const int before = int(traceLines(trace).size());
     ASSERT_EQ(traceLines(trace).value(0),
-              QStringLiteral("time,direction,slave,function,address,quantity,result,bytes,line"));
+              QStringLiteral("time,direction,slave,function,address,quantity,result,bytes,line,"
+                             "gap_us,turnaround_us"));
 
     int expected = before;
     const std::vector<SequenceStep> steps = knownSequence();
@@ -173,9 +174,10 @@ TEST(ProgramTrace, KnownSequenceIsLoggedLineByLine)
         for (const std::string &want : step.Rows) {
             const QString line = lines.value(at++);
             ASSERT_TRUE(time.match(line).hasMatch()) << step.Name << ": " << line.toStdString();
-            // The last column names the line: the port the program was given.
-            EXPECT_FALSE(line.section(QLatin1Char(','), -1).isEmpty()) << line.toStdString();
-            const std::string row = line.section(QLatin1Char(','), 1, -2).toStdString();
+            // The line column names the port the program was given; the
+            // timing columns follow it.
+            EXPECT_FALSE(line.section(QLatin1Char(','), -3, -3).isEmpty()) << line.toStdString();
+            const std::string row = line.section(QLatin1Char(','), 1, -4).toStdString();
             EXPECT_TRUE(rowMatches(row, want))
                 << step.Name << "\n  got:  " << row << "\n  want: " << want;
         }
@@ -202,7 +204,8 @@ TEST(ProgramTrace, DashSendsTheTraceToStandardOutput)
     while (!out.contains(reply) && std::chrono::steady_clock::now() < deadline &&
            program.waitForReadyRead(500))
         out += program.readAllStandardOutput();
-    EXPECT_TRUE(out.startsWith("time,direction,slave,function,address,quantity,result,bytes,line\r\n"))
+    EXPECT_TRUE(out.startsWith("time,direction,slave,function,address,quantity,result,bytes,line,"
+                               "gap_us,turnaround_us\r\n"))
         << out.toStdString();
     EXPECT_TRUE(out.contains(reply)) << out.toStdString();
     EXPECT_EQ(endWithSigterm(program), 0);

@@ -209,7 +209,9 @@ TEST_F(SlavesTest, TabMenuRemovesTheSlaveUnderTheMouseWithItsBindings)
     for (QAction *a : menu->actions())
         if (!a->isSeparator())
             items << a->text();
-    EXPECT_EQ(items, (QStringList{"&Add Slave...", "&Remove Slave 17", "S&laves..."}));
+    EXPECT_EQ(items, (QStringList{"&Add Slave...", "&Remove Slave 17", "Slave 17 &Offline",
+                                  "Slave &Options 17...",
+                                  "S&laves..."}));
     menu->actions()[1]->trigger();
     EXPECT_EQ(m_questions, QStringList{"Remove slave 17? Its script binding is removed with it."});
     EXPECT_EQ(tabs(), (QStringList{"MB id 1", "MB id 2"}));

@@ -2,6 +2,9 @@
 // The Configuration dialog and ApplySerialSettings against real pty ports:
 // COMn names resolve through a quorlin.ini of the test's own.
 #include <QApplication>
+#include <QCheckBox>
+#include <QSpinBox>
+#include <QToolButton>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -18,6 +21,7 @@
 
 #include "engine/registerimage.h"
 #include "serial/commint.h"
+#include "serial/ui/adapterdialog.h"
 #include "serial/ui/configunit.h"
 #include "serial/ui/connectionreport.h"
 #include "serial/ui/designfit.h"
@@ -339,6 +343,48 @@ TEST(ConfForm, TabOrderRunsThroughListsButtonsThenSlaveId)
         w = w->nextInFocusChain();
     } while (w && w != form.ComboBox1);
     EXPECT_EQ(seen, order);
+}
+
+// The adapter dialog's choice goes with the Configuration dialog's: into
+// the values a profile saves and onto the device on OK, and away again
+// with Cancel. A pty refuses RS-485 and stays open.
+TEST_F(ConfigFixture, AdapterChoiceReachesTheDeviceAndCancelTakesItBack)
+{
+    m_form.LoadSerialDialog(TSerialValues{});
+    auto choose = [](QDialog &D) {
+        auto &dialog = static_cast<TAdapterDialog &>(D);
+        dialog.Rs485Box->setChecked(true);
+        dialog.RtsOnSendBox->setCurrentIndex(1); // Low
+        dialog.RtsAfterSendBox->setCurrentIndex(1); // High
+        dialog.DelayBeforeBox->setValue(3);
+        dialog.DelayAfterBox->setValue(250); // more than the box takes
+        dialog.IgnoreEchoBox->setChecked(true);
+        return int(QDialog::Accepted);
+    };
+    m_form.ExecAdapterDialog = choose;
+    m_form.AdapterButton->click();
+    TSerialValues v = m_form.SerialValues();
+    EXPECT_TRUE(v.Rs485 && !v.Rs485RtsOnSend && v.Rs485RtsAfterSend && v.IgnoreEcho);
+    EXPECT_EQ(v.Rs485DelayBefore, 3);
+    EXPECT_EQ(v.Rs485DelayAfter, MaxRs485DelayMs);
+    apply();
+    ASSERT_TRUE(m_comm.IsOpen());
+    EXPECT_TRUE(m_comm.Rs485().Enabled);
+    EXPECT_FALSE(m_comm.Rs485().RtsOnSend);
+    EXPECT_EQ(m_comm.Rs485().DelayBeforeMs, 3);
+    EXPECT_TRUE(m_comm.IgnoreEcho());
+    EXPECT_TRUE(m_comm.Rs485Error());
+
+    // Shown, changed in the adapter dialog, then cancelled: back as shown.
+    m_form.show();
+    m_form.ExecAdapterDialog = [](QDialog &D) {
+        static_cast<TAdapterDialog &>(D).IgnoreEchoBox->setChecked(false);
+        return int(QDialog::Accepted);
+    };
+    m_form.AdapterButton->click();
+    EXPECT_FALSE(m_form.SerialValues().IgnoreEcho);
+    m_form.reject();
+    EXPECT_EQ(m_form.SerialValues(), v);
 }
 
 TEST(ConfForm, OkWithEmptiedSlaveIdGives1)
