@@ -100,7 +100,9 @@ void TModbusSlave::asciiFrame()
     int expected = rule.FixedLen;
     if (expected == 0 && rule.CountExtra != 0 && length >= rule.MinCount)
         expected = RxBuf[rule.CountOffset] + rule.CountExtra;
-    if (rule.FixedLen == 0 && rule.CountExtra == 0) {
+    if (rule.FixedLen == 0 && rule.CountExtra == 0 && m_handler.StrictFor(RxBuf[OffSlaveId]))
+        expected = length; // CR LF ended it; a strict slave answers what it cannot serve
+    else if (rule.FixedLen == 0 && rule.CountExtra == 0) {
         // A code RTU could never frame is not answered in ASCII either.
         if (m_observer)
             asciiReport(TVerdict::NoReply, rx);

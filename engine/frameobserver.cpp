@@ -25,6 +25,8 @@ std::string VerdictText(TVerdict Verdict, uint8_t ExceptionCode)
         return "no reply";
     case TVerdict::BadHeader:
         return "bad header";
+    case TVerdict::GapInside:
+        return "gap inside: discarded";
     }
     return "unknown";
 }
@@ -119,7 +121,8 @@ void TLineCounters::Count(const TFrameReport &Report)
             ++Injected;
         BytesIn += Report.Rx.size() + uint64_t(Report.Unread > 0 ? Report.Unread : 0);
         TooSoon += Report.Timing.TooSoon ? 1 : 0;
-        GapInside += Report.Timing.GapInside ? 1 : 0;
+        // Marked, or dropped for it by framing by silence: once either way.
+        GapInside += Report.Timing.GapInside || Report.Verdict == TVerdict::GapInside ? 1 : 0;
     }
     switch (Report.Verdict) {
     case TVerdict::Answered:
@@ -161,6 +164,8 @@ void TLineCounters::Count(const TFrameReport &Report)
     case TVerdict::BadHeader:
         ++BadHeader;
         break;
+    case TVerdict::GapInside:
+        break; // counted with the marks
     }
 }
 

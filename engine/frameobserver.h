@@ -27,6 +27,7 @@ enum class TVerdict : uint8_t {
     TooLong,    // the receive buffer would have overflowed: discarded
     NoReply,    // a function code the engine never answers, dropped by the time-out
     BadHeader,  // a Modbus TCP header that cannot be right: the connection was closed
+    GapInside,  // framed by silence, with a silence inside it too long: discarded
 };
 
 // What became of a frame for id 0 (Broadcast only): the setting that lets

@@ -26,6 +26,11 @@ TSilenceLimits SilenceLimits(int BaudRate, int CharUs)
     return {(int64_t(CharUs) * 3 + 1) / 2, (int64_t(CharUs) * 7 + 1) / 2};
 }
 
+int64_t SilenceBeforeRead(int64_t LastUs, int64_t NowUs, int Count, int CharUs)
+{
+    return std::max<int64_t>(0, NowUs - LineTimeUs(Count, CharUs) - LastUs);
+}
+
 void TFrameClock::Received(int64_t NowUs, int Count)
 {
     if (Count <= 0)
@@ -41,7 +46,7 @@ void TFrameClock::Received(int64_t NowUs, int Count)
         m_startUs = firstUs;
         m_insideUs = 0;
     } else {
-        m_insideUs = std::max(m_insideUs, firstUs - m_lastReadUs);
+        m_insideUs = std::max(m_insideUs, SilenceBeforeRead(m_lastReadUs, NowUs, Count, m_charUs));
     }
     m_lastReadUs = NowUs;
 }

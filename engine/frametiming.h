@@ -29,6 +29,13 @@ struct TSilenceLimits {
 // times (rounded up). Nothing known without a character time.
 TSilenceLimits SilenceLimits(int BaudRate, int CharUs);
 
+// The silence on the line before Count bytes (> 0) read at NowUs, the last
+// read having ended at LastUs: the bytes are taken to have come back to
+// back, so bytes that waited in a queue together (a thread woken late) show
+// no pause, and a late read can only show less silence than there was. 0
+// when there was none.
+int64_t SilenceBeforeRead(int64_t LastUs, int64_t NowUs, int Count, int CharUs);
+
 // What was measured of one frame; -1 where nothing could be.
 struct TFrameTiming {
     int64_t GapUs = -1;        // silence before its first byte since the last frame on the line ended
@@ -50,6 +57,7 @@ class TFrameClock
         m_limits = Limits;
     }
     int CharUs() const { return m_charUs; }
+    const TSilenceLimits &Limits() const { return m_limits; }
 
     // Count bytes (> 0) were taken from the line at NowUs.
     void Received(int64_t NowUs, int Count);

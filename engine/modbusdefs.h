@@ -111,6 +111,9 @@ inline constexpr int OffReplyData = 3;      // first data byte of a read reply
 // Largest quantities whose reply fits one frame.
 inline constexpr int MaxReadBits = 2000;     // 250 data bytes + 5 = 255
 inline constexpr int MaxReadRegisters = 125; // 250 data bytes + 5 = 255
+// Largest quantities a write request can carry in one frame.
+inline constexpr int MaxWriteCoils = 1968;    // 0x7B0: 246 data bytes
+inline constexpr int MaxWriteRegisters = 123; // 0x7B: 246 data bytes
 
 // Single-coil values.
 inline constexpr uint16_t CoilOn = 0xFF00;  // sets the coil

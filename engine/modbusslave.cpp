@@ -35,15 +35,22 @@ void TModbusSlave::sealTiming()
     // character-time silences are RTU's alone.
     if (m_mode == TSerialMode::Ascii)
         m_timing.TooSoon = m_timing.GapInside = false;
+    // Framing by silence judged the gap on its own clock: the mark agrees.
+    if (m_strictJudged)
+        m_timing.GapInside = m_strictGap;
     m_timingSealed = true;
 }
 
-void TModbusSlave::Comm1RxChar(int Count)
+void TModbusSlave::Comm1RxChar(int Count, int64_t NowUs)
 {
     if (Count <= 0)
         return; // nothing arrived
     if (syncMode()) {
         asciiRxChar(Count);
+        return;
+    }
+    if (syncFraming(NowUs)) {
+        strictRxChar(Count, NowUs);
         return;
     }
     if (Count > RxBufferSize - RxCount) {
@@ -70,6 +77,8 @@ void TModbusSlave::Comm1RxChar(int Count)
         const int length = known ? ExpectedLen : std::max(RxCount, LengthKnownAfter);
         m_timer.SetAllowanceUs(LineTimeUs(length, m_charTimeUs));
     }
+    if (!complete)
+        watchSilence(NowUs);
     if (complete) {
         m_timer.Stop();
         // A device still holding back a reply does not answer two requests:
@@ -88,7 +97,13 @@ void TModbusSlave::TimeOutTimerTimer()
         asciiTimeOut();
         return;
     }
+    if (m_framing == TSerialFraming::Strict) {
+        strictEnd();
+        return;
+    }
     m_timer.Stop();
+    if (strictSilentEnd())
+        return;
     if (m_observer && RxCount > 0) {
         // A code without a length rule could never have completed: the
         // time-out is how the engine stays silent on it.
@@ -178,6 +193,8 @@ void TModbusSlave::LineClosed()
     m_timer.Stop();
     RxCount = 0;
     m_ascii.Reset();
+    m_silence.EndFrame();
+    m_spoiled = false;
     m_timed.Clock().Reset();
     m_timingSealed = false;
 }
@@ -240,6 +257,9 @@ void TModbusSlave::report(TVerdict Verdict, int Unread, int ReplyLen, bool Reply
         if (ReplyLen > 0)
             r.Timing.TurnaroundUs = m_timed.Clock().TakeTurnaround();
     }
+    // Dropped for its gap: marked so even where the line is not timed.
+    if (Verdict == TVerdict::GapInside)
+        r.Timing.GapInside = true;
     m_observer->FrameDone(r);
 }
 

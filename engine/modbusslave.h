@@ -18,6 +18,7 @@
 #include "engine/replysender.h"
 #include "engine/requesthandler.h"
 #include "engine/serialline.h"
+#include "engine/silenceframing.h"
 #include "engine/slaveset.h"
 
 namespace quorlin
@@ -42,15 +43,28 @@ class TModbusSlave
     std::mutex &Lock() const { return m_handler.Lock(); }
 
     // The receive step: OnRxChar of the serial device, Count bytes waiting (> 0).
-    void Comm1RxChar(int Count);
+    void Comm1RxChar(int Count) { Comm1RxChar(Count, -1); }
+    // The same, the bytes read at NowUs on the clock the time-out timer
+    // keeps (-1: unknown). Framing by silence needs it.
+    void Comm1RxChar(int Count, int64_t NowUs);
     // TimeOutTimer fired: drop the partial request.
     void TimeOutTimerTimer();
     // Microseconds one character takes on the line (0, the default: unknown).
     // A request is then given its 100 ms plus the time its own bytes take,
     // so a long one at a low speed is not dropped while it still arrives.
-    // BaudRate (0: unknown) sets the silences the timing marks are held to.
+    // BaudRate (0: unknown) sets the silences the timing marks are held to,
+    // and that framing by silence ends and drops requests by.
     void SetCharTimeUs(int Us, int BaudRate = 0);
     int CharTimeUs() const { return m_charTimeUs; }
+
+    // How RTU requests end: by their length (the default) or by silence.
+    // Set from any thread; taken up like a mode change. Silence needs the
+    // character time and the arrival times; without them length rules.
+    void SetFraming(TSerialFraming Framing)
+    {
+        m_wantedFraming.store(Framing, std::memory_order_relaxed);
+    }
+    TSerialFraming Framing() const { return m_wantedFraming.load(std::memory_order_relaxed); }
 
     bool FrameComplete();
     void ProcessFrame();
@@ -117,6 +131,17 @@ class TModbusSlave
     void asciiChar(uint8_t Char);
     void asciiTimeOut();
     void asciiFrame();
+    // Framing by silence, in engine/strictframing.cpp.
+    bool syncFraming(int64_t NowUs); // takes up a change; true when silence frames
+    void strictRxChar(int Count, int64_t NowUs);
+    void strictEnd();
+    void strictJudge(bool Gap); // a whole frame ended by silence: drop it or take it
+    // A request to a strict slave whose function gives no length ends by
+    // silence; true when the time-out handled it so.
+    bool strictSilentEnd();
+    void watchSilence(int64_t NowUs);
+    void takeFrame(); // a whole frame in RxBuf: cancel a held reply, then process
+
     void asciiReport(TVerdict Verdict, std::span<const uint8_t> Rx,
                      std::span<const uint8_t> Reply = {}, bool ReplyFailed = false,
                      bool ReplyHeld = false);
@@ -139,6 +164,13 @@ class TModbusSlave
     TVerdict m_heldVerdict = TVerdict::Answered;
     uint8_t m_heldException = 0;
     TFaultDecision m_heldFault;
+
+    std::atomic<TSerialFraming> m_wantedFraming{TSerialFraming::Length};
+    TSerialFraming m_framing = TSerialFraming::Length; // the receive step's own copy
+    TSilenceClock m_silence;
+    bool m_strictJudged = false; // framing by silence ended the frame being reported
+    bool m_strictGap = false;    // and found a silence inside it
+    bool m_spoiled = false; // the frame overflowed: the rest of it is dropped unread
 
     std::atomic<TSerialMode> m_wantedMode{TSerialMode::Rtu};
     TSerialMode m_mode = TSerialMode::Rtu; // the receive step's own copy

@@ -82,17 +82,25 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
             return ExceptionReplyLength;
         }
         Verdict = TVerdict::NoReply;
+        // An offline slave hears nothing, malformed requests included.
+        if (m_target->Options.Offline) {
+            m_target = &m_image;
+            Fault.Kind = TFaultKind::Offline;
+            return 0;
+        }
+        if (m_target->Options.Strict) {
+            if (const uint8_t refused = strictRefusal()) {
+                const int n = ExceptionReply(refused);
+                m_target = &m_image;
+                return n;
+            }
+        }
         // The header gave the length: one that disagrees with the function's
         // own is refused, so no handler reads past what arrived.
         if (const int need = ruleLength(); need != 0 && need != ExpectedLen) {
             const int n = ExceptionReply(ExIllegalDataValue);
             m_target = &m_image;
             return n;
-        }
-        if (m_target->Options.Offline) {
-            m_target = &m_image;
-            Fault.Kind = TFaultKind::Offline;
-            return 0;
         }
         Fault = m_faults->Decide(faultRequest());
         m_faults->DecideDelivery(Fault, Rules.Medium);
@@ -112,12 +120,21 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
             Fault.Kind = TFaultKind::Offline;
             return 0;
         }
+        Verdict = TVerdict::NoReply;
+        // A code that tells no length reaches here only when silence framed
+        // it; a slave that is not strict stays as silent on it as ever.
+        const bool strict = m_target->Options.Strict;
+        if (!strict && !HasLength(RxBuf[OffFunction]) && ruleFor(RxBuf[OffFunction]).Fn == nullptr)
+            return 0;
         // An injected exception replaces the handler: the image stays as it is.
         Fault = m_faults->Decide(faultRequest());
         m_faults->DecideDelivery(Fault, Rules.Medium);
-        Verdict = TVerdict::NoReply;
-        return Fault.Kind == TFaultKind::Exception ? ExceptionReply(Fault.ExceptionCode)
-                                                   : DispatchFunction();
+        if (Fault.Kind == TFaultKind::Exception)
+            return ExceptionReply(Fault.ExceptionCode);
+        if (strict)
+            if (const uint8_t refused = strictRefusal())
+                return ExceptionReply(refused);
+        return DispatchFunction();
     }
     if (isAcceptedBroadcast()) {
         // Checked like any request, carried out by every slave, answered by
@@ -127,7 +144,10 @@ int TRequestHandler::Handle(const TFramingRules &Rules, bool Replaced, TVerdict 
         if (right) {
             for (int i = 0; i < m_slaves->Count(); ++i) {
                 m_target = &m_slaves->At(i);
-                if (!m_target->Options.Offline)
+                // An offline slave hears nothing; a strict one carries out
+                // no malformed write, asked or not.
+                if (!m_target->Options.Offline &&
+                    (!m_target->Options.Strict || strictRefusal() == 0))
                     DispatchFunction();
             }
         }

@@ -85,6 +85,14 @@ class TRequestHandler
         Handler Fn = nullptr;
     };
     static const FunctionRule &ruleFor(uint8_t Function);
+    // Whether a request with this code tells its own length (fixed or counted).
+    static bool HasLength(uint8_t Function)
+    {
+        const FunctionRule &rule = ruleFor(Function);
+        return rule.FixedLen != 0 || rule.CountExtra != 0;
+    }
+    // Whether the slave with this id keeps the protocol strictly; takes the lock.
+    bool StrictFor(uint8_t Id) const;
 
   private:
     // Picks the image that answers the request in RxBuf; false for none.
@@ -100,6 +108,12 @@ class TRequestHandler
     // The request's length by its function's rule (checksum room included):
     // 0 for a code without one, -1 when too short to hold its byte count.
     int ruleLength() const;
+    // A strict slave's checks before the handler runs, in the protocol's
+    // order: the function (1), then quantities, byte counts and values (3);
+    // the address (2) is the handler's. 0 when the request passes.
+    // In engine/strictprotocol.cpp.
+    uint8_t strictRefusal() const;
+    bool strictServes(uint8_t Function) const;
     // The request at hand as the faults' aim sees it, for the slave m_target.
     TFaultRequest faultRequest() const;
     int beginReply();

@@ -29,6 +29,9 @@ struct TSlaveOptions {
     std::array<std::string, DeviceIdObjectCount> Identity; // object values
     bool Functions22And23 = false; // mask write, read/write multiple registers
     int AddressOffset = 0;         // a request for address n serves register n + 1 + offset
+    // Exception 1 for every function not served, 3 for a malformed request
+    // (checked before the address), where a lenient slave is silent or accepts.
+    bool Strict = false;
     bool Offline = false; // silent to every request, broadcasts included; registers kept
 
     bool operator==(const TSlaveOptions &) const = default;

@@ -232,7 +232,8 @@ std::string ResultText(const TTrafficRow &Row)
         text += ", not sent: cancelled";
     if (Row.TooSoon)
         text += ", too soon";
-    if (Row.GapInside)
+    // A frame dropped for its gap has said so already.
+    if (Row.GapInside && Row.Verdict != TVerdict::GapInside)
         text += ", gap inside";
     return text;
 }
@@ -296,6 +297,7 @@ bool IsDiscarded(TVerdict Verdict)
     case TVerdict::TooLong:
     case TVerdict::NoReply:
     case TVerdict::BadHeader:
+    case TVerdict::GapInside:
         return true;
     default:
         return false;

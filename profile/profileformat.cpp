@@ -103,6 +103,7 @@ TProfileContent ReadProfile(const TIniDocument &Document)
     s.Handshaking = Document.ReadInteger(SerialSettingsSection, "Handshaking", defaults.Handshaking);
     s.Device = Document.ReadString(SerialSettingsSection, "Device", "");
     s.Mode = SerialModeFromText(Document.ReadString(SerialSettingsSection, "Mode", ""));
+    s.Framing = SerialFramingFromText(Document.ReadString(SerialSettingsSection, "Framing", ""));
     ReadAdapterKeys(Document, s);
 
     // The slave id control holds 1..255, and so does the first slave.
@@ -178,6 +179,7 @@ TSlaveOptions ReadSlaveOptions(const TIniDocument &Document, int Id)
         o.Identity[size_t(i)] = Document.ReadString(section, DeviceIdKeys[size_t(i)], "");
     o.Functions22And23 = Document.ReadInteger(section, "Functions22And23", 0) != 0;
     o.AddressOffset = std::clamp(Document.ReadInteger(section, "AddressOffset", 0), -1, 1);
+    o.Strict = Document.ReadInteger(section, "Strict", 0) != 0;
     o.Offline = Document.ReadInteger(section, "Offline", 0) != 0;
     return o;
 }
@@ -193,6 +195,19 @@ int SerialModeFromText(const std::string &Text)
 std::string SerialModeText(int Mode)
 {
     return Mode == 1 ? "ASCII" : "RTU";
+}
+
+int SerialFramingFromText(const std::string &Text)
+{
+    std::string upper = Text;
+    for (char &c : upper)
+        c = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    return upper == "STRICT" ? 1 : 0;
+}
+
+std::string SerialFramingText(int Framing)
+{
+    return Framing == 1 ? "Strict" : "Length";
 }
 
 TBindingList MakeBindings(const TScriptList &ScriptList,
@@ -243,6 +258,8 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindin
         put(SerialSettingsSection, "Device", Serial.Device);
     if (Serial.Mode != 0 || present(SerialSettingsSection, "Mode"))
         put(SerialSettingsSection, "Mode", SerialModeText(Serial.Mode));
+    if (Serial.Framing != 0 || present(SerialSettingsSection, "Framing"))
+        put(SerialSettingsSection, "Framing", SerialFramingText(Serial.Framing));
     for (TIniEntry &entry : AdapterEntries(Serial, Existing))
         e.push_back(std::move(entry));
     if (!Slaves.MoreIds.empty() || present(SerialSettingsSection, "MoreIds"))
@@ -272,6 +289,7 @@ std::vector<TIniEntry> ProfileEntries(const TSerialValues &Serial, const TBindin
                    o.Identity[size_t(i)]);
         option("Functions22And23", o.Functions22And23, o.Functions22And23 ? "1" : "0");
         option("AddressOffset", o.AddressOffset != 0, std::to_string(o.AddressOffset));
+        option("Strict", o.Strict, o.Strict ? "1" : "0");
         option("Offline", o.Offline, o.Offline ? "1" : "0");
         const auto formats = Slaves.Formats.find(id);
         if (formats != Slaves.Formats.end() || Existing.SectionExists(FormatsSectionName(id)))

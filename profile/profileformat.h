@@ -68,6 +68,10 @@ std::string FormatSlaveIds(const std::vector<int> &Ids);
 // (absent, "RTU", a typo) is RTU's 0, so an unknown value never stops a line.
 int SerialModeFromText(const std::string &Text);
 std::string SerialModeText(int Mode);
+// "Framing" of [SerialSettings]: "Strict" in any case is 1, anything else
+// (absent, "Length", a typo) is 0, framing by length as always.
+int SerialFramingFromText(const std::string &Text);
+std::string SerialFramingText(int Framing);
 
 // The document a file's bytes hold when they are a profile: no NUL byte, and
 // a "SerialSettings" or a "Scripts" section (any letter case). Nothing for

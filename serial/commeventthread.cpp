@@ -154,7 +154,8 @@ uint32_t TCommEventThread::lineEvents(uint32_t EventMask)
         return EventMask;
     // A deadline already passed comes first: a thread woken late must not
     // join new bytes to a partial request whose time ran out before them.
-    lineDeadlineHeld();
+    if (m_line->LineDeadlineBeforeRead())
+        lineDeadlineHeld();
     const int queued = m_waiter.QueueLength();
     bool taken = false;
     if (queued > 0)

@@ -32,11 +32,13 @@ bool TLineEngine::LineRxChar(int Count)
     // queued raises the next event).
     if (m_comm.IgnoreEcho())
         Count = std::min(Count, EchoPieceBytes);
-    m_engine.Comm1RxChar(Count);
+    // When the bytes were read, on the time-out's clock: framing by silence
+    // measures the pauses between reads.
+    m_engine.Comm1RxChar(Count, m_timeOut.Now());
     // Bytes the device took from the port but has yet to hand over (an
     // echo filter's) raise no event of their own.
     for (int pending = m_comm.PendingInput(); pending > 0;) {
-        m_engine.Comm1RxChar(pending);
+        m_engine.Comm1RxChar(pending, m_timeOut.Now());
         const int left = m_comm.PendingInput();
         if (left >= pending)
             break; // the engine took none: they wait for the next event
@@ -83,6 +85,11 @@ void TLineEngine::LineDeadline()
         m_unsolicited.Start(m_unsolicitedMs);
         m_engine.UnsolicitedTimerTimer();
     }
+}
+
+bool TLineEngine::LineDeadlineBeforeRead()
+{
+    return m_engine.Framing() != TSerialFraming::Strict;
 }
 
 void TLineEngine::LineReset()

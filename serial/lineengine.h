@@ -21,6 +21,9 @@ class TLineEngine : public ILineHandler
     bool LineRxChar(int Count) override;
     int64_t LineDeadlineUs() override;
     void LineDeadline() override;
+    // Framing by silence tells from the arrival times itself whether
+    // characters found late came in time.
+    bool LineDeadlineBeforeRead() override;
     void LineReset() override;
 
   private:

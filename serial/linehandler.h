@@ -22,6 +22,10 @@ class ILineHandler
     virtual int64_t LineDeadlineUs() = 0;
     // The deadline has come (or passed).
     virtual void LineDeadline() = 0;
+    // Whether a deadline that passed while characters were already waiting
+    // is served before they are read (the default). A handler that times the
+    // characters itself, and so can tell they came in time, says false.
+    virtual bool LineDeadlineBeforeRead() { return true; }
     // The port closed, or is about to open: what belonged to the line as it
     // was (a reply held back, a partial request) must not reach the next one.
     // Called on the user-interface thread while no watcher serves the line.

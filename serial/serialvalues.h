@@ -37,6 +37,9 @@ struct TSerialValues {
     // "Mode", ComboBox7: 0 = RTU, 1 = ASCII; the key is written only for
     // ASCII (or when the file has it already), so RTU profiles stay as they were.
     int Mode = 0;
+    // "Framing", ComboBox8: 0 = by length, 1 = strict (by silence); the key
+    // is written only when strict (or when the file has it already).
+    int Framing = 0;
     // The adapter, each key written only when it says more than its absence
     // (or the file has it already): "RS485" = 1 lets the kernel drive the
     // transceiver, "RS485RtsOnSend" / "RS485RtsAfterSend" the RTS level while

@@ -58,6 +58,11 @@ TSlaveOptionsForm::TSlaveOptionsForm(int Id, const TSlaveOptions &Options, IProf
         QStringLiteral("Functions &22 and 23 (mask write, read/write registers)"), this);
     Functions22And23Box->setObjectName(QStringLiteral("Functions22And23Box"));
     Functions22And23Box->setChecked(Options.Functions22And23);
+    StrictBox = new QCheckBox(QStringLiteral("&Strict protocol (exception 1 for functions not "
+                                             "served, 3 for malformed requests)"),
+                              this);
+    StrictBox->setObjectName(QStringLiteral("StrictBox"));
+    StrictBox->setChecked(Options.Strict);
     OffsetBox = new QComboBox(this);
     OffsetBox->setObjectName(QStringLiteral("OffsetBox"));
     OffsetBox->addItem(QStringLiteral("-1 (address n serves register n)"), -1);
@@ -73,6 +78,7 @@ TSlaveOptionsForm::TSlaveOptionsForm(int Id, const TSlaveOptions &Options, IProf
     form->addRow(QStringLiteral("Map &file:"), mapRow);
     form->addRow(QString(), MappedOnlyBox);
     form->addRow(QString(), Functions22And23Box);
+    form->addRow(QString(), StrictBox);
     form->addRow(QStringLiteral("Address &offset:"), OffsetBox);
 
     auto *identity = new QGroupBox(QStringLiteral("Device identification (function 43)"), this);
@@ -119,6 +125,7 @@ TSlaveOptions TSlaveOptionsForm::Options() const
         o.Identity[size_t(i)] = IdentityEdits[size_t(i)]->text().toStdString();
     o.Functions22And23 = Functions22And23Box->isChecked();
     o.AddressOffset = OffsetBox->currentData().toInt();
+    o.Strict = StrictBox->isChecked();
     return o;
 }
 

@@ -43,6 +43,7 @@ class TSlaveOptionsForm : public QDialog
     QCheckBox *DeviceIdBox = nullptr;
     std::array<QLineEdit *, DeviceIdObjectCount> IdentityEdits{};
     QCheckBox *Functions22And23Box = nullptr;
+    QCheckBox *StrictBox = nullptr; // exceptions 1 and 3 where a lenient slave is silent
     QComboBox *OffsetBox = nullptr; // -1, 0, +1
     QPushButton *OkButton = nullptr;
     QPushButton *CancelButton = nullptr;

@@ -1101,6 +1101,8 @@ void TMainForm::ApplySerialSettings()
         m_engine->CancelReply();
     }
     m_engine->SetMode(ConfForm->AsciiChosen() ? TSerialMode::Ascii : TSerialMode::Rtu);
+    m_engine->SetFraming(ConfForm->StrictFramingChosen() ? TSerialFraming::Strict
+                                                         : TSerialFraming::Length);
     if (m_network->NoSerial()) {
         // Neither opened nor retried: the network alone serves the slaves.
         Comm1->Close();

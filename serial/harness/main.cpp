@@ -14,6 +14,11 @@
 //     --ini PATH         INI file whose [Ports] section maps COMn names
 //     --mode M           rtu|ascii (default rtu)
 //     --databits N       7|8 (default 8); 7 only with --mode ascii
+//     --framing F        length|strict (default length): strict ends an RTU
+//                        request by 3.5 character times of silence and drops
+//                        one with more than 1.5 of silence inside
+//     --strict           the slave keeps the protocol strictly: exception 1
+//                        for functions it does not serve, 3 for malformed ones
 //     --pattern          fill discrete inputs and input registers with a
 //                        known pattern: input n is on when n % 3 == 0, input
 //                        register n holds n * 257 (mod 65536)
@@ -81,7 +86,8 @@ int usage(const char *msg)
                  "                     [--mode rtu|ascii] [--databits 7|8] [--rs485]\n"
                  "                     [--rs485-rts-on-send 0|1] [--rs485-rts-after-send 0|1]\n"
                  "                     [--rs485-delay-before MS] [--rs485-delay-after MS]\n"
-                 "                     [--ignore-echo] [--trace FILE] [--no-timing] DEVICE\n",
+                 "                     [--ignore-echo] [--trace FILE] [--no-timing]\n"
+                 "                     [--framing length|strict] [--strict] DEVICE\n",
                  msg);
     return 2;
 }
@@ -123,6 +129,8 @@ int main(int argc, char **argv)
     bool pattern = false;
     TSerialMode mode = TSerialMode::Rtu;
     TDatabits databits = da8;
+    TSerialFraming framing = TSerialFraming::Length;
+    bool strict = false;
     TFaultSettings faults;
     TRs485Settings rs485;
     bool ignoreEcho = false;
@@ -188,6 +196,16 @@ int main(int argc, char **argv)
                 databits = da8;
             else
                 return usage("--databits takes 7 or 8");
+        } else if (a == "--framing") {
+            const char *v = value();
+            if (v != nullptr && std::strcmp(v, "length") == 0)
+                framing = TSerialFraming::Length;
+            else if (v != nullptr && std::strcmp(v, "strict") == 0)
+                framing = TSerialFraming::Strict;
+            else
+                return usage("--framing takes length or strict");
+        } else if (a == "--strict") {
+            strict = true;
         } else if (a == "--rs485") {
             rs485.Enabled = true;
         } else if (a == "--rs485-rts-on-send" || a == "--rs485-rts-after-send") {
@@ -253,6 +271,7 @@ int main(int argc, char **argv)
     TRegisterImage image;
     image.ClearImage();
     image.MBid = int(id);
+    image.Options.Strict = strict;
     if (pattern) {
         for (int n = 1; n <= BitRegisterCount; ++n)
             image.DiscreteInputs[n] = n % 3 == 0 ? 1 : 0;
@@ -265,6 +284,7 @@ int main(int argc, char **argv)
     TDeadline timeOut(100), reply(0);
     TModbusSlave slave(image, comm, timeOut);
     slave.SetMode(mode);
+    slave.SetFraming(framing);
     slave.Faults().Load(faults);
     TLineEngine line(slave, comm, timeOut, reply);
     comm.SetLineHandler(&line);

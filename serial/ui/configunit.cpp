@@ -79,7 +79,7 @@ TConfForm::TConfForm(QWidget *Parent)
     setObjectName(QStringLiteral("ConfForm"));
     setWindowTitle(QStringLiteral("Configuration"));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-    setFixedSize(169, 289);
+    setFixedSize(169, 319);
 
     ComboBox1 = makeList(this, "ComboBox1", 40,
                          {QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"),
@@ -115,7 +115,13 @@ TConfForm::TConfForm(QWidget *Parent)
     // ASCII is usually run at 7 data bits; RTU always runs at 8.
     ComboBox7 = makeList(this, "ComboBox7", 220, {QStringLiteral("RTU"), QStringLiteral("ASCII")});
     ComboBox7->setCurrentIndex(0);
-    // Beside the framing, in the room the lists leave: the dialog keeps its size.
+    ComboBox8 = makeList(this, "ComboBox8", 250,
+                         {QStringLiteral("Length framing"), QStringLiteral("Strict framing")});
+    ComboBox8->setCurrentIndex(0);
+    ComboBox8->setToolTip(QStringLiteral(
+        "Strict framing: an RTU request ends after 3.5 characters of silence, and one with "
+        "more than 1.5 characters of silence inside it is dropped, as a real device does"));
+    // Beside the mode list, in the room the lists leave: the dialog keeps its size.
     AdapterButton = new QToolButton(this);
     AdapterButton->setObjectName(QStringLiteral("AdapterButton"));
     AdapterButton->setText(QStringLiteral("..."));
@@ -125,11 +131,11 @@ TConfForm::TConfForm(QWidget *Parent)
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setGeometry(7, 260, 75, 25);
+    Button1->setGeometry(7, 290, 75, 25);
     Button1->setDefault(true);
     Button2 = new QPushButton(QStringLiteral("Cancel"), this);
     Button2->setObjectName(QStringLiteral("Button2"));
-    Button2->setGeometry(87, 260, 75, 25);
+    Button2->setGeometry(87, 290, 75, 25);
     Button2->setAutoDefault(false);
 
     SpinEdit1 = new TSpinEdit(this);
@@ -151,7 +157,8 @@ TConfForm::TConfForm(QWidget *Parent)
     setTabOrder(ComboBox5, ComboBox6);
     setTabOrder(ComboBox6, ComboBox7);
     setTabOrder(ComboBox7, AdapterButton);
-    setTabOrder(AdapterButton, Button1);
+    setTabOrder(AdapterButton, ComboBox8);
+    setTabOrder(ComboBox8, Button1);
     setTabOrder(Button1, Button2);
     setTabOrder(Button2, SpinEdit1);
 
@@ -187,6 +194,7 @@ void TConfForm::LoadSerialDialog(const TSerialValues &V)
     if (!V.Device.empty())
         selectPort(QString::fromStdString(V.Device));
     ComboBox7->setCurrentIndex(V.Mode == 1 ? 1 : 0);
+    ComboBox8->setCurrentIndex(V.Framing == 1 ? 1 : 0);
     m_adapter = V;
 }
 
@@ -279,6 +287,7 @@ TSerialValues TConfForm::SerialValues() const
     v.Handshaking = ComboBox6->currentIndex();
     v.MBid = SpinEdit1->Value();
     v.Mode = AsciiChosen() ? 1 : 0;
+    v.Framing = StrictFramingChosen() ? 1 : 0;
     v.Rs485 = m_adapter.Rs485;
     v.Rs485RtsOnSend = m_adapter.Rs485RtsOnSend;
     v.Rs485RtsAfterSend = m_adapter.Rs485RtsAfterSend;
@@ -286,6 +295,11 @@ TSerialValues TConfForm::SerialValues() const
     v.Rs485DelayAfter = m_adapter.Rs485DelayAfter;
     v.IgnoreEcho = m_adapter.IgnoreEcho;
     return v;
+}
+
+bool TConfForm::StrictFramingChosen() const
+{
+    return ComboBox8->currentIndex() == 1;
 }
 
 bool TConfForm::AsciiChosen() const

@@ -49,6 +49,7 @@ class TConfForm : public QDialog
     QComboBox *ComboBox5; // stop bits
     QComboBox *ComboBox6; // handshaking
     QComboBox *ComboBox7; // framing: RTU or ASCII
+    QComboBox *ComboBox8; // RTU requests framed by length or strictly by silence
     QToolButton *AdapterButton; // opens the adapter options (RS-485, echo)
     QPushButton *Button1; // OK
     QPushButton *Button2; // Cancel
@@ -66,6 +67,8 @@ class TConfForm : public QDialog
     TSerialValues SerialValues() const;
     // The framing chosen in ComboBox7 (RTU when nothing is chosen).
     bool AsciiChosen() const;
+    // Strict framing chosen in ComboBox8 (by length when nothing is chosen).
+    bool StrictFramingChosen() const;
     // The adapter options (RS-485, echo) as the adapter dialog left them.
     TSerialValues AdapterValues() const { return m_adapter; }
     // Opens the adapter dialog; OK keeps its choice until this dialog's own

@@ -81,6 +81,8 @@ class FakeTimer : public ITimeOutTimer
     }
     void Stop() override { Running = false; }
     bool IsRunning() const override { return Running; }
+    int64_t AllowanceUs = 0; // the last allowance asked for
+    void SetAllowanceUs(int64_t Us) override { AllowanceUs = Us; }
 };
 
 // One slave wired to its fakes, with id 1 and a cleared image.

@@ -567,6 +567,29 @@ INSTANTIATE_TEST_SUITE_P(
                       ModeRow{"BackToRtuKeepsTheKey", "Mode=ASCII\n", 1, 0, "RTU"}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// Strict framing likewise: written only when chosen or already in the file.
+class ProfileFraming : public ProfileTest, public ::testing::WithParamInterface<ModeRow>
+{
+};
+
+TEST_P(ProfileFraming, LoadsAndSavesBack)
+{
+    load(std::string("[SerialSettings]\nMBid=1\n") + GetParam().file + "[Scripts]\nCount=0\n");
+    EXPECT_EQ(m_manager->SerialValues.Framing, GetParam().loaded);
+    m_host.Dialog = m_manager->SerialValues;
+    m_host.Dialog.Framing = GetParam().chosen;
+    m_manager->SaveProfile1Click();
+    const auto doc = TIniDocument::Parse(contents(path("p.QRL")));
+    EXPECT_EQ(doc.Value("SerialSettings", "Framing").value_or(""), GetParam().saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ProfileFraming,
+    ::testing::Values(ModeRow{"AbsentStaysAbsent", "", 0, 0, ""},
+                      ModeRow{"AnyCaseIsStrict", "Framing=strict\n", 1, 1, "Strict"},
+                      ModeRow{"BackToLengthKeepsTheKey", "Framing=Strict\n", 1, 0, "Length"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 } // namespace
 } // namespace quorlin::test
 

@@ -111,7 +111,20 @@ INSTANTIATE_TEST_SUITE_P(
                 "[SerialSettings]\nMBid=1\nMoreIds=\nBroadcast=0\nSerialPort=2\nBaudRate=5\n"
                 "DataBits=4\nStopBits=0\nParity=0\nHandshaking=1\n[Script1]\nMBid=1\n"
                 "Name=Ramp\nRegType=4\nRegAdr=4\nParam1=1\nParam2=2\nParam3=3\n"
-                "[Scripts]\nCount=1\n"}),
+                "[Scripts]\nCount=1\n"},
+        // A strict slave: its section holds that one key.
+        SaveRow{"StrictSlave",
+                "",
+                {{2},
+                 false,
+                 {{2,
+                   [] {
+                       TSlaveOptions o;
+                       o.Strict = true;
+                       return o;
+                   }()}}},
+                {},
+                SerialLines + "MoreIds=2\n[Slave2]\nStrict=1\n[Scripts]\nCount=0\n"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(SlavesLoad, ReadsIdsBroadcastAndEachBindingsSlave)

@@ -149,3 +149,78 @@ TEST(TimedRtu, LongestWriteAt9600EvenParityIsAnswered)
 }
 
 } // namespace
+
+namespace
+{
+
+// Reads up to Want bytes, or what came until Limit passed.
+std::vector<uint8_t> readBytes(int Fd, size_t Want, std::chrono::milliseconds Limit)
+{
+    std::vector<uint8_t> got;
+    const auto end = std::chrono::steady_clock::now() + Limit;
+    while (got.size() < Want) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        pollfd p{Fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0)
+            break;
+        uint8_t buf[64];
+        const ssize_t n = ::read(Fd, buf, std::min(sizeof buf, Want - got.size()));
+        if (n <= 0)
+            break;
+        got.insert(got.end(), buf, buf + n);
+    }
+    return got;
+}
+
+// Framing by silence at 1200 bps 8N1: a character takes 8.33 ms, so 1.5
+// characters are 12.5 ms and 3.5 are 29.2 ms. A 20 ms pause inside a
+// request lies between the two: a strict line drops the frame, a lenient
+// one (framing by length) answers it.
+struct SilenceRow {
+    const char *Name;
+    const char *Framing;
+    int GapMs; // silence held before the fifth byte
+    bool Answered;
+};
+
+class TimedSilence : public ::testing::TestWithParam<SilenceRow>
+{
+};
+
+TEST_P(TimedSilence, PauseInsideARequest)
+{
+    const SilenceRow &row = GetParam();
+    TimedLine line(1200, 10);
+    ASSERT_TRUE(line.ok());
+    QProcess slave;
+    slave.start(harnessPath(), {"--baud", "1200", "--framing", row.Framing,
+                                QString::fromStdString(line.programPath())});
+    ASSERT_TRUE(slave.waitForStarted(5000));
+    ASSERT_TRUE(slave.waitForReadyRead(5000));
+    // 01 03 0000 0001: read holding register 0 of slave 1; its reply
+    // 01 03 02 0000 with CRC B8 44.
+    const std::vector<uint8_t> request = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0A};
+    const std::vector<uint8_t> reply = {0x01, 0x03, 0x02, 0x00, 0x00, 0xB8, 0x44};
+    line.holdBefore(4, std::chrono::milliseconds(row.GapMs));
+    ASSERT_EQ(::write(line.masterFd(), request.data(), request.size()), ssize_t(request.size()));
+    EXPECT_EQ(readBytes(line.masterFd(), reply.size(), 1500ms),
+              row.Answered ? reply : std::vector<uint8_t>{});
+    // Whatever became of it, the next request is answered.
+    ASSERT_EQ(::write(line.masterFd(), request.data(), request.size()), ssize_t(request.size()));
+    EXPECT_EQ(readBytes(line.masterFd(), reply.size(), 3s), reply);
+    slave.terminate();
+    EXPECT_TRUE(slave.waitForFinished(5000));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, TimedSilence,
+    ::testing::Values(SilenceRow{"StrictDropsTwentyMsInside", "strict", 20, false},
+                      SilenceRow{"LengthAnswersTwentyMsInside", "length", 20, true},
+                      SilenceRow{"StrictAnswersAnUnbrokenRequest", "strict", 0, true},
+                      // Past 3.5 characters the first part is a frame of its
+                      // own, too short, and the rest another: neither answered.
+                      SilenceRow{"StrictSplitsAtFortyMs", "strict", 40, false}),
+    [](const auto &Info) { return std::string(Info.param.Name); });
+
+} // namespace

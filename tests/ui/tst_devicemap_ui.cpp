@@ -229,6 +229,7 @@ TEST_F(DeviceMapUiTest, OptionsDialogSetsEveryOptionAndKeepsABadMapOpen)
             d->IdentityEdits[6]->setText(QStringLiteral("Meter, 3 phases"));
             d->Functions22And23Box->setChecked(true);
             d->OffsetBox->setCurrentIndex(0);
+            d->StrictBox->setChecked(true);
             d->OkButton->click(); // refused: the map does not read
             EXPECT_TRUE(d->isVisible());
             d->MapEdit->setText(file("meter.csv"));
@@ -251,6 +252,7 @@ TEST_F(DeviceMapUiTest, OptionsDialogSetsEveryOptionAndKeepsABadMapOpen)
     EXPECT_EQ(o.Identity[0], "Quorlin");
     EXPECT_TRUE(o.Functions22And23);
     EXPECT_EQ(o.AddressOffset, -1);
+    EXPECT_TRUE(o.Strict);
     EXPECT_EQ(m_form->RegisterImage().TableSize(RegTypeInputReg), 65536);
     EXPECT_EQ(m_form->RegisterImage().HoldingRegs[40001], 500);
 
@@ -260,7 +262,7 @@ TEST_F(DeviceMapUiTest, OptionsDialogSetsEveryOptionAndKeepsABadMapOpen)
     EXPECT_TRUE(profile.contains("[Slave1]\nRegisters=65536\nMap=meter.csv\nMappedOnly=1\n"
                                  "DeviceId=1\nVendorName=Quorlin\n"
                                  "UserApplicationName=Meter, 3 phases\nFunctions22And23=1\n"
-                                 "AddressOffset=-1\n"))
+                                 "AddressOffset=-1\nStrict=1\n"))
         << profile.toStdString();
 
     // Cancel changes nothing; the same map keeps the registers' values, and
@@ -273,6 +275,7 @@ TEST_F(DeviceMapUiTest, OptionsDialogSetsEveryOptionAndKeepsABadMapOpen)
     m_form->SlaveOptions1Click(1);
     EXPECT_EQ(m_form->RegisterImage().HoldingRegs[40001], 7);
     EXPECT_EQ(m_form->RegisterImage().Options.Map, file("meter.csv").toStdString());    EXPECT_TRUE(m_form->RegisterImage().Options.Offline);
+    EXPECT_TRUE(m_form->RegisterImage().Options.Strict) << "the box starts from the slave's option";
 }
 
 } // namespace

@@ -320,9 +320,10 @@ TEST(ConfForm, FreshDialogHasNoSelectionAndSlaveId1)
     }
     EXPECT_EQ(form.SpinEdit1->Value(), 1);
     EXPECT_EQ(form.ComboBox7->currentText(), QStringLiteral("RTU")); // the default framing
+    EXPECT_EQ(form.ComboBox8->currentIndex(), 0);                    // by length
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Configuration"));
     // The design size, scaled to the font, and wide enough for the caption.
-    const QSize design = TDesignScale::ForFont(form.font()).Size(QSize(169, 289));
+    const QSize design = TDesignScale::ForFont(form.font()).Size(QSize(169, 319));
     EXPECT_EQ(form.size(),
               QSize(std::max(design.width(), CaptionWidth(form.windowTitle())), design.height()));
 }
@@ -330,10 +331,9 @@ TEST(ConfForm, FreshDialogHasNoSelectionAndSlaveId1)
 TEST(ConfForm, TabOrderRunsThroughListsButtonsThenSlaveId)
 {
     TConfForm form;
-    const QList<QWidget *> order = {form.ComboBox1, form.ComboBox2, form.ComboBox3,
-                                    form.ComboBox4, form.ComboBox5, form.ComboBox6,
-                                    form.ComboBox7, form.Button1,   form.Button2,
-                                    form.SpinEdit1};
+    const QList<QWidget *> order = {form.ComboBox1, form.ComboBox2, form.ComboBox3, form.ComboBox4,
+                                    form.ComboBox5, form.ComboBox6, form.ComboBox7, form.ComboBox8,
+                                    form.Button1,   form.Button2,   form.SpinEdit1};
     // Walk the focus chain once round and keep the controls of the table.
     QList<QWidget *> seen;
     QWidget *w = form.ComboBox1;
