@@ -8,6 +8,7 @@
 
 #include "engine/bytes.h"
 #include "engine/modbusdefs.h"
+#include "engine/pollstats.h"
 
 namespace quorlin
 {
@@ -183,25 +184,7 @@ std::string FunctionText(int Function)
 
 char RegisterTable(int Function)
 {
-    switch (Function) {
-    case 1:
-    case 5:
-    case 15:
-        return '0';
-    case 2:
-        return '1';
-    case 4:
-        return '3';
-    case 3:
-    case 6:
-    case 16:
-    case 22:
-    case 23:
-    case 24:
-        return '4';
-    default:
-        return 0;
-    }
+    return PollTable(Function);
 }
 
 std::string RegisterText(const TTrafficRow &Row)
