@@ -16,6 +16,40 @@ struct TRecord {
     std::string Error; // a malformed record
 };
 
+// A field without the spaces and tabs around it.
+inline std::string trimmed(std::string_view Text)
+{
+    const size_t first = Text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    const size_t last = Text.find_last_not_of(" \t");
+    return std::string(Text.substr(first, last - first + 1));
+}
+
+inline std::string lower(std::string Text)
+{
+    for (char &c : Text)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return Text;
+}
+
+// An empty line (spaces only, nothing quoted): skipped wherever it stands.
+inline bool IsBlankRecord(const TRecord &Record)
+{
+    return Record.Fields.size() == 1 && !Record.Quoted[0] && trimmed(Record.Fields[0]).empty();
+}
+
+// A header line as one comparable text: "slave,register,value", whatever the
+// case and the spaces around its names.
+inline std::string HeaderText(const TRecord &Record)
+{
+    std::string header;
+    for (size_t i = 0; i < Record.Fields.size(); ++i)
+        header += (i ? "," : "") + lower(trimmed(Record.Fields[i]));
+    return header;
+}
+
 // Splits RFC 4180 text into records. CRLF, LF and a lone CR all end a line;
 // a quoted field may hold commas, line breaks and doubled quotes.
 class TRecordReader

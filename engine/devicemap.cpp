@@ -19,23 +19,6 @@ namespace
 constexpr const char *FullHeader = "slave,register,name,type,order,scale,offset,unit,access,value";
 constexpr int Columns = 10;
 
-std::string trimmed(std::string_view Text)
-{
-    const size_t first = Text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    const size_t last = Text.find_last_not_of(" \t");
-    return std::string(Text.substr(first, last - first + 1));
-}
-
-std::string lower(std::string Text)
-{
-    for (char &c : Text)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return Text;
-}
-
 bool isBitTable(int RegType)
 {
     return RegType == RegTypeCoil || RegType == RegTypeDiscreteInput;
@@ -202,13 +185,11 @@ TMapImport ReadMapCsv(std::string_view Text, int SelectedSlave)
             bad(record.Line, record.Error);
             continue;
         }
-        if (record.Fields.size() == 1 && !record.Quoted[0] && trimmed(record.Fields[0]).empty())
-            continue; // a blank line
+        if (IsBlankRecord(record))
+            continue;
         if (!haveHeader) {
             haveHeader = true;
-            std::string header;
-            for (size_t i = 0; i < record.Fields.size(); ++i)
-                header += (i ? "," : "") + lower(trimmed(record.Fields[i]));
+            const std::string header = HeaderText(record);
             withSlave = header == FullHeader;
             if (!withSlave && header != std::string(FullHeader).substr(6)) {
                 bad(record.Line, std::string("the header must be ") + FullHeader);

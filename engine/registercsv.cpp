@@ -15,23 +15,6 @@ namespace
 constexpr int32_t AllTypes[] = {RegTypeCoil, RegTypeDiscreteInput, RegTypeInputReg,
                                 RegTypeHoldingReg};
 
-std::string trimmed(std::string_view Text)
-{
-    const size_t first = Text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    const size_t last = Text.find_last_not_of(" \t");
-    return std::string(Text.substr(first, last - first + 1));
-}
-
-std::string lower(std::string Text)
-{
-    for (char &c : Text)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return Text;
-}
-
 // A decimal number with nothing else around it.
 std::optional<int64_t> decimal(std::string_view Text)
 {
@@ -164,13 +147,11 @@ TValuesImport ReadValuesCsv(std::string_view Text, int SelectedSlave,
             bad(record.Line, record.Error);
             continue;
         }
-        if (record.Fields.size() == 1 && !record.Quoted[0] && trimmed(record.Fields[0]).empty())
-            continue; // a blank line
+        if (IsBlankRecord(record))
+            continue;
         if (!haveHeader) {
             haveHeader = true;
-            std::string header;
-            for (size_t i = 0; i < record.Fields.size(); ++i)
-                header += (i ? "," : "") + lower(trimmed(record.Fields[i]));
+            const std::string header = HeaderText(record);
             if (header == "slave,register,value") {
                 withSlave = true;
             } else if (header != "register,value") {
