@@ -24,6 +24,20 @@ struct TFileDialogRequest {
     bool operator==(const TFileDialogRequest &) const = default;
 };
 
+// A CSV file to open (MustExist) or save: Kind names what the files hold,
+// as the first filter shows it ("Device maps").
+inline TFileDialogRequest CsvFileDialog(const QString &Title, const QString &Kind,
+                                        const QString &Directory, bool MustExist)
+{
+    TFileDialogRequest r;
+    r.Title = Title;
+    r.Filters = {Kind + QStringLiteral(" (*.csv)"), QStringLiteral("All files (*)")};
+    r.DefaultSuffix = QStringLiteral("csv");
+    r.Directory = Directory;
+    r.FileMustExist = MustExist;
+    return r;
+}
+
 class IProfileDialogs {
 public:
     virtual ~IProfileDialogs() = default;

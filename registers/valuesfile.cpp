@@ -39,13 +39,7 @@ qint64 largestValuesFile(IRegisterSource &Source)
 
 TFileDialogRequest valuesDialog(const QString &Title, const QString &Directory, bool MustExist)
 {
-    TFileDialogRequest r;
-    r.Title = Title;
-    r.Filters = {QStringLiteral("Register values (*.csv)"), QStringLiteral("All files (*)")};
-    r.DefaultSuffix = QStringLiteral("csv");
-    r.Directory = Directory;
-    r.FileMustExist = MustExist;
-    return r;
+    return CsvFileDialog(Title, QStringLiteral("Register values"), Directory, MustExist);
 }
 
 } // namespace

@@ -19,13 +19,7 @@ namespace
 
 TFileDialogRequest mapDialog(const QString &Title, const QString &Directory, bool Open)
 {
-    TFileDialogRequest r;
-    r.Title = Title;
-    r.Filters = {QStringLiteral("Device maps (*.csv)"), QStringLiteral("All files (*)")};
-    r.DefaultSuffix = QStringLiteral("csv");
-    r.Directory = Directory;
-    r.FileMustExist = Open;
-    return r;
+    return CsvFileDialog(Title, QStringLiteral("Device maps"), Directory, Open);
 }
 
 } // namespace

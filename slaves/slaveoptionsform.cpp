@@ -143,12 +143,8 @@ void TSlaveOptionsForm::accept()
 
 void TSlaveOptionsForm::browse()
 {
-    TFileDialogRequest request;
-    request.Title = QStringLiteral("Map File");
-    request.Filters = {QStringLiteral("Device maps (*.csv)"), QStringLiteral("All files (*)")};
-    request.DefaultSuffix = QStringLiteral("csv");
-    request.Directory = MapDirectory;
-    request.FileMustExist = true;
+    const TFileDialogRequest request =
+        CsvFileDialog(QStringLiteral("Map File"), QStringLiteral("Device maps"), MapDirectory, true);
     if (const auto path = m_dialogs.OpenFileName(this, request))
         MapEdit->setText(*path);
 }
