@@ -103,6 +103,23 @@ void BM_Fn16Write100(benchmark::State &S)
     runRequest(S, req, 8);
 }
 
+// Every slave of Slaves polled in turn through the engine, each request a
+// read of 8 bytes whose reply is ReplyBytes long.
+void pollBus(benchmark::State &State, TSlaveSet &Slaves, RotatingLine &Line, size_t ReplyBytes)
+{
+    IdleTimer timer;
+    TRegisterImage own;
+    TModbusSlave engine(own, Line, timer);
+    engine.SetSlaves(&Slaves);
+    for (auto _ : State) {
+        engine.Comm1RxChar(8);
+        benchmark::ClobberMemory();
+    }
+    if (Line.Written != ReplyBytes * size_t(State.iterations()))
+        State.SkipWithError("a slave did not answer");
+    State.SetItemsProcessed(State.iterations());
+}
+
 // Reading ten holding registers from each of Slaves slaves in turn: the
 // look-up of the addressed slave must not cost more with 32 than with one.
 void BM_BusTurnaround(benchmark::State &State)
@@ -114,17 +131,7 @@ void BM_BusTurnaround(benchmark::State &State)
     RotatingLine line;
     for (int id = 1; id <= slaves; ++id)
         line.Requests.push_back(withCrc({uint8_t(id), 3, 0, 0, 0, 10}));
-    IdleTimer timer;
-    TRegisterImage own;
-    TModbusSlave engine(own, line, timer);
-    engine.SetSlaves(&set);
-    for (auto _ : State) {
-        engine.Comm1RxChar(8);
-        benchmark::ClobberMemory();
-    }
-    if (line.Written != 25 * size_t(State.iterations()))
-        State.SkipWithError("a slave did not answer");
-    State.SetItemsProcessed(State.iterations());
+    pollBus(State, set, line, 25);
 }
 
 // The slaves a bench line serves: Kind 0 is the usual single slave (2048
@@ -172,17 +179,7 @@ void BM_BigBusTurnaround(benchmark::State &State)
         const uint8_t hi = kind == UsualSlave ? 0 : 0x9C, lo = kind == UsualSlave ? 0 : 0x40;
         line.Requests.push_back(withCrc({uint8_t(set.At(i).MBid), 3, hi, lo, 0, 125}));
     }
-    IdleTimer timer;
-    TRegisterImage own;
-    TModbusSlave engine(own, line, timer);
-    engine.SetSlaves(&set);
-    for (auto _ : State) {
-        engine.Comm1RxChar(8);
-        benchmark::ClobberMemory();
-    }
-    if (line.Written != 255 * size_t(State.iterations()))
-        State.SkipWithError("a slave did not answer");
-    State.SetItemsProcessed(State.iterations());
+    pollBus(State, set, line, 255);
     State.SetLabel(kindLabel(kind));
     State.counters["KiB/slave"] = double(set.At(0).MemoryUsed()) / 1024;
 }
